@@ -1,0 +1,92 @@
+// Control surface of the simulated Windows machine (Linux builds only).
+//
+// The stand-in answers every Win32 call from one process-wide machine: a
+// registry tree, drive letters mapped to host folders, an environment and a
+// few identity flags. Tests build one in code (tests/support) or load a
+// machine folder; the host loads a machine folder. Nothing here exists on
+// Windows, so engine code never includes this header.
+//
+// A machine folder holds:
+//   machine.reg   the registry (.reg text; UTF-16LE or 8-bit; REGEDIT4 too)
+//   machine.ini   optional settings, see MachineConfig and the README
+//   drives/<L>/   the files of drive L:
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace win32sim {
+
+struct DriveSpec {
+    char letter = 'C';          // upper case
+    UINT type = DRIVE_FIXED;    // DRIVE_FIXED, DRIVE_REMOVABLE, DRIVE_CDROM, DRIVE_REMOTE, ...
+    std::string hostFolder;     // the host folder that holds the drive's root
+};
+
+// What the simulated user may not do on one key (and, for open/read, below it
+// only where the key's own subkeys are opened through it).
+enum class Denial { Open, Read, Write };
+
+struct DeniedKey {
+    std::string keyPath; // full key path text, e.g. HKEY_LOCAL_MACHINE\SOFTWARE\Locked
+    Denial denial = Denial::Open;
+};
+
+struct MachineConfig {
+    bool administrator = true;
+    bool wow64Process = true; // a 32-bit process on 64-bit Windows
+    std::string windowsDir = "C:\\Windows";
+    std::string pluginPath = "C:\\Program Files (x86)\\Hivemender\\hivemender.dll";
+    std::string currentUserSid = "S-1-5-21-1004336348-1177238915-682003330-1001";
+    std::vector<DriveSpec> drives;                                // empty: C: fixed only
+    std::vector<std::pair<std::string, std::string>> environment; // added to / replacing the defaults
+    std::vector<DeniedKey> deniedKeys;
+};
+
+// The environment a 32-bit process on 64-bit Windows 10 sees for `config`
+// (SystemRoot, windir, Path, ProgramFiles, ProgramFiles(x86), TEMP, ...),
+// before config.environment is applied.
+std::vector<std::pair<std::string, std::string>> DefaultEnvironment(const MachineConfig& config);
+
+// Replaces the whole machine: an empty registry (with the standard root keys
+// and the current user's hive), the drives, the environment and the flags.
+// A drive with an empty hostFolder gets a fresh folder under `scratchRoot`.
+void ResetMachine(const MachineConfig& config, const std::string& scratchRoot);
+
+// Loads a machine folder. On failure returns false with a message naming the
+// file and line, and the previous machine stays in place.
+bool LoadMachine(const std::string& folder, std::string* error);
+
+// Loads the folder named by HIVEMENDER_MACHINE if no machine was loaded yet.
+// Returns false when the variable is unset or the folder does not load.
+bool LoadMachineFromEnvironment(std::string* error);
+
+// Saves the registry as 8-bit .reg text (atomically: new file, then rename).
+bool SaveRegistry(const std::string& hostPath, std::string* error);
+
+const MachineConfig& CurrentConfig();
+
+// Maps a Windows path of the machine to the host path that holds it; empty
+// when the drive is not mapped. No case folding: for setting up files.
+std::string HostPathFor(const std::string& windowsPath);
+
+// Denies the user something on a key from now on (tests use it after staging).
+void DenyKey(const DeniedKey& denied);
+
+// Switches the denial checks off while the machine itself writes its registry
+// (loading machine.reg, fixtures staging keys).
+class PrivilegedScope {
+public:
+    PrivilegedScope();
+    ~PrivilegedScope();
+    PrivilegedScope(const PrivilegedScope&) = delete;
+    PrivilegedScope& operator=(const PrivilegedScope&) = delete;
+};
+
+// One line describing the machine, for the host's and the demo's banners.
+std::string Describe();
+
+} // namespace win32sim

@@ -1,0 +1,152 @@
+#include "support/conformance.h"
+
+#ifndef _WIN32
+#include <win32sim/machine.h>
+#include <filesystem>
+#include <unistd.h>
+#endif
+
+#include <atomic>
+#include <cstdio>
+#include <vector>
+
+namespace hmtest {
+namespace {
+
+constexpr char kTestKeyPrefix[] = "Software\\HivemenderTest-";
+
+std::atomic<int> g_sequence{0};
+
+std::string UniqueSuffix() {
+    return std::to_string(GetCurrentThreadId()) + "-" + std::to_string(++g_sequence);
+}
+
+std::vector<std::string> SubkeyNames(HKEY key) {
+    std::vector<std::string> names;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD size = sizeof(name);
+        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, size);
+    }
+    return names;
+}
+
+// Leftovers of earlier runs that died before their TearDown.
+void RemoveStaleTestKeys() {
+    HKEY software;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_ALL_ACCESS, &software) != ERROR_SUCCESS)
+        return;
+    for (const auto& name : SubkeyNames(software)) {
+        if (name.rfind("HivemenderTest-", 0) == 0)
+            DeleteTree(software, name);
+    }
+    RegCloseKey(software);
+}
+
+} // namespace
+
+bool RunningOnWine() {
+    static const bool onWine = [] {
+        HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+        return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return onWine;
+}
+
+bool RunningOnStandIn() {
+#ifdef _WIN32
+    return false;
+#else
+    return true;
+#endif
+}
+
+void NoteWineDifference(const char* file, int line, const char* what) {
+    std::printf("%s:%d: known Wine difference (Windows and the stand-in agree): %s\n", file, line,
+                what);
+}
+
+LONG DeleteTree(HKEY parent, const std::string& subkey) {
+    HKEY key;
+    LONG status = RegOpenKeyExA(parent, subkey.c_str(), 0, KEY_ALL_ACCESS, &key);
+    if (status != ERROR_SUCCESS)
+        return status;
+    for (const auto& child : SubkeyNames(key))
+        DeleteTree(key, child);
+    RegCloseKey(key);
+    return RegDeleteKeyA(parent, subkey.c_str());
+}
+
+void RemoveFolderTree(const std::string& windowsPath) {
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((windowsPath + "\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = data.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string child = windowsPath + "\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveFolderTree(child);
+            else
+                DeleteFileA(child.c_str());
+        } while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryA(windowsPath.c_str());
+}
+
+void ConformanceTest::SetUp() {
+#ifndef _WIN32
+    // A whole new machine per test: nothing can leak from one test to the next.
+    static const std::string scratchRoot = [] {
+        auto root = std::filesystem::temp_directory_path() /
+                    ("hm-conformance-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(root);
+        return root.string();
+    }();
+    win32sim::MachineConfig config;
+    win32sim::ResetMachine(config, scratchRoot + "/" + UniqueSuffix());
+#endif
+    static const bool cleaned = (RemoveStaleTestKeys(), true);
+    (void)cleaned;
+    const std::string suffix = UniqueSuffix();
+    m_testKeyPath = kTestKeyPrefix + suffix;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, m_testKeyPath.c_str(), 0, nullptr,
+                                             0, KEY_ALL_ACCESS, nullptr, &m_hTestKey, nullptr));
+    m_scratchDir = "C:\\hmtest-" + suffix;
+    RemoveFolderTree(m_scratchDir);
+    ASSERT_TRUE(CreateDirectoryA(m_scratchDir.c_str(), nullptr)) << m_scratchDir;
+}
+
+void ConformanceTest::TearDown() {
+    if (m_hTestKey)
+        RegCloseKey(m_hTestKey);
+    DeleteTree(HKEY_CURRENT_USER, m_testKeyPath);
+    if (!m_scratchDir.empty())
+        RemoveFolderTree(m_scratchDir);
+}
+
+std::string ConformanceTest::MakeFile(const std::string& relative, const std::string& bytes) {
+    std::string path = m_scratchDir + "\\" + relative;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, file) << path;
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        if (!bytes.empty())
+            WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+    return path;
+}
+
+std::string ConformanceTest::MakeFolder(const std::string& relative) {
+    std::string path = m_scratchDir + "\\" + relative;
+    EXPECT_TRUE(CreateDirectoryA(path.c_str(), nullptr)) << path;
+    return path;
+}
+
+} // namespace hmtest
