@@ -35,3 +35,8 @@ void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) {
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
 }
 }
+
+#include "machine_parts.h"
+namespace win32sim::detail {
+void ResetEnvironment(const std::vector<std::pair<std::string, std::string>>&) {}
+}

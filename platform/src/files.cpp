@@ -64,3 +64,8 @@ DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
     return 0;
 }
 }
+
+#include "machine_parts.h"
+namespace win32sim::detail {
+void ResetFiles(const MachineConfig&) {}
+}

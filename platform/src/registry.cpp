@@ -48,3 +48,11 @@ LONG WINAPI RegCloseKey(HKEY hKey) {
     return 0;
 }
 }
+
+#include "machine_parts.h"
+namespace win32sim::detail {
+void ResetRegistry(const MachineConfig&) {}
+void AddKeyDenial(const DeniedKey&) {}
+void EnterRegistryPrivilege() {}
+void LeaveRegistryPrivilege() {}
+}
