@@ -1,0 +1,97 @@
+#include "report/json_writer.h"
+
+#include <mbstring.h>
+
+#include <charconv>
+
+namespace {
+
+bool IsSpace(char c) {
+    return _ismbcspace(static_cast<unsigned char>(c)) != 0;
+}
+
+std::string_view TrimSpace(std::string_view text) {
+    while (!text.empty() && IsSpace(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsSpace(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// Every double quote gets a backslash in front, even one that already
+// follows a backslash: a\"b becomes a\\"b. Hosts undo exactly this rule.
+std::string EscapeQuotes(std::string_view value) {
+    std::string escaped;
+    escaped.reserve(value.size());
+    for (char c : value) {
+        if (c == '"')
+            escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
+void AppendMember(std::string& out, const JsonMember& member) {
+    out += '"';
+    out += member.name;
+    out += "\": ";
+    if (!member.value.empty() && member.value.front() == '[') {
+        out += member.value;
+    } else {
+        out += '"';
+        out += EscapeQuotes(member.value);
+        out += '"';
+    }
+    out += ", ";
+}
+
+} // namespace
+
+void SetString(JsonObject& object, std::string_view name, std::string_view value) {
+    object.Set(name, TrimSpace(value));
+}
+
+void SetInt64(JsonObject& object, std::string_view name, LONGLONG number) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, number);
+    object.Set(name, std::string_view(digits, static_cast<size_t>(result.ptr - digits)));
+}
+
+void SetArray(JsonObject& object, std::string_view name, const JsonObjectArray& array) {
+    std::string elements;
+    for (const JsonObject& element : array) {
+        elements += Serialize(element);
+        while (!elements.empty() && elements.back() == '\n')
+            elements.pop_back();
+        elements += ',';
+    }
+    if (!elements.empty())
+        elements.pop_back();
+    object.Set(name, "[" + elements + "]");
+}
+
+std::string Serialize(const JsonObject& object) {
+    if (object.IsEmpty())
+        return std::string();
+    std::string out = "{";
+    object.ForEach([&out](const JsonMember& member) { AppendMember(out, member); });
+    out.resize(out.size() - 2); // the last ", "
+    out += "}\n";
+    return out;
+}
+
+WideText ReportToWide(const std::string& reportText) {
+    if (reportText.empty())
+        return WideText();
+    // -1: the text up to its terminating zero, which the count then includes.
+    const int needed = MultiByteToWideChar(CP_THREAD_ACP, 0, reportText.c_str(), -1, nullptr, 0);
+    if (needed <= 1)
+        return WideText();
+    WideText wide(static_cast<size_t>(needed), WCHAR(0));
+    const int written =
+        MultiByteToWideChar(CP_THREAD_ACP, 0, reportText.c_str(), -1, wide.data(), needed);
+    if (written <= 1)
+        return WideText();
+    wide.resize(static_cast<size_t>(written - 1));
+    return wide;
+}
