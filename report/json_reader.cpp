@@ -34,6 +34,15 @@ bool ReadNameToken(std::string_view text, size_t& pos, std::string_view& token) 
     return true;
 }
 
+std::string Bracketed(std::string_view inner) {
+    std::string value;
+    value.reserve(inner.size() + 2);
+    value += '[';
+    value.append(inner);
+    value += ']';
+    return value;
+}
+
 bool ValueIsArray(std::string_view text, size_t pos) {
     while (Inside(text, pos) && IsRequestSpace(text[pos]))
         ++pos;
@@ -51,7 +60,7 @@ std::string ReadArrayValue(std::string_view text, size_t& pos) {
             inString = !inString;
         else if (text[i] == ']' && !inString) {
             pos = i + 1;
-            return "[" + std::string(text.substr(open + 1, i - open - 1)) + "]";
+            return Bracketed(text.substr(open + 1, i - open - 1));
         }
     }
     pos = kStop;

@@ -58,16 +58,17 @@ void SetInt64(JsonObject& object, std::string_view name, LONGLONG number) {
 }
 
 void SetArray(JsonObject& object, std::string_view name, const JsonObjectArray& array) {
-    std::string elements;
+    std::string elements = "[";
     for (const JsonObject& element : array) {
         elements += Serialize(element);
         while (!elements.empty() && elements.back() == '\n')
             elements.pop_back();
         elements += ',';
     }
-    if (!elements.empty())
-        elements.pop_back();
-    object.Set(name, "[" + elements + "]");
+    if (elements.size() > 1)
+        elements.pop_back(); // the last comma
+    elements += ']';
+    object.Set(name, elements);
 }
 
 std::string Serialize(const JsonObject& object) {

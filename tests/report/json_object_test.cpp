@@ -15,6 +15,12 @@ std::vector<std::string> NamesInOrder(const JsonObject& object) {
 
 using Names = std::vector<std::string>;
 
+std::string Numbered(const char* prefix, int number) {
+    std::string name(prefix);
+    name.append(std::to_string(number));
+    return name;
+}
+
 // The reports' member order follows from these placements.
 TEST(JsonObjectHash, ProgramNamesFallIntoTheirBuckets) {
     const struct {
@@ -97,7 +103,7 @@ TEST(JsonObject, CopyReversesMembersThatShareABucket) {
 std::pair<std::string, std::string> NamesSharingBucketsOf17And53() {
     const DWORD first = JsonObject::HashName("a0") % (17 * 53);
     for (int i = 1;; ++i) {
-        const std::string candidate = "a" + std::to_string(i);
+        const std::string candidate = Numbered("a", i);
         if (JsonObject::HashName(candidate) % (17 * 53) == first)
             return {"a0", candidate};
     }
@@ -109,7 +115,7 @@ TEST(JsonObject, ThirtyNinthMemberGrowsTableTo53Buckets) {
     object.Set(early, "");
     object.Set(late, "");
     for (int i = 0; object.Count() < 38; ++i)
-        object.Set("b" + std::to_string(i), "");
+        object.Set(Numbered("b", i), "");
     EXPECT_EQ(17u, object.BucketCount()) << "38 members fit 17 buckets";
     Names before = NamesInOrder(object);
     EXPECT_LT(std::find(before.begin(), before.end(), late),
@@ -129,7 +135,7 @@ TEST(JsonObject, ThirtyNinthMemberGrowsTableTo53Buckets) {
 TEST(JsonObject, RemoveAllKeepsTheGrownBucketCount) {
     JsonObject object;
     for (int i = 0; i < 39; ++i)
-        object.Set("m" + std::to_string(i), "v");
+        object.Set(Numbered("m", i), "v");
     ASSERT_EQ(53u, object.BucketCount());
 
     object.RemoveAll();
