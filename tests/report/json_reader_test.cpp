@@ -72,13 +72,6 @@ TEST(ParseRequest, RepeatedNameKeepsFirstPlace) {
     EXPECT_EQ((std::vector<std::string>{"new value=b", "user name=c"}), order);
 }
 
-TEST(ParseRequest, AddsToWhatTheObjectHolds) {
-    JsonObject request;
-    request.Set("kept", "1");
-    ParseRequest(R"({"0": "fix"})", request);
-    EXPECT_EQ(2u, request.Count());
-}
-
 TEST(ParseRequest, StopsAtTheEndOfTheGivenText) {
     const std::string buffer = R"({"0": "fix", "1": "fix"})";
     JsonObject request;

@@ -80,91 +80,50 @@ TEST(JsonWriter, ArraysJoinElementsWithBareCommas) {
     EXPECT_EQ("{\"problems\": [{\"id\": \"0\"},{\"id\": \"1\"}]}\n", Serialize(two));
 }
 
-TEST(JsonWriter, NestedArraysStayOnOneLine) {
-    JsonObjectArray inner;
-    JsonObject leaf;
-    SetString(leaf, "id", "0");
-    inner.Add(leaf);
-    JsonObject middle;
-    SetArray(middle, "fixes", inner);
-    JsonObjectArray outer;
-    outer.Add(middle);
-    outer.Add(middle);
-    JsonObject top;
-    SetArray(top, "all", outer);
-    EXPECT_EQ("{\"all\": [{\"fixes\": [{\"id\": \"0\"}]},{\"fixes\": [{\"id\": \"0\"}]}]}\n",
-              Serialize(top));
-}
-
-TEST(JsonWriter, RepeatedSetterKeepsFirstPosition) {
-    JsonObject object;
-    SetString(object, "user name", "a");
-    SetString(object, "new value", "b");
-    SetInt64(object, "user name", 5);
-    EXPECT_EQ("{\"new value\": \"b\", \"user name\": \"5\"}\n", Serialize(object));
-}
-
 struct Problem {
     int section;
     const char* keyPath;
     const char* valueName;
     const char* newValue;
     const char* userName;
+    bool fixed;
 };
 
 const Problem kExampleProblems[] = {
-    {4, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "Demo", "", ""},
+    {4, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "Demo", "", "",
+     true},
     {6, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo", "", "",
-     ""},
+     "", false},
 };
 
-// The scan report's building steps, in the order the report makes them.
-std::string ScanReport(const Problem* problems, size_t count) {
+// Builds a scan report, or a fix report, in the order the reports set their
+// members: the order of insertion decides the bytes within a bucket.
+std::string Report(const Problem* problems, size_t count, bool fix) {
     JsonObjectArray array;
     for (size_t i = 0; i < count; ++i) {
         const Problem& p = problems[i];
         JsonObject item;
         SetInt64(item, "id", static_cast<LONGLONG>(i));
         SetInt64(item, "section", p.section);
+        if (fix)
+            SetString(item, "key path", p.keyPath);
         if (*p.userName)
             SetString(item, "user name", p.userName);
-        SetString(item, "key path", p.keyPath);
+        if (!fix)
+            SetString(item, "key path", p.keyPath);
         if (*p.valueName) {
             SetString(item, "value name", p.valueName);
             if (*p.newValue)
                 SetString(item, "new value", p.newValue);
         }
+        if (fix)
+            SetString(item, "fixed", p.fixed ? "true" : "false");
         array.Add(item);
     }
     JsonObject document;
-    SetString(document, "finished", "scan");
-    SetArray(document, "problems", array);
-    return Serialize(document);
-}
-
-// The fix report's building steps; `fixed` tells each repair's outcome.
-std::string FixReport(const Problem* problems, size_t count, const bool* fixed) {
-    JsonObjectArray array;
-    for (size_t i = 0; i < count; ++i) {
-        const Problem& p = problems[i];
-        JsonObject item;
-        SetInt64(item, "id", static_cast<LONGLONG>(i));
-        SetInt64(item, "section", p.section);
-        SetString(item, "key path", p.keyPath);
-        if (*p.userName)
-            SetString(item, "user name", p.userName);
-        if (*p.valueName) {
-            SetString(item, "value name", p.valueName);
-            if (*p.newValue)
-                SetString(item, "new value", p.newValue);
-        }
-        SetString(item, "fixed", fixed[i] ? "true" : "false");
-        array.Add(item);
-    }
-    JsonObject document;
-    SetString(document, "finished", "fix");
-    SetArray(document, "fixes", array);
-    if (count == 0)
+    SetString(document, "finished", fix ? "fix" : "scan");
+    SetArray(document, fix ? "fixes" : "problems", array);
+    if (fix && count == 0)
         SetString(document, "error", "Empty problems array");
     return Serialize(document);
 }
@@ -173,26 +132,26 @@ TEST(JsonReports, ScanReportBytes) {
     EXPECT_EQ(
         R"({"finished": "scan", "problems": [{"value name": "Demo", "key path": "HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run", "id": "0", "section": "4"},{"key path": "HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Demo", "id": "1", "section": "6"}]})"
         "\n",
-        ScanReport(kExampleProblems, 2));
-    EXPECT_EQ("{\"finished\": \"scan\", \"problems\": []}\n", ScanReport(nullptr, 0));
+        Report(kExampleProblems, 2, false));
+    EXPECT_EQ("{\"finished\": \"scan\", \"problems\": []}\n", Report(nullptr, 0, false));
 }
 
 TEST(JsonReports, ProblemMembersComeOutInTableOrder) {
-    const Problem full[] = {{1, "HKEY_USERS\\S-1-5-21\\Software\\X", " Val\"ue ", "a;b", "Ann"}};
+    const Problem full[] = {
+        {1, "HKEY_USERS\\S-1-5-21\\Software\\X", " Val\"ue ", "a;b", "Ann", false}};
     EXPECT_EQ(
         R"({"finished": "scan", "problems": [{"value name": "Val\"ue", "user name": "Ann", "new value": "a;b", "key path": "HKEY_USERS\S-1-5-21\Software\X", "id": "0", "section": "1"}]})"
         "\n",
-        ScanReport(full, 1));
+        Report(full, 1, false));
 }
 
 TEST(JsonReports, FixReportBytes) {
-    const bool fixed[] = {true, false};
     EXPECT_EQ(
         R"({"fixes": [{"value name": "Demo", "key path": "HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run", "id": "0", "fixed": "true", "section": "4"},{"key path": "HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Demo", "id": "1", "fixed": "false", "section": "6"}], "finished": "fix"})"
         "\n",
-        FixReport(kExampleProblems, 2, fixed));
+        Report(kExampleProblems, 2, true));
     EXPECT_EQ("{\"error\": \"Empty problems array\", \"fixes\": [], \"finished\": \"fix\"}\n",
-              FixReport(nullptr, 0, nullptr));
+              Report(nullptr, 0, true));
 }
 
 // The stand-in's code page functions may not be in place yet; the
