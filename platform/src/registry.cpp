@@ -1,58 +1,626 @@
-// Stub implementations: replaced area by area.
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#include <windows.h>
+// The registry functions of the stand-in, over the key tree of
+// registry_tree.h.
+//
+// Access is decided when a key is opened or created, the way Windows checks a
+// key's ACL: the handle remembers what it was granted and every later call
+// checks the handle alone. Denials of the simulated user come from the
+// machine (AddKeyDenial) and are lifted while the machine itself writes
+// (EnterRegistryPrivilege). One mutex guards the whole registry: the engine's
+// worker thread and the host thread call in at the same time.
+#include "codepage.h"
+#include "machine_parts.h"
+#include "registry_tree.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <optional>
+
+namespace win32sim::detail {
+namespace {
+
+constexpr REGSAM kMaximumAllowed = 0x02000000;
+constexpr REGSAM kViewBits = KEY_WOW64_32KEY | KEY_WOW64_64KEY;
+constexpr REGSAM kReadBits = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY;
+constexpr REGSAM kWriteBits = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE;
+constexpr REGSAM kAllKeyRights = KEY_ALL_ACCESS | kWriteBits;
+constexpr LONG kErrorNoAccess = 998; // ERROR_NOACCESS: a bad data pointer
+constexpr size_t kMaxKeyNameLength = 255;
+
+struct OpenKey {
+    std::shared_ptr<RegKey> key;
+    REGSAM granted = 0;
+};
+
+// What a handle argument stands for once resolved.
+struct BaseKey {
+    std::shared_ptr<RegKey> key;
+    REGSAM granted = 0;
+    bool predefined = false;
+    bool classesRoot = false;
+};
+
+struct DenialRule {
+    std::string upperPath;
+    Denial denial;
+};
+
+struct RegistryState {
+    std::mutex mutex;
+    std::shared_ptr<RegKey> localMachine;
+    std::shared_ptr<RegKey> users;
+    std::string currentUserSid;
+    std::map<uintptr_t, OpenKey> handles;
+    uintptr_t nextHandle = 0x1000;
+    std::vector<DenialRule> denials;
+};
+
+RegistryState& State() {
+    static RegistryState state;
+    return state;
+}
+
+std::atomic<int> g_privilegeDepth{0};
+
+// --- names and paths --------------------------------------------------------
+
+std::vector<std::string> SplitPath(std::string_view path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('\\', start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        // Windows skips empty components: "a\\b" and "a\" name a\b and a.
+        if (end > start)
+            parts.emplace_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+std::shared_ptr<RegKey> Descend(std::shared_ptr<RegKey> key,
+                                const std::vector<std::string>& parts) {
+    for (const auto& part : parts) {
+        if (!key)
+            return nullptr;
+        key = key->FindSubkey(part);
+    }
+    return key;
+}
+
+// Maps a root name of a full key path text to the path of its backing key.
+std::optional<std::string> CanonicalRoot(std::string_view root, const RegistryState& state) {
+    const std::string upper = UpperAnsi(root);
+    if (upper == "HKEY_LOCAL_MACHINE" || upper == "HKLM")
+        return std::string("HKEY_LOCAL_MACHINE");
+    if (upper == "HKEY_USERS" || upper == "HKU")
+        return std::string("HKEY_USERS");
+    if (upper == "HKEY_CLASSES_ROOT" || upper == "HKCR")
+        return std::string("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes");
+    if (upper == "HKEY_CURRENT_USER" || upper == "HKCU")
+        return "HKEY_USERS\\" + state.currentUserSid;
+    return std::nullopt;
+}
+
+std::string CanonicalDenialPath(std::string_view keyPath, const RegistryState& state) {
+    auto parts = SplitPath(keyPath);
+    if (parts.empty())
+        return {};
+    std::string path = CanonicalRoot(parts[0], state).value_or(parts[0]);
+    for (size_t i = 1; i < parts.size(); ++i)
+        path += "\\" + parts[i];
+    return UpperAnsi(path);
+}
+
+// --- access -------------------------------------------------------------------
+
+REGSAM MapGenericRights(REGSAM sam) {
+    REGSAM mapped =
+        sam & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL | kViewBits);
+    if (sam & (GENERIC_READ | GENERIC_EXECUTE))
+        mapped |= KEY_READ;
+    if (sam & GENERIC_WRITE)
+        mapped |= KEY_WRITE;
+    if (sam & GENERIC_ALL)
+        mapped |= KEY_ALL_ACCESS;
+    return mapped;
+}
+
+REGSAM DeniedBits(const RegKey& key, const RegistryState& state) {
+    if (g_privilegeDepth.load() > 0 || state.denials.empty())
+        return 0;
+    const std::string path = UpperAnsi(key.Path());
+    REGSAM denied = 0;
+    for (const auto& rule : state.denials) {
+        if (rule.upperPath != path)
+            continue;
+        switch (rule.denial) {
+        case Denial::Open:
+            denied = ~REGSAM{0};
+            break;
+        case Denial::Read:
+            denied |= kReadBits;
+            break;
+        case Denial::Write:
+            denied |= kWriteBits;
+            break;
+        }
+    }
+    return denied;
+}
+
+// The rights a new handle gets, or nullopt when the user may not open it so.
+std::optional<REGSAM> GrantAccess(const RegKey& key, REGSAM sam, const RegistryState& state) {
+    const REGSAM denied = DeniedBits(key, state);
+    if (denied == ~REGSAM{0})
+        return std::nullopt;
+    REGSAM wanted = MapGenericRights(sam);
+    if (wanted & kMaximumAllowed)
+        return (wanted & ~kMaximumAllowed) | (kAllKeyRights & ~denied);
+    if (wanted & denied)
+        return std::nullopt;
+    return wanted;
+}
+
+// --- handles ------------------------------------------------------------------
+
+std::shared_ptr<RegKey> PredefinedKey(HKEY hKey, RegistryState& state) {
+    if (hKey == HKEY_LOCAL_MACHINE)
+        return state.localMachine;
+    if (hKey == HKEY_USERS)
+        return state.users;
+    if (!state.localMachine || !state.users)
+        return nullptr;
+    if (hKey == HKEY_CLASSES_ROOT)
+        return Descend(state.localMachine, {"SOFTWARE", "Classes"});
+    if (hKey == HKEY_CURRENT_USER)
+        return state.users->FindSubkey(state.currentUserSid);
+    return nullptr;
+}
+
+bool IsPredefinedValue(HKEY hKey) {
+    const auto value = reinterpret_cast<uintptr_t>(hKey);
+    const auto first = reinterpret_cast<uintptr_t>(HKEY_CLASSES_ROOT);
+    return value >= first && value <= first + 6;
+}
+
+// Resolves a handle argument: ERROR_INVALID_HANDLE for an unknown value,
+// ERROR_KEY_DELETED when its key was deleted behind its back.
+LONG ResolveHandle(HKEY hKey, RegistryState& state, BaseKey* base) {
+    if (IsPredefinedValue(hKey)) {
+        base->key = PredefinedKey(hKey, state);
+        if (!base->key)
+            return ERROR_INVALID_HANDLE;
+        base->granted = kAllKeyRights;
+        base->predefined = true;
+        base->classesRoot = hKey == HKEY_CLASSES_ROOT;
+        return ERROR_SUCCESS;
+    }
+    auto it = state.handles.find(reinterpret_cast<uintptr_t>(hKey));
+    if (it == state.handles.end())
+        return ERROR_INVALID_HANDLE;
+    if (it->second.key->Deleted())
+        return ERROR_KEY_DELETED;
+    base->key = it->second.key;
+    base->granted = it->second.granted;
+    return ERROR_SUCCESS;
+}
+
+// Resolves a handle that must have been granted `needed`.
+LONG ResolveWithAccess(HKEY hKey, REGSAM needed, RegistryState& state, BaseKey* base) {
+    const LONG status = ResolveHandle(hKey, state, base);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return (base->granted & needed) == needed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+HKEY InsertHandle(std::shared_ptr<RegKey> key, REGSAM granted, RegistryState& state) {
+    const uintptr_t value = state.nextHandle;
+    state.nextHandle += 4;
+    state.handles[value] = OpenKey{std::move(key), granted};
+    return reinterpret_cast<HKEY>(value);
+}
+
+// Checks a subkey argument and splits it; a leading backslash is a bad path
+// except below HKEY_CLASSES_ROOT, whose merged view accepts one. Names longer
+// than Windows allows (255) are refused on creation; opening one simply
+// finds nothing.
+LONG ParseSubkey(const BaseKey& base, LPCSTR subkey, std::vector<std::string>* parts) {
+    std::string_view text = subkey ? subkey : "";
+    if (!text.empty() && text.front() == '\\') {
+        if (!base.classesRoot)
+            return ERROR_BAD_PATHNAME;
+        text.remove_prefix(1);
+    }
+    *parts = SplitPath(text);
+    return ERROR_SUCCESS;
+}
+
+// --- values ---------------------------------------------------------------------
+
+std::string ValueName(LPCSTR name) {
+    return name ? std::string(name) : std::string();
+}
+
+// Stored UTF-16LE string data in the ANSI form the A functions hand out.
+std::vector<BYTE> StoredToAnsi(const RegValue& value) {
+    if (!IsStringType(value.type))
+        return value.data;
+    std::u16string wide(value.data.size() / 2, u'\0');
+    for (size_t i = 0; i < wide.size(); ++i)
+        wide[i] = static_cast<char16_t>(value.data[2 * i] | (value.data[2 * i + 1] << 8));
+    const std::string ansi = Utf16ToAnsi(wide);
+    return std::vector<BYTE>(ansi.begin(), ansi.end());
+}
+
+std::vector<BYTE> AnsiToStored(const BYTE* data, DWORD count) {
+    const std::u16string wide =
+        AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(data), count));
+    std::vector<BYTE> stored(wide.size() * 2);
+    for (size_t i = 0; i < wide.size(); ++i) {
+        stored[2 * i] = static_cast<BYTE>(wide[i] & 0xFF);
+        stored[2 * i + 1] = static_cast<BYTE>(wide[i] >> 8);
+    }
+    return stored;
+}
+
+// Copies a value out the way RegQueryValueExA and RegEnumValueA do: the
+// needed size is always reported; a buffer too small gets nothing; string
+// data without its terminator gets one when the buffer has room for it.
+LONG CopyValueData(const RegValue& value, LPDWORD type, LPBYTE data, LPDWORD count) {
+    const std::vector<BYTE> bytes = StoredToAnsi(value);
+    const auto size = static_cast<DWORD>(bytes.size());
+    LONG status = ERROR_SUCCESS;
+    if (data && size > 0) {
+        if (size > *count) {
+            status = ERROR_MORE_DATA;
+        } else {
+            std::memcpy(data, bytes.data(), size);
+            if (IsStringType(value.type) && size < *count && data[size - 1] != 0)
+                data[size] = 0;
+        }
+    }
+    if (type)
+        *type = value.type;
+    if (count)
+        *count = size;
+    return status;
+}
+
+// Writes a name into an A-function buffer whose capacity counts the zero.
+bool FitsName(const std::string& name, DWORD capacity) {
+    return name.size() < capacity;
+}
+
+void WriteName(const std::string& name, LPSTR buffer) {
+    std::memcpy(buffer, name.data(), name.size());
+    buffer[name.size()] = '\0';
+}
+
+// --- keys -----------------------------------------------------------------------
+
+bool IsMachineRoot(const RegKey& key) {
+    return key.Parent() == nullptr;
+}
+
+// Open handles keep the detached key alive and report it deleted from now on.
+void DetachKey(RegKey& key) {
+    if (RegKey* parent = key.Parent())
+        parent->RemoveSubkey(&key);
+}
+
+LONG OpenLocked(HKEY hKey, LPCSTR subkey, REGSAM sam, PHKEY result) {
+    RegistryState& state = State();
+    BaseKey base;
+    LONG status = ResolveHandle(hKey, state, &base);
+    if (status != ERROR_SUCCESS)
+        return status;
+    std::vector<std::string> parts;
+    status = ParseSubkey(base, subkey, &parts);
+    if (status != ERROR_SUCCESS)
+        return status;
+    if (parts.empty() && base.predefined) {
+        *result = hKey;
+        return ERROR_SUCCESS;
+    }
+    auto key = Descend(base.key, parts);
+    if (!key)
+        return ERROR_FILE_NOT_FOUND;
+    const auto granted = GrantAccess(*key, sam, state);
+    if (!granted)
+        return ERROR_ACCESS_DENIED;
+    *result = InsertHandle(std::move(key), *granted, state);
+    return ERROR_SUCCESS;
+}
+
+LONG CreateLocked(HKEY hKey, LPCSTR subkey, REGSAM sam, PHKEY result, LPDWORD disposition) {
+    RegistryState& state = State();
+    BaseKey base;
+    LONG status = ResolveHandle(hKey, state, &base);
+    if (status != ERROR_SUCCESS)
+        return status;
+    std::vector<std::string> parts;
+    status = ParseSubkey(base, subkey, &parts);
+    if (status != ERROR_SUCCESS)
+        return status;
+    // Windows ignores the rights of the handle the path starts from; what
+    // counts is whether the user may add a subkey to each key that gets one.
+    auto key = base.key;
+    bool createdAny = false;
+    for (const auto& part : parts) {
+        if (auto existing = key->FindSubkey(part)) {
+            key = std::move(existing);
+            continue;
+        }
+        if (part.size() > kMaxKeyNameLength)
+            return ERROR_INVALID_PARAMETER;
+        if (DeniedBits(*key, state) & KEY_CREATE_SUB_KEY)
+            return ERROR_ACCESS_DENIED;
+        bool created = false;
+        key = key->AddSubkey(part, &created);
+        createdAny = true;
+    }
+    const auto granted = GrantAccess(*key, sam, state);
+    if (!granted)
+        return ERROR_ACCESS_DENIED;
+    *result = InsertHandle(key, *granted, state);
+    if (disposition)
+        *disposition = createdAny ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    return ERROR_SUCCESS;
+}
+
+LONG DeleteKeyLocked(HKEY hKey, LPCSTR subkey) {
+    RegistryState& state = State();
+    BaseKey base;
+    LONG status = ResolveHandle(hKey, state, &base);
+    if (status != ERROR_SUCCESS)
+        return status;
+    std::vector<std::string> parts;
+    status = ParseSubkey(base, subkey, &parts);
+    if (status != ERROR_SUCCESS)
+        return status;
+    auto key = Descend(base.key, parts);
+    if (!key)
+        return ERROR_FILE_NOT_FOUND;
+    if (IsMachineRoot(*key) || (parts.empty() && base.predefined))
+        return ERROR_ACCESS_DENIED;
+    if (!key->Subkeys().empty() || (DeniedBits(*key, state) & DELETE))
+        return ERROR_ACCESS_DENIED;
+    DetachKey(*key);
+    return ERROR_SUCCESS;
+}
+
+void MakeRoots(const MachineConfig& config, RegistryState& state) {
+    state.localMachine = std::make_shared<RegKey>("HKEY_LOCAL_MACHINE");
+    state.users = std::make_shared<RegKey>("HKEY_USERS");
+    state.currentUserSid = config.currentUserSid;
+    bool created = false;
+    state.localMachine->AddSubkey("SOFTWARE", &created)->AddSubkey("Classes", &created);
+    state.localMachine->AddSubkey("SYSTEM", &created);
+    state.users->AddSubkey(".DEFAULT", &created);
+    state.users->AddSubkey(config.currentUserSid, &created);
+}
+
+} // namespace
+
+void ResetRegistry(const MachineConfig& config) {
+    RegistryState& state = State();
+    std::lock_guard lock(state.mutex);
+    // Handles of the previous machine name keys that no longer exist.
+    state.handles.clear();
+    state.denials.clear();
+    MakeRoots(config, state);
+}
+
+void AddKeyDenial(const DeniedKey& denied) {
+    RegistryState& state = State();
+    std::lock_guard lock(state.mutex);
+    state.denials.push_back(DenialRule{CanonicalDenialPath(denied.keyPath, state), denied.denial});
+}
+
+void EnterRegistryPrivilege() {
+    ++g_privilegeDepth;
+}
+void LeaveRegistryPrivilege() {
+    --g_privilegeDepth;
+}
+
+} // namespace win32sim::detail
+
+using namespace win32sim::detail;
 
 extern "C" {
-LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass, DWORD dwOptions, REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult, LPDWORD lpdwDisposition) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved, LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData, DWORD cbData) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD Reserved) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-LONG WINAPI RegCloseKey(HKEY hKey) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
+
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDesired,
+                          PHKEY phkResult) {
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    std::lock_guard lock(State().mutex);
+    return OpenLocked(hKey, lpSubKey, samDesired, phkResult);
 }
 
-#include "machine_parts.h"
-namespace win32sim::detail {
-void ResetRegistry(const MachineConfig&) {}
-void AddKeyDenial(const DeniedKey&) {}
-void EnterRegistryPrivilege() {}
-void LeaveRegistryPrivilege() {}
+LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR /*lpClass*/,
+                            DWORD /*dwOptions*/, REGSAM samDesired,
+                            LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, PHKEY phkResult,
+                            LPDWORD lpdwDisposition) {
+    if (!phkResult)
+        return ERROR_BADKEY;
+    std::lock_guard lock(State().mutex);
+    return CreateLocked(hKey, lpSubKey, samDesired, phkResult, lpdwDisposition);
 }
+
+LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
+                          LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
+                          PFILETIME lpftLastWriteTime) {
+    if (lpReserved || !lpName || !lpcchName)
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard lock(State().mutex);
+    BaseKey base;
+    const LONG status = ResolveWithAccess(hKey, KEY_ENUMERATE_SUB_KEYS, State(), &base);
+    if (status != ERROR_SUCCESS)
+        return status;
+    const auto& subkeys = base.key->Subkeys();
+    if (dwIndex >= subkeys.size())
+        return ERROR_NO_MORE_ITEMS;
+    const RegKey& subkey = *subkeys[dwIndex];
+    if (!FitsName(subkey.Name(), *lpcchName) || (lpClass && lpcchClass && *lpcchClass == 0))
+        return ERROR_MORE_DATA;
+    WriteName(subkey.Name(), lpName);
+    *lpcchName = static_cast<DWORD>(subkey.Name().size());
+    if (lpcchClass) {
+        if (lpClass)
+            lpClass[0] = '\0';
+        *lpcchClass = 0;
+    }
+    if (lpftLastWriteTime)
+        *lpftLastWriteTime = subkey.LastWrite();
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                          LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    if (lpReserved || !lpcchValueName || (lpData && !lpcbData))
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard lock(State().mutex);
+    BaseKey base;
+    const LONG status = ResolveWithAccess(hKey, KEY_QUERY_VALUE, State(), &base);
+    if (status != ERROR_SUCCESS)
+        return status;
+    const auto& values = base.key->Values();
+    if (dwIndex >= values.size())
+        return ERROR_NO_MORE_ITEMS;
+    const RegValue& value = values[dwIndex];
+    // Data first: when it does not fit, the name is not written either.
+    if (CopyValueData(value, lpType, lpData, lpcbData) != ERROR_SUCCESS)
+        return ERROR_MORE_DATA;
+    if (!FitsName(value.name, *lpcchValueName)) {
+        // Windows hands out as much of the name as fits, the length untouched.
+        if (*lpcchValueName > 0 && lpValueName)
+            WriteName(value.name.substr(0, *lpcchValueName - 1), lpValueName);
+        return ERROR_MORE_DATA;
+    }
+    if (lpValueName)
+        WriteName(value.name, lpValueName);
+    *lpcchValueName = static_cast<DWORD>(value.name.size());
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                             LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                             LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen,
+                             LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
+                             PFILETIME lpftLastWriteTime) {
+    if (lpReserved || (lpClass && !lpcchClass))
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard lock(State().mutex);
+    BaseKey base;
+    const LONG status = ResolveWithAccess(hKey, KEY_QUERY_VALUE, State(), &base);
+    if (status != ERROR_SUCCESS)
+        return status;
+    const RegKey& key = *base.key;
+    DWORD maxSubkey = 0, maxName = 0, maxData = 0;
+    for (const auto& subkey : key.Subkeys())
+        maxSubkey = std::max(maxSubkey, static_cast<DWORD>(subkey->Name().size()));
+    for (const auto& value : key.Values()) {
+        maxName = std::max(maxName, static_cast<DWORD>(value.name.size()));
+        maxData = std::max(maxData, static_cast<DWORD>(value.data.size()));
+    }
+    if (lpcchClass) {
+        if (lpClass && *lpcchClass > 0)
+            lpClass[0] = '\0';
+        *lpcchClass = 0;
+    }
+    if (lpcSubKeys)
+        *lpcSubKeys = static_cast<DWORD>(key.Subkeys().size());
+    if (lpcbMaxSubKeyLen)
+        *lpcbMaxSubKeyLen = maxSubkey;
+    if (lpcbMaxClassLen)
+        *lpcbMaxClassLen = 0;
+    if (lpcValues)
+        *lpcValues = static_cast<DWORD>(key.Values().size());
+    if (lpcbMaxValueNameLen)
+        *lpcbMaxValueNameLen = maxName;
+    if (lpcbMaxValueLen)
+        *lpcbMaxValueLen = maxData;
+    if (lpcbSecurityDescriptor)
+        *lpcbSecurityDescriptor = 0x9c; // a typical owner+group+DACL descriptor
+    if (lpftLastWriteTime)
+        *lpftLastWriteTime = key.LastWrite();
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                             LPBYTE lpData, LPDWORD lpcbData) {
+    if (lpReserved || (lpData && !lpcbData))
+        return ERROR_INVALID_PARAMETER;
+    // Windows clears a size given without a buffer before it looks the value up.
+    if (!lpData && lpcbData)
+        *lpcbData = 0;
+    std::lock_guard lock(State().mutex);
+    BaseKey base;
+    const LONG status = ResolveWithAccess(hKey, KEY_QUERY_VALUE, State(), &base);
+    if (status != ERROR_SUCCESS)
+        return status;
+    const RegValue* value = base.key->FindValue(ValueName(lpValueName));
+    if (!value)
+        return ERROR_FILE_NOT_FOUND;
+    return CopyValueData(*value, lpType, lpData, lpcbData);
+}
+
+LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DWORD dwType,
+                           const BYTE* lpData, DWORD cbData) {
+    if (!lpData && cbData)
+        return kErrorNoAccess;
+    std::lock_guard lock(State().mutex);
+    BaseKey base;
+    const LONG status = ResolveWithAccess(hKey, KEY_SET_VALUE, State(), &base);
+    if (status != ERROR_SUCCESS)
+        return status;
+    std::vector<BYTE> stored;
+    if (IsStringType(dwType)) {
+        // Windows looks one byte past the count: a caller that counted the
+        // text but not its terminator gets the terminator stored as well.
+        if (cbData > 0 && lpData[cbData - 1] != 0 && lpData[cbData] == 0)
+            ++cbData;
+        stored = AnsiToStored(lpData, cbData);
+    } else if (cbData > 0) {
+        stored.assign(lpData, lpData + cbData);
+    }
+    base.key->SetValue(ValueName(lpValueName), dwType, std::move(stored));
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+    std::lock_guard lock(State().mutex);
+    BaseKey base;
+    const LONG status = ResolveWithAccess(hKey, KEY_SET_VALUE, State(), &base);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return base.key->DeleteValue(ValueName(lpValueName)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+    if (!lpSubKey)
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard lock(State().mutex);
+    return DeleteKeyLocked(hKey, lpSubKey);
+}
+
+LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM /*samDesired*/, DWORD /*Reserved*/) {
+    // One registry view serves both WOW64 views.
+    return RegDeleteKeyA(hKey, lpSubKey);
+}
+
+LONG WINAPI RegCloseKey(HKEY hKey) {
+    if (IsPredefinedValue(hKey))
+        return ERROR_SUCCESS;
+    std::lock_guard lock(State().mutex);
+    return State().handles.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS
+                                                                    : ERROR_INVALID_HANDLE;
+}
+
+} // extern "C"

@@ -1,0 +1,121 @@
+#include "registry_tree.h"
+
+#include "codepage.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace win32sim::detail {
+namespace {
+
+FILETIME Now() {
+    // FILETIME counts 100 ns ticks since 1601; the Unix epoch is 11644473600 s later.
+    constexpr uint64_t kEpochOffset = 116444736000000000ULL;
+    const auto since1970 = std::chrono::system_clock::now().time_since_epoch();
+    const uint64_t ticks =
+        kEpochOffset +
+        static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(since1970).count() / 100);
+    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+char16_t UpperUnit(char c) {
+    return AnsiCharToUtf16(UpperAnsi(static_cast<unsigned char>(c)));
+}
+
+} // namespace
+
+int CompareKeyNames(std::string_view a, std::string_view b) {
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        const char16_t ua = UpperUnit(a[i]);
+        const char16_t ub = UpperUnit(b[i]);
+        if (ua != ub)
+            return ua < ub ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+bool IsStringType(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+RegKey::RegKey(std::string name, RegKey* parent)
+    : m_name(std::move(name)), m_pParent(parent), m_lastWrite(Now()) {}
+
+std::shared_ptr<RegKey> RegKey::FindSubkey(std::string_view name) const {
+    auto it = std::lower_bound(m_subkeys.begin(), m_subkeys.end(), name,
+                               [](const std::shared_ptr<RegKey>& key, std::string_view n) {
+                                   return CompareKeyNames(key->Name(), n) < 0;
+                               });
+    if (it != m_subkeys.end() && CompareKeyNames((*it)->Name(), name) == 0)
+        return *it;
+    return nullptr;
+}
+
+std::shared_ptr<RegKey> RegKey::AddSubkey(std::string_view name, bool* created) {
+    auto it = std::lower_bound(m_subkeys.begin(), m_subkeys.end(), name,
+                               [](const std::shared_ptr<RegKey>& key, std::string_view n) {
+                                   return CompareKeyNames(key->Name(), n) < 0;
+                               });
+    if (it != m_subkeys.end() && CompareKeyNames((*it)->Name(), name) == 0) {
+        *created = false;
+        return *it;
+    }
+    *created = true;
+    Touch();
+    return *m_subkeys.insert(it, std::make_shared<RegKey>(std::string(name), this));
+}
+
+void RegKey::RemoveSubkey(const RegKey* child) {
+    auto it = std::find_if(m_subkeys.begin(), m_subkeys.end(),
+                           [child](const auto& key) { return key.get() == child; });
+    if (it == m_subkeys.end())
+        return;
+    (*it)->m_deleted = true;
+    (*it)->m_pParent = nullptr;
+    m_subkeys.erase(it);
+    Touch();
+}
+
+const RegValue* RegKey::FindValue(std::string_view name) const {
+    for (const auto& value : m_values) {
+        if (EqualAnsiNoCase(value.name, name))
+            return &value;
+    }
+    return nullptr;
+}
+
+void RegKey::SetValue(std::string_view name, DWORD type, std::vector<BYTE> data) {
+    Touch();
+    for (auto& value : m_values) {
+        if (EqualAnsiNoCase(value.name, name)) {
+            value.type = type;
+            value.data = std::move(data);
+            return;
+        }
+    }
+    m_values.push_back(RegValue{std::string(name), type, std::move(data)});
+}
+
+bool RegKey::DeleteValue(std::string_view name) {
+    auto it = std::find_if(m_values.begin(), m_values.end(),
+                           [name](const RegValue& v) { return EqualAnsiNoCase(v.name, name); });
+    if (it == m_values.end())
+        return false;
+    m_values.erase(it);
+    Touch();
+    return true;
+}
+
+std::string RegKey::Path() const {
+    if (!m_pParent)
+        return m_name;
+    return m_pParent->Path() + "\\" + m_name;
+}
+
+void RegKey::Touch() {
+    m_lastWrite = Now();
+}
+
+} // namespace win32sim::detail

@@ -1,0 +1,395 @@
+// The .reg reader: decodes the file to 1252 text, then reads it line by line.
+//
+// A line is classified by its first character ([ key, @ or " value, ;
+// comment); a value's data by its leading tag, through a table of tag
+// readers. Only hex data may continue on the next line (a trailing
+// backslash), as regedit writes it. Errors name the physical line.
+#include "regfile/regfile.h"
+#include "regfile/regfile_text.h"
+
+#include <cctype>
+#include <optional>
+#include <string_view>
+
+namespace regfile {
+namespace {
+
+using detail::AnsiToUtf16Bytes;
+using detail::Utf16BytesToAnsi;
+
+enum class Version { Regedit4, Regedit5 };
+
+struct Line {
+    std::string text;
+    int number = 0;
+};
+
+// --- decoding ----------------------------------------------------------------------
+
+std::u16string DecodeUtf8(const std::vector<uint8_t>& bytes, size_t start) {
+    std::u16string units;
+    for (size_t i = start; i < bytes.size();) {
+        const uint8_t lead = bytes[i];
+        const int extra = lead < 0x80    ? 0
+                          : lead >= 0xF0 ? 3
+                          : lead >= 0xE0 ? 2
+                          : lead >= 0xC0 ? 1
+                                         : -1;
+        if (extra < 0 || i + extra >= bytes.size()) {
+            units.push_back(u'?');
+            ++i;
+            continue;
+        }
+        uint32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
+        for (int k = 1; k <= extra; ++k)
+            code = (code << 6) | (bytes[i + k] & 0x3F);
+        i += extra + 1;
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            units.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+            units.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+        } else {
+            units.push_back(static_cast<char16_t>(code));
+        }
+    }
+    return units;
+}
+
+// The file as 1252 text: UTF-16LE with BOM (regedit's own form), UTF-8 with
+// BOM, or 8-bit text taken as 1252. Characters 1252 lacks become '?'.
+std::string DecodeFile(const std::vector<uint8_t>& bytes) {
+    if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+        std::u16string units;
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+            units.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+        return detail::UnitsToAnsi(units);
+    }
+    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
+        return detail::UnitsToAnsi(DecodeUtf8(bytes, 3));
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::vector<Line> SplitLines(const std::string& text) {
+    std::vector<Line> lines;
+    size_t start = 0;
+    int number = 1;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(Line{std::move(line), number++});
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string_view TrimLeft(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    return text;
+}
+
+std::string_view Trim(std::string_view text) {
+    text = TrimLeft(text);
+    while (!text.empty() && (IsBlank(text.back()) || text.back() == '\r'))
+        text.remove_suffix(1);
+    return text;
+}
+
+// Nothing but blanks or a comment may follow a value's data.
+bool OnlyTrailer(std::string_view rest) {
+    rest = TrimLeft(rest);
+    return rest.empty() || rest.front() == ';';
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
+}
+
+// --- the reader ----------------------------------------------------------------------
+
+class Reader {
+public:
+    Reader(std::vector<Line> lines, std::string sourceName)
+        : m_lines(std::move(lines)), m_sourceName(std::move(sourceName)) {}
+
+    bool Read(Script* out, std::string* error);
+
+private:
+    bool ReadHeader();
+    bool ReadKeyLine(std::string_view text);
+    bool ReadValueLine(std::string_view text);
+    bool ReadQuoted(std::string_view* text, std::string* out);
+    bool ReadData(std::string_view text, ValueOp* value);
+    bool ReadString(std::string_view text, ValueOp* value);
+    bool ReadDword(std::string_view text, ValueOp* value);
+    bool ReadHex(std::string_view text, ValueOp* value);
+    bool ReadHexBytes(std::string_view text, std::vector<BYTE>* bytes);
+    bool Fail(const std::string& what);
+
+    std::vector<Line> m_lines;
+    std::string m_sourceName;
+    size_t m_index = 0; // the line being read
+    Version m_version = Version::Regedit5;
+    Script m_script;
+    std::string m_error;
+};
+
+bool Reader::Fail(const std::string& what) {
+    const int number = m_index < m_lines.size() ? m_lines[m_index].number
+                                                : (m_lines.empty() ? 1 : m_lines.back().number);
+    m_error = m_sourceName + ":" + std::to_string(number) + ": " + what;
+    return false;
+}
+
+bool Reader::Read(Script* out, std::string* error) {
+    bool ok = ReadHeader();
+    for (++m_index; ok && m_index < m_lines.size(); ++m_index) {
+        const std::string_view text = TrimLeft(m_lines[m_index].text);
+        if (Trim(text).empty() || text.front() == ';')
+            continue;
+        if (text.front() == '[')
+            ok = ReadKeyLine(text);
+        else if (text.front() == '@' || text.front() == '"')
+            ok = ReadValueLine(text);
+        else
+            ok = Fail("expected a [key] line, a value line or a comment");
+    }
+    if (!ok) {
+        if (error)
+            *error = m_error;
+        return false;
+    }
+    *out = std::move(m_script);
+    return true;
+}
+
+bool Reader::ReadHeader() {
+    m_index = 0;
+    const std::string_view header = m_lines.empty() ? std::string_view() : Trim(m_lines[0].text);
+    if (header == "Windows Registry Editor Version 5.00")
+        m_version = Version::Regedit5;
+    else if (header == "REGEDIT4")
+        m_version = Version::Regedit4;
+    else
+        return Fail("not a registry file (the first line is neither "
+                    "\"Windows Registry Editor Version 5.00\" nor \"REGEDIT4\")");
+    return true;
+}
+
+bool Reader::ReadKeyLine(std::string_view text) {
+    const size_t close = text.rfind(']');
+    if (close == std::string_view::npos)
+        return Fail("missing ']' at the end of the key name");
+    std::string_view path = text.substr(1, close - 1);
+    KeyOp key;
+    if (!path.empty() && path.front() == '-') {
+        key.remove = true;
+        path.remove_prefix(1);
+    }
+    key.keyPath = std::string(path);
+    HKEY root;
+    std::string subkey;
+    if (!detail::SplitKeyPath(key.keyPath, &root, &subkey))
+        return Fail("unknown root key in [" + std::string(path) + "]");
+    if (key.remove && subkey.find_first_not_of('\\') == std::string::npos)
+        return Fail("a root key cannot be deleted");
+    m_script.keys.push_back(std::move(key));
+    return true;
+}
+
+bool Reader::ReadValueLine(std::string_view text) {
+    if (m_script.keys.empty())
+        return Fail("value line before the first [key] line");
+    ValueOp value;
+    if (text.front() == '@') {
+        value.isDefault = true;
+        text.remove_prefix(1);
+    } else if (!ReadQuoted(&text, &value.name)) {
+        return false;
+    }
+    text = TrimLeft(text);
+    if (text.empty() || text.front() != '=')
+        return Fail("missing '=' after the value name");
+    text = TrimLeft(text.substr(1));
+    if (!ReadData(text, &value))
+        return false;
+    // regedit ignores the values listed under a key it is told to delete.
+    if (!m_script.keys.back().remove)
+        m_script.keys.back().values.push_back(std::move(value));
+    return true;
+}
+
+// Reads "text" with the escapes regedit writes (\\ and \") and the line
+// breaks Wine's regedit writes (\n, \r); any other backslash stays as is.
+bool Reader::ReadQuoted(std::string_view* text, std::string* out) {
+    std::string_view rest = text->substr(1);
+    for (size_t i = 0; i < rest.size(); ++i) {
+        const char c = rest[i];
+        if (c == '"') {
+            *text = rest.substr(i + 1);
+            return true;
+        }
+        if (c == '\\' && i + 1 < rest.size()) {
+            const char next = rest[++i];
+            switch (next) {
+            case '\\':
+                out->push_back('\\');
+                break;
+            case '"':
+                out->push_back('"');
+                break;
+            case 'n':
+                out->push_back('\n');
+                break;
+            case 'r':
+                out->push_back('\r');
+                break;
+            default:
+                out->push_back('\\');
+                out->push_back(next);
+            }
+            continue;
+        }
+        out->push_back(c);
+    }
+    return Fail("missing closing '\"'");
+}
+
+bool Reader::ReadData(std::string_view text, ValueOp* value) {
+    using Handler = bool (Reader::*)(std::string_view, ValueOp*);
+    static const struct {
+        std::string_view tag;
+        Handler handler;
+    } kTags[] = {
+        {"\"", &Reader::ReadString},
+        {"dword:", &Reader::ReadDword},
+        {"hex", &Reader::ReadHex},
+    };
+    if (!text.empty() && text.front() == '-') {
+        if (!OnlyTrailer(text.substr(1)))
+            return Fail("unexpected text after '-'");
+        value->remove = true;
+        return true;
+    }
+    for (const auto& entry : kTags) {
+        if (StartsWithNoCase(text, entry.tag))
+            return (this->*entry.handler)(text, value);
+    }
+    return Fail("unrecognised value data (expected \"text\", dword:, hex: or hex(type):)");
+}
+
+bool Reader::ReadString(std::string_view text, ValueOp* value) {
+    std::string decoded;
+    if (!ReadQuoted(&text, &decoded))
+        return false;
+    if (!OnlyTrailer(text))
+        return Fail("unexpected text after the closing '\"'");
+    value->type = REG_SZ;
+    value->data.assign(decoded.begin(), decoded.end());
+    value->data.push_back(0);
+    return true;
+}
+
+bool Reader::ReadDword(std::string_view text, ValueOp* value) {
+    text.remove_prefix(6);
+    DWORD number = 0;
+    size_t digits = 0;
+    while (digits < text.size() && HexDigit(text[digits]) >= 0) {
+        number = (number << 4) | static_cast<DWORD>(HexDigit(text[digits]));
+        ++digits;
+    }
+    if (digits == 0 || digits > 8 || !OnlyTrailer(text.substr(digits)))
+        return Fail("dword: takes one to eight hexadecimal digits");
+    value->type = REG_DWORD;
+    value->data = {static_cast<BYTE>(number), static_cast<BYTE>(number >> 8),
+                   static_cast<BYTE>(number >> 16), static_cast<BYTE>(number >> 24)};
+    return true;
+}
+
+bool Reader::ReadHex(std::string_view text, ValueOp* value) {
+    text.remove_prefix(3);
+    DWORD type = REG_BINARY;
+    if (!text.empty() && text.front() == '(') {
+        const size_t close = text.find(')');
+        const std::string_view digits =
+            text.substr(1, close == std::string_view::npos ? 0 : close - 1);
+        if (close == std::string_view::npos || digits.empty() || digits.size() > 8)
+            return Fail("hex(type): takes the type as one to eight hexadecimal digits");
+        type = 0;
+        for (char c : digits) {
+            if (HexDigit(c) < 0)
+                return Fail("hex(type): takes the type as one to eight hexadecimal digits");
+            type = (type << 4) | static_cast<DWORD>(HexDigit(c));
+        }
+        text.remove_prefix(close + 1);
+    }
+    if (text.empty() || text.front() != ':')
+        return Fail("missing ':' after hex");
+    std::vector<BYTE> bytes;
+    if (!ReadHexBytes(text.substr(1), &bytes))
+        return false;
+    // Version 5 files hold string types as UTF-16LE, REGEDIT4 as ANSI; the A
+    // functions take ANSI either way.
+    const bool stringType = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+    value->type = type;
+    value->data = stringType && m_version == Version::Regedit5 ? Utf16BytesToAnsi(bytes) : bytes;
+    return true;
+}
+
+// Reads "xx,xx,..." up to the end of the value, following continuation lines.
+bool Reader::ReadHexBytes(std::string_view text, std::vector<BYTE>* bytes) {
+    for (;;) {
+        text = TrimLeft(text);
+        if (text.empty() || text.front() == ';')
+            return true;
+        if (text.front() == '\\' && Trim(text.substr(1)).empty()) {
+            if (++m_index >= m_lines.size()) {
+                --m_index;
+                return Fail("the file ends inside a continued line");
+            }
+            text = m_lines[m_index].text;
+            continue;
+        }
+        const int high = HexDigit(text[0]);
+        const int low = text.size() > 1 ? HexDigit(text[1]) : -1;
+        if (high < 0)
+            return Fail("bad byte in hex data: '" + std::string(text.substr(0, 2)) + "'");
+        bytes->push_back(static_cast<BYTE>(low < 0 ? high : high * 16 + low));
+        text = TrimLeft(text.substr(low < 0 ? 1 : 2));
+        if (!text.empty() && text.front() == ',')
+            text.remove_prefix(1);
+        else if (!text.empty() && text.front() != '\\' && text.front() != ';')
+            return Fail("expected ',' between hex bytes");
+    }
+}
+
+} // namespace
+
+bool Parse(const std::vector<uint8_t>& bytes, const std::string& sourceName, Script* out,
+           std::string* error) {
+    Reader reader(SplitLines(DecodeFile(bytes)), sourceName);
+    return reader.Read(out, error);
+}
+
+} // namespace regfile

@@ -1,0 +1,34 @@
+// Text helpers shared by the .reg reader and writer.
+//
+// The 8-bit text of a .reg file, and the ANSI strings the A registry
+// functions take, are Windows-1252 on every machine we handle. A fixed table
+// keeps a file's meaning independent of the code page of the host that
+// happens to read it, and works the same over the stand-in and on Windows.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace regfile::detail {
+
+char16_t AnsiToUnit(unsigned char c);
+// UTF-16 text as 1252 text; a character 1252 lacks becomes '?' (a surrogate
+// pair becomes one '?'), as the A registry functions would hand it out.
+std::string UnitsToAnsi(std::u16string_view units);
+
+// The bytes of ANSI text as the UTF-16LE a .reg file's hex(1), hex(2) and
+// hex(7) data holds, and back (an odd last byte is dropped).
+std::vector<BYTE> AnsiToUtf16Bytes(const std::vector<BYTE>& ansi);
+std::vector<BYTE> Utf16BytesToAnsi(const std::vector<BYTE>& utf16);
+
+// Maps a root name (long or short form, any case) to its predefined key.
+bool RootFromName(std::string_view name, HKEY* root);
+
+// Splits "ROOT\sub\path" at the first backslash; false for an unknown root.
+bool SplitKeyPath(const std::string& keyPath, HKEY* root, std::string* subkey);
+
+} // namespace regfile::detail
