@@ -9,6 +9,8 @@ constexpr char16_t kHighControls[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+} // namespace
+
 bool Utf16ToAnsiChar(char16_t u, unsigned char* out) {
     if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
         *out = static_cast<unsigned char>(u);
@@ -22,8 +24,6 @@ bool Utf16ToAnsiChar(char16_t u, unsigned char* out) {
     }
     return false;
 }
-
-} // namespace
 
 char16_t AnsiCharToUtf16(unsigned char c) {
     return (c >= 0x80 && c <= 0x9F) ? kHighControls[c - 0x80] : static_cast<char16_t>(c);
@@ -53,11 +53,16 @@ unsigned char UpperAnsi(unsigned char c) {
     if (c >= 0xE0 && c <= 0xFE && c != 0xF7)
         return c - 0x20;
     switch (c) {
-    case 0x9A: return 0x8A; // š
-    case 0x9C: return 0x8C; // œ
-    case 0x9E: return 0x8E; // ž
-    case 0xFF: return 0x9F; // ÿ
-    default: return c;
+    case 0x9A:
+        return 0x8A; // š
+    case 0x9C:
+        return 0x8C; // œ
+    case 0x9E:
+        return 0x8E; // ž
+    case 0xFF:
+        return 0x9F; // ÿ
+    default:
+        return c;
     }
 }
 
@@ -67,11 +72,16 @@ unsigned char LowerAnsi(unsigned char c) {
     if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
         return c + 0x20;
     switch (c) {
-    case 0x8A: return 0x9A;
-    case 0x8C: return 0x9C;
-    case 0x8E: return 0x9E;
-    case 0x9F: return 0xFF;
-    default: return c;
+    case 0x8A:
+        return 0x9A;
+    case 0x8C:
+        return 0x9C;
+    case 0x8E:
+        return 0x9E;
+    case 0x9F:
+        return 0xFF;
+    default:
+        return c;
     }
 }
 

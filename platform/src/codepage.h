@@ -15,6 +15,9 @@ namespace win32sim::detail {
 char16_t AnsiCharToUtf16(unsigned char c);
 std::u16string AnsiToUtf16(std::string_view text);
 
+// One UTF-16 unit to its 1252 byte; false when 1252 has no such character.
+bool Utf16ToAnsiChar(char16_t u, unsigned char* out);
+
 // Characters outside 1252 become '?', as WideCharToMultiByte's default.
 std::string Utf16ToAnsi(std::u16string_view text);
 

@@ -1,30 +1,350 @@
-// Stub implementations: replaced area by area.
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#include <windows.h>
+// Modules: "X.dll" is one of our shared objects, loaded with dlopen.
+//
+// LoadLibraryA("X.dll") looks for libX.so, then X.so (each as written, then
+// in lower case) in:
+//   1. the folders of the host variable HIVEMENDER_LIBRARY_PATH (colon-separated),
+//   2. the folder of the main executable,
+//   3. dlopen's own search (LD_LIBRARY_PATH, the cache, the system folders).
+// A name containing '/' is a host path and is opened as it is; a Windows path
+// ("C:\...\X.dll") is reduced to its file name. The names of the Windows
+// system libraries the engine looks functions up in (kernel32, advapi32, ...)
+// name the stand-in itself, which exports them; ntdll is not among them, so
+// nothing mistakes the stand-in for Wine.
+//
+// An HMODULE is the address the object is mapped at (dladdr's dli_fbase), as
+// on Windows, so LoadLibraryA, GetModuleHandleA and VirtualQuery agree.
+// GetModuleFileNameA answers a Windows path inside the simulated machine: the
+// plug-in's folder and the DLL name derived from the shared object's name
+// (libhivemender.so -> hivemender.dll).
+#include "codepage.h"
+
+#include <win32sim/machine.h>
+
+#include <dlfcn.h>
+#include <link.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char kSearchPathVariable[] = "HIVEMENDER_LIBRARY_PATH";
+
+const char* const kSystemLibraries[] = {"kernel32", "kernelbase", "advapi32", "shell32",
+                                        "oleaut32", "msvcrt",     "user32"};
+
+struct LoadedModule {
+    void* dl = nullptr; // one dlopen reference per LoadLibraryA
+    int references = 0;
+};
+
+std::mutex g_mutex;
+std::map<HMODULE, LoadedModule> g_loaded; // modules LoadLibraryA opened
+
+HMODULE BaseOfAddress(const void* address) {
+    Dl_info info;
+    if (!address || !dladdr(address, &info) || !info.dli_fbase)
+        return nullptr;
+    return static_cast<HMODULE>(info.dli_fbase);
+}
+
+HMODULE BaseOfDlHandle(void* dl) {
+    link_map* map = nullptr;
+    if (dlinfo(dl, RTLD_DI_LINKMAP, &map) != 0 || !map)
+        return nullptr;
+    return BaseOfAddress(map->l_ld);
+}
+
+HMODULE StandInModule() {
+    return BaseOfAddress(reinterpret_cast<const void*>(&StandInModule));
+}
+
+HMODULE MainProgramModule() {
+    void* self = dlopen(nullptr, RTLD_NOW);
+    HMODULE base = self ? BaseOfDlHandle(self) : nullptr;
+    if (self)
+        dlclose(self);
+    return base;
+}
+
+std::string HostFileOf(HMODULE module) {
+    Dl_info info;
+    if (!module || !dladdr(module, &info) || info.dli_fbase != module || !info.dli_fname)
+        return {};
+    return info.dli_fname;
+}
+
+std::string ExecutableFolder() {
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
+    if (n <= 0)
+        return {};
+    std::string exe(path, static_cast<size_t>(n));
+    return exe.substr(0, exe.rfind('/'));
+}
+
+bool EndsWithNoCase(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           win32sim::detail::EqualAnsiNoCase(
+               std::string_view(text).substr(text.size() - tail.size()), tail);
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(win32sim::detail::LowerAnsi(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// "C:\dir\Name.dll" -> "Name"; "Name" -> "Name".
+std::string StemOfWindowsName(const std::string& name) {
+    std::string file = name.substr(
+        name.find_last_of("\\:") == std::string::npos ? 0 : name.find_last_of("\\:") + 1);
+    if (EndsWithNoCase(file, ".dll"))
+        file.resize(file.size() - 4);
+    return file;
+}
+
+bool IsSystemLibrary(const std::string& stem) {
+    for (const char* system : kSystemLibraries) {
+        if (win32sim::detail::EqualAnsiNoCase(stem, system))
+            return true;
+    }
+    return false;
+}
+
+std::vector<std::string> CandidateFiles(const std::string& stem) {
+    std::vector<std::string> files = {"lib" + stem + ".so", stem + ".so"};
+    const std::string lower = Lower(stem);
+    if (lower != stem) {
+        files.push_back("lib" + lower + ".so");
+        files.push_back(lower + ".so");
+    }
+    return files;
+}
+
+std::vector<std::string> SearchFolders() {
+    std::vector<std::string> folders;
+    if (const char* list = std::getenv(kSearchPathVariable)) {
+        std::string rest = list;
+        size_t start = 0;
+        while (start <= rest.size()) {
+            const size_t colon = rest.find(':', start);
+            const std::string folder =
+                rest.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+            if (!folder.empty())
+                folders.push_back(folder);
+            if (colon == std::string::npos)
+                break;
+            start = colon + 1;
+        }
+    }
+    const std::string exeFolder = ExecutableFolder();
+    if (!exeFolder.empty())
+        folders.push_back(exeFolder);
+    return folders;
+}
+
+// dlopen of a Windows module name with our search order; null if none.
+void* OpenByName(const std::string& name, int flags) {
+    if (name.find('/') != std::string::npos)
+        return dlopen(name.c_str(), flags);
+    const std::string stem = StemOfWindowsName(name);
+    if (stem.empty())
+        return nullptr;
+    const auto files = CandidateFiles(stem);
+    for (const auto& folder : SearchFolders()) {
+        for (const auto& file : files) {
+            const std::string path = folder + "/" + file;
+            if (access(path.c_str(), F_OK) != 0)
+                continue;
+            if (void* dl = dlopen(path.c_str(), flags))
+                return dl;
+        }
+    }
+    for (const auto& file : files) {
+        if (void* dl = dlopen(file.c_str(), flags))
+            return dl;
+    }
+    return nullptr;
+}
+
+// The Windows folder the plug-in lives in, without a trailing backslash.
+std::string PluginFolder() {
+    const std::string& plugin = win32sim::CurrentConfig().pluginPath;
+    const size_t slash = plugin.rfind('\\');
+    return slash == std::string::npos ? std::string() : plugin.substr(0, slash);
+}
+
+std::string WindowsNameOfHostFile(const std::string& hostFile) {
+    std::string file = hostFile.substr(hostFile.rfind('/') + 1);
+    if (file.rfind("lib", 0) == 0)
+        file.erase(0, 3);
+    const size_t so = file.find(".so");
+    if (so != std::string::npos)
+        file.resize(so);
+    file += ".dll";
+    // Keep the plug-in's own spelling of its name.
+    const std::string& plugin = win32sim::CurrentConfig().pluginPath;
+    const std::string pluginName = plugin.substr(plugin.rfind('\\') + 1);
+    return win32sim::detail::EqualAnsiNoCase(file, pluginName) ? pluginName : file;
+}
+
+} // namespace
 
 extern "C" {
+
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return nullptr;
+    if (!lpLibFileName || !*lpLibFileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    const std::string name = lpLibFileName;
+    if (name.find('/') == std::string::npos && IsSystemLibrary(StemOfWindowsName(name)))
+        return StandInModule();
+    void* dl = OpenByName(name, RTLD_NOW | RTLD_LOCAL);
+    HMODULE module = dl ? BaseOfDlHandle(dl) : nullptr;
+    if (!module) {
+        if (dl)
+            dlclose(dl);
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    std::lock_guard lock(g_mutex);
+    LoadedModule& loaded = g_loaded[module];
+    if (loaded.dl)
+        dlclose(dl); // dlopen counted it already; one handle per module is enough
+    else
+        loaded.dl = dl;
+    ++loaded.references;
+    return module;
 }
-FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return nullptr;
-}
+
 BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
+    if (hLibModule && hLibModule == StandInModule())
+        return TRUE;
+    void* doomed = nullptr;
+    {
+        std::lock_guard lock(g_mutex);
+        auto found = g_loaded.find(hLibModule);
+        if (found == g_loaded.end()) {
+            SetLastError(ERROR_MOD_NOT_FOUND);
+            return FALSE;
+        }
+        if (--found->second.references == 0) {
+            doomed = found->second.dl;
+            g_loaded.erase(found);
+        }
+    }
+    if (doomed)
+        dlclose(doomed);
+    return TRUE;
 }
+
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+    // Lookups by ordinal (a "name" below 0x10000) have no meaning here.
+    if (!lpProcName || reinterpret_cast<uintptr_t>(lpProcName) < 0x10000) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    if (!hModule)
+        hModule = MainProgramModule();
+    const std::string file = HostFileOf(hModule);
+    void* dl = file.empty() ? nullptr : dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!dl && hModule == MainProgramModule())
+        dl = dlopen(nullptr, RTLD_NOW);
+    if (!dl) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    void* symbol = dlsym(dl, lpProcName);
+    // Only the module's own exports count, not what it pulls in from others.
+    if (symbol && BaseOfAddress(symbol) != hModule)
+        symbol = nullptr;
+    dlclose(dl);
+    if (!symbol) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    return reinterpret_cast<FARPROC>(symbol);
+}
+
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return nullptr;
+    if (!lpModuleName)
+        return MainProgramModule();
+    const std::string name = lpModuleName;
+    if (name.find('/') == std::string::npos && IsSystemLibrary(StemOfWindowsName(name)))
+        return StandInModule();
+    void* dl = OpenByName(name, RTLD_NOW | RTLD_NOLOAD);
+    HMODULE module = dl ? BaseOfDlHandle(dl) : nullptr;
+    if (dl)
+        dlclose(dl); // RTLD_NOLOAD still counted a reference
+    if (!module)
+        SetLastError(ERROR_MOD_NOT_FOUND);
+    return module;
 }
+
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
+    std::string path;
+    if (!hModule || hModule == MainProgramModule()) {
+        path = PluginFolder() + "\\host.exe";
+    } else {
+        const std::string hostFile = HostFileOf(hModule);
+        if (hostFile.empty()) {
+            SetLastError(ERROR_MOD_NOT_FOUND);
+            return 0;
+        }
+        path = PluginFolder() + "\\" + WindowsNameOfHostFile(hostFile);
+    }
+    if (nSize == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    // Too small: the path is cut to fit with its terminator, and the full
+    // size is returned with ERROR_INSUFFICIENT_BUFFER (Vista and later).
+    if (path.size() >= nSize) {
+        std::memcpy(lpFilename, path.data(), nSize - 1);
+        lpFilename[nSize - 1] = 0;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return nSize;
+    }
+    std::memcpy(lpFilename, path.c_str(), path.size() + 1);
+    return static_cast<DWORD>(path.size());
 }
+
 SIZE_T WINAPI VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_T dwLength) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
+    constexpr DWORD kMemCommit = 0x1000;
+    constexpr DWORD kMemImage = 0x1000000;
+    constexpr DWORD kMemPrivate = 0x20000;
+    constexpr DWORD kPageExecuteRead = 0x20;
+    constexpr DWORD kPageReadWrite = 0x04;
+    constexpr DWORD kErrorBadLength = 24;
+    if (!lpBuffer || dwLength < sizeof(MEMORY_BASIC_INFORMATION)) {
+        SetLastError(kErrorBadLength);
+        return 0;
+    }
+    const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto pageStart = reinterpret_cast<uintptr_t>(lpAddress) & ~(page - 1);
+    std::memset(lpBuffer, 0, sizeof(*lpBuffer));
+    lpBuffer->BaseAddress = reinterpret_cast<PVOID>(pageStart);
+    lpBuffer->RegionSize = page;
+    lpBuffer->State = kMemCommit;
+    if (HMODULE module = BaseOfAddress(lpAddress)) {
+        lpBuffer->AllocationBase = module;
+        lpBuffer->AllocationProtect = kPageExecuteRead;
+        lpBuffer->Protect = kPageExecuteRead;
+        lpBuffer->Type = kMemImage;
+    } else {
+        lpBuffer->AllocationBase = reinterpret_cast<PVOID>(pageStart);
+        lpBuffer->AllocationProtect = kPageReadWrite;
+        lpBuffer->Protect = kPageReadWrite;
+        lpBuffer->Type = kMemPrivate;
+    }
+    return sizeof(MEMORY_BASIC_INFORMATION);
 }
-}
+
+} // extern "C"

@@ -1,37 +1,272 @@
-// Stub implementations: replaced area by area.
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#include <windows.h>
+// Code page conversions and BSTRs.
+//
+// The simulated machine runs with ANSI code page 1252 and OEM code page 437.
+// Conversions follow the Win32 contract the engine leans on: a length of -1
+// means "up to and including the terminator" (so the count includes it), an
+// output size of 0 asks for the size, and a buffer that is too small fails
+// with ERROR_INSUFFICIENT_BUFFER rather than cutting the text.
+#include "codepage.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+using win32sim::detail::AnsiCharToUtf16;
+
+enum class Charset { Ansi1252, Utf8, Unsupported };
+
+Charset CharsetOf(UINT codePage) {
+    switch (codePage) {
+    case CP_ACP:
+    case CP_THREAD_ACP:
+    case 1252:
+        return Charset::Ansi1252;
+    case CP_UTF8:
+        return Charset::Utf8;
+    default:
+        return Charset::Unsupported;
+    }
+}
+
+// Decodes UTF-8 the way Windows (Vista on) does: every maximal invalid
+// subsequence becomes one U+FFFD; overlong forms and encoded surrogates are
+// invalid. Returns false if anything was replaced.
+bool DecodeUtf8(const unsigned char* s, size_t n, std::u16string* out) {
+    bool clean = true;
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char lead = s[i];
+        if (lead < 0x80) {
+            out->push_back(lead);
+            ++i;
+            continue;
+        }
+        int trail = 0;
+        char32_t cp = 0;
+        unsigned char lo = 0x80, hi = 0xBF; // allowed range of the first trail byte
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            trail = 1;
+            cp = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            trail = 2;
+            cp = lead & 0x0F;
+            lo = lead == 0xE0 ? 0xA0 : 0x80;
+            hi = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            trail = 3;
+            cp = lead & 0x07;
+            lo = lead == 0xF0 ? 0x90 : 0x80;
+            hi = lead == 0xF4 ? 0x8F : 0xBF;
+        }
+        size_t j = i + 1;
+        int got = 0;
+        while (got < trail && j < n) {
+            const unsigned char b = s[j];
+            const unsigned char min = got == 0 ? lo : 0x80;
+            const unsigned char max = got == 0 ? hi : 0xBF;
+            if (b < min || b > max)
+                break;
+            cp = (cp << 6) | (b & 0x3F);
+            ++j;
+            ++got;
+        }
+        if (trail == 0 || got < trail) {
+            out->push_back(0xFFFD);
+            clean = false;
+            i = trail == 0 ? i + 1 : j;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out->push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out->push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out->push_back(static_cast<char16_t>(cp));
+        }
+        i = j;
+    }
+    return clean;
+}
+
+void AppendUtf8(char32_t cp, std::string* out) {
+    if (cp < 0x80) {
+        out->push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// Unpaired surrogates become U+FFFD, as on Windows since Vista.
+std::string EncodeUtf8(const char16_t* s, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+        char32_t cp = s[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;
+        }
+        AppendUtf8(cp, &out);
+    }
+    return out;
+}
+
+// Copies a converted result into the caller's buffer under the size rules
+// shared by both directions. Returns the count, or 0 with the last error set.
+template <class Char> int Deliver(const std::basic_string<Char>& result, Char* dest, int destSize) {
+    const int needed = static_cast<int>(result.size());
+    if (destSize == 0)
+        return needed;
+    if (needed > destSize) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(dest, result.data(), result.size() * sizeof(Char));
+    return needed;
+}
+
+// Layout of a BSTR: a 32-bit byte count, the characters, a 16-bit zero.
+// The BSTR points at the characters.
+constexpr size_t kBstrPrefix = sizeof(DWORD);
+
+} // namespace
 
 extern "C" {
-int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
+
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                               LPWSTR lpWideCharStr, int cchWideChar) {
+    if (!lpMultiByteStr || cbMultiByte == 0 || cchWideChar < 0 ||
+        (cchWideChar > 0 && !lpWideCharStr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const Charset charset = CharsetOf(CodePage);
+    if (charset == Charset::Unsupported) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (charset == Charset::Utf8 && (dwFlags & ~static_cast<DWORD>(MB_ERR_INVALID_CHARS))) {
+        SetLastError(ERROR_INVALID_FLAGS);
+        return 0;
+    }
+    const size_t length =
+        cbMultiByte < 0 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(lpMultiByteStr);
+    std::u16string wide;
+    if (charset == Charset::Ansi1252) {
+        for (size_t i = 0; i < length; ++i)
+            wide.push_back(AnsiCharToUtf16(bytes[i]));
+    } else if (!DecodeUtf8(bytes, length, &wide) && (dwFlags & MB_ERR_INVALID_CHARS)) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    return Deliver(wide, lpWideCharStr, cchWideChar);
 }
-int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
+
+int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                               LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
+                               LPBOOL lpUsedDefaultChar) {
+    (void)dwFlags;
+    if (!lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0 ||
+        (cbMultiByte > 0 && !lpMultiByteStr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const Charset charset = CharsetOf(CodePage);
+    // UTF-8 has no default character: asking for one is a caller error.
+    if (charset == Charset::Unsupported ||
+        (charset == Charset::Utf8 && (lpDefaultChar || lpUsedDefaultChar))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    size_t length = 0;
+    if (cchWideChar < 0) {
+        while (lpWideCharStr[length])
+            ++length;
+        ++length;
+    } else {
+        length = static_cast<size_t>(cchWideChar);
+    }
+    std::string narrow;
+    if (charset == Charset::Utf8) {
+        narrow = EncodeUtf8(lpWideCharStr, length);
+    } else {
+        const char fallback = lpDefaultChar ? *lpDefaultChar : '?';
+        bool usedDefault = false;
+        for (size_t i = 0; i < length; ++i) {
+            unsigned char c;
+            if (!win32sim::detail::Utf16ToAnsiChar(lpWideCharStr[i], &c)) {
+                c = static_cast<unsigned char>(fallback);
+                usedDefault = true;
+            }
+            narrow.push_back(static_cast<char>(c));
+        }
+        if (lpUsedDefaultChar)
+            *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
+    }
+    return Deliver(narrow, lpMultiByteStr, cbMultiByte);
 }
+
 UINT WINAPI GetACP(void) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
+    return 1252;
 }
+
 UINT WINAPI GetOEMCP(void) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
+    return 437;
 }
-BSTR WINAPI SysAllocString(const OLECHAR* psz) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return nullptr;
-}
+
 BSTR WINAPI SysAllocStringLen(const OLECHAR* strIn, UINT ui) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return nullptr;
+    const size_t bytes = static_cast<size_t>(ui) * sizeof(OLECHAR);
+    if (bytes > 0xFFFFFFF0u) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    auto* block =
+        static_cast<unsigned char*>(std::calloc(1, kBstrPrefix + bytes + sizeof(OLECHAR)));
+    if (!block)
+        return nullptr;
+    const DWORD byteCount = static_cast<DWORD>(bytes);
+    std::memcpy(block, &byteCount, sizeof(byteCount));
+    auto* text = reinterpret_cast<OLECHAR*>(block + kBstrPrefix);
+    if (strIn)
+        std::memcpy(text, strIn, bytes);
+    return text;
 }
+
+BSTR WINAPI SysAllocString(const OLECHAR* psz) {
+    if (!psz)
+        return nullptr;
+    UINT length = 0;
+    while (psz[length])
+        ++length;
+    return SysAllocStringLen(psz, length);
+}
+
 void WINAPI SysFreeString(BSTR bstrString) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    if (bstrString)
+        std::free(reinterpret_cast<unsigned char*>(bstrString) - kBstrPrefix);
 }
+
 UINT WINAPI SysStringLen(BSTR pbstr) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
+    if (!pbstr)
+        return 0;
+    DWORD byteCount;
+    std::memcpy(&byteCount, reinterpret_cast<unsigned char*>(pbstr) - kBstrPrefix,
+                sizeof(byteCount));
+    return byteCount / sizeof(OLECHAR);
 }
-}
+
+} // extern "C"

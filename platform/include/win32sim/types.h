@@ -246,9 +246,16 @@ typedef INT_PTR (*FARPROC)();
 #define SECURITY_BUILTIN_DOMAIN_RID 0x00000020L
 #define DOMAIN_ALIAS_RID_ADMINS 0x00000220L
 #define SECURITY_DESCRIPTOR_REVISION 1
-#define SECURITY_DESCRIPTOR_MIN_LENGTH 20
 #define ACL_REVISION 2
 #define ACL_REVISION2 2
+#define MAXIMUM_ALLOWED 0x02000000L
+#define ERROR_UNKNOWN_REVISION 1305L
+#define ERROR_NO_IMPERSONATION_TOKEN 1309L
+#define ERROR_INVALID_SID 1337L
+#define ERROR_INVALID_SECURITY_DESCR 1338L
+#define ERROR_ALLOTTED_SPACE_EXCEEDED 1344L
+#define ERROR_INVALID_ACL 1336L
+#define ERROR_GENERIC_NOT_MAPPED 1360L
 #define SECURITY_NT_AUTHORITY                                                                      \
     {                                                                                              \
         { 0, 0, 0, 0, 0, 5 }                                                                       \
@@ -285,6 +292,8 @@ typedef struct _SECURITY_DESCRIPTOR {
     PACL Dacl;
 } SECURITY_DESCRIPTOR;
 typedef void* PSECURITY_DESCRIPTOR;
+// As in the SDK: the absolute form's size, 20 bytes on 32-bit, 40 on 64-bit.
+#define SECURITY_DESCRIPTOR_MIN_LENGTH (sizeof(SECURITY_DESCRIPTOR))
 
 typedef struct _GENERIC_MAPPING {
     ACCESS_MASK GenericRead;

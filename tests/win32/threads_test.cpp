@@ -1,0 +1,168 @@
+#include "support/conformance.h"
+
+#include <atomic>
+
+// The engine runs its scan on one worker thread, waits for it with a
+// timeout, and terminates it only when it ignores its stop flag.
+namespace {
+
+struct Gate {
+    std::atomic<bool> open{false};
+    std::atomic<DWORD> seenId{0};
+    std::atomic<HANDLE> ownHandle{nullptr};
+    std::atomic<BOOL> closedOwn{FALSE};
+    std::atomic<bool> done{false};
+};
+
+DWORD WINAPI ReturnSeven(LPVOID) {
+    return 7;
+}
+
+DWORD WINAPI WaitForGate(LPVOID parameter) {
+    auto* gate = static_cast<Gate*>(parameter);
+    gate->seenId = GetCurrentThreadId();
+    while (!gate->open)
+        Sleep(1);
+    return 11;
+}
+
+// Closes its own handle as soon as it knows the value, then ends.
+DWORD WINAPI CloseOwnHandle(LPVOID parameter) {
+    auto* gate = static_cast<Gate*>(parameter);
+    HANDLE own;
+    while ((own = gate->ownHandle.load()) == nullptr)
+        Sleep(1);
+    gate->closedOwn = CloseHandle(own);
+    gate->done = true;
+    return 0;
+}
+
+// A worker that never looks at a stop flag; only the gate lets it go. It is
+// static so a worker that outlives its test still finds it.
+std::atomic<bool> g_releaseStubborn{false};
+DWORD WINAPI IgnoreStop(LPVOID) {
+    while (!g_releaseStubborn)
+        Sleep(1);
+    return 0;
+}
+
+} // namespace
+
+TEST(Threads, RunsTheRoutineAndReportsItsExitCode) {
+    DWORD id = 0xdeadbeef;
+    HANDLE thread = CreateThread(nullptr, 0, ReturnSeven, nullptr, 0, &id);
+    ASSERT_NE(nullptr, thread);
+    EXPECT_NE(0xdeadbeefu, id);
+    EXPECT_NE(0u, id);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 5000));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 0)) << "stays signalled";
+    DWORD code = 0xdeadbeef;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(7u, code);
+    EXPECT_EQ(0xdeadbeefu, GetLastError());
+    EXPECT_TRUE(CloseHandle(thread));
+}
+
+TEST(Threads, StillActiveWhileRunningAndTimeoutsExpire) {
+    Gate gate;
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 0, WaitForGate, &gate, 0, &id);
+    ASSERT_NE(nullptr, thread);
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread, 0));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread, 20));
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(DWORD(STILL_ACTIVE), code);
+    gate.open = true;
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, INFINITE));
+    EXPECT_EQ(id, gate.seenId.load()) << "the id returned is the one the thread sees";
+    EXPECT_NE(GetCurrentThreadId(), id);
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(11u, code);
+    EXPECT_TRUE(CloseHandle(thread));
+}
+
+TEST(Threads, ClosingTheHandleLeavesTheThreadRunning) {
+    Gate gate;
+    HANDLE thread = CreateThread(nullptr, 0, WaitForGate, &gate, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    EXPECT_TRUE(CloseHandle(thread));
+    gate.open = true;
+    while (gate.seenId == 0)
+        Sleep(1);
+    EXPECT_NE(0u, gate.seenId.load());
+    Sleep(20); // let it leave before `gate` goes out of scope
+}
+
+TEST(Threads, BadHandles) {
+    HANDLE thread = CreateThread(nullptr, 0, ReturnSeven, nullptr, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 5000));
+    ASSERT_TRUE(CloseHandle(thread));
+
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CloseHandle(thread)) << "second close";
+    EXPECT_EQ(unsigned(ERROR_INVALID_HANDLE), GetLastError());
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(WAIT_FAILED, WaitForSingleObject(thread, 0));
+    EXPECT_EQ(unsigned(ERROR_INVALID_HANDLE), GetLastError());
+    SetLastError(0xdeadbeef);
+    DWORD code = 0xdeadbeef;
+    EXPECT_FALSE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(unsigned(ERROR_INVALID_HANDLE), GetLastError());
+    EXPECT_EQ(0xdeadbeefu, code);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CloseHandle(nullptr));
+    EXPECT_EQ(unsigned(ERROR_INVALID_HANDLE), GetLastError());
+}
+
+TEST(Threads, TerminateEndsAWorkerThatIgnoresItsStopFlag) {
+    g_releaseStubborn = false;
+    HANDLE thread = CreateThread(nullptr, 0, IgnoreStop, nullptr, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(thread, 10));
+    SetLastError(0xdeadbeef);
+    EXPECT_TRUE(TerminateThread(thread, 42));
+    EXPECT_EQ(0xdeadbeefu, GetLastError());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 5000));
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(42u, code);
+    EXPECT_TRUE(CloseHandle(thread));
+    g_releaseStubborn = true; // the stand-in's host thread is still running
+}
+
+// The hazard behind "exactly one closer": a worker closes its own handle,
+// the value goes to the next handle created, and a wait on the stale copy
+// waits on that new object instead.
+TEST(Threads, AClosedHandleValueIsRecycled) {
+    Gate closer;
+    HANDLE first = CreateThread(nullptr, 0, CloseOwnHandle, &closer, 0, nullptr);
+    ASSERT_NE(nullptr, first);
+    closer.ownHandle = first;
+    while (!closer.done)
+        Sleep(1);
+    EXPECT_TRUE(closer.closedOwn.load());
+    Sleep(20); // the worker is leaving its routine
+
+    Gate blocker;
+    HANDLE second = CreateThread(nullptr, 0, WaitForGate, &blocker, 0, nullptr);
+    ASSERT_NE(nullptr, second);
+    EXPECT_EQ(first, second) << "the next handle reuses the freed value";
+    if (first == second) {
+        EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(first, 20))
+            << "the stale copy names the new thread";
+    }
+    blocker.open = true;
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(second, 5000));
+    EXPECT_TRUE(CloseHandle(second));
+}
+
+TEST(Threads, SleepAndIds) {
+    const DWORD id = GetCurrentThreadId();
+    EXPECT_NE(0u, id);
+    EXPECT_EQ(id, GetCurrentThreadId());
+    Sleep(0);
+    Sleep(1);
+}
