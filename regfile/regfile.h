@@ -34,6 +34,9 @@ struct Script {
 
 // Parses a whole file's bytes. On failure returns false and sets `error` to
 // "<sourceName>:<line>: <what is wrong>"; `out` is then unspecified.
+// Text is read as Windows-1252 (UTF-16LE and UTF-8 files need their BOM);
+// a character 1252 lacks becomes '?', as the A registry functions show it.
+// Values listed under a [-key] section are ignored, as regedit does.
 bool Parse(const std::vector<uint8_t>& bytes, const std::string& sourceName, Script* out,
            std::string* error);
 
@@ -48,6 +51,9 @@ enum class Encoding { Utf16le, Ansi };
 // subtree, depth first, subkeys in enumeration order) as .reg text headed
 // "Windows Registry Editor Version 5.00". Ansi gives 8-bit text with CR LF;
 // Utf16le gives regedit's form with a BOM. Keys that do not exist are left out.
+// Parse + Apply of the result restores every value's type, size and bytes:
+// REG_SZ data that is not one line ending in its terminator is written as
+// hex(1):, and value names with line breaks use the \n and \r escapes.
 std::vector<uint8_t> Export(const std::vector<std::string>& keyPaths, Encoding encoding);
 
 } // namespace regfile

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -506,6 +507,37 @@ TEST_F(Registry, ViewBitsAreAccepted) {
         EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(TestKey(), "viewed", 0, KEY_READ | view, key.out()));
     }
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyExA(TestKey(), "viewed", KEY_WOW64_64KEY, 0));
+}
+
+// The engine's worker thread and the host thread use the registry at once.
+TEST_F(Registry, ConcurrentWritersAndReaders) {
+    constexpr int kPerThread = 150;
+    auto writer = [this](char tag) {
+        for (int i = 0; i < kPerThread; ++i) {
+            std::string name(1, tag);
+            name += std::to_string(i);
+            HKEY key = nullptr;
+            if (RegCreateKeyExA(TestKey(), name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                &key, nullptr) != ERROR_SUCCESS)
+                continue;
+            RegSetValueExA(TestKey(), name.c_str(), 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(name.c_str()),
+                           static_cast<DWORD>(name.size() + 1));
+            RegCloseKey(key);
+        }
+    };
+    auto reader = [this] {
+        for (int i = 0; i < kPerThread; ++i) {
+            SubkeyNames(TestKey());
+            ValueNames(TestKey());
+        }
+    };
+    std::thread a(writer, 'a'), b(writer, 'b'), c(reader);
+    a.join();
+    b.join();
+    c.join();
+    EXPECT_EQ(2u * kPerThread, SubkeyNames(TestKey()).size());
+    EXPECT_EQ(2u * kPerThread, ValueNames(TestKey()).size());
 }
 
 } // namespace
