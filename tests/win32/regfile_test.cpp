@@ -170,6 +170,25 @@ TEST(RegFileParse, ErrorsNameTheLine) {
     }
 }
 
+// A file cut anywhere must read as a file or fail cleanly, never crash or
+// read past its end (the sanitizer build watches).
+TEST(RegFileParse, EveryPrefixOfAFileIsHandled) {
+    const std::string text = std::string(kHeader) +
+                             "[HKEY_CURRENT_USER\\A]\r\n\"s\"=\"a\\\\b\\\"\"\r\n"
+                             "\"h\"=hex(7):61,00,\\\r\n  00,00\r\n@=dword:0000000f\r\n";
+    for (size_t size = 0; size <= text.size(); ++size) {
+        regfile::Script script;
+        std::string error;
+        if (!regfile::Parse(Bytes(text.substr(0, size)), "cut.reg", &script, &error)) {
+            EXPECT_EQ(0u, error.rfind("cut.reg:", 0)) << error;
+        }
+    }
+    std::vector<uint8_t> odd = {0xFF, 0xFE, 'W', 0, 'i'};
+    regfile::Script script;
+    std::string error;
+    EXPECT_FALSE(regfile::Parse(odd, "odd.reg", &script, &error));
+}
+
 // --- applying and exporting ---------------------------------------------------------------
 
 class RegFile : public hmtest::ConformanceTest {
