@@ -7,6 +7,7 @@
 
 #include "regfile/regfile.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -157,6 +158,8 @@ bool ReadMachineFolder(const fs::path& folder, MachineConfig* config, regfile::S
         if (!detail::ApplyMachineIni(text, ini.string(), folder.string(), config, error))
             return false;
     }
+    std::sort(config->drives.begin(), config->drives.end(),
+              [](const DriveSpec& a, const DriveSpec& b) { return a.letter < b.letter; });
     if (!DriveOf(*config, config->windowsDir[0]))
         return Fail(error, folder.string() + ": no drive holds the Windows folder " +
                                config->windowsDir + " (drives/" + config->windowsDir.substr(0, 1) +
@@ -303,7 +306,7 @@ bool LoadMachine(const std::string& folder, std::string* error) {
         hadMachine ? ExportRegistry() : std::vector<uint8_t>{};
     ResetMachine(config, "");
     std::string applyError;
-    if (ApplyRegistry(registry, &applyError) == ERROR_SUCCESS)
+    if (registry.keys.empty() || ApplyRegistry(registry, &applyError) == ERROR_SUCCESS)
         return true;
     // Put the previous machine back, registry included.
     if (hadMachine) {
