@@ -1,71 +1,627 @@
-// Stub implementations: replaced area by area.
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#include <windows.h>
+// Files and drives of the simulated machine: drive letters mapped to host
+// folders, Windows path rules over them (files_path.h), and the WOW64
+// redirection of the system folder for a 32-bit process on 64-bit Windows.
+#include "codepage.h"
+#include "files_hostnames.h"
+#include "files_objects.h"
+#include "files_path.h"
+#include "machine_parts.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <shared_mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace win32sim::detail {
+namespace {
+
+struct FileSystem {
+    std::vector<DriveSpec> drives;
+    char systemDrive = 'C';
+    std::vector<std::string> windowsNames; // the Windows folder below its drive's root
+    bool wow64Process = true;
+};
+
+std::shared_mutex g_mutex;
+FileSystem g_fs;
+
+// Redirection is per thread and starts on; a machine reset turns it back on
+// for every thread by moving to a new generation.
+std::atomic<uint64_t> g_generation{1};
+struct ThreadRedirection {
+    uint64_t generation = 0;
+    bool disabled = false;
+};
+thread_local ThreadRedirection t_redirection;
+
+bool RedirectionDisabledHere() {
+    return t_redirection.generation == g_generation.load() && t_redirection.disabled;
+}
+
+void SetRedirectionDisabledHere(bool disabled) {
+    t_redirection = {g_generation.load(), disabled};
+}
+
+FileSystem Snapshot() {
+    std::shared_lock lock(g_mutex);
+    return g_fs;
+}
+
+const DriveSpec* FindDrive(const FileSystem& fs, char letter) {
+    for (const auto& drive : fs.drives) {
+        if (drive.letter == letter)
+            return &drive;
+    }
+    return nullptr;
+}
+
+// System32 entries that WOW64 leaves alone: the same files serve both kinds
+// of process.
+bool IsRedirectionExempt(const std::vector<std::string>& names, size_t first) {
+    if (first >= names.size())
+        return false;
+    for (const char* exempt : {"catroot", "catroot2", "driverstore", "logfiles", "spool"}) {
+        if (EqualAnsiNoCase(names[first], exempt))
+            return true;
+    }
+    return EqualAnsiNoCase(names[first], "drivers") && first + 1 < names.size() &&
+           EqualAnsiNoCase(names[first + 1], "etc");
+}
+
+// A 32-bit process asking for <windows>\System32 gets <windows>\SysWOW64
+// unless it switched redirection off; <windows>\Sysnative is its way to the
+// real System32.
+void ApplyRedirection(const FileSystem& fs, WindowsPath* path) {
+    if (!fs.wow64Process || path->drive != fs.systemDrive ||
+        !StartsWithNames(path->names, fs.windowsNames))
+        return;
+    std::string& folder = path->names[fs.windowsNames.size()];
+    if (EqualAnsiNoCase(folder, "Sysnative"))
+        folder = "System32";
+    else if (EqualAnsiNoCase(folder, "System32") && !RedirectionDisabledHere() &&
+             !IsRedirectionExempt(path->names, fs.windowsNames.size() + 1))
+        folder = "SysWOW64";
+}
+
+// A path text resolved to its drive's host folder.
+struct Located {
+    WindowsPath path;
+    std::string hostRoot;
+    UINT driveType = DRIVE_FIXED;
+};
+
+DWORD Locate(LPCSTR text, bool wildcardsAllowedInLast, Located* out) {
+    if (!text)
+        return ERROR_PATH_NOT_FOUND;
+    const FileSystem fs = Snapshot();
+    if (DWORD status = ParseWindowsPath(text, fs.systemDrive, &out->path))
+        return status;
+    const auto& names = out->path.names;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (HasWildcard(names[i]) && !(wildcardsAllowedInLast && i + 1 == names.size()))
+            return ERROR_INVALID_NAME;
+    }
+    const DriveSpec* drive = FindDrive(fs, out->path.drive);
+    if (!drive)
+        return ERROR_PATH_NOT_FOUND;
+    out->hostRoot = drive->hostFolder;
+    out->driveType = drive->type;
+    ApplyRedirection(fs, &out->path);
+    return ERROR_SUCCESS;
+}
+
+// The host folder that is to hold the last name of a located path.
+DWORD LocateParent(const Located& located, std::string* hostParent) {
+    const auto& names = located.path.names;
+    DWORD status = WalkHostPath(located.hostRoot, names, names.size() - 1, hostParent);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return ERROR_PATH_NOT_FOUND;
+    if (status == ERROR_SUCCESS && KindOf(*hostParent) != HostKind::Folder)
+        return ERROR_PATH_NOT_FOUND;
+    return status;
+}
+
+// The host path of an existing file or folder.
+DWORD LocateExisting(const Located& located, std::string* hostPath) {
+    const auto& names = located.path.names;
+    if (DWORD status = WalkHostPath(located.hostRoot, names, names.size(), hostPath))
+        return status;
+    // "file.txt\" names a folder that cannot exist.
+    if (located.path.trailingSeparator && KindOf(*hostPath) == HostKind::File)
+        return ERROR_PATH_NOT_FOUND;
+    return ERROR_SUCCESS;
+}
+
+FILETIME ToFileTime(const timespec& time) {
+    // FILETIME counts 100 ns steps since 1601-01-01.
+    constexpr uint64_t kSecondsFrom1601To1970 = 11644473600ull;
+    const uint64_t ticks =
+        (static_cast<uint64_t>(time.tv_sec) + kSecondsFrom1601To1970) * 10000000ull +
+        static_cast<uint64_t>(time.tv_nsec) / 100;
+    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+DWORD AttributesOf(const struct stat& info) {
+    if (S_ISDIR(info.st_mode))
+        return FILE_ATTRIBUTE_DIRECTORY;
+    DWORD attributes = FILE_ATTRIBUTE_ARCHIVE; // what a freshly written file carries
+    if (!(info.st_mode & S_IWUSR))
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    return attributes;
+}
+
+bool FillFindData(const std::string& hostPath, const std::string& ansiName,
+                  WIN32_FIND_DATAA* data) {
+    struct stat info;
+    if (::stat(hostPath.c_str(), &info) != 0 || ansiName.size() >= MAX_PATH)
+        return false;
+    *data = WIN32_FIND_DATAA{};
+    data->dwFileAttributes = AttributesOf(info);
+    data->ftCreationTime = ToFileTime(info.st_ctim);
+    data->ftLastAccessTime = ToFileTime(info.st_atim);
+    data->ftLastWriteTime = ToFileTime(info.st_mtim);
+    if (!S_ISDIR(info.st_mode)) {
+        const auto size = static_cast<uint64_t>(info.st_size);
+        data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+        data->nFileSizeLow = static_cast<DWORD>(size);
+    }
+    ansiName.copy(data->cFileName, ansiName.size());
+    return true;
+}
+
+// The entries of a host folder that match a pattern, in the order NTFS lists
+// them: "." and ".." first (not in a drive's root), then by upper-cased name.
+std::vector<WIN32_FIND_DATAA> ListMatches(const std::string& hostFolder, bool isRoot,
+                                          const std::string& pattern) {
+    std::vector<std::pair<std::string, std::string>> entries; // ANSI name, host name
+    if (!isRoot) {
+        entries.emplace_back(".", ".");
+        entries.emplace_back("..", "..");
+    }
+    std::vector<std::pair<std::string, std::string>> named;
+    if (DIR* dir = ::opendir(hostFolder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string hostName = entry->d_name;
+            if (hostName != "." && hostName != "..")
+                named.emplace_back(HostNameToAnsi(hostName), hostName);
+        }
+        ::closedir(dir);
+    }
+    std::sort(named.begin(), named.end(), [](const auto& a, const auto& b) {
+        const int order = CompareAnsiNoCase(a.first, b.first);
+        return order != 0 ? order < 0 : a.second < b.second;
+    });
+    entries.insert(entries.end(), named.begin(), named.end());
+    std::vector<WIN32_FIND_DATAA> matches;
+    for (const auto& [ansiName, hostName] : entries) {
+        WIN32_FIND_DATAA data;
+        if (MatchesDosPattern(pattern, ansiName) &&
+            FillFindData(hostFolder + "/" + hostName, ansiName, &data))
+            matches.push_back(data);
+    }
+    return matches;
+}
+
+// Splits a FindFirstFileA text into its folder part and its last name as
+// written: the path rules would strip the trailing dot that makes "*."
+// mean "names without a dot".
+void SplitSearchText(const std::string& text, std::string* folder, std::string* pattern) {
+    const size_t separator = text.find_last_of("\\/");
+    if (separator != std::string::npos) {
+        *folder = text.substr(0, separator + 1);
+        *pattern = text.substr(separator + 1);
+    } else if (text.size() >= 2 && text[1] == ':') {
+        *folder = text.substr(0, 2);
+        *pattern = text.substr(2);
+    } else {
+        *folder = "\\";
+        *pattern = text;
+    }
+}
+
+DWORD FindByPattern(const std::string& text, std::vector<WIN32_FIND_DATAA>* matches) {
+    std::string folderText, pattern;
+    SplitSearchText(text, &folderText, &pattern);
+    for (unsigned char c : pattern) {
+        if (IsInvalidNameChar(c))
+            return ERROR_INVALID_NAME;
+    }
+    Located located;
+    if (DWORD status = Locate(folderText.c_str(), false, &located))
+        return status;
+    std::string hostFolder;
+    if (DWORD status = LocateExisting(located, &hostFolder))
+        return status == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : status;
+    if (KindOf(hostFolder) != HostKind::Folder)
+        return ERROR_PATH_NOT_FOUND;
+    *matches = ListMatches(hostFolder, located.path.names.empty(), pattern);
+    return matches->empty() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+}
+
+// Without wildcards the last name follows the ordinary path rules and finds
+// at most the one entry of that name.
+DWORD FindExact(const std::string& text, std::vector<WIN32_FIND_DATAA>* matches) {
+    Located located;
+    if (DWORD status = Locate(text.c_str(), false, &located))
+        return status;
+    if (located.path.names.empty())
+        return ERROR_FILE_NOT_FOUND;
+    std::string hostParent;
+    if (DWORD status = LocateParent(located, &hostParent))
+        return status;
+    const std::string hostName = FindHostEntry(hostParent, located.path.names.back());
+    WIN32_FIND_DATAA data;
+    if (hostName.empty() ||
+        !FillFindData(hostParent + "/" + hostName, HostNameToAnsi(hostName), &data))
+        return ERROR_FILE_NOT_FOUND;
+    matches->push_back(data);
+    return ERROR_SUCCESS;
+}
+
+template <class T> T Fail(DWORD error, T result) {
+    SetLastError(error);
+    return result;
+}
+
+DWORD ErrorFromErrno(int error) {
+    switch (error) {
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
+    case EEXIST:
+        return ERROR_ALREADY_EXISTS;
+    case ENOTEMPTY:
+        return ERROR_DIR_NOT_EMPTY;
+    default:
+        return ERROR_ACCESS_DENIED;
+    }
+}
+
+struct OpenRequest {
+    bool read = false;
+    bool write = false;
+};
+
+OpenRequest AccessWanted(DWORD desiredAccess) {
+    constexpr DWORD kReadData = 0x0001, kWriteData = 0x0002, kAppendData = 0x0004;
+    OpenRequest request;
+    request.read = desiredAccess & (GENERIC_READ | GENERIC_ALL | kReadData);
+    request.write = desiredAccess & (GENERIC_WRITE | GENERIC_ALL | kWriteData | kAppendData);
+    return request;
+}
+
+int OpenFlags(const OpenRequest& request) {
+    if (request.read && request.write)
+        return O_RDWR;
+    return request.write ? O_WRONLY : O_RDONLY;
+}
+
+// Opens or creates a file by CreateFileA's disposition rules. `lastError`
+// receives what a successful call leaves in GetLastError (183 when an
+// existing file was opened by a creating disposition).
+DWORD OpenHostFile(const std::string& hostPath, bool exists, DWORD disposition,
+                   const OpenRequest& request, int* fd, DWORD* lastError) {
+    int flags = OpenFlags(request) | O_CLOEXEC;
+    *lastError = ERROR_SUCCESS;
+    switch (disposition) {
+    case CREATE_NEW:
+        if (exists)
+            return ERROR_FILE_EXISTS;
+        flags |= O_CREAT | O_EXCL;
+        break;
+    case CREATE_ALWAYS:
+        flags |= O_CREAT | O_TRUNC;
+        *lastError = exists ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+        break;
+    case OPEN_EXISTING:
+        if (!exists)
+            return ERROR_FILE_NOT_FOUND;
+        break;
+    case OPEN_ALWAYS:
+        flags |= O_CREAT;
+        *lastError = exists ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS;
+        break;
+    case TRUNCATE_EXISTING:
+        if (!exists)
+            return ERROR_FILE_NOT_FOUND;
+        if (!request.write)
+            return ERROR_INVALID_PARAMETER;
+        flags |= O_TRUNC;
+        break;
+    default:
+        return ERROR_INVALID_PARAMETER;
+    }
+    // Truncation needs a writable descriptor even when only reading was asked for.
+    if ((flags & O_TRUNC) && !request.write)
+        flags = (flags & ~O_ACCMODE) | O_RDWR;
+    *fd = ::open(hostPath.c_str(), flags, 0666);
+    return *fd < 0 ? ErrorFromErrno(errno) : ERROR_SUCCESS;
+}
+
+} // namespace
+
+OpenFile::~OpenFile() {
+    ::close(m_fd);
+}
+
+bool FindSearch::Next(WIN32_FIND_DATAA* data) {
+    std::lock_guard lock(m_mutex);
+    if (m_next >= m_matches.size())
+        return false;
+    *data = m_matches[m_next++];
+    return true;
+}
+
+void ResetFiles(const MachineConfig& config) {
+    FileSystem fs;
+    fs.drives = config.drives;
+    fs.wow64Process = config.wow64Process;
+    WindowsPath windows;
+    if (ParseWindowsPath(config.windowsDir, 'C', &windows) == ERROR_SUCCESS) {
+        fs.systemDrive = windows.drive;
+        fs.windowsNames = windows.names;
+    }
+    {
+        std::unique_lock lock(g_mutex);
+        g_fs = std::move(fs);
+    }
+    ++g_generation;
+}
+
+} // namespace win32sim::detail
+
+using namespace win32sim;
+using namespace win32sim::detail;
 
 extern "C" {
+
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return INVALID_HANDLE_VALUE;
-}
-BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-BOOL WINAPI FindClose(HANDLE hFindFile) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return INVALID_HANDLE_VALUE;
-}
-BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten, LPVOID lpOverlapped) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead, LPVOID lpOverlapped) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-DWORD WINAPI GetLogicalDrives(void) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* OldValue) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID OlValue) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
-DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return 0;
-}
+    Located located;
+    if (DWORD status = Locate(lpFileName, false, &located))
+        return Fail(status, INVALID_FILE_ATTRIBUTES);
+    std::string hostPath;
+    if (DWORD status = LocateExisting(located, &hostPath))
+        return Fail(status, INVALID_FILE_ATTRIBUTES);
+    struct stat info;
+    if (::stat(hostPath.c_str(), &info) != 0)
+        return Fail(ERROR_FILE_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
+    return AttributesOf(info);
 }
 
-#include "machine_parts.h"
-namespace win32sim::detail {
-void ResetFiles(const MachineConfig&) {}
+HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
+    if (!lpFileName || !*lpFileName)
+        return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
+    const std::string text = lpFileName;
+    std::string folderText, pattern;
+    SplitSearchText(text, &folderText, &pattern);
+    if (pattern.empty()) // "folder\" and "C:\" search for nothing
+        return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+    std::vector<WIN32_FIND_DATAA> matches;
+    const DWORD status =
+        HasWildcard(pattern) ? FindByPattern(text, &matches) : FindExact(text, &matches);
+    if (status != ERROR_SUCCESS)
+        return Fail(status, INVALID_HANDLE_VALUE);
+    auto search = std::make_shared<FindSearch>(std::move(matches));
+    search->Next(lpFindFileData);
+    return InsertHandle(std::move(search));
 }
+
+BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
+    auto search = LookupHandleAs<FindSearch>(hFindFile);
+    if (!search)
+        return Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (!search->Next(lpFindFileData))
+        return Fail(ERROR_NO_MORE_FILES, FALSE);
+    return TRUE;
+}
+
+BOOL WINAPI FindClose(HANDLE hFindFile) {
+    if (!LookupHandleAs<FindSearch>(hFindFile))
+        return Fail(ERROR_INVALID_HANDLE, FALSE);
+    return RemoveHandle(hFindFile) ? TRUE : FALSE;
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,
+                          LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
+                          DWORD dwCreationDisposition, DWORD /*dwFlagsAndAttributes*/,
+                          HANDLE /*hTemplateFile*/) {
+    Located located;
+    if (DWORD status = Locate(lpFileName, false, &located))
+        return Fail(status, INVALID_HANDLE_VALUE);
+    if (located.path.names.empty())
+        return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+    std::string hostParent;
+    if (DWORD status = LocateParent(located, &hostParent))
+        return Fail(status, INVALID_HANDLE_VALUE);
+    const std::string& name = located.path.names.back();
+    std::string hostName = FindHostEntry(hostParent, name);
+    const bool exists = !hostName.empty();
+    if (!exists)
+        hostName = AnsiToHostName(name); // a new file keeps the case it was given
+    const std::string hostPath = hostParent + "/" + hostName;
+    if (KindOf(hostPath) == HostKind::Folder)
+        return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+    if (located.path.trailingSeparator)
+        return Fail(exists ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+    const OpenRequest request = AccessWanted(dwDesiredAccess);
+    int fd = -1;
+    DWORD lastError = ERROR_SUCCESS;
+    if (DWORD status =
+            OpenHostFile(hostPath, exists, dwCreationDisposition, request, &fd, &lastError))
+        return Fail(status, INVALID_HANDLE_VALUE);
+    HANDLE handle = InsertHandle(std::make_shared<OpenFile>(fd, request.read, request.write));
+    SetLastError(lastError);
+    return handle;
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPVOID /*lpOverlapped*/) {
+    if (lpNumberOfBytesWritten)
+        *lpNumberOfBytesWritten = 0;
+    auto file = LookupHandleAs<OpenFile>(hFile);
+    if (!file)
+        return Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (!file->CanWrite())
+        return Fail(ERROR_ACCESS_DENIED, FALSE);
+    const auto* bytes = static_cast<const char*>(lpBuffer);
+    DWORD done = 0;
+    while (done < nNumberOfBytesToWrite) {
+        const ssize_t count = ::write(file->Fd(), bytes + done, nNumberOfBytesToWrite - done);
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            return Fail(errno == ENOSPC ? 112u /* ERROR_DISK_FULL */ : ERROR_GEN_FAILURE, FALSE);
+        }
+        done += static_cast<DWORD>(count);
+    }
+    if (lpNumberOfBytesWritten)
+        *lpNumberOfBytesWritten = done;
+    return TRUE;
+}
+
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPVOID /*lpOverlapped*/) {
+    if (lpNumberOfBytesRead)
+        *lpNumberOfBytesRead = 0;
+    auto file = LookupHandleAs<OpenFile>(hFile);
+    if (!file)
+        return Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (!file->CanRead())
+        return Fail(ERROR_ACCESS_DENIED, FALSE);
+    auto* bytes = static_cast<char*>(lpBuffer);
+    DWORD done = 0;
+    while (done < nNumberOfBytesToRead) {
+        const ssize_t count = ::read(file->Fd(), bytes + done, nNumberOfBytesToRead - done);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return Fail(ERROR_GEN_FAILURE, FALSE);
+        if (count == 0)
+            break; // end of file: success with fewer bytes
+        done += static_cast<DWORD>(count);
+    }
+    if (lpNumberOfBytesRead)
+        *lpNumberOfBytesRead = done;
+    return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
+    Located located;
+    if (DWORD status = Locate(lpFileName, false, &located))
+        return Fail(status, FALSE);
+    if (located.path.names.empty())
+        return Fail(ERROR_ACCESS_DENIED, FALSE);
+    std::string hostPath;
+    if (DWORD status = LocateExisting(located, &hostPath))
+        return Fail(status, FALSE);
+    if (KindOf(hostPath) == HostKind::Folder || ::unlink(hostPath.c_str()) != 0)
+        return Fail(ERROR_ACCESS_DENIED, FALSE);
+    return TRUE;
+}
+
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/) {
+    Located located;
+    if (DWORD status = Locate(lpPathName, false, &located))
+        return Fail(status, FALSE);
+    if (located.path.names.empty())
+        return Fail(ERROR_ALREADY_EXISTS, FALSE);
+    std::string hostParent;
+    if (DWORD status = LocateParent(located, &hostParent))
+        return Fail(status, FALSE);
+    const std::string& name = located.path.names.back();
+    if (!FindHostEntry(hostParent, name).empty())
+        return Fail(ERROR_ALREADY_EXISTS, FALSE);
+    if (::mkdir((hostParent + "/" + AnsiToHostName(name)).c_str(), 0777) != 0)
+        return Fail(ErrorFromErrno(errno), FALSE);
+    return TRUE;
+}
+
+BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
+    Located located;
+    if (DWORD status = Locate(lpPathName, false, &located))
+        return Fail(status, FALSE);
+    if (located.path.names.empty())
+        return Fail(ERROR_ACCESS_DENIED, FALSE);
+    std::string hostPath;
+    if (DWORD status = WalkHostPath(located.hostRoot, located.path.names, located.path.names.size(),
+                                    &hostPath))
+        return Fail(status, FALSE);
+    if (KindOf(hostPath) != HostKind::Folder)
+        return Fail(ERROR_DIRECTORY, FALSE);
+    if (::rmdir(hostPath.c_str()) != 0)
+        return Fail(ErrorFromErrno(errno), FALSE);
+    return TRUE;
+}
+
+DWORD WINAPI GetLogicalDrives(void) {
+    DWORD mask = 0;
+    for (const auto& drive : Snapshot().drives)
+        mask |= 1u << (drive.letter - 'A');
+    return mask;
+}
+
+UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName) {
+    const FileSystem fs = Snapshot();
+    char letter = fs.systemDrive;
+    if (lpRootPathName) {
+        // Only a drive's root names a drive: "C:", "C:\" or "C:/".
+        const std::string_view root = lpRootPathName;
+        const bool isRoot =
+            root.size() >= 2 && root[1] == ':' &&
+            std::isalpha(static_cast<unsigned char>(root[0])) &&
+            (root.size() == 2 || (root.size() == 3 && (root[2] == '\\' || root[2] == '/')));
+        if (!isRoot)
+            return DRIVE_NO_ROOT_DIR;
+        letter = static_cast<char>(std::toupper(static_cast<unsigned char>(root[0])));
+    }
+    const DriveSpec* drive = FindDrive(fs, letter);
+    return drive ? drive->type : DRIVE_NO_ROOT_DIR;
+}
+
+BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* OldValue) {
+    // A 64-bit process has nothing to switch off.
+    if (!Snapshot().wow64Process)
+        return Fail(ERROR_INVALID_FUNCTION, FALSE);
+    if (OldValue)
+        *OldValue = reinterpret_cast<PVOID>(static_cast<uintptr_t>(RedirectionDisabledHere()));
+    SetRedirectionDisabledHere(true);
+    return TRUE;
+}
+
+BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID OlValue) {
+    if (!Snapshot().wow64Process)
+        return Fail(ERROR_INVALID_FUNCTION, FALSE);
+    SetRedirectionDisabledHere(OlValue != nullptr);
+    return TRUE;
+}
+
+DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
+    char value[MAX_PATH];
+    std::string path;
+    for (const char* name : {"TMP", "TEMP", "USERPROFILE"}) {
+        const DWORD length = GetEnvironmentVariableA(name, value, sizeof(value));
+        if (length > 0 && length < sizeof(value)) {
+            path = value;
+            break;
+        }
+    }
+    if (path.empty()) {
+        const UINT length = GetWindowsDirectoryA(value, sizeof(value));
+        if (length > 0 && length < sizeof(value))
+            path = value;
+    }
+    if (path.empty() || path.back() != '\\')
+        path += '\\';
+    if (nBufferLength <= path.size())
+        return static_cast<DWORD>(path.size() + 1);
+    path.copy(lpBuffer, path.size());
+    lpBuffer[path.size()] = '\0';
+    return static_cast<DWORD>(path.size());
+}
+
+} // extern "C"

@@ -1,0 +1,17 @@
+// machine.ini: the settings of a machine folder (docs/machine-folder.md).
+#pragma once
+
+#include <win32sim/machine.h>
+
+#include <string>
+
+namespace win32sim::detail {
+
+// Applies the settings in `text` (the bytes of `sourceName`) to `config`,
+// whose drives already hold one fixed drive per drives/<L> folder. Relative
+// host folders are taken from `machineFolder`. On failure returns false with
+// "<sourceName>:<line>: <what is wrong>".
+bool ApplyMachineIni(const std::string& text, const std::string& sourceName,
+                     const std::string& machineFolder, MachineConfig* config, std::string* error);
+
+} // namespace win32sim::detail

@@ -1,0 +1,244 @@
+// Environment variables, their expansion, and the folders Windows reports.
+#include "support/conformance.h"
+
+#include <shlobj.h>
+
+#include <cctype>
+#include <cstring>
+
+namespace {
+
+constexpr DWORD kMarker = 0xdeadbeef;
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+class EnvironmentTest : public hmtest::ConformanceTest {
+protected:
+    void SetUp() override {
+        hmtest::ConformanceTest::SetUp();
+        ASSERT_TRUE(SetEnvironmentVariableA("HMV", "val"));
+        ASSERT_TRUE(SetEnvironmentVariableA("HM EMPTY", ""));
+    }
+    void TearDown() override {
+        SetEnvironmentVariableA("HMV", nullptr);
+        SetEnvironmentVariableA("HM EMPTY", nullptr);
+        hmtest::ConformanceTest::TearDown();
+    }
+};
+
+TEST_F(EnvironmentTest, ExpandCountsTheTerminatingZero) {
+    const struct {
+        const char* source;
+        const char* expected;
+    } cases[] = {
+        {"abc", "abc"},
+        {"", ""},
+        {"%HMV%", "val"},
+        {"%hmv%x", "valx"},
+        {"%HMV%%HMV%", "valval"},
+        {"<%HMV%>", "<val>"},
+        {"%nope%", "%nope%"},
+        {"%no such var%", "%no such var%"},
+        {"%HM EMPTY%.", "."},
+        {"50%", "50%"},
+        {"%%", "%%"},
+        {"%HMV", "%HMV"},
+        {"a%=x%b", "a%=x%b"},
+    };
+    for (const auto& test : cases) {
+        char buffer[256];
+        std::memset(buffer, 'x', sizeof(buffer));
+        const DWORD size = ExpandEnvironmentStringsA(test.source, buffer, sizeof(buffer));
+        EXPECT_EQ(strlen(test.expected) + 1, size) << "[" << test.source << "]";
+        EXPECT_STREQ(test.expected, buffer) << "[" << test.source << "]";
+    }
+}
+
+TEST_F(EnvironmentTest, ExpandWithTooSmallBuffers) {
+    // "%HMV%" expands to 3 characters: 4 with the zero.
+    char buffer[16];
+    std::strcpy(buffer, "foo");
+    DWORD size = ExpandEnvironmentStringsA("%HMV%", buffer, 5);
+    EXPECT_EQ(4u, size);
+    EXPECT_STREQ("val", buffer);
+
+    std::strcpy(buffer, "foo");
+    size = ExpandEnvironmentStringsA("%HMV%", buffer, 4);
+    EXPECT_WINDOWS(size == 5 && buffer[0] == '\0',
+                   "Windows' ANSI form wants one byte more and writes an empty string");
+    std::strcpy(buffer, "foo");
+    size = ExpandEnvironmentStringsA("%HMV%", buffer, 3);
+    EXPECT_WINDOWS(size == 5 && buffer[0] == '\0',
+                   "Windows' ANSI form asks for len+2; Wine asks for len+1 and cuts the text");
+    EXPECT_GE(size, 4u);
+    size = ExpandEnvironmentStringsA("%HMV%", nullptr, 0);
+    EXPECT_WINDOWS(size == 5, "Windows' ANSI form asks for len+2 when sizing");
+    EXPECT_GE(size, 4u);
+}
+
+TEST_F(EnvironmentTest, SystemRootExpandsToTheWindowsDirectory) {
+    char windows[MAX_PATH], expanded[MAX_PATH];
+    ASSERT_GT(GetWindowsDirectoryA(windows, sizeof(windows)), 0u);
+    ExpandEnvironmentStringsA("%SystemRoot%", expanded, sizeof(expanded));
+    EXPECT_STREQ(windows, expanded);
+    ExpandEnvironmentStringsA("%windir%\\system32", expanded, sizeof(expanded));
+    EXPECT_EQ(std::string(windows) + "\\system32", expanded);
+}
+
+TEST_F(EnvironmentTest, GetVariableReturnRules) {
+    char buffer[64];
+    SetLastError(kMarker);
+    EXPECT_EQ(4u, GetEnvironmentVariableA("HMV", nullptr, 0));
+    std::strcpy(buffer, "foo");
+    EXPECT_EQ(4u, GetEnvironmentVariableA("HMV", buffer, 3)); // no room for the zero
+    EXPECT_STREQ("foo", buffer);
+    EXPECT_EQ(3u, GetEnvironmentVariableA("HMV", buffer, 4));
+    EXPECT_STREQ("val", buffer);
+    std::strcpy(buffer, "foo");
+    EXPECT_EQ(3u, GetEnvironmentVariableA("hmV", buffer, sizeof(buffer)));
+    EXPECT_STREQ("val", buffer);
+    EXPECT_EQ(kMarker, GetLastError());
+
+    // An empty value: 0 like a missing one, but the buffer is set and no error.
+    std::strcpy(buffer, "foo");
+    SetLastError(0);
+    EXPECT_EQ(0u, GetEnvironmentVariableA("hm empty", buffer, sizeof(buffer)));
+    EXPECT_EQ(0u, GetLastError());
+    EXPECT_STREQ("", buffer);
+    std::strcpy(buffer, "foo");
+    EXPECT_EQ(1u, GetEnvironmentVariableA("HM EMPTY", buffer, 0));
+    EXPECT_STREQ("foo", buffer);
+
+    for (const char* missing : {"HM NOT THERE", ""}) {
+        std::strcpy(buffer, "foo");
+        SetLastError(kMarker);
+        EXPECT_EQ(0u, GetEnvironmentVariableA(missing, buffer, sizeof(buffer))) << missing;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ENVVAR_NOT_FOUND), GetLastError()) << missing;
+        EXPECT_STREQ("foo", buffer);
+    }
+}
+
+TEST_F(EnvironmentTest, SetVariableDeletesWithNullAndRejectsBadNames) {
+    EXPECT_TRUE(SetEnvironmentVariableA("hmv", nullptr));
+    char buffer[16];
+    SetLastError(kMarker);
+    EXPECT_EQ(0u, GetEnvironmentVariableA("HMV", buffer, sizeof(buffer)));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ENVVAR_NOT_FOUND), GetLastError());
+    SetLastError(kMarker);
+    EXPECT_TRUE(SetEnvironmentVariableA("HMV", nullptr)); // deleting again is fine
+    EXPECT_EQ(kMarker, GetLastError());
+
+    for (const char* bad : {"A=B", ""}) {
+        SetLastError(kMarker);
+        EXPECT_FALSE(SetEnvironmentVariableA(bad, "x")) << bad;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError()) << bad;
+    }
+}
+
+using FolderCall = UINT (*)(LPSTR, UINT);
+
+UINT WindowsDirectory(LPSTR buffer, UINT size) {
+    return GetWindowsDirectoryA(buffer, size);
+}
+UINT SystemDirectory(LPSTR buffer, UINT size) {
+    return GetSystemDirectoryA(buffer, size);
+}
+UINT Wow64Directory(LPSTR buffer, UINT size) {
+    return GetSystemWow64DirectoryA(buffer, size);
+}
+
+TEST_F(EnvironmentTest, DirectoryBuffersExactTooSmallAndLarge) {
+    const struct {
+        const char* what;
+        FolderCall call;
+    } calls[] = {{"GetWindowsDirectoryA", WindowsDirectory},
+                 {"GetSystemDirectoryA", SystemDirectory},
+                 {"GetSystemWow64DirectoryA", Wow64Directory}};
+    for (const auto& test : calls) {
+        char full[MAX_PATH];
+        SetLastError(kMarker);
+        const UINT length = test.call(full, sizeof(full));
+        ASSERT_GT(length, 3u) << test.what;
+        EXPECT_EQ(kMarker, GetLastError()) << test.what;
+        EXPECT_EQ(length, strlen(full)) << test.what;
+        char buffer[MAX_PATH];
+        std::strcpy(buffer, "foo");
+        EXPECT_EQ(length + 1, test.call(buffer, length)) << test.what;
+        EXPECT_STREQ("foo", buffer) << test.what;
+        EXPECT_EQ(length, test.call(buffer, length + 1)) << test.what;
+        EXPECT_STREQ(full, buffer) << test.what;
+    }
+}
+
+TEST_F(EnvironmentTest, SystemFoldersLieInTheWindowsFolder) {
+    char windows[MAX_PATH], system[MAX_PATH], wow64[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof(windows));
+    GetSystemDirectoryA(system, sizeof(system));
+    GetSystemWow64DirectoryA(wow64, sizeof(wow64));
+    EXPECT_PRED2(EqualNoCase, std::string(windows) + "\\system32", system);
+    EXPECT_PRED2(EqualNoCase, std::string(windows) + "\\SysWOW64", wow64);
+    for (const char* folder : {windows, system, wow64}) {
+        const DWORD attributes = GetFileAttributesA(folder);
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes) << folder;
+        EXPECT_NE(0u, attributes & FILE_ATTRIBUTE_DIRECTORY) << folder;
+    }
+}
+
+std::string SpecialFolder(int csidl) {
+    char path[MAX_PATH] = "foo";
+    if (!SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE))
+        return "(failed: [" + std::string(path) + "])";
+    return path;
+}
+
+bool EndsWithNoCase(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && EqualNoCase(text.substr(text.size() - tail.size()), tail);
+}
+
+TEST_F(EnvironmentTest, SpecialFolders) {
+    char windows[MAX_PATH], system[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof(windows));
+    GetSystemDirectoryA(system, sizeof(system));
+    EXPECT_PRED2(EqualNoCase, windows, SpecialFolder(CSIDL_WINDOWS));
+    EXPECT_PRED2(EqualNoCase, system, SpecialFolder(CSIDL_SYSTEM));
+    EXPECT_PRED2(EqualNoCase, std::string(windows) + "\\Fonts", SpecialFolder(CSIDL_FONTS));
+
+    const std::string appData = SpecialFolder(CSIDL_APPDATA);
+    const std::string commonAppData = SpecialFolder(CSIDL_COMMON_APPDATA);
+    EXPECT_PRED2(EqualNoCase, appData + "\\Microsoft\\Windows\\Templates",
+                 SpecialFolder(CSIDL_TEMPLATES));
+    EXPECT_PRED2(EqualNoCase, commonAppData + "\\Microsoft\\Windows\\Templates",
+                 SpecialFolder(CSIDL_COMMON_TEMPLATES));
+    EXPECT_PRED2(EqualNoCase, "C:\\ProgramData", commonAppData);
+    EXPECT_PRED2(EndsWithNoCase, appData, "\\AppData\\Roaming");
+    for (int csidl : {CSIDL_PROGRAM_FILES, CSIDL_APPDATA}) {
+        const std::string folder = SpecialFolder(csidl);
+        EXPECT_TRUE(folder.size() > 3 && folder[1] == ':' && folder[2] == '\\') << folder;
+    }
+    EXPECT_EQ("(failed: [])", SpecialFolder(0x7777));
+}
+
+TEST_F(EnvironmentTest, LocalTimeIsADate) {
+    SYSTEMTIME time;
+    std::memset(&time, 0xff, sizeof(time));
+    GetLocalTime(&time);
+    EXPECT_GE(time.wYear, 2024);
+    EXPECT_TRUE(time.wMonth >= 1 && time.wMonth <= 12) << time.wMonth;
+    EXPECT_TRUE(time.wDay >= 1 && time.wDay <= 31) << time.wDay;
+    EXPECT_LE(time.wDayOfWeek, 6);
+    EXPECT_LE(time.wHour, 23);
+    EXPECT_LE(time.wMinute, 59);
+    EXPECT_LE(time.wSecond, 59);
+    EXPECT_LE(time.wMilliseconds, 999);
+}
+
+} // namespace

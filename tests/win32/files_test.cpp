@@ -1,0 +1,454 @@
+// Files and drives: the path rules, FindFirstFileA's DOS wildcards, and the
+// error codes of the file functions, as Windows has them.
+#include "support/conformance.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kMarker = 0xdeadbeef;
+constexpr DWORD kFile = 0;   // expected: a file (attributes without the folder bit)
+constexpr DWORD kFolder = 1; // expected: a folder
+
+class FilesTest : public hmtest::ConformanceTest {
+protected:
+    // "<scratch>\<relative>"
+    std::string At(const std::string& relative) const { return ScratchDir() + "\\" + relative; }
+};
+
+struct AttributeCase {
+    const char* path; // see Expand
+    DWORD expected;   // kFile, kFolder or the error code
+};
+
+// '@' stands for the scratch folder, '%' for its name alone.
+std::string Expand(const char* pattern, const std::string& scratch) {
+    std::string text;
+    for (const char* p = pattern; *p; ++p) {
+        if (*p == '@')
+            text += scratch;
+        else if (*p == '%')
+            text += scratch.substr(3);
+        else
+            text += *p;
+    }
+    return text;
+}
+
+TEST_F(FilesTest, GetFileAttributesFollowsWindowsPathRules) {
+    MakeFile("a.txt", "x");
+    MakeFolder("dir");
+    MakeFile("dir\\inner.txt");
+    const AttributeCase cases[] = {
+        {"@\\a.txt", kFile},
+        {"@\\A.TXT", kFile},
+        {"@\\a.txt ", kFile},
+        {"@\\a.txt.", kFile},
+        {"@\\a.txt. . ", kFile},
+        {"@\\dir", kFolder},
+        {"@\\dir\\", kFolder},
+        {"@\\dir.\\", kFolder},
+        {"@\\dir\\ ", kFolder},
+        {"@\\dir.\\inner.txt", kFile},
+        {"@\\\\dir\\\\inner.txt", kFile},
+        {"@/dir/inner.txt", kFile},
+        {"@\\dir\\..\\a.txt", kFile},
+        {"@\\dir\\.\\inner.txt", kFile},
+        {"@\\a.txt\\.", kFile},
+        {"@\\...", kFolder},
+        {"C:\\..\\..\\%\\a.txt", kFile},
+        {"@\\a.txt\\", ERROR_PATH_NOT_FOUND},
+        {"@\\a.txt\\x", ERROR_PATH_NOT_FOUND},
+        {"@\\missing", ERROR_FILE_NOT_FOUND},
+        {"@\\missing\\", ERROR_FILE_NOT_FOUND},
+        {"@\\missing\\x", ERROR_PATH_NOT_FOUND},
+        {"@\\dir \\inner.txt", ERROR_PATH_NOT_FOUND}, // a blank before a separator stays
+        {"@\\dir. \\inner.txt", ERROR_PATH_NOT_FOUND},
+        {"@\\dir \\", ERROR_FILE_NOT_FOUND},
+        {"", ERROR_PATH_NOT_FOUND},
+        {"@\\a*.txt", ERROR_INVALID_NAME},
+        {"@\\a?.txt", ERROR_INVALID_NAME},
+        {"@\\*\\inner.txt", ERROR_INVALID_NAME},
+        {"@\\a|b", ERROR_INVALID_NAME},
+        {"@\\a<b", ERROR_INVALID_NAME},
+        {"@\\a\"b", ERROR_INVALID_NAME},
+        {"C:", kFolder},
+        {"C:\\", kFolder},
+        {"c:/", kFolder},
+        {"\\\\?\\@\\a.txt", kFile},
+        {"\\\\?\\@\\a.txt.", ERROR_FILE_NOT_FOUND}, // no trailing-dot rule behind \\?\ .
+    };
+    for (const auto& test : cases) {
+        const std::string full = Expand(test.path, ScratchDir());
+        SetLastError(kMarker);
+        const DWORD attributes = GetFileAttributesA(full.c_str());
+        if (test.expected == kFile || test.expected == kFolder) {
+            EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes)
+                << "[" << full << "] error " << GetLastError();
+            const DWORD folderBit = attributes & FILE_ATTRIBUTE_DIRECTORY;
+            EXPECT_EQ(test.expected == kFolder ? FILE_ATTRIBUTE_DIRECTORY : 0u, folderBit)
+                << "[" << full << "] attributes 0x" << std::hex << attributes;
+        } else {
+            EXPECT_EQ(INVALID_FILE_ATTRIBUTES, attributes) << "[" << full << "]";
+            EXPECT_EQ(test.expected, GetLastError()) << "[" << full << "]";
+        }
+    }
+}
+
+char UnmappedDriveLetter() {
+    const DWORD drives = GetLogicalDrives();
+    for (char letter = 'Q'; letter <= 'Y'; ++letter) {
+        if (!(drives & (1u << (letter - 'A'))))
+            return letter;
+    }
+    return 0;
+}
+
+TEST_F(FilesTest, UnmappedDriveIsAMissingPath) {
+    const char letter = UnmappedDriveLetter();
+    ASSERT_NE(0, letter);
+    const std::string path = std::string(1, letter) + ":\\x.txt";
+    SetLastError(kMarker);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str()));
+    const DWORD error = GetLastError();
+    EXPECT_WINDOWS(error == ERROR_PATH_NOT_FOUND, "Wine reports 2 for a drive that does not exist");
+    EXPECT_TRUE(error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) << error;
+}
+
+// Every name a search returns, "." and ".." left out, in lower case and sorted.
+std::vector<std::string> Search(const std::string& pattern, DWORD* error,
+                                std::vector<DWORD>* attributes = nullptr) {
+    std::vector<std::pair<std::string, DWORD>> found;
+    WIN32_FIND_DATAA data;
+    SetLastError(kMarker);
+    HANDLE find = FindFirstFileA(pattern.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return {};
+    }
+    do {
+        std::string name = data.cFileName;
+        if (name != "." && name != "..")
+            found.emplace_back(name, data.dwFileAttributes);
+    } while (FindNextFileA(find, &data));
+    *error = GetLastError();
+    FindClose(find);
+    std::sort(found.begin(), found.end());
+    std::vector<std::string> names;
+    for (const auto& [name, attribute] : found) {
+        names.push_back(name);
+        if (attributes)
+            attributes->push_back(attribute);
+    }
+    return names;
+}
+
+std::string Join(const std::vector<std::string>& names) {
+    std::string text;
+    for (const auto& name : names)
+        text += (text.empty() ? "" : " ") + name;
+    return text;
+}
+
+struct PatternCase {
+    const char* pattern;
+    const char* expected; // names separated by blanks, sorted
+    const char* wineDifference = nullptr;
+};
+
+TEST_F(FilesTest, FindFirstFileMatchesDosWildcards) {
+    for (const char* file : {"a", "a.txt", "ab.txt", "a.b.txt", "abc.txt.bak", "name.exe", "noext"})
+        MakeFile(file);
+    MakeFolder("name");
+    MakeFolder("dir");
+    const PatternCase cases[] = {
+        {"name.*", "name name.exe"},
+        {"name", "name"},
+        {"NAME.EXE", "name.exe"},
+        {"noext.*", "noext"},
+        {"a.txt ", "a.txt"},
+        {"*.txt", "a.b.txt a.txt ab.txt"},
+        {"*.bak", "abc.txt.bak"},
+        {"a*", "a a.b.txt a.txt ab.txt abc.txt.bak"},
+        {"*", "a a.b.txt a.txt ab.txt abc.txt.bak dir name name.exe noext"},
+        {"*.*", "a a.b.txt a.txt ab.txt abc.txt.bak dir name name.exe noext"},
+        {"*.", "a dir name noext", "Wine lists every name for *."},
+        {"a?.txt", "a.txt ab.txt", "Wine's ? never matches nothing before a dot"},
+        {"a?", "a", "Wine's ? never matches nothing at the end"},
+        {"??.txt", "a.txt ab.txt", "Wine's ? never matches nothing before a dot"},
+    };
+    for (const auto& test : cases) {
+        DWORD error = 0;
+        const std::string names = Join(Search(At(test.pattern), &error));
+        if (test.wineDifference) {
+            EXPECT_WINDOWS(names == test.expected, test.wineDifference);
+            continue;
+        }
+        EXPECT_EQ(test.expected, names) << "pattern [" << test.pattern << "]";
+        EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_FILES), error)
+            << "pattern [" << test.pattern << "]";
+    }
+}
+
+TEST_F(FilesTest, FindFirstFileReportsFoldersWithTheirBit) {
+    MakeFolder("name");
+    MakeFile("name.exe", "12345");
+    DWORD error = 0;
+    std::vector<DWORD> attributes;
+    EXPECT_EQ("name name.exe", Join(Search(At("name.*"), &error, &attributes)));
+    ASSERT_EQ(2u, attributes.size());
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY),
+              attributes[0] & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(0u, attributes[1] & FILE_ATTRIBUTE_DIRECTORY);
+
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(At("NAME.EXE").c_str(), &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    EXPECT_STREQ("name.exe", data.cFileName);
+    EXPECT_EQ(5u, data.nFileSizeLow);
+    EXPECT_EQ(0u, data.nFileSizeHigh);
+    FindClose(find);
+}
+
+TEST_F(FilesTest, FindFirstFileFailures) {
+    MakeFolder("dir");
+    MakeFile("a.txt");
+    const struct {
+        std::string pattern;
+        DWORD error;
+    } cases[] = {
+        {At("dir\\"), ERROR_FILE_NOT_FOUND},
+        {"C:\\", ERROR_FILE_NOT_FOUND},
+        {At("nothing*"), ERROR_FILE_NOT_FOUND},
+        {At("nothing"), ERROR_FILE_NOT_FOUND},
+        {At("missing\\*"), ERROR_PATH_NOT_FOUND},
+        {At("*\\a.txt"), ERROR_INVALID_NAME},
+        {"", ERROR_PATH_NOT_FOUND},
+    };
+    for (const auto& test : cases) {
+        WIN32_FIND_DATAA data;
+        SetLastError(kMarker);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileA(test.pattern.c_str(), &data))
+            << "[" << test.pattern << "]";
+        EXPECT_EQ(test.error, GetLastError()) << "[" << test.pattern << "]";
+    }
+    SetLastError(kMarker);
+    EXPECT_FALSE(FindClose(INVALID_HANDLE_VALUE));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+}
+
+// A folder's listing starts with "." and ".."; a drive's root has neither.
+TEST_F(FilesTest, DotEntriesOnlyBelowTheRoot) {
+    MakeFolder("empty");
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(At("empty\\*").c_str(), &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    std::vector<std::string> names{data.cFileName};
+    while (FindNextFileA(find, &data))
+        names.push_back(data.cFileName);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_FILES), GetLastError());
+    FindClose(find);
+    EXPECT_EQ((std::vector<std::string>{".", ".."}), names);
+
+    find = FindFirstFileA("C:\\*", &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    do {
+        EXPECT_STRNE(".", data.cFileName);
+        EXPECT_STRNE("..", data.cFileName);
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+}
+
+HANDLE Open(const std::string& path, DWORD access, DWORD disposition) {
+    return CreateFileA(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+TEST_F(FilesTest, CreateFileDispositions) {
+    MakeFile("old.txt", "old contents");
+    MakeFolder("dir");
+    const struct {
+        std::string path;
+        DWORD disposition;
+        DWORD error; // last error after the call, success or not
+        bool opens;
+    } cases[] = {
+        {At("old.txt"), CREATE_NEW, ERROR_FILE_EXISTS, false},
+        {At("new1.txt"), CREATE_NEW, ERROR_SUCCESS, true},
+        {At("old.txt"), OPEN_ALWAYS, ERROR_ALREADY_EXISTS, true},
+        {At("new2.txt"), OPEN_ALWAYS, ERROR_SUCCESS, true},
+        {At("old.txt"), OPEN_EXISTING, kMarker, true},
+        {At("none.txt"), OPEN_EXISTING, ERROR_FILE_NOT_FOUND, false},
+        {At("none\\x.txt"), CREATE_ALWAYS, ERROR_PATH_NOT_FOUND, false},
+        {At("dir"), OPEN_EXISTING, ERROR_ACCESS_DENIED, false},
+        {At("dir"), CREATE_ALWAYS, ERROR_ACCESS_DENIED, false},
+        {At("old.txt"), CREATE_ALWAYS, ERROR_ALREADY_EXISTS, true},
+        {At("new3.txt"), CREATE_ALWAYS, ERROR_SUCCESS, true},
+    };
+    for (const auto& test : cases) {
+        SetLastError(kMarker);
+        HANDLE file = Open(test.path, GENERIC_WRITE, test.disposition);
+        const DWORD error = GetLastError();
+        EXPECT_EQ(test.opens, file != INVALID_HANDLE_VALUE) << test.path << " " << test.disposition;
+        if (test.error != kMarker) {
+            EXPECT_EQ(test.error, error) << test.path << " disposition " << test.disposition;
+        }
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
+    // CREATE_ALWAYS emptied the old file.
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(At("old.txt").c_str(), &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    EXPECT_EQ(0u, data.nFileSizeLow);
+    FindClose(find);
+}
+
+TEST_F(FilesTest, WrittenBytesReadBackAndAccessIsChecked) {
+    const std::string path = At("data.bin");
+    HANDLE file = Open(path, GENERIC_WRITE, CREATE_NEW);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    const char bytes[] = "line one\r\nline two\r\n\0\xff";
+    DWORD count = kMarker;
+    EXPECT_TRUE(WriteFile(file, bytes, sizeof(bytes), &count, nullptr));
+    EXPECT_EQ(sizeof(bytes), count);
+    char buffer[64];
+    count = kMarker;
+    SetLastError(kMarker);
+    EXPECT_FALSE(ReadFile(file, buffer, sizeof(buffer), &count, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_EQ(0u, count);
+    CloseHandle(file);
+
+    file = Open(path, GENERIC_READ, OPEN_EXISTING);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    count = kMarker;
+    EXPECT_TRUE(ReadFile(file, buffer, sizeof(buffer), &count, nullptr));
+    ASSERT_EQ(sizeof(bytes), count);
+    EXPECT_EQ(0, memcmp(bytes, buffer, sizeof(bytes)));
+    count = kMarker;
+    EXPECT_TRUE(ReadFile(file, buffer, sizeof(buffer), &count, nullptr)); // end of file
+    EXPECT_EQ(0u, count);
+    SetLastError(kMarker);
+    EXPECT_FALSE(WriteFile(file, bytes, 1, &count, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    CloseHandle(file);
+
+    SetLastError(kMarker);
+    EXPECT_FALSE(WriteFile(INVALID_HANDLE_VALUE, bytes, 1, &count, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+}
+
+TEST_F(FilesTest, NewNamesKeepTheirCaseWithoutTrailingDotsAndBlanks) {
+    for (const char* name : {"MiXed.TXT", "Trail. "}) {
+        HANDLE file = Open(At(name), GENERIC_WRITE, CREATE_NEW);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file) << name;
+        CloseHandle(file);
+    }
+    ASSERT_TRUE(CreateDirectoryA(At("FolDer.").c_str(), nullptr));
+    DWORD error = 0;
+    EXPECT_EQ("FolDer MiXed.TXT Trail", Join(Search(At("*"), &error)));
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA(At("mixed.txt").c_str(), &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    EXPECT_STREQ("MiXed.TXT", data.cFileName);
+    FindClose(find);
+}
+
+TEST_F(FilesTest, FolderCallsFindNamesIgnoringCase) {
+    MakeFile("a.txt");
+    MakeFile("b.txt");
+    MakeFolder("dir");
+    MakeFolder("gone");
+    EXPECT_TRUE(DeleteFileA(At("B.TXT").c_str()));
+    EXPECT_TRUE(RemoveDirectoryA(At("GONE").c_str()));
+    EXPECT_TRUE(CreateDirectoryA(At("sub\\").c_str(), nullptr));
+    SetLastError(kMarker);
+    EXPECT_FALSE(CreateDirectoryA(At("DIR").c_str(), nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+    DWORD error = 0;
+    EXPECT_EQ("a.txt dir sub", Join(Search(At("*"), &error)));
+}
+
+TEST_F(FilesTest, FolderAndDeleteErrorCodes) {
+    MakeFolder("dir");
+    MakeFile("dir\\inside.txt");
+    MakeFile("a.txt");
+    using Call = BOOL (*)(const std::string&);
+    const struct {
+        const char* what;
+        Call call;
+        std::string path;
+        DWORD error;
+    } cases[] = {
+        {"DeleteFileA folder", [](const std::string& p) { return DeleteFileA(p.c_str()); },
+         At("dir"), ERROR_ACCESS_DENIED},
+        {"DeleteFileA missing", [](const std::string& p) { return DeleteFileA(p.c_str()); },
+         At("none"), ERROR_FILE_NOT_FOUND},
+        {"DeleteFileA missing folder", [](const std::string& p) { return DeleteFileA(p.c_str()); },
+         At("none\\x"), ERROR_PATH_NOT_FOUND},
+        {"CreateDirectoryA existing",
+         [](const std::string& p) { return CreateDirectoryA(p.c_str(), nullptr); }, At("dir"),
+         ERROR_ALREADY_EXISTS},
+        {"CreateDirectoryA over file",
+         [](const std::string& p) { return CreateDirectoryA(p.c_str(), nullptr); }, At("a.txt"),
+         ERROR_ALREADY_EXISTS},
+        {"CreateDirectoryA no parent",
+         [](const std::string& p) { return CreateDirectoryA(p.c_str(), nullptr); }, At("none\\x"),
+         ERROR_PATH_NOT_FOUND},
+        {"CreateDirectoryA root",
+         [](const std::string& p) { return CreateDirectoryA(p.c_str(), nullptr); }, "C:\\",
+         ERROR_ALREADY_EXISTS},
+        {"RemoveDirectoryA not empty",
+         [](const std::string& p) { return RemoveDirectoryA(p.c_str()); }, At("dir"),
+         ERROR_DIR_NOT_EMPTY},
+        {"RemoveDirectoryA file", [](const std::string& p) { return RemoveDirectoryA(p.c_str()); },
+         At("a.txt"), ERROR_DIRECTORY},
+        {"RemoveDirectoryA missing",
+         [](const std::string& p) { return RemoveDirectoryA(p.c_str()); }, At("none"),
+         ERROR_FILE_NOT_FOUND},
+    };
+    for (const auto& test : cases) {
+        SetLastError(kMarker);
+        EXPECT_FALSE(test.call(test.path)) << test.what;
+        EXPECT_EQ(test.error, GetLastError()) << test.what;
+    }
+}
+
+TEST_F(FilesTest, DriveTypesAndLogicalDrives) {
+    EXPECT_NE(0u, GetLogicalDrives() & (1u << ('C' - 'A')));
+    const struct {
+        const char* root;
+        UINT type;
+    } cases[] = {
+        {"C:\\", DRIVE_FIXED},    {"C:", DRIVE_FIXED},         {"c:\\", DRIVE_FIXED},
+        {"C", DRIVE_NO_ROOT_DIR}, {"1:\\", DRIVE_NO_ROOT_DIR},
+    };
+    for (const auto& test : cases)
+        EXPECT_EQ(test.type, GetDriveTypeA(test.root)) << "[" << test.root << "]";
+    const char letter = UnmappedDriveLetter();
+    ASSERT_NE(0, letter);
+    EXPECT_EQ(static_cast<UINT>(DRIVE_NO_ROOT_DIR),
+              GetDriveTypeA((std::string(1, letter) + ":\\").c_str()));
+}
+
+TEST_F(FilesTest, TempPathEndsInBackslashAndExists) {
+    char path[MAX_PATH];
+    const DWORD length = GetTempPathA(sizeof(path), path);
+    ASSERT_GT(length, 3u);
+    ASSERT_LT(length, sizeof(path));
+    EXPECT_EQ(length, strlen(path));
+    EXPECT_EQ('\\', path[length - 1]);
+    const DWORD attributes = GetFileAttributesA(path);
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes) << path;
+    EXPECT_NE(0u, attributes & FILE_ATTRIBUTE_DIRECTORY);
+
+    char small[MAX_PATH] = "foo";
+    EXPECT_EQ(length + 1, GetTempPathA(length, small)); // no room for the zero
+    EXPECT_STREQ("foo", small);
+    EXPECT_EQ(length, GetTempPathA(length + 1, small));
+    EXPECT_STREQ(path, small);
+}
+
+} // namespace

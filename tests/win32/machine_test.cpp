@@ -1,0 +1,473 @@
+// The simulated machine itself: configurations, machine folders and WOW64
+// redirection, which only the stand-in can stage (Linux builds only).
+#ifndef _WIN32
+
+#include <win32sim/machine.h>
+
+#include "regfile/regfile.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using win32sim::MachineConfig;
+
+std::string Variable(const char* name) {
+    char value[1024];
+    const DWORD length = GetEnvironmentVariableA(name, value, sizeof(value));
+    return length > 0 && length < sizeof(value) ? value : "(unset)";
+}
+
+std::string Lookup(const std::vector<std::pair<std::string, std::string>>& variables,
+                   const std::string& name) {
+    for (const auto& [key, value] : variables) {
+        if (key == name)
+            return value;
+    }
+    return "(unset)";
+}
+
+class MachineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static std::atomic<int> sequence{0};
+        m_root = fs::temp_directory_path() /
+                 ("hm-machine-" + std::to_string(::getpid()) + "-" + std::to_string(++sequence));
+        fs::remove_all(m_root);
+        fs::create_directories(m_root);
+    }
+    void TearDown() override { fs::remove_all(m_root); }
+
+    void Reset(const MachineConfig& config, const std::string& name = "scratch") {
+        win32sim::ResetMachine(config, (m_root / name).string());
+    }
+
+    static void WriteHostFile(const std::string& hostPath, const std::string& bytes = "") {
+        fs::create_directories(fs::path(hostPath).parent_path());
+        std::ofstream(hostPath, std::ios::binary) << bytes;
+    }
+
+    // A machine folder below the test's root with a drives/C folder.
+    fs::path MachineFolder(const std::string& name, const std::string& ini) {
+        const fs::path folder = m_root / name;
+        fs::create_directories(folder / "drives" / "C" / "Windows" / "system32");
+        if (!ini.empty())
+            std::ofstream(folder / "machine.ini", std::ios::binary) << ini;
+        return folder;
+    }
+
+    fs::path m_root;
+};
+
+TEST_F(MachineTest, DefaultEnvironmentOfA32BitProcess) {
+    MachineConfig config;
+    const auto variables = win32sim::DefaultEnvironment(config);
+    const struct {
+        const char* name;
+        const char* value;
+    } expected[] = {
+        {"SystemRoot", "C:\\Windows"},
+        {"windir", "C:\\Windows"},
+        {"SystemDrive", "C:"},
+        {"ProgramFiles", "C:\\Program Files (x86)"},
+        {"ProgramFiles(x86)", "C:\\Program Files (x86)"},
+        {"ProgramW6432", "C:\\Program Files"},
+        {"CommonProgramFiles", "C:\\Program Files (x86)\\Common Files"},
+        {"CommonProgramW6432", "C:\\Program Files\\Common Files"},
+        {"ProgramData", "C:\\ProgramData"},
+        {"ALLUSERSPROFILE", "C:\\ProgramData"},
+        {"USERPROFILE", "C:\\Users\\User"},
+        {"APPDATA", "C:\\Users\\User\\AppData\\Roaming"},
+        {"LOCALAPPDATA", "C:\\Users\\User\\AppData\\Local"},
+        {"TEMP", "C:\\Users\\User\\AppData\\Local\\Temp"},
+        {"OS", "Windows_NT"},
+        {"PROCESSOR_ARCHITECTURE", "x86"},
+        {"PROCESSOR_ARCHITEW6432", "AMD64"},
+    };
+    for (const auto& test : expected)
+        EXPECT_EQ(test.value, Lookup(variables, test.name)) << test.name;
+    const std::string path = Lookup(variables, "Path");
+    EXPECT_EQ(0u, path.find("C:\\Windows\\system32;C:\\Windows;C:\\Windows\\System32\\Wbem"))
+        << path;
+    EXPECT_NE(std::string::npos, Lookup(variables, "PATHEXT").find(".EXE"));
+
+    config.wow64Process = false;
+    const auto native = win32sim::DefaultEnvironment(config);
+    EXPECT_EQ("C:\\Program Files", Lookup(native, "ProgramFiles"));
+    EXPECT_EQ("AMD64", Lookup(native, "PROCESSOR_ARCHITECTURE"));
+    EXPECT_EQ("(unset)", Lookup(native, "PROCESSOR_ARCHITEW6432"));
+}
+
+TEST_F(MachineTest, ConfiguredVariablesReplaceDefaultsAndMoveTheProfile) {
+    MachineConfig config;
+    config.windowsDir = "D:\\WINNT";
+    config.drives = {{'C', DRIVE_FIXED, ""}, {'D', DRIVE_FIXED, ""}};
+    config.environment = {{"username", "Alice"}, {"HM_EXTRA", "1"}, {"path", "D:\\bin"}};
+    Reset(config);
+    EXPECT_EQ("D:\\Users\\Alice", Variable("USERPROFILE"));
+    EXPECT_EQ("Alice", Variable("USERNAME"));
+    EXPECT_EQ("1", Variable("hm_extra"));
+    EXPECT_EQ("D:\\bin", Variable("Path"));
+    EXPECT_EQ("D:\\WINNT", Variable("SystemRoot"));
+    char folder[MAX_PATH];
+    ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, folder, CSIDL_APPDATA, FALSE));
+    EXPECT_STREQ("D:\\Users\\Alice\\AppData\\Roaming", folder);
+    // The fresh system drive holds the folders its environment names.
+    for (const char* standard :
+         {"D:\\WINNT\\system32", "D:\\WINNT\\SysWOW64", "D:\\WINNT\\Fonts",
+          "D:\\Users\\Alice\\AppData\\Local\\Temp", "D:\\ProgramData", "D:\\Program Files (x86)"})
+        EXPECT_TRUE(fs::is_directory(win32sim::HostPathFor(standard))) << standard;
+}
+
+TEST_F(MachineTest, DriveTypesComeFromTheConfiguration) {
+    MachineConfig config;
+    config.drives = {{'C', DRIVE_FIXED, ""},
+                     {'d', DRIVE_CDROM, ""},
+                     {'E', DRIVE_REMOTE, ""},
+                     {'F', DRIVE_REMOVABLE, ""}};
+    Reset(config);
+    EXPECT_EQ(0x3Cu, GetLogicalDrives());
+    const struct {
+        const char* root;
+        UINT type;
+    } cases[] = {{"C:\\", DRIVE_FIXED},       {"D:\\", DRIVE_CDROM},
+                 {"e:", DRIVE_REMOTE},        {"F:/", DRIVE_REMOVABLE},
+                 {"G:\\", DRIVE_NO_ROOT_DIR}, {"C:\\Windows", DRIVE_NO_ROOT_DIR}};
+    for (const auto& test : cases)
+        EXPECT_EQ(test.type, GetDriveTypeA(test.root)) << test.root;
+    EXPECT_EQ(static_cast<UINT>(DRIVE_FIXED), GetDriveTypeA(nullptr)); // the current drive
+    WriteHostFile(win32sim::HostPathFor("D:\\setup.exe"));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("d:\\SETUP.EXE"));
+}
+
+TEST_F(MachineTest, HostNamesAreUtf8AndWindowsNamesAnsi) {
+    Reset(MachineConfig{});
+    WriteHostFile(win32sim::HostPathFor("C:\\") + "/Caf\xC3\xA9.txt");
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\CAF\xC9.TXT"));
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA("C:\\caf*", &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    EXPECT_STREQ("Caf\xE9.txt", data.cFileName);
+    FindClose(find);
+    ASSERT_TRUE(CreateDirectoryA("C:\\Na\xEFve", nullptr));
+    EXPECT_TRUE(fs::is_directory(win32sim::HostPathFor("C:\\") + "/Na\xC3\xAFve"));
+}
+
+class RedirectionTest : public MachineTest {
+protected:
+    void Stage(bool wow64) {
+        MachineConfig config;
+        config.wow64Process = wow64;
+        Reset(config);
+        WriteHostFile(win32sim::HostPathFor("C:\\Windows\\System32\\only64.dll"));
+        WriteHostFile(win32sim::HostPathFor("C:\\Windows\\SysWOW64\\only32.dll"));
+        WriteHostFile(win32sim::HostPathFor("C:\\Windows\\System32\\drivers\\etc\\hosts"));
+    }
+    static bool Exists(const char* path) {
+        return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    }
+};
+
+TEST_F(RedirectionTest, A32BitProcessSeesSysWow64UnlessSwitchedOff) {
+    Stage(true);
+    EXPECT_FALSE(Exists("C:\\Windows\\System32\\only64.dll"));
+    EXPECT_TRUE(Exists("C:\\windows\\system32\\only32.dll"));
+    EXPECT_TRUE(Exists("C:\\Windows\\Sysnative\\only64.dll"));
+    EXPECT_TRUE(Exists("C:\\Windows\\System32\\drivers\\etc\\hosts")); // exempt from redirection
+
+    PVOID old = reinterpret_cast<PVOID>(0x1234);
+    ASSERT_TRUE(Wow64DisableWow64FsRedirection(&old));
+    EXPECT_TRUE(Exists("C:\\Windows\\System32\\only64.dll"));
+    EXPECT_FALSE(Exists("C:\\Windows\\System32\\only32.dll"));
+    // Another thread still has redirection on.
+    bool seenElsewhere = true;
+    std::thread([&] { seenElsewhere = Exists("C:\\Windows\\System32\\only64.dll"); }).join();
+    EXPECT_FALSE(seenElsewhere);
+    // Nested switch-offs restore in order.
+    PVOID inner = nullptr;
+    ASSERT_TRUE(Wow64DisableWow64FsRedirection(&inner));
+    ASSERT_TRUE(Wow64RevertWow64FsRedirection(inner));
+    EXPECT_TRUE(Exists("C:\\Windows\\System32\\only64.dll"));
+    ASSERT_TRUE(Wow64RevertWow64FsRedirection(old));
+    EXPECT_FALSE(Exists("C:\\Windows\\System32\\only64.dll"));
+
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA("C:\\Windows\\System32\\only*.dll", &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    EXPECT_STREQ("only32.dll", data.cFileName);
+    FindClose(find);
+}
+
+TEST_F(RedirectionTest, ResetTurnsRedirectionBackOn) {
+    Stage(true);
+    PVOID old = nullptr;
+    ASSERT_TRUE(Wow64DisableWow64FsRedirection(&old));
+    Stage(true);
+    EXPECT_FALSE(Exists("C:\\Windows\\System32\\only64.dll"));
+}
+
+TEST_F(RedirectionTest, A64BitProcessHasNoRedirection) {
+    Stage(false);
+    EXPECT_TRUE(Exists("C:\\Windows\\System32\\only64.dll"));
+    EXPECT_FALSE(Exists("C:\\Windows\\System32\\only32.dll"));
+    PVOID old = reinterpret_cast<PVOID>(0x1234);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(Wow64DisableWow64FsRedirection(&old));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FUNCTION), GetLastError());
+    EXPECT_EQ(reinterpret_cast<PVOID>(0x1234), old);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(Wow64RevertWow64FsRedirection(old));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FUNCTION), GetLastError());
+}
+
+TEST_F(MachineTest, NetworkAndOverlongPathsFail) {
+    Reset(MachineConfig{});
+    const struct {
+        std::string path;
+        DWORD error;
+    } cases[] = {
+        {"\\\\server\\share\\file.txt", ERROR_BAD_NETPATH},
+        {"//server/share", ERROR_BAD_NETPATH},
+        {"C:\\" + std::string(300, 'a'), ERROR_FILENAME_EXCED_RANGE},
+    };
+    for (const auto& test : cases) {
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(test.path.c_str())) << test.path;
+        EXPECT_EQ(test.error, GetLastError()) << test.path;
+    }
+}
+
+TEST_F(MachineTest, HostPathForMapsDrivesWithoutFolding) {
+    MachineConfig config;
+    config.drives = {{'C', DRIVE_FIXED, (m_root / "c").string()}};
+    Reset(config);
+    EXPECT_EQ((m_root / "c").string() + "/Windows/Fonts/a.TTF",
+              win32sim::HostPathFor("c:\\Windows\\Fonts\\a.TTF"));
+    EXPECT_EQ((m_root / "c").string(), win32sim::HostPathFor("C:\\"));
+    EXPECT_EQ("", win32sim::HostPathFor("Q:\\x"));
+    EXPECT_EQ("", win32sim::HostPathFor("relative\\x"));
+}
+
+TEST_F(MachineTest, LoadsAFolderWithDefaults) {
+    const fs::path folder = MachineFolder("plain", "");
+    fs::create_directories(folder / "drives" / "D");
+    WriteHostFile((folder / "drives" / "C" / "Windows" / "notepad.exe").string());
+    std::string error;
+    ASSERT_TRUE(win32sim::LoadMachine(folder.string(), &error)) << error;
+    const MachineConfig& config = win32sim::CurrentConfig();
+    EXPECT_TRUE(config.administrator);
+    EXPECT_TRUE(config.wow64Process);
+    EXPECT_EQ("C:\\Windows", config.windowsDir);
+    EXPECT_EQ(0xCu, GetLogicalDrives());
+    EXPECT_EQ(static_cast<UINT>(DRIVE_FIXED), GetDriveTypeA("D:\\"));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\WINDOWS\\NOTEPAD.EXE"));
+    EXPECT_EQ("C:\\Windows", Variable("SystemRoot"));
+    const std::string description = win32sim::Describe();
+    EXPECT_NE(std::string::npos, description.find("administrator")) << description;
+    EXPECT_NE(std::string::npos, description.find("C: fixed D: fixed")) << description;
+}
+
+TEST_F(MachineTest, LoadsEverySetting) {
+    const fs::path folder = MachineFolder("full", "; a machine of its own\r\n"
+                                                  "[Machine]\r\n"
+                                                  "administrator = no\r\n"
+                                                  "WOW64=false\r\n"
+                                                  "windows = C:\\WINNT\\\r\n"
+                                                  "plugin = C:\\Tools\\hm.dll\r\n"
+                                                  "user-sid = S-1-5-21-1-2-3-500\r\n"
+                                                  "[drives]\r\n"
+                                                  "d = cdrom\r\n"
+                                                  "E = remote, share\r\n"
+                                                  "[environment]\r\n"
+                                                  "USERNAME = Bob\r\n"
+                                                  "HM_QUOTED = \"  kept  \"\r\n"
+                                                  "[denied]\r\n"
+                                                  "HKEY_LOCAL_MACHINE\\SOFTWARE\\A=B = write\r\n");
+    fs::create_directories(folder / "drives" / "D");
+    fs::create_directories(folder / "share");
+    fs::create_directories(folder / "drives" / "C" / "WINNT");
+    std::string error;
+    ASSERT_TRUE(win32sim::LoadMachine(folder.string(), &error)) << error;
+    const MachineConfig& config = win32sim::CurrentConfig();
+    EXPECT_FALSE(config.administrator);
+    EXPECT_FALSE(config.wow64Process);
+    EXPECT_EQ("C:\\WINNT", config.windowsDir);
+    EXPECT_EQ("C:\\Tools\\hm.dll", config.pluginPath);
+    EXPECT_EQ("S-1-5-21-1-2-3-500", config.currentUserSid);
+    ASSERT_EQ(1u, config.deniedKeys.size());
+    EXPECT_EQ("HKEY_LOCAL_MACHINE\\SOFTWARE\\A=B", config.deniedKeys[0].keyPath);
+    EXPECT_EQ(win32sim::Denial::Write, config.deniedKeys[0].denial);
+    EXPECT_EQ(static_cast<UINT>(DRIVE_CDROM), GetDriveTypeA("D:\\"));
+    EXPECT_EQ(static_cast<UINT>(DRIVE_REMOTE), GetDriveTypeA("E:\\"));
+    EXPECT_EQ((folder / "share").string(), win32sim::HostPathFor("E:\\"));
+    EXPECT_EQ("C:\\Users\\Bob", Variable("USERPROFILE"));
+    EXPECT_EQ("  kept  ", Variable("HM_QUOTED"));
+    EXPECT_EQ("C:\\Program Files", Variable("ProgramFiles"));
+}
+
+TEST_F(MachineTest, BadFoldersNameTheFileAndLineAndKeepTheMachine) {
+    const fs::path good = MachineFolder("good", "[machine]\nadministrator=no\n");
+    WriteHostFile((good / "drives" / "C" / "marker.txt").string());
+    std::string error;
+    ASSERT_TRUE(win32sim::LoadMachine(good.string(), &error)) << error;
+
+    const struct {
+        const char* ini;
+        const char* message; // expected after "<folder>/machine.ini:"
+    } cases[] = {
+        {"[machine]\nadministrator = maybe\n", "2: expected yes or no"},
+        {"[machine]\n\n  colour = blue\n", "3: unknown setting 'colour'"},
+        {"administrator = no\n", "1: a setting before the first [section]"},
+        {"[hardware]\n", "1: unknown section [hardware]"},
+        {"[machine\n", "1: section header without ']'"},
+        {"[drives]\nD = floppy\n", "2: unknown drive type 'floppy'"},
+        {"[drives]\nDD = fixed\n", "2: a drive is one letter"},
+        {"[drives]\nD = fixed\n", "2: drive D: has no folder"},
+        {"[denied]\nHKEY_CURRENT_USER\\X = everything\n", "2: a denial is open, read or write"},
+        {"[machine]\nwindows = Windows\n", "2: windows must be a full path"},
+        {"[environment]\nno equals sign\n", "2: expected name=value"},
+    };
+    int index = 0;
+    for (const auto& test : cases) {
+        const fs::path bad = MachineFolder("bad" + std::to_string(index++), test.ini);
+        error.clear();
+        EXPECT_FALSE(win32sim::LoadMachine(bad.string(), &error)) << test.ini;
+        const std::string expected = (bad / "machine.ini").string() + ":" + test.message;
+        EXPECT_EQ(0u, error.find(expected)) << "got: " << error << "\nwanted: " << expected;
+        EXPECT_FALSE(win32sim::CurrentConfig().administrator) << test.ini;
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\marker.txt")) << test.ini;
+    }
+}
+
+TEST_F(MachineTest, AFolderWithoutTheSystemDriveIsRefused) {
+    const fs::path folder = m_root / "nodrive";
+    fs::create_directories(folder / "drives" / "D");
+    std::string error;
+    EXPECT_FALSE(win32sim::LoadMachine(folder.string(), &error));
+    EXPECT_NE(std::string::npos, error.find("C:\\Windows")) << error;
+    EXPECT_FALSE(win32sim::LoadMachine((m_root / "missing").string(), &error));
+    EXPECT_NE(std::string::npos, error.find("not a folder")) << error;
+}
+
+TEST_F(MachineTest, LoadFromEnvironmentNeedsTheVariable) {
+    ::unsetenv("HIVEMENDER_MACHINE");
+    std::string error;
+    EXPECT_FALSE(win32sim::LoadMachineFromEnvironment(&error));
+    EXPECT_NE(std::string::npos, error.find("HIVEMENDER_MACHINE")) << error;
+}
+
+// machine.reg needs the registry and the .reg reader underneath; until both
+// answer, these tests say so instead of failing.
+bool RegistryAvailable() {
+    regfile::Script script;
+    std::string error;
+    const std::string text = "REGEDIT4\r\n";
+    if (!regfile::Parse(std::vector<uint8_t>(text.begin(), text.end()), "probe", &script, &error))
+        return false;
+    HKEY key = nullptr;
+    const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &key);
+    if (status == ERROR_SUCCESS)
+        RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+#define SKIP_WITHOUT_REGISTRY()                                                                    \
+    do {                                                                                           \
+        win32sim::ResetMachine(MachineConfig{}, (m_root / "probe").string());                      \
+        if (!RegistryAvailable())                                                                  \
+            GTEST_SKIP() << "the registry or the .reg reader is not available in this build";      \
+    } while (0)
+
+const char kMachineReg[] = "Windows Registry Editor Version 5.00\r\n"
+                           "\r\n"
+                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor]\r\n"
+                           "\"Path\"=\"C:\\\\Program Files\\\\Vendor\\\\app.exe\"\r\n"
+                           "\r\n"
+                           "[HKEY_CURRENT_USER\\Software\\Mine]\r\n"
+                           "@=dword:00000007\r\n";
+
+std::string ReadValue(HKEY root, const char* subkey, const char* name) {
+    HKEY key;
+    if (RegOpenKeyExA(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "(no key)";
+    char data[512] = {};
+    DWORD size = sizeof(data) - 1, type = 0;
+    const LONG status =
+        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS)
+        return "(no value)";
+    if (type == REG_DWORD)
+        return "dword " + std::to_string(*reinterpret_cast<DWORD*>(data));
+    return data;
+}
+
+TEST_F(MachineTest, LoadsTheRegistryOfAFolder) {
+    SKIP_WITHOUT_REGISTRY();
+    const fs::path folder = MachineFolder("withreg", "");
+    std::ofstream(folder / "machine.reg", std::ios::binary) << kMachineReg;
+    std::string error;
+    ASSERT_TRUE(win32sim::LoadMachine(folder.string(), &error)) << error;
+    EXPECT_EQ("C:\\Program Files\\Vendor\\app.exe",
+              ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", "Path"));
+    EXPECT_EQ("dword 7", ReadValue(HKEY_CURRENT_USER, "Software\\Mine", nullptr));
+}
+
+TEST_F(MachineTest, ABadRegistryFileKeepsTheMachine) {
+    SKIP_WITHOUT_REGISTRY();
+    const fs::path good = MachineFolder("goodreg", "");
+    std::ofstream(good / "machine.reg", std::ios::binary) << kMachineReg;
+    std::string error;
+    ASSERT_TRUE(win32sim::LoadMachine(good.string(), &error)) << error;
+    const fs::path bad = MachineFolder("badreg", "[machine]\nadministrator=no\n");
+    std::ofstream(bad / "machine.reg", std::ios::binary)
+        << "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\r\n"
+           "\"broken\"=dword:not-a-number\r\n";
+    EXPECT_FALSE(win32sim::LoadMachine(bad.string(), &error));
+    EXPECT_EQ(0u, error.find((bad / "machine.reg").string() + ":4:")) << error;
+    EXPECT_TRUE(win32sim::CurrentConfig().administrator);
+    EXPECT_EQ("C:\\Program Files\\Vendor\\app.exe",
+              ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", "Path"));
+}
+
+TEST_F(MachineTest, SavedRegistryLoadsBackIntoAnotherFolder) {
+    SKIP_WITHOUT_REGISTRY();
+    const fs::path first = MachineFolder("first", "");
+    std::ofstream(first / "machine.reg", std::ios::binary) << kMachineReg;
+    std::string error;
+    ASSERT_TRUE(win32sim::LoadMachine(first.string(), &error)) << error;
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Added", 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    RegSetValueExA(key, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("fix"), 4);
+    RegCloseKey(key);
+
+    const fs::path second = MachineFolder("second", "");
+    ASSERT_TRUE(win32sim::SaveRegistry((second / "machine.reg").string(), &error)) << error;
+    ASSERT_TRUE(win32sim::LoadMachine(second.string(), &error)) << error;
+    EXPECT_EQ("fix", ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Added", "v"));
+    EXPECT_EQ("dword 7", ReadValue(HKEY_CURRENT_USER, "Software\\Mine", nullptr));
+    // Nothing but the file itself is left behind.
+    size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(second))
+        ++entries;
+    EXPECT_EQ(2u, entries); // drives and machine.reg
+}
+
+TEST_F(MachineTest, SaveRegistryReportsAnUnwritablePlace) {
+    win32sim::ResetMachine(MachineConfig{}, (m_root / "scratch").string());
+    std::string error;
+    EXPECT_FALSE(win32sim::SaveRegistry((m_root / "no" / "such" / "machine.reg").string(), &error));
+    EXPECT_NE(std::string::npos, error.find("machine.reg")) << error;
+}
+
+} // namespace
+
+#endif // _WIN32
