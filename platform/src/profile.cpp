@@ -289,7 +289,8 @@ DWORD CopyOut(std::string_view text, LPSTR buffer, DWORD size) {
     if (size == 0)
         return 0;
     const size_t count = text.size() < size - 1 ? text.size() : size - 1;
-    std::memcpy(buffer, text.data(), count);
+    if (count > 0)
+        std::memcpy(buffer, text.data(), count);
     buffer[count] = 0;
     return static_cast<DWORD>(count);
 }
