@@ -236,19 +236,6 @@ TEST(Identity, AclSizedForOneEntryHoldsExactlyOne) {
     FreeSid(sid);
 }
 
-TEST(Identity, DescriptorValidity) {
-    Descriptor complete({});
-    SetLastError(0xdeadbeef);
-    EXPECT_TRUE(IsValidSecurityDescriptor(complete.Get()));
-
-    std::vector<BYTE> raw(SECURITY_DESCRIPTOR_MIN_LENGTH, 0);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(InitializeSecurityDescriptor(raw.data(), 2));
-    EXPECT_EQ(unsigned(ERROR_UNKNOWN_REVISION), GetLastError());
-    EXPECT_TRUE(InitializeSecurityDescriptor(raw.data(), SECURITY_DESCRIPTOR_REVISION));
-    EXPECT_TRUE(IsValidSecurityDescriptor(raw.data()));
-}
-
 TEST(Identity, AccessCheckNeedsAnImpersonationToken) {
     PSID admins = NewSid({SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS});
     Descriptor sd({{admins, 3}});

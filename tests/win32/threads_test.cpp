@@ -158,11 +158,3 @@ TEST(Threads, AClosedHandleValueIsRecycled) {
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(second, 5000));
     EXPECT_TRUE(CloseHandle(second));
 }
-
-TEST(Threads, SleepAndIds) {
-    const DWORD id = GetCurrentThreadId();
-    EXPECT_NE(0u, id);
-    EXPECT_EQ(id, GetCurrentThreadId());
-    Sleep(0);
-    Sleep(1);
-}

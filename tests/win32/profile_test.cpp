@@ -1,0 +1,280 @@
+#include "support/conformance.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+// Profile files: undo files are written entry by entry with these functions
+// and read back by a restore, so the exact bytes they leave matter.
+namespace {
+
+class Profile : public hmtest::ConformanceTest {
+protected:
+    std::string Path() const { return ScratchDir() + "\\undo.ini"; }
+
+    std::string ReadBytes(const std::string& path) const {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return "<missing>";
+        std::string bytes;
+        char chunk[512];
+        DWORD got = 0;
+        while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0)
+            bytes.append(chunk, got);
+        CloseHandle(file);
+        return bytes;
+    }
+
+    std::string Get(const char* section, const char* key, const char* fallback = "<default>") {
+        char buffer[256];
+        std::memset(buffer, 'x', sizeof(buffer));
+        const DWORD n = GetPrivateProfileStringA(section, key, fallback, buffer, sizeof(buffer),
+                                                 Path().c_str());
+        EXPECT_EQ(std::strlen(buffer), size_t(n));
+        return buffer;
+    }
+};
+
+// A write to make: key == nullptr deletes the section, value == nullptr the key.
+struct Write {
+    const char* section;
+    const char* key;
+    const char* value;
+};
+
+struct LayoutCase {
+    const char* what;
+    const char* before; // nullptr: no file yet
+    std::vector<Write> writes;
+    std::string after;
+    bool wineRewrites; // Wine 8.0 rewrites the whole file and differs here
+};
+
+std::string Show(const std::string& bytes) {
+    std::string shown;
+    for (char c : bytes) {
+        if (c == '\r')
+            shown += "\\r";
+        else if (c == '\n')
+            shown += "\\n";
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+} // namespace
+
+TEST_F(Profile, WritesEditTheFileInPlace) {
+    const LayoutCase cases[] = {
+        {"entries and sections in order of writing",
+         nullptr,
+         {{"App1", "key1", "string1"}, {"App1", "key2", "string2"}, {"App2", "key4", "string4"}},
+         "[App1]\r\nkey1=string1\r\nkey2=string2\r\n[App2]\r\nkey4=string4\r\n",
+         false},
+        {"a new key goes after the last entry of its section",
+         "[A]\r\na=1\r\n[B]\r\nb=2\r\n",
+         {{"a", "c", "3"}},
+         "[A]\r\na=1\r\nc=3\r\n[B]\r\nb=2\r\n",
+         false},
+        {"blank lines before the next section stay after the new key",
+         "[A]\r\na=1\r\n\r\n[B]\r\nb=2\r\n",
+         {{"A", "c", "3"}},
+         "[A]\r\na=1\r\nc=3\r\n\r\n[B]\r\nb=2\r\n",
+         true},
+        {"a replaced entry keeps its line and its spelling",
+         "[Sec]\r\nKeyName=old\r\nother=x\r\n",
+         {{"SEC", "keyname", "new"}},
+         "[Sec]\r\nKeyName=new\r\nother=x\r\n",
+         false},
+        {"values lose leading blanks and keep trailing ones",
+         nullptr,
+         {{"S", "k", "  v  "}},
+         "[S]\r\nk=v  \r\n",
+         false},
+        {"an empty value", nullptr, {{"S", "k", ""}}, "[S]\r\nk=\r\n", false},
+        {"a line break in a value is written raw",
+         nullptr,
+         {{"S", "k", "a\r\nb"}},
+         "[S]\r\nk=a\r\nb\r\n",
+         false},
+        {"a key holding '=' is written as is and not found again",
+         nullptr,
+         {{"S", "a=b", "1"}, {"S", "a=b", "2"}},
+         "[S]\r\na=b=1\r\na=b=2\r\n",
+         false},
+        {"deleting a key and a section",
+         "[App1]\r\nkey1=string1\r\nkey2=string2\r\n[App2]\r\nkey4=string4\r\n[App3]\r\nk=v\r\n",
+         {{"App1", "KEY2", nullptr}, {"app2", nullptr, nullptr}, {"App3", "k", nullptr}},
+         "[App1]\r\nkey1=string1\r\n[App3]\r\n",
+         false},
+        {"text before the first section is kept byte for byte",
+         "; header\r\n\r\nfree text\n[S]\r\nk=1\r\n",
+         {{"S", "k", "2"}},
+         "; header\r\n\r\nfree text\n[S]\r\nk=2\r\n",
+         true},
+        {"a last line without its ending gets one",
+         "[S]\r\nk=1",
+         {{"S", "j", "2"}},
+         "[S]\r\nk=1\r\nj=2\r\n",
+         false},
+    };
+    for (const auto& c : cases) {
+        DeleteFileA(Path().c_str());
+        if (c.before)
+            MakeFile("undo.ini", c.before);
+        for (const auto& w : c.writes) {
+            SetLastError(0xdeadbeef);
+            EXPECT_TRUE(WritePrivateProfileStringA(w.section, w.key, w.value, Path().c_str()))
+                << c.what << ": error " << GetLastError();
+        }
+        const std::string after = ReadBytes(Path());
+        if (c.wineRewrites) {
+            EXPECT_WINDOWS(after == c.after, c.what);
+            if (after != c.after && hmtest::RunningOnWine())
+                std::printf("  Wine wrote: %s\n", Show(after).c_str());
+        } else {
+            EXPECT_EQ(Show(c.after), Show(after)) << c.what;
+        }
+    }
+}
+
+TEST_F(Profile, WriteRejectsAMissingSectionName) {
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(WritePrivateProfileStringA(nullptr, "key", "string", Path().c_str()));
+    EXPECT_EQ(unsigned(ERROR_FILE_NOT_FOUND), GetLastError());
+    EXPECT_EQ("<missing>", ReadBytes(Path()));
+}
+
+TEST_F(Profile, WholeSectionWrites) {
+    const std::string others = "[T]\r\nt=1\r\n";
+    struct Case {
+        const char* what;
+        const char* before;
+        const char* entries; // double-zero-terminated list
+        std::string after;
+    } cases[] = {
+        {"replaces the entries of a section", "[S]\r\na=1\r\nb=2\r\n[T]\r\nt=1\r\n", "x=9\0y=8\0",
+         "[S]\r\nx=9\r\ny=8\r\n" + others},
+        {"appends a missing section, spelled as given", "[T]\r\nt=1\r\n", "x=9\0",
+         others + "[s]\r\nx=9\r\n"},
+        {"an empty list leaves a bare header", "[S]\r\na=1\r\n[T]\r\nt=1\r\n", "\0",
+         "[S]\r\n" + others},
+        {"an empty list writes no missing section", "[T]\r\nt=1\r\n", "\0", others},
+    };
+    for (const auto& c : cases) {
+        DeleteFileA(Path().c_str());
+        MakeFile("undo.ini", c.before);
+        SetLastError(0xdeadbeef);
+        EXPECT_TRUE(WritePrivateProfileSectionA("s", c.entries, Path().c_str()))
+            << c.what << ": error " << GetLastError();
+        EXPECT_EQ(Show(c.after), Show(ReadBytes(Path()))) << c.what;
+    }
+
+    // On a file that does not exist yet, an empty section creates nothing:
+    // an undo file must write its entries, not just announce the section.
+    DeleteFileA(Path().c_str());
+    EXPECT_TRUE(WritePrivateProfileSectionA("S", "\0", Path().c_str()));
+    EXPECT_EQ("<missing>", ReadBytes(Path()));
+}
+
+TEST_F(Profile, ReadingTrimsAndUnquotes) {
+    MakeFile("undo.ini", "[Sec]\r\n"
+                         "plain=value\r\n"
+                         "  spaced  =   padded value   \r\n"
+                         "quoted=\"in quotes\"\r\n"
+                         "twice=\"\"x\"\"\r\n"
+                         "half=\"open\r\n"
+                         "empty=\r\n"
+                         "bare\r\n"
+                         "[Other]\r\n"
+                         "plain=other\r\n");
+    struct Case {
+        const char* section;
+        const char* key;
+        const char* expected;
+    } cases[] = {
+        {"Sec", "plain", "value"},
+        {"sec", "PLAIN", "value"},
+        {"Sec", "spaced", "padded value"},
+        {"Sec", "quoted", "in quotes"},
+        {"Sec", "twice", "\"x\""},
+        {"Sec", "half", "\"open"},
+        {"Sec", "empty", ""},
+        {"Sec", "bare", "<default>"},
+        {"Sec", "missing", "<default>"},
+        {"Missing", "plain", "<default>"},
+        {"Other", "plain", "other"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.expected, Get(c.section, c.key)) << c.section << "/" << c.key;
+    EXPECT_EQ("default", Get("Sec", "missing", "default  ")) << "the default loses trailing blanks";
+    EXPECT_EQ("", Get("Sec", "missing", nullptr));
+}
+
+TEST_F(Profile, ReadingIntoSmallBuffers) {
+    MakeFile("undo.ini", "[s]\r\nname1=val1\r\nname4=a\r\n");
+    struct Case {
+        const char* key;
+        DWORD size;
+        DWORD result;
+        const char* text;
+    } cases[] = {
+        {"name1", 5, 4, "val1"}, // exactly fitting
+        {"name1", 4, 3, "val"},  // one too small: cut, terminated
+        {"name4", 1, 0, ""},
+    };
+    for (const auto& c : cases) {
+        char buffer[16];
+        std::memset(buffer, 'x', sizeof(buffer));
+        EXPECT_EQ(c.result,
+                  GetPrivateProfileStringA("s", c.key, "default", buffer, c.size, Path().c_str()))
+            << c.key << " into " << c.size;
+        EXPECT_STREQ(c.text, buffer) << c.key << " into " << c.size;
+    }
+    char untouched[8] = "kumquat";
+    EXPECT_EQ(0u, GetPrivateProfileStringA("s", "name1", "default", untouched, 0, Path().c_str()));
+    EXPECT_STREQ("kumquat", untouched);
+}
+
+TEST_F(Profile, KeyAndSectionLists) {
+    MakeFile("undo.ini", "[s]\r\nname1=val1\r\nname2=\r\nname3\r\nname4=val4\r\n[t]\r\n");
+    char buffer[64];
+    std::memset(buffer, 'x', sizeof(buffer));
+    EXPECT_EQ(18u,
+              GetPrivateProfileStringA("s", nullptr, "", buffer, sizeof(buffer), Path().c_str()));
+    EXPECT_EQ(0, std::memcmp("name1\0name2\0name4\0\0", buffer, 19));
+    std::memset(buffer, 'x', sizeof(buffer));
+    EXPECT_EQ(
+        4u, GetPrivateProfileStringA(nullptr, nullptr, "", buffer, sizeof(buffer), Path().c_str()));
+    EXPECT_EQ(0, std::memcmp("s\0t\0\0", buffer, 5));
+}
+
+// What an undo file needs: every saved value comes back, including empty
+// ones and names that look like syntax, after writing entry by entry.
+TEST_F(Profile, UndoStyleRoundTrip) {
+    struct Entry {
+        const char* section;
+        const char* key;
+        const char* value;
+    } entries[] = {
+        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\A", "Path", "C:\\Program Files\\A\\a.exe"},
+        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\A", "Empty", ""},
+        {"HKEY_CURRENT_USER\\Software\\B", "Name", "\"quoted\""},
+        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\A", "Later", "x"},
+    };
+    for (const auto& e : entries)
+        ASSERT_TRUE(WritePrivateProfileStringA(e.section, e.key, e.value, Path().c_str()));
+    EXPECT_EQ("[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\r\n"
+              "Path=C:\\Program Files\\A\\a.exe\r\n"
+              "Empty=\r\n"
+              "Later=x\r\n"
+              "[HKEY_CURRENT_USER\\Software\\B]\r\n"
+              "Name=\"quoted\"\r\n",
+              ReadBytes(Path()));
+    EXPECT_EQ("C:\\Program Files\\A\\a.exe", Get("hkey_local_machine\\software\\a", "path"));
+    EXPECT_EQ("", Get("HKEY_LOCAL_MACHINE\\SOFTWARE\\A", "Empty"));
+    EXPECT_EQ("quoted", Get("HKEY_CURRENT_USER\\Software\\B", "Name"));
+}
