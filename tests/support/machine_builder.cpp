@@ -1,0 +1,344 @@
+#include "support/machine_builder.h"
+
+#include "support/conformance.h"
+
+#ifndef _WIN32
+#include <win32sim/machine.h>
+#include <filesystem>
+#include <unistd.h>
+#endif
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+
+namespace hmtest {
+namespace {
+
+struct RootName {
+    const char* name;
+    HKEY root;
+};
+const RootName kRoots[] = {{"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+                           {"HKEY_USERS", HKEY_USERS},
+                           {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+                           {"HKEY_CURRENT_USER", HKEY_CURRENT_USER}};
+
+std::string ParentOf(const std::string& path) {
+    const size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+bool PathExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The machine a fresh builder describes: the world the test binary runs in.
+bool DefaultWow64Process() { return RunningOnStandIn(); }
+
+#ifndef _WIN32
+win32sim::Denial ToDenial(KeyDenial denial) {
+    switch (denial) {
+    case KeyDenial::Open: return win32sim::Denial::Open;
+    case KeyDenial::Read: return win32sim::Denial::Read;
+    case KeyDenial::Write: return win32sim::Denial::Write;
+    }
+    return win32sim::Denial::Open;
+}
+
+std::string FreshScratchRoot() {
+    static std::atomic<int> sequence{0};
+    auto root = std::filesystem::temp_directory_path() /
+                ("hm-machine-" + std::to_string(::getpid()) + "-" + std::to_string(++sequence));
+    std::filesystem::remove_all(root);
+    return root.string();
+}
+#endif
+
+} // namespace
+
+bool SplitKeyPath(const std::string& keyPath, HKEY* root, std::string* subkey) {
+    const size_t slash = keyPath.find('\\');
+    const std::string rootName = keyPath.substr(0, slash);
+    for (const auto& candidate : kRoots) {
+        if (rootName == candidate.name) {
+            *root = candidate.root;
+            *subkey = slash == std::string::npos ? std::string() : keyPath.substr(slash + 1);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool KeyExists(const std::string& keyPath) {
+    HKEY root, key;
+    std::string subkey;
+    if (!SplitKeyPath(keyPath, &root, &subkey))
+        return false;
+    if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+bool ReadValue(const std::string& keyPath, const std::string& name, DWORD* type,
+               std::vector<BYTE>* data) {
+    HKEY root, key;
+    std::string subkey;
+    if (!SplitKeyPath(keyPath, &root, &subkey) ||
+        RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD size = 0;
+    LONG status = RegQueryValueExA(key, name.c_str(), nullptr, type, nullptr, &size);
+    if (status == ERROR_SUCCESS) {
+        data->assign(size, 0);
+        status = RegQueryValueExA(key, name.c_str(), nullptr, type, data->data(), &size);
+        data->resize(size);
+    }
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+MachineBuilder::MachineBuilder() : m_wow64Process(DefaultWow64Process()) {}
+
+MachineBuilder::~MachineBuilder() {
+    if (m_built)
+        RemoveStaged();
+}
+
+MachineBuilder& MachineBuilder::Administrator(bool isAdministrator) {
+    m_administrator = isAdministrator;
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::Wow64Process(bool is32BitOn64BitWindows) {
+    m_wow64Process = is32BitOn64BitWindows;
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::Drive(char letter, UINT driveType) {
+    m_drives.emplace_back(static_cast<char>(toupper(static_cast<unsigned char>(letter))), driveType);
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::Environment(const std::string& name, const std::string& value) {
+    m_environment.emplace_back(name, value);
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::Deny(const std::string& keyPath, KeyDenial denial) {
+    m_denied.emplace_back(keyPath, denial);
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::Key(const std::string& keyPath) {
+    m_keys.push_back(keyPath);
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::Value(const std::string& keyPath, const std::string& name,
+                                      DWORD type, const std::vector<BYTE>& data) {
+    m_values.push_back({keyPath, name, type, data});
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::String(const std::string& keyPath, const std::string& name,
+                                       const std::string& text, DWORD type) {
+    std::vector<BYTE> data(text.begin(), text.end());
+    data.push_back(0);
+    if (type == REG_MULTI_SZ)
+        data.push_back(0);
+    return Value(keyPath, name, type, data);
+}
+
+MachineBuilder& MachineBuilder::Dword(const std::string& keyPath, const std::string& name,
+                                      DWORD value) {
+    std::vector<BYTE> data(4);
+    for (int i = 0; i < 4; ++i)
+        data[i] = static_cast<BYTE>(value >> (8 * i));
+    return Value(keyPath, name, REG_DWORD, data);
+}
+
+MachineBuilder& MachineBuilder::File(const std::string& path, const std::string& bytes) {
+    m_files.emplace_back(path, bytes);
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::Folder(const std::string& path) {
+    m_folders.push_back(path);
+    return *this;
+}
+
+std::string MachineBuilder::CurrentUserSid() const {
+#ifndef _WIN32
+    return win32sim::CurrentConfig().currentUserSid;
+#else
+    return {}; // Wine's HKEY_CURRENT_USER is not staged through HKEY_USERS here
+#endif
+}
+
+bool MachineBuilder::CheckStageable() {
+    if (!RunningOnWine())
+        return true;
+    if (!m_administrator)
+        m_unstageable.push_back("a non-administrator user");
+    if (m_wow64Process != DefaultWow64Process())
+        m_unstageable.push_back("a 32-bit process on 64-bit Windows");
+    for (const auto& [letter, type] : m_drives) {
+        if (letter != 'C' || type != DRIVE_FIXED)
+            m_unstageable.push_back(std::string("drive ") + letter + ": of another type");
+    }
+    if (!m_denied.empty())
+        m_unstageable.push_back("a key denied to the user");
+    return m_unstageable.empty();
+}
+
+void MachineBuilder::Build() {
+    ASSERT_FALSE(m_built) << "Build() called twice";
+    if (!CheckStageable()) {
+        std::string reasons;
+        for (const auto& reason : m_unstageable)
+            reasons += (reasons.empty() ? "" : ", ") + reason;
+        GTEST_SKIP() << "cannot be staged under Wine: " << reasons;
+    }
+    m_built = true;
+#ifndef _WIN32
+    win32sim::MachineConfig config;
+    config.administrator = m_administrator;
+    config.wow64Process = m_wow64Process;
+    for (const auto& [letter, type] : m_drives) {
+        if (letter != 'C')
+            config.drives.push_back({letter, type, ""});
+    }
+    if (std::none_of(config.drives.begin(), config.drives.end(),
+                     [](const win32sim::DriveSpec& d) { return d.letter == 'C'; })) {
+        UINT typeOfC = DRIVE_FIXED;
+        for (const auto& [letter, type] : m_drives)
+            typeOfC = letter == 'C' ? type : typeOfC;
+        config.drives.insert(config.drives.begin(), {'C', typeOfC, ""});
+    }
+    config.environment = m_environment;
+    win32sim::ResetMachine(config, FreshScratchRoot());
+    win32sim::PrivilegedScope privileged;
+#else
+    for (const auto& [name, value] : m_environment) {
+        char old[8192];
+        DWORD length = GetEnvironmentVariableA(name.c_str(), old, sizeof(old));
+        m_savedEnvironment.emplace_back(name, length ? std::string(old, length) : std::string());
+        SetEnvironmentVariableA(name.c_str(), value.c_str());
+    }
+#endif
+    for (const auto& keyPath : m_keys)
+        StageKey(keyPath);
+    for (const auto& value : m_values)
+        StageValue(value);
+    for (const auto& folder : m_folders)
+        StageFolder(folder);
+    for (const auto& [path, bytes] : m_files)
+        StageFile(path, bytes);
+#ifndef _WIN32
+    for (const auto& [keyPath, denial] : m_denied)
+        win32sim::DenyKey({keyPath, ToDenial(denial)});
+#endif
+}
+
+void MachineBuilder::StageKey(const std::string& keyPath) {
+    if (KeyExists(keyPath))
+        return;
+    const std::string parent = ParentOf(keyPath);
+    if (!parent.empty() && parent.find('\\') != std::string::npos)
+        StageKey(parent);
+    HKEY root, key;
+    std::string subkey;
+    ASSERT_TRUE(SplitKeyPath(keyPath, &root, &subkey)) << keyPath;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, nullptr))
+        << keyPath;
+    RegCloseKey(key);
+    // Only the topmost new key needs removing: its subtree goes with it.
+    if (std::none_of(m_createdKeys.begin(), m_createdKeys.end(), [&](const std::string& k) {
+            return keyPath.rfind(k + "\\", 0) == 0;
+        }))
+        m_createdKeys.push_back(keyPath);
+}
+
+void MachineBuilder::StageValue(const ValueSpec& value) {
+    const bool keyExisted = KeyExists(value.keyPath);
+    StageKey(value.keyPath);
+    if (keyExisted) {
+        SavedValue saved{value.keyPath, value.name, false, REG_NONE, {}};
+        saved.existed = ReadValue(value.keyPath, value.name, &saved.type, &saved.data);
+        m_savedValues.push_back(saved);
+    }
+    HKEY root, key;
+    std::string subkey;
+    ASSERT_TRUE(SplitKeyPath(value.keyPath, &root, &subkey));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, subkey.c_str(), 0, KEY_ALL_ACCESS, &key));
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(key, value.name.c_str(), 0, value.type, value.data.data(),
+                             static_cast<DWORD>(value.data.size())))
+        << value.keyPath << " / " << value.name;
+    RegCloseKey(key);
+}
+
+void MachineBuilder::StageFolder(const std::string& path) {
+    if (PathExists(path))
+        return;
+    const std::string parent = ParentOf(path);
+    if (parent.size() > 2) // stop at "C:"
+        StageFolder(parent);
+    ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr)) << path << ": " << GetLastError();
+    if (std::none_of(m_createdPaths.begin(), m_createdPaths.end(), [&](const std::string& p) {
+            return path.rfind(p + "\\", 0) == 0;
+        }))
+        m_createdPaths.push_back(path);
+}
+
+void MachineBuilder::StageFile(const std::string& path, const std::string& bytes) {
+    StageFolder(ParentOf(path));
+    const bool existed = PathExists(path);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << path << ": " << GetLastError();
+    DWORD written = 0;
+    if (!bytes.empty())
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    if (!existed)
+        m_createdPaths.push_back(path);
+}
+
+void MachineBuilder::RemoveStaged() {
+    if (RunningOnStandIn())
+        return; // the next machine replaces this one whole
+    for (auto it = m_createdPaths.rbegin(); it != m_createdPaths.rend(); ++it) {
+        if (GetFileAttributesA(it->c_str()) & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveFolderTree(*it);
+        else
+            DeleteFileA(it->c_str());
+    }
+    for (auto it = m_savedValues.rbegin(); it != m_savedValues.rend(); ++it) {
+        HKEY root, key;
+        std::string subkey;
+        if (!SplitKeyPath(it->keyPath, &root, &subkey) ||
+            RegOpenKeyExA(root, subkey.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+            continue;
+        if (it->existed)
+            RegSetValueExA(key, it->name.c_str(), 0, it->type, it->data.data(),
+                           static_cast<DWORD>(it->data.size()));
+        else
+            RegDeleteValueA(key, it->name.c_str());
+        RegCloseKey(key);
+    }
+    for (const auto& keyPath : m_createdKeys) {
+        HKEY root;
+        std::string subkey;
+        if (SplitKeyPath(keyPath, &root, &subkey))
+            DeleteTree(root, subkey);
+    }
+    for (const auto& [name, value] : m_savedEnvironment)
+        SetEnvironmentVariableA(name.c_str(), value.empty() ? nullptr : value.c_str());
+}
+
+} // namespace hmtest
