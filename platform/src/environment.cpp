@@ -136,6 +136,8 @@ extern "C" {
 DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize) {
     const std::string expanded = Expand(lpSrc ? lpSrc : "");
     const DWORD reported = static_cast<DWORD>(expanded.size() + 1);
+    if (!lpDst)
+        nSize = 0;
     if (nSize < reported + kAnsiExpansionSlack) {
         if (lpDst && nSize > 0)
             lpDst[0] = '\0';
