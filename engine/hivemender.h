@@ -9,8 +9,8 @@
 #pragma once
 
 #include "engine/cloud_plugin.h"
-#include "engine/pending_stubs.h"
 #include "engine/worker_thread_slot.h"
+#include "report/json_object.h"
 #include "scan/problem_record.h"
 
 #include <windows.h>
