@@ -23,7 +23,9 @@ std::string UniqueSuffix() {
 
 std::vector<std::string> SubkeyNames(HKEY key) {
     std::vector<std::string> names;
-    char name[256];
+    // Wine accepts key names longer than Windows' 255 characters; a test that
+    // makes one must still be able to clean it up.
+    char name[1024];
     for (DWORD i = 0;; ++i) {
         DWORD size = sizeof(name);
         if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)

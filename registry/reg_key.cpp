@@ -1,0 +1,237 @@
+#include "registry/reg_key.h"
+
+#include "engine/orvel.h"
+
+#include <mbstring.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+struct RootName {
+    HKEY root;
+    const char* name;
+};
+
+// Lookup order of key path texts.
+const RootName kRootsByName[] = {
+    {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE"},
+    {HKEY_USERS, "HKEY_USERS"},
+    {HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT"},
+    {HKEY_CURRENT_USER, "HKEY_CURRENT_USER"},
+};
+
+HKEY RootFromName(const std::string& name) {
+    for (const RootName& entry : kRootsByName) {
+        if (_mbsicmp(reinterpret_cast<const unsigned char*>(name.c_str()),
+                     reinterpret_cast<const unsigned char*>(entry.name)) == 0)
+            return entry.root;
+    }
+    return nullptr;
+}
+
+const char* RootPrefix(HKEY root) {
+    if (root == HKEY_CLASSES_ROOT)
+        return "HKEY_CLASSES_ROOT\\";
+    if (root == HKEY_CURRENT_USER)
+        return "HKEY_CURRENT_USER\\";
+    if (root == HKEY_LOCAL_MACHINE)
+        return "HKEY_LOCAL_MACHINE\\";
+    if (root == HKEY_USERS)
+        return "HKEY_USERS\\";
+    return "";
+}
+
+// Registry data need not end in a zero: take the text up to the first zero
+// within the bytes actually returned.
+std::string TextOf(const std::vector<char>& buffer, DWORD length) {
+    size_t limit = length < buffer.size() ? length : buffer.size();
+    return std::string(buffer.data(), strnlen(buffer.data(), limit));
+}
+
+bool IsStringType(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ;
+}
+
+std::string ExpandCapped(const std::string& text) {
+    std::vector<char> expanded(kMaxStringValueBytes, '\0');
+    ExpandEnvironmentStringsA(text.c_str(), expanded.data(), kMaxStringValueBytes);
+    // Too long a result leaves the buffer in a state that differs between
+    // Windows versions; whatever it holds is cut at the cap.
+    expanded.back() = '\0';
+    return expanded.data();
+}
+
+} // namespace
+
+LONG RegKey::Open(HKEY parent, const std::string& subkey, REGSAM access) {
+    HKEY opened = nullptr;
+    LONG status = RegOpenKeyExA(parent, subkey.c_str(), 0, access, &opened);
+    if (status != ERROR_SUCCESS)
+        return status;
+    m_hKey.Reset(opened);
+    m_samView = access & kViewBits;
+    return ERROR_SUCCESS;
+}
+
+LONG RegKey::OpenPath(HKEY root, const std::string& path, REGSAM access) {
+    access |= KEY_WOW64_64KEY;
+    LONG status = Open(root, path, access);
+    if (status != ERROR_SUCCESS)
+        return status;
+    m_hRoot = root;
+    m_samAccess = access;
+    m_path = path;
+    return ERROR_SUCCESS;
+}
+
+LONG RegKey::OpenByText(const std::string& keyPathText, REGSAM access) {
+    size_t rootStart = keyPathText.find_first_not_of('\\');
+    if (rootStart == std::string::npos)
+        rootStart = keyPathText.size();
+    size_t rootEnd = keyPathText.find('\\', rootStart);
+    std::string rootName = keyPathText.substr(rootStart, rootEnd - rootStart);
+    std::string path =
+        rootEnd == std::string::npos ? std::string() : keyPathText.substr(rootEnd + 1);
+    // An unknown root name opens below a null root, which fails.
+    return OpenPath(RootFromName(rootName), path, access);
+}
+
+LONG RegKey::OpenChild(const std::string& name, RegKey& child) const {
+    LONG status = child.Open(m_hKey.Get(), name, m_samAccess);
+    if (status != ERROR_SUCCESS)
+        return status;
+    child.m_samAccess = m_samAccess;
+    child.m_hRoot = m_hRoot;
+    // Below a root the path is the name alone: key path texts carry exactly
+    // one backslash after the root name.
+    child.m_path = Orvel::PathCombineA(m_path, name);
+    return ERROR_SUCCESS;
+}
+
+LONG RegKey::BeginSubkeys(RegKey& child) {
+    DWORD count = 0;
+    DWORD longestName = 0;
+    LONG status = RegQueryInfoKeyA(m_hKey.Get(), nullptr, nullptr, nullptr, &count, &longestName,
+                                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (status != ERROR_SUCCESS)
+        return status;
+    m_dwSubkeyCount = count;
+    m_dwSubkeyNameSize = longestName + 1;
+    m_dwSubkeyIndex = 0;
+    return NextSubkey(child);
+}
+
+LONG RegKey::NextSubkey(RegKey& child) {
+    std::vector<char> name(m_dwSubkeyNameSize + 1, '\0');
+    for (;;) {
+        DWORD length = m_dwSubkeyNameSize;
+        LONG status = RegEnumKeyExA(m_hKey.Get(), m_dwSubkeyIndex, name.data(), &length, nullptr,
+                                    nullptr, nullptr, nullptr);
+        ++m_dwSubkeyIndex;
+        if (status == ERROR_SUCCESS)
+            status = OpenChild(std::string(name.data(), length), child);
+        if (status == ERROR_SUCCESS)
+            return ERROR_SUCCESS;
+        // A child that cannot be read or opened is skipped, not an end.
+        if (m_dwSubkeyIndex >= m_dwSubkeyCount)
+            return status;
+    }
+}
+
+LONG RegKey::CountValues() {
+    DWORD count = 0;
+    DWORD longestName = 0;
+    DWORD longestData = 0;
+    LONG status = RegQueryInfoKeyA(m_hKey.Get(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, &count, &longestName, &longestData, nullptr, nullptr);
+    if (status != ERROR_SUCCESS)
+        return status;
+    m_dwValueCount = count;
+    m_dwValueNameSize = longestName + 1;
+    m_dwValueDataSize = longestData + 1;
+    m_dwValueIndex = 0;
+    return ERROR_SUCCESS;
+}
+
+LONG RegKey::BeginValues(std::string& name, std::string& data) {
+    LONG status = CountValues();
+    if (status != ERROR_SUCCESS)
+        return status;
+    return NextStringValue(name, data);
+}
+
+LONG RegKey::NextStringValue(std::string& name, std::string& data) {
+    name.clear();
+    data.clear();
+    std::vector<char> nameBuffer(m_dwValueNameSize + 1, '\0');
+    std::vector<char> dataBuffer(m_dwValueDataSize + 1, '\0');
+    LONG status = ERROR_NO_MORE_ITEMS;
+    // One index past the count: the last attempt ends on an error code.
+    while (m_dwValueIndex <= m_dwValueCount) {
+        DWORD nameLength = m_dwValueNameSize;
+        DWORD dataLength = m_dwValueDataSize;
+        DWORD type = REG_NONE;
+        status =
+            RegEnumValueA(m_hKey.Get(), m_dwValueIndex, nameBuffer.data(), &nameLength, nullptr,
+                          &type, reinterpret_cast<BYTE*>(dataBuffer.data()), &dataLength);
+        ++m_dwValueIndex;
+        if (status == ERROR_SUCCESS && IsStringType(type)) {
+            name.assign(nameBuffer.data(), nameLength);
+            data = TextOf(dataBuffer, dataLength);
+            return ERROR_SUCCESS;
+        }
+    }
+    return status == ERROR_SUCCESS ? ERROR_NO_MORE_ITEMS : status;
+}
+
+LONG RegKey::NextValueName(std::string& name) {
+    std::vector<char> nameBuffer(m_dwValueNameSize + 1, '\0');
+    LONG status = ERROR_NO_MORE_ITEMS;
+    while (m_dwValueIndex <= m_dwValueCount) {
+        DWORD nameLength = m_dwValueNameSize;
+        status = RegEnumValueA(m_hKey.Get(), m_dwValueIndex, nameBuffer.data(), &nameLength,
+                               nullptr, nullptr, nullptr, nullptr);
+        ++m_dwValueIndex;
+        if (status == ERROR_SUCCESS) {
+            name.assign(nameBuffer.data(), nameLength);
+            return ERROR_SUCCESS;
+        }
+    }
+    return status;
+}
+
+LONG RegKey::QueryStringValue(const std::string& valueName, std::string& out) const {
+    std::vector<char> buffer(kMaxStringValueBytes, '\0');
+    DWORD length = kMaxStringValueBytes;
+    DWORD type = REG_NONE;
+    LONG status = RegQueryValueExA(m_hKey.Get(), valueName.c_str(), nullptr, &type,
+                                   reinterpret_cast<BYTE*>(buffer.data()), &length);
+    // A missing value leaves the type unset, so it is reported as 13 as well.
+    if (!IsStringType(type))
+        return ERROR_INVALID_DATA;
+    if (status != ERROR_SUCCESS)
+        return status;
+    out = ExpandCapped(TextOf(buffer, length));
+    return ERROR_SUCCESS;
+}
+
+std::string RegKey::KeyPathText() const {
+    return RootPrefix(m_hRoot) + m_path;
+}
+
+std::string RegKey::LeafName() const {
+    const unsigned char* last =
+        _mbsrchr(reinterpret_cast<const unsigned char*>(m_path.c_str()), '\\');
+    if (last == nullptr)
+        return m_path;
+    return std::string(reinterpret_cast<const char*>(last) + 1);
+}
+
+bool RegKey::IsKeyWritable() const {
+    if ((m_samAccess & KEY_WRITE) == KEY_WRITE)
+        return true;
+    RegKey probe;
+    return probe.OpenPath(m_hRoot, m_path, kWrite64) == ERROR_SUCCESS;
+}

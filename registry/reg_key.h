@@ -1,0 +1,91 @@
+// The key object through which the engine reads the registry.
+//
+// A RegKey remembers how it was opened (root, subkey path, access and the
+// WOW64 view bits) so that children inherit the view and the access, and so
+// that a key can be named by its key path text ("HKEY_USERS\S-1-5-18\...")
+// in problems, reports and undo files. It owns its handle: moving hands the
+// handle over, destroying closes it. Enumeration state lives in the object,
+// which therefore belongs to one thread.
+//
+// Every LONG result is a Win32 error code, 0 on success; callers read any
+// other code as "absent" or "end of enumeration". A failed operation leaves
+// the key and the caller's outputs as they were.
+#pragma once
+
+#include "engine/owned_handle.h"
+
+#include <windows.h>
+
+#include <string>
+
+// Access masks of the engine's opens.
+constexpr REGSAM kReadWrite64 = 0x2011F; // KEY_READ | KEY_WRITE | KEY_WOW64_64KEY
+constexpr REGSAM kRead64 = 0x20119;      // KEY_READ | KEY_WOW64_64KEY
+constexpr REGSAM kWrite64 = 0x20106;     // KEY_WRITE | KEY_WOW64_64KEY
+constexpr REGSAM kReadWrite = 0x2001F;   // KEY_READ | KEY_WRITE
+constexpr REGSAM kViewBits = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
+
+// String reads and their environment expansion are capped at this many bytes.
+constexpr DWORD kMaxStringValueBytes = 0x2000;
+
+class RegKey {
+public:
+    RegKey() = default;
+    RegKey(RegKey&&) noexcept = default;
+    RegKey& operator=(RegKey&&) noexcept = default;
+
+    // `subkey` below `parent` with `access` as given. Sets only the handle
+    // and the view bits; root, path and access stay.
+    [[nodiscard]] LONG Open(HKEY parent, const std::string& subkey, REGSAM access);
+    // `path` below the predefined `root`, always in the 64-bit view.
+    [[nodiscard]] LONG OpenPath(HKEY root, const std::string& path, REGSAM access);
+    // A key path text: root name (any letter case; leading backslashes
+    // skipped), then optionally a backslash and the subkey path.
+    [[nodiscard]] LONG OpenByText(const std::string& keyPathText, REGSAM access);
+    // `name` below this key into `child`, with this key's access and root.
+    [[nodiscard]] LONG OpenChild(const std::string& name, RegKey& child) const;
+
+    // Subkeys in the registry's index order, each opened into `child`.
+    // Children that cannot be opened are skipped.
+    [[nodiscard]] LONG BeginSubkeys(RegKey& child);
+    [[nodiscard]] LONG NextSubkey(RegKey& child);
+
+    // REG_SZ and REG_EXPAND_SZ values, data as stored (not expanded).
+    [[nodiscard]] LONG BeginValues(std::string& name, std::string& data);
+    [[nodiscard]] LONG NextStringValue(std::string& name, std::string& data);
+    // Names of values of any type; shares the index with NextStringValue and
+    // needs the counts that BeginValues (or CountValues) filled.
+    [[nodiscard]] LONG NextValueName(std::string& name);
+    // Fills the value count and sizes and rewinds the value index.
+    [[nodiscard]] LONG CountValues();
+
+    // A string value with environment variables expanded. 13 for a value
+    // that is missing or not a string, 234 for data over 8192 bytes.
+    [[nodiscard]] LONG QueryStringValue(const std::string& valueName, std::string& out) const;
+
+    // "HKEY_LOCAL_MACHINE\SOFTWARE\..." (the path alone for another root).
+    std::string KeyPathText() const;
+    // The last component of the path, or the whole path.
+    std::string LeafName() const;
+    // Opened with every KEY_WRITE bit, or can be opened afresh for writing.
+    bool IsKeyWritable() const;
+
+    HKEY Handle() const { return m_hKey.Get(); }
+
+    // What the key remembers of its open, and its enumeration state.
+    Orvel::TRegKeyHandle m_hKey;
+    REGSAM m_samView = 0;
+    HKEY m_hRoot = nullptr;
+    std::string m_path;
+    REGSAM m_samAccess = 0;
+    DWORD m_dwSubkeyCount = 0;
+    DWORD m_dwSubkeyNameSize = 0;
+    DWORD m_dwValueCount = 0;
+    DWORD m_dwValueNameSize = 0;
+    DWORD m_dwValueDataSize = 0;
+    DWORD m_dwSubkeyIndex = 0;
+    DWORD m_dwValueIndex = 0;
+};
+
+// Whether the caller's token is a member of BUILTIN\Administrators.
+bool IsAdministrator();

@@ -1,0 +1,241 @@
+// The plug-in driven exactly as a host drives it: the exported entry point,
+// the four interface slots and the result callback. The Nimbtrace double
+// beside this program records the engine's log lines.
+#include "engine/cloud_plugin.h"
+#include "support/conformance.h"
+#include "tests/engine/nimbtrace_probe.h"
+#include "tests/engine/report_gate.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace {
+
+using hmtest::NimbtraceProbe;
+using hmtest::ReportGate;
+
+std::atomic<int> g_spinSink{0};
+
+constexpr HRESULT kAlreadyRunning = static_cast<HRESULT>(0x80070501);
+constexpr HRESULT kInvalidArg = static_cast<HRESULT>(0x80070057);
+
+std::basic_string<WCHAR> Wide(const char* ascii) {
+    std::basic_string<WCHAR> text;
+    for (; *ascii != '\0'; ++ascii)
+        text.push_back(static_cast<WCHAR>(*ascii));
+    return text;
+}
+
+std::string Narrow(const WCHAR* wide, size_t length) {
+    std::string text;
+    for (size_t i = 0; i < length; ++i)
+        text.push_back(wide[i] < 0x80 ? static_cast<char>(wide[i]) : '?');
+    return text;
+}
+
+bool EndsWithNoCase(const std::string& text, const std::string& tail) {
+    if (text.size() < tail.size())
+        return false;
+    for (size_t i = 0; i < tail.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[text.size() - tail.size() + i])) !=
+            std::tolower(static_cast<unsigned char>(tail[i])))
+            return false;
+    }
+    return true;
+}
+
+// Owns an engine the way a host does: made by the export, ended by Destroy.
+class PluginTest : public hmtest::ConformanceTest {
+protected:
+    void SetUp() override {
+        ConformanceTest::SetUp();
+        ReportGate::Close(0);
+        ReportGate::Open();
+        NimbtraceProbe::Reset();
+        m_plugin = GetPluginEngine();
+        ASSERT_NE(nullptr, m_plugin);
+    }
+    void TearDown() override {
+        if (m_plugin != nullptr)
+            m_plugin->Destroy();
+        ConformanceTest::TearDown();
+    }
+
+    HRESULT Start(int mode, const char* request = "{}") {
+        return m_plugin->Start(mode, Wide(request).c_str());
+    }
+
+    // Starts a scan whose worker then waits in the result callback.
+    void StartHeldScan(DWORD holdMs = 10000) {
+        ReportGate::Close(holdMs);
+        m_plugin->m_pfnResult = ReportGate::Callback;
+        ASSERT_EQ(S_OK, Start(0));
+        ASSERT_TRUE(ReportGate::WaitUntilEntered());
+    }
+
+    ICloudPlugin* m_plugin = nullptr;
+};
+
+TEST_F(PluginTest, DisplayNameIsStringResource103AsBstr) {
+    BSTR name = m_plugin->GetDisplayName();
+    ASSERT_NE(nullptr, name);
+    EXPECT_EQ(10u, SysStringLen(name));
+    EXPECT_EQ("Hivemender", Narrow(name, SysStringLen(name)));
+    EXPECT_EQ(0, name[SysStringLen(name)]);
+    SysFreeString(name);
+}
+
+TEST_F(PluginTest, EntryPointIsFoundByNameAsAHostLooksItUp) {
+    HMODULE module = LoadLibraryA("hivemender.dll");
+    ASSERT_NE(nullptr, module) << GetLastError();
+    auto entry = reinterpret_cast<GetPluginEngineFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "GetPluginEngine")));
+    ASSERT_NE(nullptr, entry);
+    ICloudPlugin* plugin = entry();
+    ASSERT_NE(nullptr, plugin);
+    EXPECT_EQ(S_FALSE, plugin->Stop());
+    plugin->Destroy();
+    FreeLibrary(module);
+}
+
+TEST_F(PluginTest, ModesOtherThanScanAndFixAreRefusedWithALogLineAndNoThread) {
+    for (int mode : {2, 7, -1}) {
+        SCOPED_TRACE(mode);
+        NimbtraceProbe::Reset();
+        EXPECT_EQ(kInvalidArg, Start(mode));
+        // Nothing was started, so there is nothing to stop.
+        EXPECT_EQ(S_FALSE, m_plugin->Stop());
+        auto calls = NimbtraceProbe::Calls();
+        ASSERT_EQ(1u, calls.size());
+        const NimbtraceCall& call = calls[0];
+        EXPECT_EQ(128, call.level) << hmtest::Describe(call);
+        EXPECT_STREQ("CHivemender", call.file);
+        EXPECT_STREQ("CHivemender::Start", call.function);
+        EXPECT_GT(call.line, 0);
+        EXPECT_TRUE(hmtest::LooksLikeBuildTimestamp(call.timestamp)) << call.timestamp;
+        EXPECT_STREQ("ERROR: %s = %lu", call.format);
+        EXPECT_STREQ("ERROR: ERROR_INVALID_PARAMETER = 87", call.message);
+        EXPECT_TRUE(EndsWithNoCase(call.modulePath, "hivemender.dll")) << call.modulePath;
+    }
+}
+
+TEST_F(PluginTest, StopWithoutWorkerReturnsSFalseAndLogsNothing) {
+    EXPECT_EQ(S_FALSE, m_plugin->Stop());
+    EXPECT_EQ(S_FALSE, m_plugin->Stop());
+    EXPECT_TRUE(NimbtraceProbe::Calls().empty());
+}
+
+TEST_F(PluginTest, SecondStartWhileAWorkerRunsIsRefused) {
+    StartHeldScan();
+    NimbtraceProbe::Reset();
+    EXPECT_EQ(kAlreadyRunning, Start(0));
+    EXPECT_EQ(kAlreadyRunning, Start(1));
+    // The running check comes before the mode check.
+    EXPECT_EQ(kAlreadyRunning, Start(7));
+    auto calls = NimbtraceProbe::Calls();
+    ASSERT_EQ(3u, calls.size());
+    for (const NimbtraceCall& call : calls) {
+        EXPECT_EQ(128, call.level);
+        EXPECT_STREQ("CHivemender::Start", call.function);
+        EXPECT_STREQ("ERROR: ERROR_ALREADY_THREAD = 1281", call.message);
+    }
+    ReportGate::Open();
+    EXPECT_EQ(S_OK, m_plugin->Stop());
+}
+
+TEST_F(PluginTest, FinishedWorkerClearsItsHandleSoTheNextStartIsAccepted) {
+    for (int mode : {0, 1, 0}) {
+        ASSERT_EQ(S_OK, Start(mode));
+        // Polls until the worker has handed its handle back: Stop finds none.
+        HRESULT hr = S_OK;
+        for (int i = 0; i < 2000; ++i) {
+            Sleep(1);
+            if ((hr = Start(7)) == kInvalidArg)
+                break;
+        }
+        EXPECT_EQ(kInvalidArg, hr) << "mode " << mode;
+    }
+    EXPECT_EQ(S_FALSE, m_plugin->Stop());
+}
+
+TEST_F(PluginTest, StopRacingAFinishingWorkerLeavesTheEngineIdleEveryTime) {
+    int stopped = 0;
+    int alreadyDone = 0;
+    for (int i = 0; i < 400; ++i) {
+        ASSERT_EQ(S_OK, Start(i % 2)) << "round " << i;
+        // Vary the moment of the Stop around the worker's own exit.
+        if (i % 4 == 3)
+            Sleep(static_cast<DWORD>(i % 3));
+        for (int spin = 0; spin < (i % 7) * 500; spin = spin + 1)
+            g_spinSink.store(spin, std::memory_order_relaxed);
+        HRESULT hr = m_plugin->Stop();
+        ASSERT_TRUE(hr == S_OK || hr == S_FALSE) << std::hex << hr;
+        (hr == S_OK ? stopped : alreadyDone)++;
+        // Whoever closed the handle, the engine is idle now.
+        ASSERT_EQ(S_FALSE, m_plugin->Stop());
+    }
+    std::printf("Stop took the handle %d times, found it released %d times\n", stopped,
+                alreadyDone);
+    EXPECT_TRUE(NimbtraceProbe::Calls().empty());
+}
+
+TEST_F(PluginTest, DestroyWhileRunningWaitsForTheWorkerToLeave) {
+    StartHeldScan();
+    std::thread opener([] {
+        Sleep(100);
+        ReportGate::Open();
+    });
+    m_plugin->Destroy();
+    m_plugin = nullptr;
+    // The worker was still inside the engine when Destroy began; it has left
+    // before the memory was freed.
+    EXPECT_EQ(1, ReportGate::Left());
+    opener.join();
+}
+
+TEST_F(PluginTest, DestroyRightAfterStartRacesTheWorkerSafely) {
+    m_plugin->Destroy();
+    m_plugin = nullptr;
+    for (int i = 0; i < 200; ++i) {
+        ICloudPlugin* plugin = GetPluginEngine();
+        ASSERT_NE(nullptr, plugin);
+        ASSERT_EQ(S_OK, plugin->Start(i % 2, Wide("{}").c_str()));
+        plugin->Destroy();
+    }
+}
+
+TEST_F(PluginTest, AWorkerThatDoesNotStopInTwoSecondsIsTerminated) {
+    StartHeldScan(30000);
+    NimbtraceProbe::Reset();
+    EXPECT_EQ(S_OK, m_plugin->Stop());
+    EXPECT_EQ(0, ReportGate::Left());
+    auto calls = NimbtraceProbe::Calls();
+    ASSERT_EQ(1u, calls.size());
+    EXPECT_EQ(128, calls[0].level);
+    EXPECT_STREQ("CHivemender::Stop", calls[0].function);
+    EXPECT_STREQ("The thread refused to stop", calls[0].message);
+    EXPECT_EQ(S_FALSE, m_plugin->Stop());
+    ReportGate::Open();
+}
+
+TEST_F(PluginTest, TwoEnginesAreIndependent) {
+    ICloudPlugin* second = GetPluginEngine();
+    ASSERT_NE(nullptr, second);
+    EXPECT_NE(m_plugin, second);
+    StartHeldScan();
+    // The first engine's worker is no business of the second.
+    EXPECT_EQ(S_FALSE, second->Stop());
+    EXPECT_EQ(kInvalidArg, second->Start(7, Wide("{}").c_str()));
+    BSTR name = second->GetDisplayName();
+    EXPECT_EQ("Hivemender", Narrow(name, SysStringLen(name)));
+    SysFreeString(name);
+    ReportGate::Open();
+    EXPECT_EQ(S_OK, m_plugin->Stop());
+    second->Destroy();
+}
+
+} // namespace

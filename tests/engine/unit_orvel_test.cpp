@@ -1,0 +1,107 @@
+// The common-library calls the engine folds in.
+#include "engine/orvel.h"
+#include "engine/resource.h"
+#include "support/conformance.h"
+
+#include <gtest/gtest.h>
+
+#include <mbstring.h>
+
+#include <cstring>
+
+namespace {
+
+TEST(OrvelPathCombine, JoinsWithExactlyOneBackslash) {
+    struct Case {
+        const char* first;
+        const char* second;
+        const char* joined;
+    } cases[] = {
+        {"C:\\Windows", "System32", "C:\\Windows\\System32"},
+        {"C:\\Windows\\", "System32", "C:\\Windows\\System32"},
+        {"C:\\Windows\\", "\\System32", "C:\\Windows\\System32"},
+        {"C:\\", "x.txt", "C:\\x.txt"},
+        {"", "S-1-5-18", "S-1-5-18"},
+        {"", "", ""},
+        {"SOFTWARE\\Classes", "CLSID\\{0}", "SOFTWARE\\Classes\\CLSID\\{0}"},
+        {"a", "", "a\\"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.joined, Orvel::PathCombineA(c.first, c.second))
+            << "\"" << c.first << "\" + \"" << c.second << "\"";
+}
+
+TEST(OrvelDateTime, FormatsThePackedLocalTime) {
+    EXPECT_EQ("2026/12/06 09:08:51", Orvel::FormatDateTimeA(20261206090851123LL, false));
+    EXPECT_EQ("2026/12/06 09:08:51.123", Orvel::FormatDateTimeA(20261206090851123LL, true));
+    EXPECT_EQ("1999/01/31 23:59:59", Orvel::FormatDateTimeA(19990131235959000LL, false));
+}
+
+TEST(OrvelDateTime, LocalTimeIsAPlausibleDate) {
+    const int64_t now = Orvel::GetLocalTime();
+    const std::string text = Orvel::FormatDateTimeA(now, false);
+    ASSERT_EQ(19u, text.size()) << text;
+    const int year = std::stoi(text.substr(0, 4));
+    const int month = std::stoi(text.substr(5, 2));
+    const int day = std::stoi(text.substr(8, 2));
+    EXPECT_GE(year, 2020) << text;
+    EXPECT_TRUE(month >= 1 && month <= 12) << text;
+    EXPECT_TRUE(day >= 1 && day <= 31) << text;
+    // The undo file's name is this text with "/" and ":" replaced; it must
+    // change at least once a second.
+    EXPECT_EQ(std::string::npos, text.find_first_of("<>\"|?*\\"));
+}
+
+class OrvelSystemTest : public hmtest::ConformanceTest {};
+
+TEST_F(OrvelSystemTest, SystemFolderLiesInsideTheWindowsFolder) {
+    const std::string windows = Orvel::GetWindowsDirectoryA();
+    const std::string system = Orvel::GetSystemDirectoryA();
+    ASSERT_FALSE(windows.empty());
+    ASSERT_GT(system.size(), windows.size());
+    EXPECT_EQ(0, _mbsnbicmp(reinterpret_cast<const unsigned char*>(windows.c_str()),
+                            reinterpret_cast<const unsigned char*>(system.c_str()), windows.size()))
+        << system;
+    // Kept for the process: the same text on every call.
+    EXPECT_EQ(Orvel::GetWindowsDirectoryA(), Orvel::GetWindowsDirectoryA());
+}
+
+TEST_F(OrvelSystemTest, ModuleFolderHasNoTrailingBackslash) {
+    char exe[MAX_PATH] = {};
+    DWORD length = GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    const std::string folder = Orvel::GetModulePathNameA(nullptr);
+    ASSERT_FALSE(folder.empty());
+    EXPECT_NE('\\', folder.back());
+    EXPECT_EQ(std::string(exe, length).substr(0, folder.size() + 1), folder + "\\");
+}
+
+TEST_F(OrvelSystemTest, CreateDirectoryMakesEveryMissingParent) {
+    const std::string deep = ScratchDir() + "\\Undo\\Hivemender";
+    EXPECT_EQ(0u, Orvel::CreateDirectoryA(deep));
+    DWORD attributes = GetFileAttributesA(deep.c_str());
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes);
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    // An existing folder is no failure.
+    EXPECT_EQ(0u, Orvel::CreateDirectoryA(deep));
+    // Below a file there can be no folder.
+    const std::string file = MakeFile("plain.txt", "x");
+    EXPECT_NE(0u, Orvel::CreateDirectoryA(file + "\\sub"));
+}
+
+TEST_F(OrvelSystemTest, RedirectionCanBeSwitchedOffAndRestored) {
+    PVOID old = nullptr;
+    if (Orvel::Wow64DisableWow64FsRedirection(&old)) {
+        EXPECT_TRUE(Orvel::Wow64RevertWow64FsRedirection(old));
+    }
+}
+
+TEST_F(OrvelSystemTest, StringResource103OfThePluginIsItsDisplayName) {
+    HMODULE plugin = LoadLibraryA("hivemender.dll");
+    ASSERT_NE(nullptr, plugin) << GetLastError();
+    EXPECT_EQ("Hivemender", Orvel::LoadStringA(IDS_DISPLAY_NAME, plugin));
+    EXPECT_EQ("", Orvel::LoadStringA(IDS_DISPLAY_NAME + 1, plugin));
+    FreeLibrary(plugin);
+}
+
+} // namespace

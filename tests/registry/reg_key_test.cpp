@@ -1,0 +1,330 @@
+// The key object over the real registry API: the stand-in natively, Wine's
+// advapi32 in the Windows build. Each test works below its own fresh key
+// HKEY_CURRENT_USER\<TestKeyPath()>.
+#include "registry/reg_key.h"
+#include "support/conformance.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <win32sim/machine.h>
+
+#include <filesystem>
+#include <unistd.h>
+#endif
+
+namespace {
+
+#ifndef _WIN32
+std::string ScratchRootForNewMachine() {
+    auto root = std::filesystem::temp_directory_path() /
+                ("hm-registry-admin-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(root);
+    return root.string();
+}
+#endif
+
+class RegKeyTest : public hmtest::ConformanceTest {
+protected:
+    void CreateKey(const std::string& relative) {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(TestKey(), relative.c_str(), 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS, nullptr, &key, nullptr));
+        RegCloseKey(key);
+    }
+    void SetValue(const std::string& name, DWORD type, const void* data, DWORD size) {
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(TestKey(), name.c_str(), 0, type,
+                                                static_cast<const BYTE*>(data), size));
+    }
+    void SetString(const std::string& name, const std::string& text, DWORD type = REG_SZ) {
+        SetValue(name, type, text.c_str(), static_cast<DWORD>(text.size() + 1));
+    }
+    std::string TestKeyText() const { return "HKEY_CURRENT_USER\\" + TestKeyPath(); }
+
+    RegKey OpenTestKey(REGSAM access = kReadWrite64) {
+        RegKey key;
+        EXPECT_EQ(ERROR_SUCCESS, key.OpenByText(TestKeyText(), access));
+        return key;
+    }
+
+    static std::vector<std::string> ChildLeaves(RegKey& parent) {
+        std::vector<std::string> leaves;
+        RegKey child;
+        for (LONG status = parent.BeginSubkeys(child); status == ERROR_SUCCESS;
+             status = parent.NextSubkey(child))
+            leaves.push_back(child.LeafName());
+        return leaves;
+    }
+};
+
+TEST_F(RegKeyTest, NewKeyIsEmpty) {
+    RegKey key;
+    EXPECT_EQ(nullptr, key.Handle());
+    EXPECT_EQ(0u, key.m_samView);
+    EXPECT_EQ("", key.m_path);
+    EXPECT_EQ(0u, key.m_dwSubkeyCount + key.m_dwValueCount + key.m_dwSubkeyIndex +
+                      key.m_dwValueIndex + key.m_dwValueNameSize + key.m_dwValueDataSize +
+                      key.m_dwSubkeyNameSize);
+    EXPECT_EQ("", key.KeyPathText());
+}
+
+TEST_F(RegKeyTest, OpenByTextMatchesRootNamesInAnyCaseAndRemembersTheOpen) {
+    for (const char* root : {"HKEY_CURRENT_USER", "hkey_current_user", "Hkey_Current_User"}) {
+        SCOPED_TRACE(root);
+        RegKey key;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  key.OpenByText(std::string("\\\\") + root + "\\" + TestKeyPath(), KEY_READ));
+        EXPECT_NE(nullptr, key.Handle());
+        EXPECT_EQ(HKEY_CURRENT_USER, key.m_hRoot);
+        EXPECT_EQ(TestKeyPath(), key.m_path);
+        EXPECT_EQ(static_cast<REGSAM>(KEY_READ | KEY_WOW64_64KEY), key.m_samAccess);
+        EXPECT_EQ(static_cast<REGSAM>(KEY_WOW64_64KEY), key.m_samView);
+        EXPECT_EQ(TestKeyText(), key.KeyPathText());
+    }
+}
+
+TEST_F(RegKeyTest, OpenByTextOfABareRootOpensTheRootWithAnEmptyPath) {
+    RegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.OpenByText("HKEY_USERS", kRead64));
+    EXPECT_EQ(HKEY_USERS, key.m_hRoot);
+    EXPECT_EQ("", key.m_path);
+    EXPECT_EQ("HKEY_USERS\\", key.KeyPathText());
+    // Its children are named without a leading backslash.
+    RegKey child;
+    ASSERT_EQ(ERROR_SUCCESS, key.BeginSubkeys(child));
+    EXPECT_FALSE(child.m_path.empty());
+    EXPECT_EQ(std::string::npos, child.m_path.find('\\')) << child.m_path;
+    EXPECT_EQ("HKEY_USERS\\" + child.m_path, child.KeyPathText());
+    EXPECT_EQ(child.m_path, child.LeafName());
+}
+
+TEST_F(RegKeyTest, OpenByTextRefusesUnknownRootsAndLeavesTheKeyAlone) {
+    RegKey key = OpenTestKey();
+    HKEY before = key.Handle();
+    for (const char* text : {"HKEY_CURRENT_CONFIG\\Software", "HKEY_CURRENT_CONFIG",
+                             "HKCU\\Software", "HKEY_USERSX", "", "\\"}) {
+        SCOPED_TRACE(text);
+        EXPECT_NE(ERROR_SUCCESS, key.OpenByText(text, kRead64));
+        EXPECT_EQ(before, key.Handle());
+        EXPECT_EQ(TestKeyPath(), key.m_path);
+        EXPECT_EQ(HKEY_CURRENT_USER, key.m_hRoot);
+    }
+}
+
+TEST_F(RegKeyTest, MissingKeyFailsWithNotFound) {
+    RegKey key;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, key.OpenByText(TestKeyText() + "\\nope", kRead64));
+    EXPECT_EQ(nullptr, key.Handle());
+}
+
+TEST_F(RegKeyTest, KeyPathTextNamesEachRoot) {
+    struct Case {
+        HKEY root;
+        const char* text;
+    } cases[] = {
+        {HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT\\S-1-5-18\\Software"},
+        {HKEY_CURRENT_USER, "HKEY_CURRENT_USER\\S-1-5-18\\Software"},
+        {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE\\S-1-5-18\\Software"},
+        {HKEY_USERS, "HKEY_USERS\\S-1-5-18\\Software"},
+        {HKEY_CURRENT_CONFIG, "S-1-5-18\\Software"},
+    };
+    for (const Case& c : cases) {
+        RegKey key;
+        key.m_hRoot = c.root;
+        key.m_path = "S-1-5-18\\Software";
+        EXPECT_EQ(c.text, key.KeyPathText());
+        EXPECT_EQ("Software", key.LeafName());
+    }
+}
+
+TEST_F(RegKeyTest, ChildrenInheritAccessRootAndViewAndJoinTheirPath) {
+    CreateKey("Outer\\Inner");
+    RegKey parent = OpenTestKey(kRead64);
+    RegKey child;
+    ASSERT_EQ(ERROR_SUCCESS, parent.OpenChild("Outer", child));
+    EXPECT_EQ(kRead64, child.m_samAccess);
+    EXPECT_EQ(static_cast<REGSAM>(KEY_WOW64_64KEY), child.m_samView);
+    EXPECT_EQ(HKEY_CURRENT_USER, child.m_hRoot);
+    EXPECT_EQ(TestKeyPath() + "\\Outer", child.m_path);
+    RegKey grandchild;
+    ASSERT_EQ(ERROR_SUCCESS, child.OpenChild("Inner", grandchild));
+    EXPECT_EQ(TestKeyText() + "\\Outer\\Inner", grandchild.KeyPathText());
+    EXPECT_EQ("Inner", grandchild.LeafName());
+    // A failed open leaves the child as it was.
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, child.OpenChild("Missing", grandchild));
+    EXPECT_EQ(TestKeyText() + "\\Outer\\Inner", grandchild.KeyPathText());
+}
+
+TEST_F(RegKeyTest, SubkeysComeInRegistryOrder) {
+    for (const char* name : {"b", "A", "c", "B2"})
+        CreateKey(name);
+    RegKey parent = OpenTestKey();
+    EXPECT_EQ((std::vector<std::string>{"A", "b", "B2", "c"}), ChildLeaves(parent));
+    RegKey child;
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, parent.NextSubkey(child)) << "the end stays the end";
+}
+
+TEST_F(RegKeyTest, NoSubkeysEndsAtOnce) {
+    RegKey parent = OpenTestKey();
+    RegKey child;
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, parent.BeginSubkeys(child));
+    EXPECT_EQ(nullptr, child.Handle());
+}
+
+TEST_F(RegKeyTest, UnreadableChildIsSkipped) {
+    SKIP_ON_WINE("a key the current user may not open");
+#ifndef _WIN32
+    for (const char* name : {"a", "b", "c"})
+        CreateKey(name);
+    win32sim::DenyKey({TestKeyText() + "\\b", win32sim::Denial::Open});
+    RegKey parent = OpenTestKey();
+    EXPECT_EQ((std::vector<std::string>{"a", "c"}), ChildLeaves(parent));
+    win32sim::DenyKey({TestKeyText() + "\\c", win32sim::Denial::Open});
+    EXPECT_EQ((std::vector<std::string>{"a"}), ChildLeaves(parent));
+#endif
+}
+
+TEST_F(RegKeyTest, StringValuesAreListedAsStoredAndOtherTypesSkipped) {
+    const DWORD number = 7;
+    const BYTE bytes[] = {1, 2, 3};
+    // Names in creation order are also in name order: Wine 8.0 sorts values.
+    SetString("a_sz", "%SystemRoot%\\a.exe");
+    SetValue("b_dword", REG_DWORD, &number, sizeof(number));
+    SetString("c_expand", "%TEMP%\\c", REG_EXPAND_SZ);
+    SetValue("d_binary", REG_BINARY, bytes, sizeof(bytes));
+    SetValue("e_unterminated", REG_SZ, "xyz", 3);
+    SetValue("f_multi", REG_MULTI_SZ, "m\0n\0", 5);
+    RegKey key = OpenTestKey();
+    std::vector<std::pair<std::string, std::string>> seen;
+    std::string name = "marker";
+    std::string data = "marker";
+    for (LONG status = key.BeginValues(name, data); status == ERROR_SUCCESS;
+         status = key.NextStringValue(name, data))
+        seen.emplace_back(name, data);
+    EXPECT_EQ((std::vector<std::pair<std::string, std::string>>{{"a_sz", "%SystemRoot%\\a.exe"},
+                                                                {"c_expand", "%TEMP%\\c"},
+                                                                {"e_unterminated", "xyz"}}),
+              seen);
+    EXPECT_EQ("", name) << "outputs are emptied even when the enumeration ends";
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, key.NextStringValue(name, data));
+}
+
+TEST_F(RegKeyTest, ValueNamesOfEveryTypeShareTheCounters) {
+    const DWORD number = 7;
+    SetString("", "default");
+    SetValue("n", REG_DWORD, &number, sizeof(number));
+    SetString("s", "text");
+    RegKey key = OpenTestKey();
+    ASSERT_EQ(ERROR_SUCCESS, key.CountValues());
+    EXPECT_EQ(3u, key.m_dwValueCount);
+    std::vector<std::string> names;
+    std::string name;
+    while (key.NextValueName(name) == ERROR_SUCCESS)
+        names.push_back(name);
+    EXPECT_EQ((std::vector<std::string>{"", "n", "s"}), names);
+}
+
+TEST_F(RegKeyTest, QueryStringValueExpandsEveryStringType) {
+    ASSERT_TRUE(SetEnvironmentVariableA("HM_REGKEY_TEST", "C:\\Expanded"));
+    SetString("sz", "%HM_REGKEY_TEST%\\a.dll");
+    SetString("expand", "%HM_REGKEY_TEST%\\b.dll", REG_EXPAND_SZ);
+    SetString("undefined", "%HM_NOT_DEFINED_ANYWHERE%\\c.dll");
+    SetValue("embedded", REG_SZ, "ab\0cd", 6);
+    RegKey key = OpenTestKey(kRead64);
+    struct Case {
+        const char* name;
+        const char* expected;
+    } cases[] = {
+        {"sz", "C:\\Expanded\\a.dll"},
+        {"expand", "C:\\Expanded\\b.dll"},
+        {"undefined", "%HM_NOT_DEFINED_ANYWHERE%\\c.dll"},
+        {"embedded", "ab"},
+    };
+    for (const Case& c : cases) {
+        std::string out = "marker";
+        EXPECT_EQ(ERROR_SUCCESS, key.QueryStringValue(c.name, out)) << c.name;
+        EXPECT_EQ(c.expected, out) << c.name;
+    }
+    SetEnvironmentVariableA("HM_REGKEY_TEST", nullptr);
+}
+
+TEST_F(RegKeyTest, QueryStringValueReportsNonStringsAndMissingValuesAs13) {
+    const DWORD number = 7;
+    SetValue("dword", REG_DWORD, &number, sizeof(number));
+    SetValue("multi", REG_MULTI_SZ, "m\0n\0", 5);
+    SetValue("binary", REG_BINARY, "ab", 2);
+    RegKey key = OpenTestKey(kRead64);
+    for (const char* name : {"dword", "multi", "binary", "missing"}) {
+        std::string out = "marker";
+        EXPECT_EQ(ERROR_INVALID_DATA, key.QueryStringValue(name, out)) << name;
+        EXPECT_EQ("marker", out) << name;
+    }
+}
+
+TEST_F(RegKeyTest, QueryStringValueIsCappedAt8192Bytes) {
+    const std::string fits(kMaxStringValueBytes - 1, 'x'); // with its zero: exactly 8192
+    const std::string tooLong(kMaxStringValueBytes, 'y');  // 8193 bytes
+    SetString("fits", fits);
+    SetString("long", tooLong);
+    RegKey key = OpenTestKey(kRead64);
+    std::string out = "marker";
+    EXPECT_EQ(ERROR_SUCCESS, key.QueryStringValue("fits", out));
+    EXPECT_EQ(fits, out);
+    out = "marker";
+    EXPECT_EQ(ERROR_MORE_DATA, key.QueryStringValue("long", out));
+    EXPECT_EQ("marker", out);
+}
+
+TEST_F(RegKeyTest, WritableWithoutReopeningWhenOpenedForWriting) {
+    RegKey key = OpenTestKey(kReadWrite64);
+    EXPECT_TRUE(key.IsKeyWritable());
+    RegKey readOnly = OpenTestKey(kRead64);
+    EXPECT_TRUE(readOnly.IsKeyWritable()) << "the current user may write its own test key";
+}
+
+TEST_F(RegKeyTest, KeyDeniedForWritingIsNotWritable) {
+    SKIP_ON_WINE("a key the current user may not write");
+#ifndef _WIN32
+    RegKey readOnly = OpenTestKey(kRead64);
+    win32sim::DenyKey({TestKeyText(), win32sim::Denial::Write});
+    EXPECT_FALSE(readOnly.IsKeyWritable());
+    // Opened for writing before the denial: known writable, no second open.
+    RegKey key;
+    key.m_hRoot = HKEY_CURRENT_USER;
+    key.m_path = TestKeyPath();
+    key.m_samAccess = kReadWrite64;
+    EXPECT_TRUE(key.IsKeyWritable());
+#endif
+}
+
+TEST_F(RegKeyTest, MovingHandsTheOpenKeyOver) {
+    RegKey key = OpenTestKey();
+    HKEY handle = key.Handle();
+    RegKey moved(std::move(key));
+    EXPECT_EQ(nullptr, key.Handle());
+    EXPECT_EQ(handle, moved.Handle());
+    EXPECT_EQ(TestKeyText(), moved.KeyPathText());
+    DWORD subkeys = 0xdeadbeef;
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegQueryInfoKeyA(moved.Handle(), nullptr, nullptr, nullptr, &subkeys, nullptr,
+                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(0u, subkeys);
+}
+
+TEST_F(RegKeyTest, AdministratorFollowsTheCallersToken) {
+#ifndef _WIN32
+    EXPECT_TRUE(IsAdministrator());
+    win32sim::MachineConfig user;
+    user.administrator = false;
+    win32sim::ResetMachine(user, ScratchRootForNewMachine());
+    EXPECT_FALSE(IsAdministrator());
+#else
+    std::printf("IsAdministrator under this Win32: %d\n", IsAdministrator() ? 1 : 0);
+    EXPECT_TRUE(IsAdministrator()) << "Wine's user belongs to BUILTIN\\Administrators";
+#endif
+}
+
+} // namespace
