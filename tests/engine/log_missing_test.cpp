@@ -10,6 +10,7 @@
 
 #ifndef _WIN32
 #include <cstdlib>
+#include <filesystem>
 #endif
 
 namespace {
@@ -18,14 +19,21 @@ using hmtest::NimbtraceProbe;
 
 constexpr HRESULT kInvalidArg = static_cast<HRESULT>(0x80070057);
 
-// The recording double lives one folder up (see CMakeLists.txt).
-std::string RecordingDoublePath() {
+// The recording double lives one folder up (see CMakeLists.txt); loading
+// it by that path puts a module named Nimbtrace.dll into the process.
+HMODULE LoadRecordingDoubleFromParentFolder() {
+#ifdef _WIN32
     char exe[MAX_PATH] = {};
-    DWORD length = GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    std::string folder(exe, length);
-    folder = folder.substr(0, folder.find_last_of("\\/"));
-    folder = folder.substr(0, folder.find_last_of("\\/"));
-    return folder + (folder.find('\\') != std::string::npos ? "\\" : "/") + "Nimbtrace.dll";
+    std::string folder(exe, GetModuleFileNameA(nullptr, exe, MAX_PATH));
+    folder = folder.substr(0, folder.find_last_of('\\'));
+    folder = folder.substr(0, folder.find_last_of('\\'));
+    return LoadLibraryA((folder + "\\Nimbtrace.dll").c_str());
+#else
+    // The stand-in searches the folders of HIVEMENDER_LIBRARY_PATH.
+    const auto parent = std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path();
+    setenv("HIVEMENDER_LIBRARY_PATH", parent.c_str(), 1);
+    return LoadLibraryA("Nimbtrace.dll");
+#endif
 }
 
 class MissingLogTest : public hmtest::ConformanceTest {};
@@ -41,14 +49,8 @@ TEST_F(MissingLogTest, FailedLoadIsNeverRetried) {
 
     // Now a module named Nimbtrace.dll is in the process: any later
     // LoadLibraryA("Nimbtrace.dll") would find it. The sink must not ask.
-#ifndef _WIN32
-    const std::string path = RecordingDoublePath();
-    setenv("HIVEMENDER_LIBRARY_PATH", path.substr(0, path.find_last_of('/')).c_str(), 1);
-    HMODULE late = LoadLibraryA("Nimbtrace.dll");
-#else
-    HMODULE late = LoadLibraryA(RecordingDoublePath().c_str());
-#endif
-    ASSERT_NE(nullptr, late) << RecordingDoublePath() << " error " << GetLastError();
+    HMODULE late = LoadRecordingDoubleFromParentFolder();
+    ASSERT_NE(nullptr, late) << "error " << GetLastError();
     ASSERT_EQ(late, NimbtraceProbe::Module());
     for (int mode : {7, 2})
         EXPECT_EQ(kInvalidArg, plugin->Start(mode, empty));

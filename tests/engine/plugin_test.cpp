@@ -77,6 +77,12 @@ protected:
         ASSERT_TRUE(ReportGate::WaitUntilEntered());
     }
 
+    static bool WaitUntilLeft() {
+        for (int i = 0; i < 2000 && ReportGate::Left() == 0; ++i)
+            Sleep(5);
+        return ReportGate::Left() != 0;
+    }
+
     ICloudPlugin* m_plugin = nullptr;
 };
 
@@ -220,6 +226,12 @@ TEST_F(PluginTest, AWorkerThatDoesNotStopInTwoSecondsIsTerminated) {
     EXPECT_STREQ("The thread refused to stop", calls[0].message);
     EXPECT_EQ(S_FALSE, m_plugin->Stop());
     ReportGate::Open();
+    if (hmtest::RunningOnStandIn()) {
+        // The stand-in cannot kill a thread: its terminated worker runs on
+        // once the gate opens. Let it leave before the engine is destroyed.
+        ASSERT_TRUE(WaitUntilLeft());
+        Sleep(200);
+    }
 }
 
 TEST_F(PluginTest, TwoEnginesAreIndependent) {

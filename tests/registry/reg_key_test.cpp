@@ -265,14 +265,21 @@ TEST_F(RegKeyTest, QueryStringValueReportsNonStringsAndMissingValuesAs13) {
 }
 
 TEST_F(RegKeyTest, QueryStringValueIsCappedAt8192Bytes) {
-    const std::string fits(kMaxStringValueBytes - 1, 'x'); // with its zero: exactly 8192
-    const std::string tooLong(kMaxStringValueBytes, 'y');  // 8193 bytes
+    const std::string fits(kMaxStringValueBytes - 2, 'x');     // expands within the cap
+    const std::string readOnly(kMaxStringValueBytes - 1, 'r'); // read fits, expansion not
+    const std::string tooLong(kMaxStringValueBytes, 'y');      // 8193 bytes stored
     SetString("fits", fits);
+    SetString("edge", readOnly);
     SetString("long", tooLong);
     RegKey key = OpenTestKey(kRead64);
     std::string out = "marker";
     EXPECT_EQ(ERROR_SUCCESS, key.QueryStringValue("fits", out));
     EXPECT_EQ(fits, out);
+    out = "marker";
+    EXPECT_EQ(ERROR_SUCCESS, key.QueryStringValue("edge", out));
+    // Windows' ExpandEnvironmentStringsA asks for two bytes beyond the text
+    // and writes nothing when given less.
+    EXPECT_WINDOWS(out.empty(), "8191 characters expand to nothing within 8192 bytes");
     out = "marker";
     EXPECT_EQ(ERROR_MORE_DATA, key.QueryStringValue("long", out));
     EXPECT_EQ("marker", out);
