@@ -1,0 +1,47 @@
+// What the host does differently on Windows and on Linux: loading the
+// plug-in, and the machine it works on (the real one on Windows, a simulated
+// machine folder elsewhere). One implementation file per platform.
+#pragma once
+
+#include "engine/cloud_plugin.h"
+
+#include <memory>
+#include <string>
+
+namespace host {
+
+class PluginLibrary {
+public:
+    virtual ~PluginLibrary() = default;
+    virtual GetPluginEngineFn Entry() const = 0;
+};
+
+// Loads a plug-in by path. Null with `error` set when it cannot be loaded or
+// lacks GetPluginEngine.
+std::unique_ptr<PluginLibrary> LoadPlugin(const std::string& path, std::string* error);
+
+// The engine built beside this program.
+std::string DefaultPluginPath();
+
+bool IsTerminal(int fd);
+
+struct MachineOptions {
+    std::string folder; // --machine; empty: HIVEMENDER_MACHINE, then the demo machine
+};
+
+// Makes the machine ready before the plug-in loads. On Linux this loads a
+// simulated machine (a scratch copy of the demo when none is named); on
+// Windows the real machine needs nothing. `description` says which.
+bool PrepareMachine(const MachineOptions& options, std::string* description, std::string* error);
+
+// Persists registry changes made by a fix or an undo (a simulated machine's
+// machine.reg, written atomically); nothing to do on Windows.
+bool SaveMachine(std::string* error);
+
+// The Windows path of the plug-in's folder as the engine sees it.
+std::string PluginWindowsFolder(const std::string& pluginPath);
+
+// A path a person can open on this computer for a Windows path of the machine.
+std::string LocalPathFor(const std::string& windowsPath);
+
+} // namespace host

@@ -1,0 +1,138 @@
+// Linux: the plug-in is a shared object over the Win32 stand-in, and the
+// machine is a simulated one loaded from a folder.
+#include "host/platform.h"
+
+#include <win32sim/machine.h>
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace host {
+namespace {
+
+class PosixPlugin final : public PluginLibrary {
+public:
+    PosixPlugin(void* handle, GetPluginEngineFn entry) : m_handle(handle), m_entry(entry) {}
+    ~PosixPlugin() override { dlclose(m_handle); }
+    GetPluginEngineFn Entry() const override { return m_entry; }
+
+private:
+    void* m_handle;
+    GetPluginEngineFn m_entry;
+};
+
+std::string g_machineFolder; // where SaveMachine writes machine.reg
+
+fs::path ExecutableFolder() {
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? fs::current_path() : self.parent_path();
+}
+
+// The demo shipped in the checkout, found from the build tree or beside us.
+fs::path DemoFolder() {
+    for (const fs::path& candidate : {ExecutableFolder() / "demo", fs::path(HM_SOURCE_DIR) / "demo"}) {
+        if (fs::exists(candidate / "machine.reg"))
+            return candidate;
+    }
+    return {};
+}
+
+// The checkout's demo must never change: scans and fixes work on a copy.
+bool CopyDemo(fs::path* copy, std::string* error) {
+    const fs::path demo = DemoFolder();
+    if (demo.empty()) {
+        *error = "the demo machine was not found (looked for demo/machine.reg)";
+        return false;
+    }
+    char pattern[] = "/tmp/hivemender-demo.XXXXXX";
+    if (!mkdtemp(pattern)) {
+        *error = "cannot make a scratch folder for the demo machine";
+        return false;
+    }
+    std::error_code ec;
+    fs::copy(demo, pattern, fs::copy_options::recursive, ec);
+    if (ec) {
+        *error = "cannot copy the demo machine: " + ec.message();
+        return false;
+    }
+    *copy = pattern;
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<PluginLibrary> LoadPlugin(const std::string& path, std::string* error) {
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        *error = "cannot load the plug-in " + path + ": " + dlerror();
+        return nullptr;
+    }
+    auto entry = reinterpret_cast<GetPluginEngineFn>(dlsym(handle, "GetPluginEngine"));
+    if (!entry) {
+        dlclose(handle);
+        *error = "the plug-in " + path + " does not export GetPluginEngine";
+        return nullptr;
+    }
+    return std::make_unique<PosixPlugin>(handle, entry);
+}
+
+std::string DefaultPluginPath() {
+    const fs::path folder = ExecutableFolder();
+    for (const fs::path& candidate :
+         {folder / "libhivemender.so", folder.parent_path() / "engine" / "libhivemender.so"}) {
+        if (fs::exists(candidate))
+            return candidate.string();
+    }
+    return (folder / "libhivemender.so").string();
+}
+
+bool IsTerminal(int fd) { return isatty(fd) != 0; }
+
+bool PrepareMachine(const MachineOptions& options, std::string* description, std::string* error) {
+    fs::path folder = options.folder;
+    const char* fromEnvironment = std::getenv("HIVEMENDER_MACHINE");
+    if (folder.empty() && fromEnvironment && *fromEnvironment)
+        folder = fromEnvironment;
+    bool isDemo = false;
+    if (folder.empty()) {
+        if (!CopyDemo(&folder, error))
+            return false;
+        isDemo = true;
+    }
+    if (!fs::is_directory(folder)) {
+        *error = "no machine folder at " + folder.string();
+        return false;
+    }
+    if (!win32sim::LoadMachine(folder.string(), error))
+        return false;
+    g_machineFolder = folder.string();
+    *description = (isDemo ? "demo machine (scratch copy at " + folder.string() + ")"
+                           : "machine " + folder.string()) +
+                   ": " + win32sim::Describe();
+    return true;
+}
+
+bool SaveMachine(std::string* error) {
+    if (g_machineFolder.empty())
+        return true;
+    return win32sim::SaveRegistry((fs::path(g_machineFolder) / "machine.reg").string(), error);
+}
+
+std::string PluginWindowsFolder(const std::string&) {
+    const std::string& pluginPath = win32sim::CurrentConfig().pluginPath;
+    const size_t slash = pluginPath.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : pluginPath.substr(0, slash);
+}
+
+std::string LocalPathFor(const std::string& windowsPath) {
+    const std::string local = win32sim::HostPathFor(windowsPath);
+    return local.empty() ? windowsPath : local;
+}
+
+} // namespace host

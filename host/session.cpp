@@ -1,0 +1,143 @@
+#include "host/session.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace host {
+namespace {
+
+// The callback is a plain function pointer, so the report it brings lands
+// in process-wide state; a host runs one request at a time.
+std::mutex g_mutex;
+std::condition_variable g_arrived;
+bool g_hasReport = false;
+std::string g_report;
+
+void __stdcall ReceiveReport(const WCHAR* report) {
+    std::string text = Utf8FromWide(report);
+    std::lock_guard lock(g_mutex);
+    g_report = std::move(text);
+    g_hasReport = true;
+    g_arrived.notify_all();
+}
+
+void AppendUtf8(std::string* out, uint32_t code) {
+    if (code < 0x80) {
+        out->push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+        out->push_back(static_cast<char>(0xC0 | (code >> 6)));
+        out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+        out->push_back(static_cast<char>(0xE0 | (code >> 12)));
+        out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+        out->push_back(static_cast<char>(0xF0 | (code >> 18)));
+        out->push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+}
+
+constexpr HRESULT kWorkerAlreadyRunning = static_cast<HRESULT>(0x80070501);
+
+} // namespace
+
+std::string Utf8FromWide(const WCHAR* text) {
+    std::string out;
+    for (const WCHAR* p = text; p && *p; ++p) {
+        uint32_t code = static_cast<uint16_t>(*p);
+        const uint32_t next = static_cast<uint16_t>(p[1]);
+        if (code >= 0xD800 && code < 0xDC00 && next >= 0xDC00 && next < 0xE000) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (next - 0xDC00);
+            ++p;
+        } else if (code >= 0xD800 && code < 0xE000) {
+            code = 0xFFFD; // a lone surrogate
+        }
+        AppendUtf8(&out, code);
+    }
+    return out;
+}
+
+std::basic_string<WCHAR> WideFromUtf8(const std::string& text) {
+    std::basic_string<WCHAR> out;
+    for (size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        uint32_t code = length == 1 ? lead : lead & (0x3F >> (length - 1));
+        for (int k = 1; k < length && i + k < text.size(); ++k)
+            code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        i += length;
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            out.push_back(static_cast<WCHAR>(0xD800 + (code >> 10)));
+            out.push_back(static_cast<WCHAR>(0xDC00 + (code & 0x3FF)));
+        } else {
+            out.push_back(static_cast<WCHAR>(code));
+        }
+    }
+    return out;
+}
+
+Session::Session(GetPluginEngineFn entry) : m_engine(entry()) {
+    if (m_engine)
+        m_engine->m_pfnResult = &ReceiveReport;
+}
+
+Session::~Session() {
+    if (m_engine)
+        m_engine->Destroy();
+}
+
+std::string Session::DisplayName() const {
+    BSTR name = m_engine->GetDisplayName();
+    std::string text = Utf8FromWide(name);
+    SysFreeString(name);
+    return text;
+}
+
+// The report arrives from inside the worker, which still has to let go of
+// its thread handle afterwards; a request that follows at once may find it
+// not quite gone. Stop would end it but also cancel the next fix, so wait.
+HRESULT Session::StartWhenIdle(int mode, const WCHAR* request) {
+    HRESULT result = m_engine->Start(mode, request);
+    for (int attempt = 0; result == kWorkerAlreadyRunning && attempt < 500; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        result = m_engine->Start(mode, request);
+    }
+    return result;
+}
+
+Session::Outcome Session::Run(int mode, const std::string& request,
+                              const std::atomic<bool>& interrupt, void (*onTick)(double),
+                              std::string* report, HRESULT* startResult) {
+    {
+        std::lock_guard lock(g_mutex);
+        g_hasReport = false;
+        g_report.clear();
+    }
+    const std::basic_string<WCHAR> wide = WideFromUtf8(request);
+    *startResult = StartWhenIdle(mode, wide.c_str());
+    if (FAILED(*startResult))
+        return Outcome::StartFailed;
+    const auto started = std::chrono::steady_clock::now();
+    std::unique_lock lock(g_mutex);
+    while (!g_hasReport) {
+        if (interrupt) {
+            lock.unlock();
+            m_engine->Stop();
+            return Outcome::Interrupted;
+        }
+        g_arrived.wait_for(lock, std::chrono::milliseconds(100));
+        if (onTick) {
+            const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+            onTick(elapsed.count());
+        }
+    }
+    *report = std::move(g_report);
+    return Outcome::Report;
+}
+
+} // namespace host

@@ -1,0 +1,92 @@
+#include "host/report_format.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using host::Report;
+
+Report MustParse(const std::string& text) {
+    Report report;
+    std::string error;
+    EXPECT_TRUE(host::ParseReport(text, &report, &error)) << error << "\n" << text;
+    return report;
+}
+
+TEST(ReportFormat, ReadsTheEngineDialectWithSingleBackslashes) {
+    const Report report = MustParse(
+        "{\"finished\": \"scan\", \"problems\": [{\"value name\": \"Demo\", \"key path\": "
+        "\"HKEY_LOCAL_MACHINE\\SOFTWARE\\Run\", \"id\": \"0\", \"section\": \"4\"},{\"key path\": "
+        "\"HKEY_USERS\\S-1-5-18\\Software\\Gone\", \"id\": \"1\", \"section\": \"0\"}]}\n");
+    EXPECT_EQ("scan", host::Member(report.members, "finished"));
+    EXPECT_EQ("problems", report.arrayName);
+    ASSERT_EQ(2u, report.entries.size());
+    EXPECT_EQ("HKEY_LOCAL_MACHINE\\SOFTWARE\\Run", host::Member(report.entries[0], "key path"));
+    EXPECT_EQ("Demo", host::Member(report.entries[0], "value name"));
+    EXPECT_EQ("1", host::Member(report.entries[1], "id"));
+}
+
+// The engine escapes quotes but not backslashes, so \" is ambiguous; what
+// follows it decides.
+TEST(ReportFormat, TellsEscapedQuotesFromValuesEndingInABackslash) {
+    struct Case {
+        const char* encoded;
+        const char* value;
+    } cases[] = {
+        {"\"C:\\\\Program Files\\\\App\\\\\"", "C:\\\\Program Files\\\\App\\\\"},
+        {"\"C:\\Dir\\\"", "C:\\Dir\\"},
+        {"\"\\\"C:\\App\\app.exe\\\" /run\"", "\"C:\\App\\app.exe\" /run"},
+        {"\"say \\\"hi\\\"\"", "say \"hi\""},
+        {"\"\"", ""},
+    };
+    for (const auto& c : cases) {
+        const std::string text = std::string("{\"finished\": \"scan\", \"problems\": [{\"new value\": ") +
+                                 c.encoded + ", \"id\": \"0\"}]}\n";
+        const Report report = MustParse(text);
+        ASSERT_EQ(1u, report.entries.size()) << text;
+        EXPECT_EQ(c.value, host::Member(report.entries[0], "new value")) << text;
+        EXPECT_EQ("0", host::Member(report.entries[0], "id")) << text;
+    }
+}
+
+TEST(ReportFormat, RejectsWhatIsNotAReport) {
+    for (const char* text : {"", "{", "{\"finished\": }", "{\"a\": \"b\"", "[1,2]",
+                             "{\"problems\": [{\"id\": \"0\"}", "{\"a\": \"b\"} trailing"}) {
+        Report report;
+        std::string error;
+        EXPECT_FALSE(host::ParseReport(text, &report, &error)) << text;
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(ReportFormat, StrictJsonEscapesEverythingJsonRequires) {
+    Report report;
+    report.members = {{"finished", "fix"}};
+    report.arrayName = "fixes";
+    report.entries = {{{"key path", "HKLM\\A \"q\""}, {"new value", "tab\there\x01"}}};
+    EXPECT_EQ("{\"finished\": \"fix\", \"fixes\": [{\"key path\": \"HKLM\\\\A \\\"q\\\"\", "
+              "\"new value\": \"tab\\there\\u0001\"}]}\n",
+              host::ToStrictJson(report));
+}
+
+TEST(ReportFormat, EmptyReportsStayWellFormed) {
+    const Report scan = MustParse("{\"finished\": \"scan\", \"problems\": []}\n");
+    EXPECT_TRUE(scan.entries.empty());
+    EXPECT_EQ("{\"finished\": \"scan\", \"problems\": []}\n", host::ToStrictJson(scan));
+    const Report fix = MustParse("{\"error\": \"Empty problems array\", \"fixes\": [], \"finished\": \"fix\"}\n");
+    EXPECT_NE(std::string::npos, host::ToTable(fix).find("(Empty problems array)"));
+}
+
+TEST(ReportFormat, TableNamesSectionsAndCountsFixes) {
+    const Report report = MustParse(
+        "{\"fixes\": [{\"key path\": \"HKEY_LOCAL_MACHINE\\SOFTWARE\\X\", \"id\": \"0\", \"fixed\": "
+        "\"true\", \"section\": \"6\"},{\"key path\": \"HKEY_LOCAL_MACHINE\\SOFTWARE\\Y\", \"id\": "
+        "\"1\", \"fixed\": \"false\", \"section\": \"9\"}], \"finished\": \"fix\"}\n");
+    const std::string table = host::ToTable(report);
+    EXPECT_NE(std::string::npos, table.find("uninstall")) << table;
+    EXPECT_NE(std::string::npos, table.find("shared DLLs")) << table;
+    EXPECT_NE(std::string::npos, table.find("2 selected, 1 fixed")) << table;
+    EXPECT_EQ("42", host::SectionName("42"));
+}
+
+} // namespace
