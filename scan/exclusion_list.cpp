@@ -31,11 +31,14 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
                       std::strlen(prefix)) == 0;
 }
 
-std::string ReplaceAll(std::string text, const std::string& what, const std::string& with) {
-    for (size_t at = text.find(what); at != std::string::npos;
-         at = text.find(what, at + with.size()))
-        text.replace(at, what.size(), with);
-    return text;
+std::string ReplaceAll(const std::string& text, const std::string& what, const std::string& with) {
+    std::string replaced;
+    size_t from = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, from)) {
+        replaced.append(text, from, at - from).append(with);
+        from = at + what.size();
+    }
+    return replaced.append(text, from, std::string::npos);
 }
 
 // The whole file as the runtime's text mode would hand it over: CR LF read
@@ -50,7 +53,7 @@ bool ReadTextFile(const std::string& path, std::string& text) {
     DWORD read = 0;
     while (ReadFile(file.Get(), chunk, sizeof(chunk), &read, nullptr) && read > 0)
         raw.append(chunk, read);
-    text = ReplaceAll(std::move(raw), "\r\n", "\n");
+    text = ReplaceAll(raw, "\r\n", "\n");
     return true;
 }
 
@@ -115,8 +118,9 @@ void CExclusionList::AddForEveryUserHive(const std::string& entry) {
     RegKey hive;
     for (LONG status = users.BeginSubkeys(hive); status == ERROR_SUCCESS;
          status = users.NextSubkey(hive)) {
-        std::string candidate =
-            ToUpperMb(ReplaceAll(entry, kWildcardStep, "\\" + hive.LeafName() + "\\"));
+        std::string hiveStep(1, '\\');
+        hiveStep.append(hive.LeafName()).push_back('\\');
+        std::string candidate = ToUpperMb(ReplaceAll(entry, kWildcardStep, hiveStep));
         // Only hives that hold the key get an entry.
         RegKey probe;
         if (probe.OpenByText(candidate, kRead) == ERROR_SUCCESS)

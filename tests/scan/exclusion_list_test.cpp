@@ -6,6 +6,7 @@
 #include "scan/exclusion_list.h"
 #include "scan/mb_case.h"
 #include "scan/scan_driver.h"
+#include "support/conformance.h"
 #include "support/machine_builder.h"
 
 #include <gtest/gtest.h>
@@ -53,7 +54,6 @@ TEST_F(ExclusionListTest, FileLinesBecomeUpperCaseEntriesWithABackslash) {
                   "HKEY_LOCAL_MACHINE\\SOFTWARE\\Both=BLOCKED=LOCKED\r\n"
                   "HKEY_LOCAL_MACHINE\\SOFTWARE\\Slashed\\\n"
                   "HKEY_LOCAL_MACHINE\\SOFTWARE\\Trailing \r\n"
-                  "HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xe9\r\n"
                   "HKEY_LOCAL_MACHINE\\SOFTWARE\\NoLineFeed");
     if (!Ready())
         return;
@@ -65,10 +65,18 @@ TEST_F(ExclusionListTest, FileLinesBecomeUpperCaseEntriesWithABackslash) {
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\BOTH=BLOCKED\\",
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\SLASHED\\",
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\TRAILING \\",
-        "HKEY_LOCAL_MACHINE\\SOFTWARE\\CAF\xc9\\",
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\NOLINEFEED\\",
     };
     EXPECT_EQ(expected, LoadedEntries());
+}
+
+TEST_F(ExclusionListTest, AccentedLettersAreUpperCasedInTheAnsiCodePage) {
+    BuildWithFile("HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xe9\r\n");
+    if (!Ready())
+        return;
+    EXPECT_WINDOWS(LoadedEntries().count("HKEY_LOCAL_MACHINE\\SOFTWARE\\CAF\xc9\\") == 1,
+                   "Wine's _mbsupr_s leaves letters above 0x7F alone");
+    EXPECT_TRUE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xe9"));
 }
 
 TEST_F(ExclusionListTest, AnOverlongLineIsCutAndEndsTheFile) {
@@ -128,8 +136,25 @@ TEST_F(ExclusionListTest, EachScanReadsTheFileAfresh) {
     EXPECT_TRUE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Second"));
 }
 
+// A user's own hive; under Wine the builder does not know it, so the first
+// user SID below HKEY_USERS stands in.
+std::string UserHive(const hmtest::MachineBuilder& machine) {
+    std::string sid = machine.CurrentUserSid();
+    char name[256];
+    for (DWORD i = 0; sid.empty(); ++i) {
+        DWORD length = sizeof(name);
+        if (RegEnumKeyExA(HKEY_USERS, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        if (std::string(name).rfind("S-1-5-21-", 0) == 0)
+            sid = name;
+    }
+    return sid;
+}
+
 TEST_F(ExclusionListTest, TheUserWildcardGivesOneEntryPerHiveHoldingTheKey) {
-    const std::string sid = m_machine.CurrentUserSid();
+    const std::string sid = UserHive(m_machine);
+    ASSERT_FALSE(sid.empty());
     m_machine.Key("HKEY_USERS\\.DEFAULT\\Software\\HmWild")
         .Key("HKEY_USERS\\" + sid + "\\Software\\HmWild")
         .Key("HKEY_USERS\\.DEFAULT\\Software\\HmWildDefaultOnly");
