@@ -36,24 +36,6 @@ bool LiesInside(const ProblemRecord& record, const std::string& keyId) {
     return record.id.compare(0, keyId.size(), keyId) == 0;
 }
 
-// After sorting, everything a key problem covers follows it directly, since a
-// text sorts right behind every prefix of it. One pass keeps the first record
-// of each such run and moves each kept record once.
-void PruneCoveredProblems(ProblemList& problems) {
-    size_t kept = 0;
-    for (size_t next = 0; next < problems.size();) {
-        const size_t current = next++;
-        if (problems[current].kind == ProblemDeleteKey) {
-            while (next < problems.size() && LiesInside(problems[next], problems[current].id))
-                ++next;
-        }
-        if (kept != current)
-            problems[kept] = std::move(problems[current]);
-        ++kept;
-    }
-    problems.erase(problems.begin() + static_cast<std::ptrdiff_t>(kept), problems.end());
-}
-
 } // namespace
 
 void RunScan(CHivemender& engine) {
@@ -73,6 +55,25 @@ void RunScanWith(CHivemender& engine, std::span<const SectionScan> table) {
     }
     if (engine.m_bStop == 0)
         OrderProblems(engine);
+}
+
+// After sorting, everything a key problem covers follows it directly, since a
+// text sorts right behind every prefix of it. One pass keeps the first record
+// of each such run and moves each kept record once: a key with a hundred
+// thousand records below it costs a hundred thousand steps, not their square.
+void PruneCoveredProblems(ProblemList& problems) {
+    size_t kept = 0;
+    for (size_t next = 0; next < problems.size();) {
+        const size_t current = next++;
+        if (problems[current].kind == ProblemDeleteKey) {
+            while (next < problems.size() && LiesInside(problems[next], problems[current].id))
+                ++next;
+        }
+        if (kept != current)
+            problems[kept] = std::move(problems[current]);
+        ++kept;
+    }
+    problems.erase(problems.begin() + static_cast<std::ptrdiff_t>(kept), problems.end());
 }
 
 void OrderProblems(CHivemender& engine) {

@@ -6,6 +6,8 @@
 // is part of the contract with the host.
 #pragma once
 
+#include "scan/problem_record.h"
+
 #include <cstddef>
 #include <span>
 
@@ -32,6 +34,8 @@ void RunScanWith(CHivemender& engine, std::span<const SectionScan> table);
 // Sorts the problem list by identity and drops every record that lies inside
 // a key which is itself to be deleted (its repeats, its subkeys, its values).
 void OrderProblems(CHivemender& engine);
+// The pruning step alone, on a list already in order.
+void PruneCoveredProblems(ProblemList& problems);
 
 // For scanners: sleeps while the pause flag is raised.
 void WaitWhilePaused(const CHivemender& engine);
