@@ -2,10 +2,10 @@
 
 #include "engine/log.h"
 #include "engine/orvel.h"
-#include "engine/pending_stubs.h"
 #include "engine/resource.h"
 #include "fix/fix_engine.h"
 #include "report/json_reader.h"
+#include "report/scan_report.h"
 #include "scan/scan_driver.h"
 
 #include <new>

@@ -11,6 +11,8 @@
 #include "engine/cloud_plugin.h"
 #include "engine/worker_thread_slot.h"
 #include "report/json_object.h"
+#include "report/user_profiles.h"
+#include "scan/exclusion_list.h"
 #include "scan/problem_record.h"
 
 #include <windows.h>
@@ -48,6 +50,9 @@ public:
     std::multimap<int, std::string> m_sectionPaths;
     ProblemList m_problems;
     JsonObject m_request;
+    // Per engine rather than per process, so that two engines may scan at once.
+    CExclusionList m_exclusions;
+    CUserNameCache m_userNames;
 
 private:
     HRESULT StartWorker(int mode);

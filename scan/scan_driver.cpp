@@ -1,7 +1,87 @@
 #include "scan/scan_driver.h"
 
 #include "engine/hivemender.h"
+#include "registry/reg_key.h"
+#include "scan/exclusion_list.h"
 
-void RunScan(CHivemender&) {
-    // No section has a scanner yet.
+#include <algorithm>
+
+namespace {
+
+constexpr DWORD kPausePollMs = 100;
+
+bool IsSectionEnabled(const CHivemender& engine, int section) {
+    return (engine.m_dwSectionMask & (1u << section)) != 0;
+}
+
+void ResetScanState(CHivemender& engine) {
+    ClearExclusionList(engine);
+    engine.m_bStop = 0;
+    engine.m_bPause = 0;
+    engine.m_nServiceProblems = 0;
+    engine.m_problems.clear();
+}
+
+// Byte order of the lower-cased identities. Among equal identities (a key
+// and its default value) the key comes first, so that the value, which
+// deleting the key removes anyway, is pruned with the rest of the key.
+bool ComesBefore(const ProblemRecord& a, const ProblemRecord& b) {
+    const int order = a.id.compare(b.id);
+    if (order != 0)
+        return order < 0;
+    return a.kind == ProblemDeleteKey && b.kind != ProblemDeleteKey;
+}
+
+bool LiesInside(const ProblemRecord& record, const std::string& keyId) {
+    return record.id.compare(0, keyId.size(), keyId) == 0;
+}
+
+} // namespace
+
+void RunScan(CHivemender& engine) {
+    RunScanWith(engine, SectionScanTable());
+}
+
+void RunScanWith(CHivemender& engine, std::span<const SectionScan> table) {
+    ResetScanState(engine);
+    for (const SectionScan& entry : table) {
+        if (engine.m_bStop != 0)
+            return;
+        if (entry.scanner == nullptr || !IsSectionEnabled(engine, entry.section))
+            continue;
+        if (entry.needsAdministrator && !IsAdministrator())
+            continue;
+        entry.scanner(engine);
+    }
+    if (engine.m_bStop == 0)
+        OrderProblems(engine);
+}
+
+// After sorting, everything a key problem covers follows it directly, since a
+// text sorts right behind every prefix of it. One pass keeps the first record
+// of each such run and moves each kept record once: a key with a hundred
+// thousand records below it costs a hundred thousand steps, not their square.
+void PruneCoveredProblems(ProblemList& problems) {
+    size_t kept = 0;
+    for (size_t next = 0; next < problems.size();) {
+        const size_t current = next++;
+        if (problems[current].kind == ProblemDeleteKey) {
+            while (next < problems.size() && LiesInside(problems[next], problems[current].id))
+                ++next;
+        }
+        if (kept != current)
+            problems[kept] = std::move(problems[current]);
+        ++kept;
+    }
+    problems.erase(problems.begin() + static_cast<std::ptrdiff_t>(kept), problems.end());
+}
+
+void OrderProblems(CHivemender& engine) {
+    std::stable_sort(engine.m_problems.begin(), engine.m_problems.end(), ComesBefore);
+    PruneCoveredProblems(engine.m_problems);
+}
+
+void WaitWhilePaused(const CHivemender& engine) {
+    while (engine.m_bPause != 0)
+        Sleep(kPausePollMs);
 }

@@ -1,0 +1,74 @@
+#include "report/user_profiles.h"
+
+#include "engine/hivemender.h"
+#include "engine/orvel.h"
+#include "registry/reg_key.h"
+
+#include <mbstring.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr char kProfileList[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+constexpr char kProfileImagePath[] = "ProfileImagePath";
+// A user's classes hive (S-1-5-21-..._Classes) belongs to the same user.
+constexpr char kClassesSuffix[] = "_Classes";
+
+// The first two non-empty parts of a backslash-separated text.
+void FirstTwoParts(const std::string& text, std::string& first, std::string& second) {
+    std::string* parts[] = {&first, &second};
+    size_t at = 0;
+    for (std::string* part : parts) {
+        at = text.find_first_not_of('\\', at);
+        if (at == std::string::npos)
+            return;
+        const size_t end = std::min(text.find('\\', at), text.size());
+        *part = text.substr(at, end - at);
+        at = end;
+    }
+}
+
+std::string WithoutClassesSuffix(std::string sid) {
+    for (size_t at = sid.find(kClassesSuffix); at != std::string::npos;
+         at = sid.find(kClassesSuffix, at))
+        sid.erase(at, sizeof(kClassesSuffix) - 1);
+    return sid;
+}
+
+std::string LastFolderName(std::string path) {
+    while (!path.empty() && path.back() == '\\')
+        path.pop_back();
+    const size_t slash = path.rfind('\\');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+std::string CUserNameCache::NameForKeyPath(const std::string& keyPath) {
+    std::string rootName, hive;
+    FirstTwoParts(keyPath, rootName, hive);
+    if (_mbsicmp(reinterpret_cast<const unsigned char*>(rootName.c_str()),
+                 reinterpret_cast<const unsigned char*>("HKEY_USERS")) != 0 ||
+        hive.empty())
+        return {};
+    const std::string sid = WithoutClassesSuffix(hive);
+    std::string& name = m_names[sid];
+    if (!name.empty())
+        return name;
+    RegKey profile;
+    if (profile.OpenPath(HKEY_LOCAL_MACHINE, Orvel::PathCombineA(kProfileList, sid), kRead64) !=
+        ERROR_SUCCESS)
+        return {};
+    std::string imagePath;
+    if (profile.QueryStringValue(kProfileImagePath, imagePath) == ERROR_SUCCESS &&
+        !imagePath.empty())
+        name = LastFolderName(imagePath);
+    else
+        name = sid;
+    return name;
+}
+
+std::string GetUserNameForKeyPath(CHivemender& engine, const std::string& keyPath) {
+    return engine.m_userNames.NameForKeyPath(keyPath);
+}

@@ -1,0 +1,59 @@
+#include "scan/problem_list.h"
+
+#include "engine/hivemender.h"
+#include "registry/reg_key.h"
+#include "scan/mb_case.h"
+
+namespace {
+
+bool PassesAdmissionGate(const RegKey& key) {
+    return !IsAdministrator() || key.IsKeyWritable();
+}
+
+void Append(CHivemender& engine, ProblemRecord record) {
+    record.id = ToLowerMb(std::move(record.id));
+    engine.m_problems.push_back(std::move(record));
+}
+
+} // namespace
+
+std::string NewValueFromMarkedData(const std::string& data) {
+    // Texts of three characters or fewer cannot hold a list with a mark in it.
+    if (data.size() <= 3)
+        return {};
+    const size_t star = data.find('*');
+    if (star == std::string::npos)
+        return {};
+    // The separator before the mark goes with it; at the head of the list,
+    // the one after it.
+    if (star > 1 && data[star - 1] == ';')
+        return data.substr(0, star - 1) + data.substr(star + 1);
+    if (star + 1 < data.size() && data[star + 1] == ';')
+        return data.substr(0, star) + data.substr(star + 2);
+    return {};
+}
+
+void AddKeyProblem(const RegKey& key, CHivemender& engine, int section) {
+    if (!PassesAdmissionGate(key))
+        return;
+    ProblemRecord record;
+    record.keyPath = key.KeyPathText();
+    record.id = record.keyPath + "\\";
+    record.section = section;
+    record.kind = ProblemDeleteKey;
+    Append(engine, std::move(record));
+}
+
+void AddValueProblem(const std::string& data, CHivemender& engine, int section, const RegKey& key,
+                     const std::string& valueName) {
+    if (!PassesAdmissionGate(key))
+        return;
+    ProblemRecord record;
+    record.newValue = NewValueFromMarkedData(data);
+    record.kind = record.newValue.empty() ? ProblemDeleteValue : ProblemReplaceValue;
+    record.section = section;
+    record.keyPath = key.KeyPathText();
+    record.valueName = valueName;
+    record.id = record.keyPath + "\\" + valueName;
+    Append(engine, std::move(record));
+}

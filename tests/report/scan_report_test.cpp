@@ -1,0 +1,126 @@
+// The scan report's bytes, which hosts parse, and its delivery through the
+// result callback.
+#include "engine/hivemender.h"
+#include "report/emit_report.h"
+#include "report/scan_report.h"
+#include "support/machine_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char kProfileList[] =
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
+constexpr char kSid[] = "S-1-5-21-4242-4242-4242-1042";
+
+ProblemRecord Problem(int section, const std::string& keyPath, const std::string& valueName = "",
+                      const std::string& newValue = "") {
+    ProblemRecord record;
+    record.section = section;
+    record.keyPath = keyPath;
+    record.valueName = valueName;
+    record.newValue = newValue;
+    record.kind = valueName.empty() ? ProblemDeleteKey
+                                    : (newValue.empty() ? ProblemDeleteValue : ProblemReplaceValue);
+    return record;
+}
+
+class ScanReportTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_machine.String(kProfileList + std::string(kSid), "ProfileImagePath",
+                         "C:\\Users\\Ren\xe9");
+        m_machine.Build();
+    }
+    bool Ready() const { return !HasFatalFailure() && !IsSkipped(); }
+
+    hmtest::MachineBuilder m_machine;
+    CHivemender m_engine;
+};
+
+TEST_F(ScanReportTest, AnEmptyListGivesTheBareDocument) {
+    if (!Ready())
+        return;
+    EXPECT_EQ("{\"finished\": \"scan\", \"problems\": []}\n", ScanReportText(m_engine));
+}
+
+TEST_F(ScanReportTest, TwoProblemsComeOutAsHostsExpectThem) {
+    if (!Ready())
+        return;
+    m_engine.m_problems = {
+        Problem(SectionStartup,
+                "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "Demo"),
+        Problem(
+            SectionUninstall,
+            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo"),
+    };
+    EXPECT_EQ(
+        "{\"finished\": \"scan\", \"problems\": [{\"value name\": \"Demo\", \"key path\": "
+        "\"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\", \"id\": "
+        "\"0\", \"section\": \"4\"},{\"key path\": "
+        "\"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo\", "
+        "\"id\": \"1\", \"section\": \"6\"}]}\n",
+        ScanReportText(m_engine));
+}
+
+TEST_F(ScanReportTest, EveryMemberInItsPlace) {
+    if (!Ready())
+        return;
+    const std::string userKey = std::string("HKEY_USERS\\") + kSid + "_Classes\\Software\\Demo";
+    m_engine.m_problems = {
+        Problem(SectionUserSoftware, userKey, "Path", "C:\\a;C:\\c"),
+        Problem(SectionUserSoftware, userKey),
+        // A new value without a value name is not reported.
+        Problem(SectionAppPaths, "HKEY_LOCAL_MACHINE\\SOFTWARE\\X", "", "C:\\kept"),
+        // Quotes gain a backslash, even behind one; outer blanks go.
+        Problem(SectionHelpFiles, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Y", " say \"hi\\\" ", "  "),
+        Problem(SectionFonts, "HKEY_USERS\\.DEFAULT\\Software\\Z", "[bracketed"),
+    };
+    const std::string user = "\"user name\": \"Ren\xe9\", ";
+    const std::string expected =
+        "{\"finished\": \"scan\", \"problems\": ["
+        "{\"value name\": \"Path\", " +
+        user + "\"new value\": \"C:\\a;C:\\c\", \"key path\": \"" + userKey +
+        "\", \"id\": \"0\", \"section\": \"0\"},"
+        "{" +
+        user + "\"key path\": \"" + userKey +
+        "\", \"id\": \"1\", \"section\": \"0\"},"
+        "{\"key path\": \"HKEY_LOCAL_MACHINE\\SOFTWARE\\X\", \"id\": \"2\", \"section\": \"8\"},"
+        // A new value of blanks only is there, and empty.
+        "{\"value name\": \"say \\\"hi\\\\\"\", \"new value\": \"\", "
+        "\"key path\": \"HKEY_LOCAL_MACHINE\\SOFTWARE\\Y\", "
+        "\"id\": \"3\", \"section\": \"10\"},"
+        "{\"value name\": [bracketed, \"key path\": \"HKEY_USERS\\.DEFAULT\\Software\\Z\", "
+        "\"id\": \"4\", \"section\": \"3\"}]}\n";
+    EXPECT_EQ(expected, ScanReportText(m_engine));
+}
+
+std::vector<std::basic_string<WCHAR>> g_received;
+
+void __stdcall Receive(const WCHAR* report) {
+    g_received.emplace_back(report);
+}
+
+TEST_F(ScanReportTest, TheHostReceivesTheReportInUtf16) {
+    if (!Ready())
+        return;
+    g_received.clear();
+    m_engine.m_problems = {Problem(SectionUserSoftware, std::string("HKEY_USERS\\") + kSid)};
+    const std::string text = ScanReportText(m_engine);
+    BuildScanReport(m_engine); // no callback: dropped
+    EXPECT_TRUE(g_received.empty());
+    m_engine.m_pfnResult = Receive;
+    BuildScanReport(m_engine);
+    ASSERT_EQ(1u, g_received.size());
+    ASSERT_EQ(text.size(), g_received[0].size());
+    for (size_t i = 0; i < text.size(); ++i)
+        EXPECT_EQ(static_cast<unsigned char>(text[i]), g_received[0][i]) << "at " << i;
+    EmitReport(m_engine, "");
+    ASSERT_EQ(2u, g_received.size());
+    EXPECT_TRUE(g_received[1].empty());
+}
+
+} // namespace

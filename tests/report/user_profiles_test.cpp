@@ -1,0 +1,87 @@
+// Which user a hive belongs to, as the reports name him.
+#include "engine/hivemender.h"
+#include "report/user_profiles.h"
+#include "support/machine_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const std::string kProfileList =
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
+const std::string kSystemSid = "S-1-5-21-4242-4242-4242-500";
+const std::string kBareSid = "S-1-5-21-4242-4242-4242-501";
+const std::string kSlashSid = "S-1-5-21-4242-4242-4242-502";
+const std::string kLaterSid = "S-1-5-21-4242-4242-4242-503";
+
+class UserNameTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_machine
+            .String(kProfileList + kSystemSid, "ProfileImagePath",
+                    "%SystemRoot%\\system32\\config\\systemprofile", REG_EXPAND_SZ)
+            .Dword(kProfileList + kBareSid, "Flags", 0)
+            .String(kProfileList + kSlashSid, "ProfileImagePath", "C:\\Users\\Ann\\\\");
+        m_machine.Build();
+    }
+    bool Ready() const { return !HasFatalFailure() && !IsSkipped(); }
+    std::string NameOf(const std::string& keyPath) {
+        return GetUserNameForKeyPath(m_engine, keyPath);
+    }
+
+    hmtest::MachineBuilder m_machine;
+    CHivemender m_engine;
+};
+
+TEST_F(UserNameTest, HivesAreNamedByTheirProfileFolder) {
+    if (!Ready())
+        return;
+    struct Case {
+        std::string keyPath, name;
+    } cases[] = {
+        {"HKEY_USERS\\" + kSystemSid + "\\Software\\Demo", "systemprofile"},
+        {"hkey_users\\" + kSystemSid, "systemprofile"},
+        {"\\HKEY_USERS\\" + kSystemSid + "_Classes\\CLSID", "systemprofile"},
+        {"HKEY_USERS\\" + kBareSid + "\\Software", kBareSid}, // no profile folder named
+        {"HKEY_USERS\\" + kSlashSid + "\\Software", "Ann"},
+        {"HKEY_USERS\\.DEFAULT\\Software", ""}, // no profile at all
+        {"HKEY_USERS", ""},
+        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\" + kSystemSid, ""},
+        {"HKEY_CURRENT_USER\\Software", ""},
+        {"HKEY_USERSX\\" + kSystemSid, ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.name, NameOf(c.keyPath)) << c.keyPath;
+}
+
+TEST_F(UserNameTest, AFoundNameIsKeptAndAMissingProfileIsAskedForAgain) {
+    if (!Ready())
+        return;
+    EXPECT_EQ("", NameOf("HKEY_USERS\\" + kLaterSid));
+    EXPECT_EQ("systemprofile", NameOf("HKEY_USERS\\" + kSystemSid));
+
+    HKEY key = nullptr;
+    const std::string later = kProfileList.substr(kProfileList.find('\\') + 1) + kLaterSid;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, later.c_str(), 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    const char path[] = "C:\\Users\\Late";
+    RegSetValueExA(key, "ProfileImagePath", 0, REG_SZ, reinterpret_cast<const BYTE*>(path),
+                   sizeof(path));
+    RegCloseKey(key);
+    const std::string system = kProfileList.substr(kProfileList.find('\\') + 1) + kSystemSid;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, system.c_str(), 0, KEY_ALL_ACCESS, &key));
+    RegDeleteValueA(key, "ProfileImagePath");
+    RegCloseKey(key);
+
+    EXPECT_EQ("Late", NameOf("HKEY_USERS\\" + kLaterSid));
+    EXPECT_EQ("systemprofile", NameOf("HKEY_USERS\\" + kSystemSid)) << "found once, kept";
+    // Another engine asks the registry afresh.
+    CHivemender other;
+    EXPECT_EQ(kSystemSid, GetUserNameForKeyPath(other, "HKEY_USERS\\" + kSystemSid));
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, later.c_str());
+}
+
+} // namespace

@@ -1,0 +1,263 @@
+// regkeys.txt beside the plug-in, the exclusion test and the software walks'
+// filter. The file is written where the engine looks for it and removed
+// again by the machine builder.
+#include "engine/hivemender.h"
+#include "registry/reg_key.h"
+#include "scan/exclusion_list.h"
+#include "scan/mb_case.h"
+#include "scan/scan_driver.h"
+#include "support/conformance.h"
+#include "support/machine_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <string>
+#include <thread>
+
+namespace {
+
+using Entries = std::set<std::string>;
+
+constexpr char kBuiltIn[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432NODE\\WOW6432NODE\\WOW6432NODE\\";
+
+class ExclusionListTest : public ::testing::Test {
+protected:
+    // A fresh machine whose plug-in folder holds regkeys.txt with `text`
+    // (none at all for a null text).
+    void BuildWithFile(const char* text) {
+        if (text != nullptr)
+            m_machine.File(ExclusionFilePath(), text);
+        m_machine.Build();
+        if (text == nullptr)
+            DeleteFileA(ExclusionFilePath().c_str());
+    }
+    bool Ready() const { return !HasFatalFailure() && !IsSkipped(); }
+
+    Entries LoadedEntries() {
+        EXPECT_TRUE(LoadExclusionList(m_engine));
+        return m_engine.m_exclusions.Entries();
+    }
+
+    hmtest::MachineBuilder m_machine;
+    CHivemender m_engine;
+};
+
+TEST_F(ExclusionListTest, FileLinesBecomeUpperCaseEntriesWithABackslash) {
+    BuildWithFile("; a comment\r\n"
+                  "[Keys]\r\n"
+                  " HKEY_LOCAL_MACHINE\\SOFTWARE\\Indented\r\n"
+                  "\r\n"
+                  "hkey_local_machine\\software\\foo=blocked\r\n"
+                  "HKEY_LOCAL_MACHINE\\SOFTWARE\\Bar=Locked and the rest\r\n"
+                  "HKEY_LOCAL_MACHINE\\SOFTWARE\\Both=BLOCKED=LOCKED\r\n"
+                  "HKEY_LOCAL_MACHINE\\SOFTWARE\\Slashed\\\n"
+                  "HKEY_LOCAL_MACHINE\\SOFTWARE\\Trailing \r\n"
+                  "HKEY_LOCAL_MACHINE\\SOFTWARE\\NoLineFeed");
+    if (!Ready())
+        return;
+    const Entries expected = {
+        kBuiltIn,
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\FOO\\",
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\BAR\\",
+        // "=LOCKED" is looked for first, wherever it stands.
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\BOTH=BLOCKED\\",
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\SLASHED\\",
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\TRAILING \\",
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\NOLINEFEED\\",
+    };
+    EXPECT_EQ(expected, LoadedEntries());
+}
+
+TEST_F(ExclusionListTest, AccentedLettersAreUpperCasedInTheAnsiCodePage) {
+    BuildWithFile("HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xe9\r\n");
+    if (!Ready())
+        return;
+    EXPECT_WINDOWS(LoadedEntries().count("HKEY_LOCAL_MACHINE\\SOFTWARE\\CAF\xc9\\") == 1,
+                   "Wine's _mbsupr_s leaves letters above 0x7F alone");
+    EXPECT_TRUE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xe9"));
+}
+
+TEST_F(ExclusionListTest, AnOverlongLineIsCutAndEndsTheFile) {
+    const std::string prefix = "HKEY_LOCAL_MACHINE\\SOFTWARE\\";
+    const std::string fits = prefix + std::string(1023 - prefix.size(), 'F');
+    const std::string overlong = prefix + std::string(1100 - prefix.size(), 'L');
+    const std::string text =
+        fits + "\r\n" + overlong + "\r\nHKEY_LOCAL_MACHINE\\SOFTWARE\\AfterTheLongLine\r\n";
+    BuildWithFile(text.c_str());
+    if (!Ready())
+        return;
+    const Entries expected = {kBuiltIn, fits + "\\", overlong.substr(0, 1023) + "\\"};
+    EXPECT_EQ(expected, LoadedEntries());
+}
+
+TEST_F(ExclusionListTest, WithoutAFileOnlyTheBuiltInEntryApplies) {
+    BuildWithFile(nullptr);
+    if (!Ready())
+        return;
+    EXPECT_EQ(Entries{kBuiltIn}, LoadedEntries());
+    ClearExclusionList(m_engine);
+    EXPECT_TRUE(m_engine.m_exclusions.IsEmpty());
+    // The first test loads the list itself.
+    EXPECT_TRUE(IsExcluded(m_engine,
+                           "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Wow6432Node\\Wow6432Node"));
+    EXPECT_FALSE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node"));
+}
+
+TEST_F(ExclusionListTest, AnEntryExcludesExactlyOneKeyInAnyLetterCase) {
+    BuildWithFile("hkey_local_machine\\software\\foo=blocked\r\n");
+    if (!Ready())
+        return;
+    EXPECT_TRUE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Foo"));
+    EXPECT_TRUE(IsExcluded(m_engine, "hkey_local_machine\\software\\FOO"));
+    EXPECT_FALSE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Foo\\Bar"));
+    EXPECT_FALSE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Fo"));
+    EXPECT_FALSE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\FooBar"));
+}
+
+TEST_F(ExclusionListTest, EachScanReadsTheFileAfresh) {
+    BuildWithFile("HKEY_LOCAL_MACHINE\\SOFTWARE\\First\r\n");
+    if (!Ready())
+        return;
+    EXPECT_TRUE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\First"));
+    HANDLE file = CreateFileA(ExclusionFilePath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    const char second[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Second\r\n";
+    DWORD written = 0;
+    WriteFile(file, second, sizeof(second) - 1, &written, nullptr);
+    CloseHandle(file);
+    // Within a scan the list is kept ...
+    EXPECT_TRUE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\First"));
+    // ... and a new scan reads the edited file.
+    RunScanWith(m_engine, {});
+    EXPECT_FALSE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\First"));
+    EXPECT_TRUE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Second"));
+}
+
+// A user's own hive; under Wine the builder does not know it, so the first
+// user SID below HKEY_USERS stands in.
+std::string UserHive(const hmtest::MachineBuilder& machine) {
+    std::string sid = machine.CurrentUserSid();
+    char name[256];
+    for (DWORD i = 0; sid.empty(); ++i) {
+        DWORD length = sizeof(name);
+        if (RegEnumKeyExA(HKEY_USERS, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        if (std::string(name).rfind("S-1-5-21-", 0) == 0)
+            sid = name;
+    }
+    return sid;
+}
+
+TEST_F(ExclusionListTest, TheUserWildcardGivesOneEntryPerHiveHoldingTheKey) {
+    const std::string sid = UserHive(m_machine);
+    ASSERT_FALSE(sid.empty());
+    m_machine.Key("HKEY_USERS\\.DEFAULT\\Software\\HmWild")
+        .Key("HKEY_USERS\\" + sid + "\\Software\\HmWild")
+        .Key("HKEY_USERS\\.DEFAULT\\Software\\HmWildDefaultOnly");
+    BuildWithFile("HKEY_USERS\\*\\Software\\HmWild=LOCKED\r\n"
+                  "HKEY_USERS\\*\\Software\\HmWildDefaultOnly\r\n"
+                  "HKEY_USERS\\*\\Software\\HmWildNowhere\r\n");
+    if (!Ready())
+        return;
+    Entries entries = LoadedEntries();
+    const Entries expected = {
+        kBuiltIn,
+        "HKEY_USERS\\.DEFAULT\\SOFTWARE\\HMWILD\\",
+        "HKEY_USERS\\" + ToUpperMb(sid) + "\\SOFTWARE\\HMWILD\\",
+        "HKEY_USERS\\.DEFAULT\\SOFTWARE\\HMWILDDEFAULTONLY\\",
+    };
+    EXPECT_EQ(expected, entries);
+    EXPECT_TRUE(IsExcluded(m_engine, "HKEY_USERS\\" + sid + "\\Software\\HmWild"));
+}
+
+// A key that has not been opened: the filter reads only its root and path.
+RegKey KeyAt(HKEY root, const std::string& path) {
+    RegKey key;
+    key.m_hRoot = root;
+    key.m_path = path;
+    return key;
+}
+
+struct WalkCase {
+    HKEY root;
+    const char* path;
+    int mode;
+    bool walk;
+};
+
+TEST_F(ExclusionListTest, ShouldWalkKeyKeepsEachWalkInItsArea) {
+    BuildWithFile("HKEY_LOCAL_MACHINE\\SOFTWARE\\Excluded\r\n"
+                  "HKEY_USERS\\S-1-5-18\\Software\\Excluded\r\n");
+    if (!Ready())
+        return;
+    const WalkCase cases[] = {
+        {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts", 1, false},
+        {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", 1, true},
+        {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 1, false},
+        // The area paths are prefixes: a sibling whose name starts alike goes too.
+        {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunAnything", 1, false},
+        {HKEY_LOCAL_MACHINE, "software\\microsoft\\windows\\currentversion\\app paths\\x.exe", 1,
+         false},
+        {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\Shell", 1, true},
+        {HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 1, true},
+        {HKEY_LOCAL_MACHINE, "SOFTWARE\\Excluded", 1, false},
+        {HKEY_LOCAL_MACHINE, "SOFTWARE\\Excluded\\Below", 1, true},
+        {HKEY_LOCAL_MACHINE, "SOFTWARE\\Wow6432Node\\Wow6432Node\\Wow6432Node", 1, false},
+        {HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet", 1, false},
+        {HKEY_USERS, "S-1-5-18\\Software\\Vendor", 1, false},
+        {HKEY_USERS, "S-1-5-18\\AppEvents\\Schemes\\Apps", 0, false},
+        {HKEY_USERS, "S-1-5-18\\appevents\\schemes\\apps\\.Default\\Close", 0, false},
+        {HKEY_USERS, "S-1-5-18\\AppEvents\\Schemes", 0, true},
+        {HKEY_USERS, "S-1-5-18", 0, true},
+        {HKEY_USERS, "S-1-5-18\\Software\\Vendor", 0, true},
+        {HKEY_USERS, "S-1-5-18\\Software\\Excluded", 0, false},
+        {HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0, false},
+        {HKEY_USERS, "S-1-5-18\\Software\\Vendor", 2, false},
+        {HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 2, false},
+    };
+    for (const WalkCase& c : cases) {
+        const RegKey key = KeyAt(c.root, c.path);
+        EXPECT_EQ(c.walk, ShouldWalkKey(key, m_engine, c.mode))
+            << key.KeyPathText() << " in mode " << c.mode;
+    }
+}
+
+// Each engine keeps its own list, so engines scanning side by side neither
+// see each other's entries nor race on one shared list.
+TEST_F(ExclusionListTest, TwoEnginesScanAtOnce) {
+    BuildWithFile("HKEY_LOCAL_MACHINE\\SOFTWARE\\Shared\r\n");
+    if (!Ready())
+        return;
+    static std::atomic<int> wrongAnswers{0};
+    struct Worker {
+        static void ProbeList(CHivemender& engine) {
+            for (int i = 0; i < 50; ++i) {
+                if (!IsExcluded(engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Shared") ||
+                    IsExcluded(engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Other"))
+                    ++wrongAnswers;
+                AddExclusionLine(engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Added" + std::to_string(i));
+            }
+        }
+    };
+    static const SectionScan table[] = {{SectionMachineSoftware, Worker::ProbeList, false}};
+    auto scanRepeatedly = [](CHivemender& engine) {
+        for (int scan = 0; scan < 40; ++scan) {
+            RunScanWith(engine, table);
+            // The built-in entry, the file's and this scan's own fifty.
+            if (engine.m_exclusions.Entries().size() != 52)
+                ++wrongAnswers;
+        }
+    };
+    CHivemender other;
+    std::thread first([&] { scanRepeatedly(m_engine); });
+    std::thread second([&] { scanRepeatedly(other); });
+    first.join();
+    second.join();
+    EXPECT_EQ(0, wrongAnswers.load());
+}
+
+} // namespace

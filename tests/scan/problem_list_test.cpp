@@ -1,0 +1,133 @@
+// Recording findings: the repaired list a "*" mark yields, the identity
+// text, and the admission gate on administrator and user machines.
+#include "engine/hivemender.h"
+#include "registry/reg_key.h"
+#include "scan/problem_list.h"
+#include "support/machine_builder.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr char kVendorKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\HmScanTest\\Vendor";
+
+TEST(MarkedData, TheMarkGoesWithOneNeighbouringSeparator) {
+    struct Case {
+        const char* data;
+        const char* newValue;
+    } cases[] = {
+        {"C:\\a;*", "C:\\a"},
+        {"C:\\a;*;C:\\c", "C:\\a;C:\\c"},
+        {"*;C:\\b", "C:\\b"},
+        {"*", ""},                            // deletion
+        {"ab*c", ""},                         // no separator beside it: deletion
+        {"C:\\a;*;*;C:\\d", "C:\\a;*;C:\\d"}, // only the first mark is handled
+        {"a;*", ""},                          // three characters hold no list
+        {"a;*b", "ab"},
+        {"C:\\nothing marked", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.newValue, NewValueFromMarkedData(c.data)) << "data " << c.data;
+}
+
+class ProblemListTest : public ::testing::Test {
+protected:
+    RegKey OpenVendorKey(REGSAM access = kReadWrite64) {
+        RegKey key;
+        EXPECT_EQ(ERROR_SUCCESS, key.OpenByText(kVendorKey, access));
+        return key;
+    }
+    CHivemender m_engine;
+};
+
+TEST_F(ProblemListTest, RecordsKeepThePathsCaseAndALowerCasedIdentity) {
+    hmtest::MachineBuilder machine;
+    machine.Key(kVendorKey);
+    machine.Build();
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    RegKey key = OpenVendorKey();
+    AddKeyProblem(key, m_engine, SectionUninstall);
+    AddValueProblem("C:\\Old\\x.dll;*", m_engine, SectionAppPaths, key, "Path");
+    AddValueProblem("*", m_engine, SectionStartup, key, "");
+    ASSERT_EQ(3u, m_engine.m_problems.size());
+
+    const ProblemRecord& keyProblem = m_engine.m_problems[0];
+    EXPECT_EQ("hkey_local_machine\\software\\hmscantest\\vendor\\", keyProblem.id);
+    EXPECT_EQ(kVendorKey, keyProblem.keyPath);
+    EXPECT_EQ(ProblemDeleteKey, keyProblem.kind);
+    EXPECT_EQ(SectionUninstall, keyProblem.section);
+    EXPECT_TRUE(keyProblem.valueName.empty());
+
+    const ProblemRecord& replaced = m_engine.m_problems[1];
+    EXPECT_EQ("hkey_local_machine\\software\\hmscantest\\vendor\\path", replaced.id);
+    EXPECT_EQ("Path", replaced.valueName);
+    EXPECT_EQ("C:\\Old\\x.dll", replaced.newValue);
+    EXPECT_EQ(ProblemReplaceValue, replaced.kind);
+
+    // The default value shares its key's identity.
+    const ProblemRecord& defaultValue = m_engine.m_problems[2];
+    EXPECT_EQ(keyProblem.id, defaultValue.id);
+    EXPECT_EQ(ProblemDeleteValue, defaultValue.kind);
+    EXPECT_TRUE(defaultValue.newValue.empty());
+}
+
+TEST_F(ProblemListTest, RepeatsAreRecordedAsTheyCome) {
+    hmtest::MachineBuilder machine;
+    machine.Key(kVendorKey);
+    machine.Build();
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    RegKey key = OpenVendorKey();
+    AddKeyProblem(key, m_engine, SectionUninstall);
+    AddKeyProblem(key, m_engine, SectionUninstall);
+    AddValueProblem("*", m_engine, SectionStartup, key, "Run");
+    AddValueProblem("*", m_engine, SectionStartup, key, "Run");
+    EXPECT_EQ(4u, m_engine.m_problems.size());
+}
+
+TEST_F(ProblemListTest, AnAdministratorRecordsAKeyOpenedReadOnlyThatHeMayWrite) {
+    hmtest::MachineBuilder machine;
+    machine.Key(kVendorKey);
+    machine.Build();
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    ASSERT_TRUE(IsAdministrator());
+    RegKey key = OpenVendorKey(kRead64);
+    AddValueProblem("*", m_engine, SectionFonts, key, "Arial");
+    AddKeyProblem(key, m_engine, SectionFonts);
+    EXPECT_EQ(2u, m_engine.m_problems.size());
+}
+
+struct GateCase {
+    bool administrator;
+    size_t recorded;
+};
+
+class AdmissionGateTest : public ProblemListTest, public ::testing::WithParamInterface<GateCase> {};
+
+// A key the user may read but not write: an administrator is not shown what
+// he could not repair; any other user is shown everything.
+TEST_P(AdmissionGateTest, UnwritableKey) {
+    hmtest::MachineBuilder machine;
+    machine.Administrator(GetParam().administrator)
+        .Key(kVendorKey)
+        .Deny(kVendorKey, hmtest::KeyDenial::Write);
+    machine.Build();
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    ASSERT_EQ(GetParam().administrator, IsAdministrator());
+    RegKey key = OpenVendorKey(kRead64);
+    ASSERT_FALSE(key.IsKeyWritable());
+    AddKeyProblem(key, m_engine, SectionMachineSoftware);
+    AddValueProblem("C:\\a;*", m_engine, SectionMachineSoftware, key, "List");
+    EXPECT_EQ(GetParam().recorded, m_engine.m_problems.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Machines, AdmissionGateTest,
+                         ::testing::Values(GateCase{true, 0}, GateCase{false, 2}),
+                         [](const auto& info) {
+                             return info.param.administrator ? "Administrator" : "User";
+                         });
+
+} // namespace

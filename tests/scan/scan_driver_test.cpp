@@ -1,0 +1,222 @@
+// The driver: which scanners run and when it gives up; and the final order
+// of the problem list, which the host's problem numbers stand on.
+#include "engine/hivemender.h"
+#include "scan/scan_driver.h"
+#include "support/machine_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+ProblemRecord Record(const std::string& id, int kind = ProblemDeleteValue, int section = 0) {
+    ProblemRecord record;
+    record.id = id;
+    record.kind = kind;
+    record.section = section;
+    record.keyPath = id;
+    return record;
+}
+
+ProblemRecord Key(const std::string& id) {
+    return Record(id, ProblemDeleteKey);
+}
+
+std::vector<std::string> Ids(const ProblemList& problems) {
+    std::vector<std::string> ids;
+    for (const ProblemRecord& record : problems)
+        ids.push_back(record.id + (record.kind == ProblemDeleteKey ? " (key)" : ""));
+    return ids;
+}
+
+struct OrderCase {
+    const char* what;
+    ProblemList scanned;
+    std::vector<std::string> ordered;
+};
+
+TEST(OrderProblems, SortsAndPrunesWhatDeletedKeysCover) {
+    const OrderCase cases[] = {
+        {"a value of a deleted key goes",
+         {Record("hkey_users\\x\\software\\a\\v"), Key("hkey_users\\x\\software\\a\\")},
+         {"hkey_users\\x\\software\\a\\ (key)"}},
+        {"a sibling whose name merely starts alike stays",
+         {Key("hkey_users\\x\\software\\ab\\"), Key("hkey_users\\x\\software\\a\\")},
+         {"hkey_users\\x\\software\\a\\ (key)", "hkey_users\\x\\software\\ab\\ (key)"}},
+        {"repeated value problems stay",
+         {Record("hklm\\k\\v"), Record("hklm\\k\\v")},
+         {"hklm\\k\\v", "hklm\\k\\v"}},
+        {"repeated key problems collapse",
+         {Key("hklm\\k\\"), Key("hklm\\k\\"), Key("hklm\\k\\")},
+         {"hklm\\k\\ (key)"}},
+        {"subkeys, their values and nested key problems go; what follows stays",
+         {Record("hklm\\z"), Record("hklm\\k\\sub\\v"), Key("hklm\\k\\sub\\"), Key("hklm\\k\\"),
+          Record("hklm\\k\\v"), Record("hklm\\j\\v"), Record("hklm\\k\\sub\\deeper\\w")},
+         {"hklm\\j\\v", "hklm\\k\\ (key)", "hklm\\z"}},
+        {"the default value goes with its key, whichever was found first",
+         {Record("hklm\\k\\"), Key("hklm\\k\\"), Record("hklm\\k\\")},
+         {"hklm\\k\\ (key)"}},
+        {"bytes compare unsigned: accented letters sort after z",
+         {Record("hklm\\\xe9"), Record("hklm\\z"), Record("hklm\\a")},
+         {"hklm\\a", "hklm\\z", "hklm\\\xe9"}},
+        {"an empty list stays empty", {}, {}},
+    };
+    for (const OrderCase& c : cases) {
+        CHivemender engine;
+        engine.m_problems = c.scanned;
+        OrderProblems(engine);
+        EXPECT_EQ(c.ordered, Ids(engine.m_problems)) << c.what;
+    }
+}
+
+// Removes, behind each key problem, one record at a time while the next one
+// lies inside it: the plainest reading of the pruning rule.
+void PruneOneByOne(ProblemList& problems) {
+    for (size_t i = 0; i < problems.size(); ++i) {
+        if (problems[i].kind != ProblemDeleteKey)
+            continue;
+        const std::string prefix = problems[i].id;
+        while (i + 1 < problems.size() && problems[i + 1].id.compare(0, prefix.size(), prefix) == 0)
+            problems.erase(problems.begin() + static_cast<std::ptrdiff_t>(i + 1));
+    }
+}
+
+TEST(OrderProblems, PrunesExactlyAsRemovingRecordsOneByOne) {
+    std::mt19937 random(20261206);
+    const char* parts[] = {"a", "b", "ab", "a\\b", ""};
+    for (int round = 0; round < 300; ++round) {
+        ProblemList problems;
+        const int count = static_cast<int>(random() % 40);
+        for (int n = 0; n < count; ++n) {
+            std::string id = "hkey_users\\s\\";
+            for (int depth = static_cast<int>(random() % 4); depth > 0; --depth)
+                id += std::string(parts[random() % 5]) + "\\";
+            const bool isKey = random() % 3 == 0;
+            problems.push_back(isKey ? Key(id) : Record(id + parts[random() % 5]));
+            problems.back().section = n; // tells equal records apart
+        }
+        CHivemender engine;
+        engine.m_problems = problems;
+        OrderProblems(engine);
+
+        ProblemList expected = engine.m_problems;
+        std::stable_sort(problems.begin(), problems.end(), [](const auto& a, const auto& b) {
+            return a.id != b.id ? a.id < b.id
+                                : a.kind == ProblemDeleteKey && b.kind != ProblemDeleteKey;
+        });
+        PruneOneByOne(problems);
+        ASSERT_EQ(problems.size(), engine.m_problems.size()) << "round " << round;
+        for (size_t i = 0; i < problems.size(); ++i) {
+            EXPECT_EQ(problems[i].id, engine.m_problems[i].id) << "round " << round;
+            EXPECT_EQ(problems[i].section, engine.m_problems[i].section) << "round " << round;
+        }
+    }
+}
+
+// Fake scanners: each records that it ran and adds one problem of its
+// section, in reverse alphabetical order so the final sort shows.
+std::vector<int> g_ran;
+
+template <int Section> void FakeScanner(CHivemender& engine) {
+    g_ran.push_back(Section);
+    engine.m_problems.push_back(Record("hklm\\" + std::string(1, char('z' - Section)), 1, Section));
+}
+
+void StoppingScanner(CHivemender& engine) {
+    g_ran.push_back(-1);
+    engine.m_problems.push_back(Record("hklm\\stopped", 1, 99));
+    engine.m_bStop = 1;
+}
+
+const SectionScan kFakeTable[] = {
+    {SectionUserSoftware, FakeScanner<0>, false},
+    {SectionMachineSoftware, FakeScanner<1>, false},
+    {SectionClasses, FakeScanner<2>, true},
+    {SectionFonts, FakeScanner<3>, false},
+    {SectionStartup, nullptr, false},
+    {SectionSoundEvents, FakeScanner<5>, false},
+    {SectionUninstall, FakeScanner<6>, false},
+    {SectionServices, FakeScanner<7>, false},
+    {SectionAppPaths, FakeScanner<8>, false},
+    {SectionSharedDlls, FakeScanner<9>, false},
+    {SectionHelpFiles, FakeScanner<10>, false},
+};
+
+class ScanDriverTest : public ::testing::Test {
+protected:
+    void SetUp() override { g_ran.clear(); }
+    CHivemender m_engine;
+};
+
+struct DriverCase {
+    bool administrator;
+    std::vector<int> ran;
+};
+
+class ScanDriverMachineTest : public ScanDriverTest,
+                              public ::testing::WithParamInterface<DriverCase> {};
+
+TEST_P(ScanDriverMachineTest, RunsTheEnabledSectionsInOrder) {
+    hmtest::MachineBuilder machine;
+    machine.Administrator(GetParam().administrator);
+    machine.Build();
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    m_engine.m_nServiceProblems = 5;
+    m_engine.m_bPause = 1;
+    m_engine.m_problems.push_back(Record("left over from the last scan"));
+    RunScanWith(m_engine, kFakeTable);
+    EXPECT_EQ(GetParam().ran, g_ran);
+    EXPECT_EQ(0, m_engine.m_nServiceProblems);
+    EXPECT_EQ(0, m_engine.m_bPause);
+    // Ordered: the scanners added in reverse order.
+    ASSERT_EQ(GetParam().ran.size(), m_engine.m_problems.size());
+    EXPECT_TRUE(std::is_sorted(m_engine.m_problems.begin(), m_engine.m_problems.end(),
+                               [](const auto& a, const auto& b) { return a.id < b.id; }));
+    EXPECT_EQ(GetParam().ran.back(), m_engine.m_problems.front().section);
+}
+
+INSTANTIATE_TEST_SUITE_P(Machines, ScanDriverMachineTest,
+                         ::testing::Values(DriverCase{true, {0, 1, 2, 3, 5, 6, 8, 9, 10}},
+                                           DriverCase{false, {0, 1, 3, 5, 6, 8, 9, 10}}),
+                         [](const auto& info) {
+                             return info.param.administrator ? "Administrator" : "User";
+                         });
+
+TEST_F(ScanDriverTest, AStopEndsTheScanBetweenScannersAndLeavesTheListUnordered) {
+    const SectionScan table[] = {
+        {SectionUserSoftware, FakeScanner<0>, false},
+        {SectionMachineSoftware, FakeScanner<1>, false},
+        {SectionFonts, StoppingScanner, false},
+        {SectionStartup, FakeScanner<4>, false},
+    };
+    m_engine.m_bStop = 1; // a stop from before the scan is forgotten
+    RunScanWith(m_engine, table);
+    EXPECT_EQ((std::vector<int>{0, 1, -1}), g_ran);
+    ASSERT_EQ(3u, m_engine.m_problems.size());
+    EXPECT_EQ(0, m_engine.m_problems[0].section);
+    EXPECT_EQ(1, m_engine.m_problems[1].section);
+    EXPECT_EQ(99, m_engine.m_problems[2].section);
+}
+
+TEST_F(ScanDriverTest, TheMaskAloneDecidesWhichSectionsRun) {
+    m_engine.m_dwSectionMask = (1u << SectionServices) | (1u << SectionHelpFiles);
+    RunScanWith(m_engine, kFakeTable);
+    EXPECT_EQ((std::vector<int>{7, 10}), g_ran);
+}
+
+TEST_F(ScanDriverTest, EverySectionHasOneRowInScanOrder) {
+    const auto table = SectionScanTable();
+    ASSERT_EQ(11u, table.size());
+    for (size_t i = 0; i < table.size(); ++i) {
+        EXPECT_EQ(static_cast<int>(i), table[i].section);
+        EXPECT_EQ(static_cast<int>(i) == SectionClasses, table[i].needsAdministrator)
+            << "section " << i;
+    }
+}
+
+} // namespace
