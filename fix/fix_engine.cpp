@@ -35,12 +35,13 @@ bool CountsAsFixed(LONG status) {
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
-void AddResult(JsonObjectArray& fixes, size_t index, const ProblemRecord& record, bool fixed) {
+void AddResult(CHivemender& engine, JsonObjectArray& fixes, size_t index,
+               const ProblemRecord& record, bool fixed) {
     JsonObject result;
     SetInt64(result, "id", static_cast<LONGLONG>(index));
     SetInt64(result, "section", record.section);
     SetString(result, "key path", record.keyPath);
-    const std::string userName = GetUserNameForKeyPath(record.keyPath);
+    const std::string userName = GetUserNameForKeyPath(engine, record.keyPath);
     if (!userName.empty())
         SetString(result, "user name", userName);
     if (!record.valueName.empty()) {
@@ -68,7 +69,7 @@ int RepairSelected(CHivemender& engine, CUndoFile& undo, JsonObjectArray& fixes)
             const ProblemRecord& record = engine.m_problems[i];
             const bool fixed = CountsAsFixed(Repair(record, undo));
             fixedCount += fixed ? 1 : 0;
-            AddResult(fixes, i, record, fixed);
+            AddResult(engine, fixes, i, record, fixed);
         }
         // A stop lets the problem under repair finish, and nothing after it.
         if (engine.m_bStop != 0)

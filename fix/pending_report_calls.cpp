@@ -9,6 +9,6 @@ void EmitReport(CHivemender& engine, const std::string& reportText) {
         engine.m_pfnResult(wide.c_str());
 }
 
-std::string GetUserNameForKeyPath(const std::string&) {
+std::string GetUserNameForKeyPath(CHivemender&, const std::string&) {
     return {};
 }

@@ -11,4 +11,4 @@ void EmitReport(CHivemender& engine, const std::string& reportText);
 
 // The profile folder name of the user whose hive holds the key path; empty
 // when there is none.
-std::string GetUserNameForKeyPath(const std::string& keyPath);
+std::string GetUserNameForKeyPath(CHivemender& engine, const std::string& keyPath);
