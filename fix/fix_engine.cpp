@@ -1,7 +1,103 @@
 #include "fix/fix_engine.h"
 
 #include "engine/hivemender.h"
+#include "fix/registry_edits.h"
+#include "fix/status_library.h"
+#include "fix/undo_file.h"
+#include "report/emit_report.h"
+#include "report/json_writer.h"
+#include "report/user_profiles.h"
 
-void RunFix(CHivemender&) {
-    // Nothing can be repaired yet.
+#include <mbstring.h>
+
+#include <string>
+
+namespace {
+
+constexpr DWORD kPauseSleepMs = 100;
+// The result of a record whose kind names no repair.
+constexpr LONG kNoRepair = ERROR_INVALID_HANDLE;
+
+LONG Repair(const ProblemRecord& record, CUndoFile& undo) {
+    switch (record.kind) {
+    case ProblemDeleteKey:
+        return DeleteKeyWithUndo(record.keyPath, undo);
+    case ProblemDeleteValue:
+        return DeleteValueWithUndo(undo, record.keyPath, record.valueName);
+    case ProblemReplaceValue:
+        return SetValueWithUndo(undo, record.keyPath, record.valueName, record.newValue);
+    default:
+        return kNoRepair;
+    }
+}
+
+// A missing key or value is as good as a deleted one.
+bool CountsAsFixed(LONG status) {
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+void AddResult(CHivemender& engine, JsonObjectArray& fixes, size_t index,
+               const ProblemRecord& record, bool fixed) {
+    JsonObject result;
+    SetInt64(result, "id", static_cast<LONGLONG>(index));
+    SetInt64(result, "section", record.section);
+    SetString(result, "key path", record.keyPath);
+    const std::string userName = GetUserNameForKeyPath(engine, record.keyPath);
+    if (!userName.empty())
+        SetString(result, "user name", userName);
+    if (!record.valueName.empty()) {
+        SetString(result, "value name", record.valueName);
+        if (!record.newValue.empty())
+            SetString(result, "new value", record.newValue);
+    }
+    SetString(result, "fixed", fixed ? "true" : "false");
+    fixes.Add(result);
+}
+
+void WaitWhilePaused(const CHivemender& engine) {
+    while (engine.m_bPause != 0)
+        Sleep(kPauseSleepMs);
+}
+
+// Repairs the selected problems in list order; returns how many are fixed.
+int RepairSelected(CHivemender& engine, CUndoFile& undo, JsonObjectArray& fixes) {
+    int fixedCount = 0;
+    if (engine.m_bStop != 0)
+        return fixedCount;
+    for (size_t i = 0; i < engine.m_problems.size(); ++i) {
+        WaitWhilePaused(engine);
+        if (IsSelectedForFix(engine.m_request, i)) {
+            const ProblemRecord& record = engine.m_problems[i];
+            const bool fixed = CountsAsFixed(Repair(record, undo));
+            fixedCount += fixed ? 1 : 0;
+            AddResult(engine, fixes, i, record, fixed);
+        }
+        // A stop lets the problem under repair finish, and nothing after it.
+        if (engine.m_bStop != 0)
+            break;
+    }
+    return fixedCount;
+}
+
+} // namespace
+
+bool IsSelectedForFix(const JsonObject& request, size_t index) {
+    const JsonMember* member = request.Lookup(std::to_string(index));
+    return member != nullptr &&
+           _mbsicmp(reinterpret_cast<const unsigned char*>(member->value.c_str()),
+                    reinterpret_cast<const unsigned char*>("fix")) == 0;
+}
+
+void RunFix(CHivemender& engine) {
+    engine.m_bPause = 0;
+    CUndoFile undo = CreateUndoFile();
+    JsonObjectArray fixes;
+    const int fixedCount = RepairSelected(engine, undo, fixes);
+    ReportFixedCount(fixedCount);
+    JsonObject report;
+    SetString(report, "finished", "fix");
+    SetArray(report, "fixes", fixes);
+    if (engine.m_problems.empty())
+        SetString(report, "error", "Empty problems array");
+    EmitReport(engine, Serialize(report));
 }

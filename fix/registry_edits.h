@@ -1,0 +1,30 @@
+// The three repairs a fix applies: delete a key with everything below it,
+// delete a value, overwrite a value with corrected text. Each saves what it
+// is about to change into the run's undo file first and changes nothing
+// unless that saving succeeded in full.
+//
+// Keys are named by key path text (HKEY_LOCAL_MACHINE\SOFTWARE\...) and
+// opened in the 64-bit view. Every result is a Win32 status: 0 done, 2 the
+// key or value is already gone (nothing to do), anything else a failure with
+// the registry as it was. An empty value name is the key's default value.
+#pragma once
+
+#include "fix/undo_file.h"
+#include "registry/reg_key.h"
+
+#include <windows.h>
+
+#include <string>
+
+LONG DeleteKeyWithUndo(const std::string& keyPath, CUndoFile& undo);
+LONG DeleteValueWithUndo(CUndoFile& undo, const std::string& keyPath, const std::string& valueName);
+// Writes `newValue` as REG_SZ whatever the old type was.
+LONG SetValueWithUndo(CUndoFile& undo, const std::string& keyPath, const std::string& valueName,
+                      const std::string& newValue);
+
+// Deletes the subkey `name` of `parent` and its whole subtree, deepest keys
+// first, in the parent's registry view. Stops at the first failure; what was
+// deleted until then stays deleted.
+LONG RecurseDeleteKey(const RegKey& parent, const std::string& name);
+// Deletes one key without subkeys, in the parent's registry view.
+LONG DeleteSubKey(const RegKey& parent, const std::string& name);

@@ -1,0 +1,29 @@
+#include "fix/status_library.h"
+
+#include "engine/owned_handle.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr char kStatusLibrary[] = "Pellwatch.dll";
+constexpr char kUpdateExport[] = "UpdateFixedProblems";
+constexpr int kFixedProblemsKind = 4;
+
+} // namespace
+
+void ReportFixedCount(int fixedCount) {
+    Orvel::TModuleHandle library(LoadLibraryA(kStatusLibrary));
+    if (!library)
+        return;
+    auto update = reinterpret_cast<UpdateFixedProblemsFn>(
+        reinterpret_cast<void*>(GetProcAddress(library.Get(), kUpdateExport)));
+    if (update == nullptr)
+        return;
+    StatusSummary summary;
+    std::memset(&summary, 0, sizeof(summary)); // the padding too
+    summary.nFixed = fixedCount;
+    update(kFixedProblemsKind, &summary);
+}

@@ -1,0 +1,63 @@
+// The undo file of one fix: a registry export ("Windows Registry Editor
+// Version 5.00", 8-bit text) that puts back everything the fix changed.
+//
+// Apart from its header the file is written only through the profile (INI)
+// functions: a key is a section named by its key path text, a value is an
+// entry whose name is the value's .reg name and whose text is its .reg data.
+//
+// The file exists to restore the machine as it was before the fix, so:
+// - every fix gets a file of its own (a name already taken gets a suffix);
+// - the first state saved for a key or value in a run is the one kept: a
+//   value changed twice in a run is restored to its state before the first
+//   change;
+// - every saved key has its section header, values or not;
+// - a saving reports failure unless all of it reached the file, and the
+//   repairs change nothing they could not save.
+#pragma once
+
+#include "registry/reg_key.h"
+
+#include <windows.h>
+
+#include <set>
+#include <string>
+#include <string_view>
+
+class CUndoFile {
+public:
+    // Empty when no file could be created; then m_dwCreateError says why.
+    std::string m_path;
+    DWORD m_dwCreateError = ERROR_SUCCESS;
+
+    bool IsOpen() const { return !m_path.empty(); }
+
+    // What this run has saved, by upper-cased section, and section + "\n" +
+    // entry name: the profile functions match both without regard to case.
+    std::set<std::string> m_savedSections;
+    std::set<std::string> m_savedEntries;
+};
+
+// Creates a new undo file named by the local date and time in the folder
+// Undo\Hivemender beside the plug-in (creating the folders) and writes the
+// header into it.
+CUndoFile CreateUndoFile();
+
+// Saves the key, its values and its whole subtree, depth first. 0 when all
+// of it is in the file; 2 when the key is gone; otherwise the failure's code.
+LONG ExportKeyToUndo(RegKey& key, CUndoFile& undo);
+
+// Saves one value of the key. 0 when it is in the file (now or from earlier
+// in this run), 2 when there is no such value, otherwise the failure's code.
+LONG ExportValueToUndo(const RegKey& key, const std::string& valueName, CUndoFile& undo);
+
+// Text between double quotes with backslashes and double quotes escaped.
+std::string FormatRegString(std::string_view text);
+// "@" for the default value, else the quoted name.
+std::string FormatRegValueName(std::string_view name);
+// "dword:%08x" of the first four bytes.
+std::string FormatRegDword(const BYTE* data);
+// The data as "prefix" and comma-separated lower-case hex bytes; with
+// `asUtf16` each byte of 8-bit text is first turned into its UTF-16 units.
+std::string FormatRegHex(std::string_view prefix, const BYTE* data, DWORD size, bool asUtf16);
+// The whole .reg data text of a value as the undo file stores it.
+std::string FormatRegData(DWORD type, const BYTE* data, DWORD size);

@@ -1,0 +1,213 @@
+// A fix driven through Start(1, request) as a host drives it: which
+// problems it selects, the report it sends, the status call, stopping.
+#include "fix/fix_engine.h"
+#include "support/conformance.h"
+#include "support/machine_builder.h"
+#include "tests/fix/fix_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace {
+
+using hmtest::FixTest;
+using hmtest::PellwatchProbe;
+
+constexpr char kHeader[] = "Windows Registry Editor Version 5.00\r\n\r\n";
+constexpr char kEmptyFix[] = "{\"fixes\": [], \"finished\": \"fix\"}\n";
+
+struct EngineDeleter {
+    void operator()(CHivemender* engine) const { engine->Destroy(); }
+};
+using EnginePtr = std::unique_ptr<CHivemender, EngineDeleter>;
+
+EnginePtr NewEngine() {
+    return EnginePtr(new CHivemender);
+}
+
+bool HasValue(const std::string& keyPath, const std::string& name) {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    return hmtest::ReadValue(keyPath, name, &type, &data);
+}
+
+size_t Occurrences(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+// The one status call of a fix: kind 4, the count, every other byte zero.
+void ExpectOneStatusCall(int expectedCount) {
+    ASSERT_TRUE(PellwatchProbe::Loaded()) << "Pellwatch double not found beside the program";
+    const auto calls = PellwatchProbe::Calls();
+    ASSERT_EQ(1u, calls.size());
+    EXPECT_EQ(4, calls[0].kind);
+    int32_t count = 0;
+    std::memcpy(&count, calls[0].summary, sizeof(count));
+    EXPECT_EQ(expectedCount, count);
+    for (size_t i = sizeof(count); i < sizeof(calls[0].summary); ++i)
+        EXPECT_EQ(0, calls[0].summary[i]) << "summary byte " << i;
+}
+
+class FixEngineTest : public FixTest {
+protected:
+    // Values v0 .. v(n-1) below Root(), one deletion problem each.
+    void BuildValues(hmtest::MachineBuilder& machine, CHivemender& engine, int count) {
+        for (int i = 0; i < count; ++i) {
+            machine.String(Root(), "v" + std::to_string(i), "C:\\gone.exe");
+            engine.m_problems.push_back(hmtest::ValueProblem(Root(), "v" + std::to_string(i)));
+        }
+        machine.Build();
+    }
+};
+
+TEST_F(FixEngineTest, NothingSelectedStillMakesAnUndoFileAndCallsTheStatusLibrary) {
+    hmtest::MachineBuilder machine;
+    EnginePtr engine = NewEngine();
+    BuildValues(machine, *engine, 2);
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    const auto before = hmtest::UndoFileNames();
+    EXPECT_EQ(kEmptyFix, hmtest::StartFixAndWait(*engine, "{\"7\": \"fix\"}"));
+    EXPECT_EQ(kHeader, hmtest::ReadWholeFile(hmtest::NewUndoFile(before)));
+    EXPECT_TRUE(HasValue(Root(), "v0"));
+    ExpectOneStatusCall(0);
+}
+
+TEST_F(FixEngineTest, AProblemIsSelectedByItsDecimalIdWithFixInAnyLetterCase) {
+    hmtest::MachineBuilder machine;
+    EnginePtr engine = NewEngine();
+    BuildValues(machine, *engine, 5);
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    const std::string report = hmtest::StartFixAndWait(
+        *engine, "{\"0\": \"FIX\", \"1\": \"fix \", \"03\": \"fix\", \"2\": \"fixed\", "
+                 "\"4\": \"Fix\", \"+3\": \"fix\", \"9\": \"fix\"}");
+    for (const char* id : {"0", "1", "4"})
+        EXPECT_NE(std::string::npos, report.find(std::string("\"id\": \"") + id + "\""))
+            << id << ": " << report;
+    EXPECT_EQ(3u, Occurrences(report, "\"fixed\": \"true\""));
+    EXPECT_FALSE(HasValue(Root(), "v0"));
+    EXPECT_FALSE(HasValue(Root(), "v1"));
+    EXPECT_TRUE(HasValue(Root(), "v2"));
+    EXPECT_TRUE(HasValue(Root(), "v3"));
+    EXPECT_FALSE(HasValue(Root(), "v4"));
+    ExpectOneStatusCall(3);
+}
+
+TEST_F(FixEngineTest, TheReportListsTheSelectedProblemsInListOrderByteForByte) {
+    hmtest::MachineBuilder machine;
+    machine.String(Root("Run"), "Demo", "C:\\gone.exe")
+        .String(Root("Paths"), "List", "C:\\a;*;C:\\b");
+    machine.Build();
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    EnginePtr engine = NewEngine();
+    ProblemRecord unknownKind = hmtest::KeyProblem(Root("Uninstall\\Demo"), SectionUninstall);
+    unknownKind.kind = 7;
+    engine->m_problems = {hmtest::ValueProblem(Root("Run"), "Demo"), unknownKind,
+                          hmtest::ValueProblem(Root("Paths"), "List", "C:\\a;C:\\b", 8),
+                          hmtest::KeyProblem(Root("Missing"), SectionUninstall)};
+    const std::string report = hmtest::StartFixAndWait(
+        *engine, "{\"0\": \"fix\", \"1\": \"fix\", \"2\": \"fix\", \"3\": \"fix\"}");
+    const std::string expected =
+        "{\"fixes\": [{\"value name\": \"Demo\", \"key path\": \"" + Root("Run") +
+        "\", \"id\": \"0\", \"fixed\": \"true\", \"section\": \"4\"},"
+        "{\"key path\": \"" +
+        Root("Uninstall\\Demo") +
+        "\", \"id\": \"1\", \"fixed\": \"false\", \"section\": \"6\"},"
+        "{\"value name\": \"List\", \"new value\": \"C:\\a;C:\\b\", \"key path\": \"" +
+        Root("Paths") +
+        "\", \"id\": \"2\", \"fixed\": \"true\", \"section\": \"8\"},"
+        "{\"key path\": \"" +
+        Root("Missing") +
+        "\", \"id\": \"3\", \"fixed\": \"true\", \"section\": \"6\"}], \"finished\": \"fix\"}\n";
+    EXPECT_EQ(expected, report);
+    ExpectOneStatusCall(static_cast<int>(Occurrences(report, "\"fixed\": \"true\"")));
+}
+
+TEST_F(FixEngineTest, AProblemOnAKeyTheUserMayNotChangeIsReportedNotFixed) {
+    hmtest::MachineBuilder machine;
+    machine.String(Root("Locked"), "v", "x")
+        .Key(Root("Locked\\Sub"))
+        .Deny(Root("Locked"), hmtest::KeyDenial::Write)
+        .Deny(Root("Locked\\Sub"), hmtest::KeyDenial::Write);
+    machine.Build();
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    EnginePtr engine = NewEngine();
+    engine->m_problems = {hmtest::ValueProblem(Root("Locked"), "v"),
+                          hmtest::KeyProblem(Root("Locked\\Sub"))};
+    const std::string before = hmtest::SnapshotTree(Root());
+    const std::string report = hmtest::StartFixAndWait(*engine, "{\"0\": \"fix\", \"1\": \"fix\"}");
+    EXPECT_EQ(2u, Occurrences(report, "\"fixed\": \"false\"")) << report;
+    EXPECT_EQ(before, hmtest::SnapshotTree(Root()));
+    ExpectOneStatusCall(0);
+}
+
+TEST_F(FixEngineTest, AnEmptyProblemListIsReportedAsAnError) {
+    hmtest::MachineBuilder machine;
+    machine.Build();
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    EnginePtr engine = NewEngine();
+    EXPECT_EQ("{\"error\": \"Empty problems array\", \"fixes\": [], \"finished\": \"fix\"}\n",
+              hmtest::StartFixAndWait(*engine, "{\"0\": \"fix\"}"));
+    ExpectOneStatusCall(0);
+}
+
+TEST_F(FixEngineTest, AFixAfterAStopSelectsNothing) {
+    hmtest::MachineBuilder machine;
+    EnginePtr engine = NewEngine();
+    BuildValues(machine, *engine, 2);
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    engine->m_bStop = 1; // what Stop leaves behind until the next scan
+    const auto before = hmtest::UndoFileNames();
+    EXPECT_EQ(kEmptyFix, hmtest::StartFixAndWait(*engine, "{\"0\": \"fix\", \"1\": \"fix\"}"));
+    EXPECT_TRUE(HasValue(Root(), "v0"));
+    EXPECT_EQ(kHeader, hmtest::ReadWholeFile(hmtest::NewUndoFile(before)));
+    ExpectOneStatusCall(0);
+}
+
+TEST_F(FixEngineTest, AStopFinishesTheProblemUnderRepairAndReportsNothingAfterIt) {
+    constexpr int kCount = 400;
+    hmtest::MachineBuilder machine;
+    EnginePtr engine = NewEngine();
+    BuildValues(machine, *engine, kCount);
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    std::string request = "{";
+    for (int i = 0; i < kCount; ++i)
+        request += (i ? ", \"" : "\"") + std::to_string(i) + "\": \"fix\"";
+    request += "}";
+    // The first repair is seen to be done; the stop lands somewhere after it.
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] {
+        for (int waited = 0; HasValue(Root(), "v0") && waited < 10000000; ++waited)
+            Sleep(0);
+        engine->Stop();
+        stopped = true;
+    });
+    const std::string report = hmtest::StartFixAndWait(*engine, request);
+    stopper.join();
+    const size_t reported = Occurrences(report, "\"fixed\": \"true\"");
+    EXPECT_GE(reported, 1u);
+    if (reported == static_cast<size_t>(kCount))
+        GTEST_SKIP() << "every repair finished before the stop arrived";
+    for (int i = 0; i < kCount; ++i) {
+        const bool isReported =
+            report.find("\"id\": \"" + std::to_string(i) + "\"") != std::string::npos;
+        EXPECT_EQ(static_cast<size_t>(i) < reported, isReported) << i;
+        EXPECT_EQ(isReported, !HasValue(Root(), "v" + std::to_string(i))) << i;
+    }
+    ExpectOneStatusCall(static_cast<int>(reported));
+}
+
+} // namespace

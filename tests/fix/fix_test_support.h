@@ -1,0 +1,64 @@
+// Shared ground of the fix tests: running a fix through the engine's Start
+// as a host does, finding the undo files it wrote, reading what the status
+// library double recorded, and snapshots of registry subtrees to compare.
+#pragma once
+
+#include "engine/hivemender.h"
+#include "tests/fix/pellwatch_double.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace hmtest {
+
+// Fills the engine's problem list as a scan would have left it.
+ProblemRecord KeyProblem(const std::string& keyPath, int section = SectionMachineSoftware);
+ProblemRecord ValueProblem(const std::string& keyPath, const std::string& valueName,
+                           const std::string& newValue = "", int section = SectionStartup);
+
+// Start(1, request) and the report the callback received; "" after 10 s
+// without one. Returns once the worker has let go of its thread handle.
+std::string StartFixAndWait(CHivemender& engine, const std::string& request);
+
+// Where the engine writes undo files, as a Windows path.
+std::string UndoFolder();
+std::set<std::string> UndoFileNames();
+// The one undo file that appeared since `before` (full path); "" and a test
+// failure otherwise.
+std::string NewUndoFile(const std::set<std::string>& before);
+std::string ReadWholeFile(const std::string& path);
+
+// Parses and applies a .reg file's bytes; "" on success, else the error.
+std::string ImportRegFile(const std::string& path);
+
+// The status library double, kept loaded by the tests so its record
+// survives the engine's FreeLibrary.
+class PellwatchProbe {
+public:
+    static bool Loaded();
+    static void Reset();
+    static std::vector<PellwatchCall> Calls();
+};
+
+// Every key and value below (and including) a key, as text with one line per
+// key and per value (type and bytes), sorted, so two states compare whole.
+std::string SnapshotTree(const std::string& keyPath);
+
+// Each test works below its own keys, named after the test, and starts with
+// a fresh status-library record. Under Wine, undo files of earlier runs are
+// removed once per program.
+class FixTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    // HKEY_CURRENT_USER\Software\HmFixTest\<test name>, plus `below`.
+    static std::string Root(const std::string& below = "");
+    static std::string MachineRoot(const std::string& below = "");
+};
+
+} // namespace hmtest

@@ -1,0 +1,133 @@
+// The three repairs and the recursive delete, on a built machine.
+#include "fix/registry_edits.h"
+#include "support/conformance.h"
+#include "support/machine_builder.h"
+#include "tests/fix/fix_test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using hmtest::FixTest;
+using hmtest::KeyExists;
+using hmtest::ReadWholeFile;
+
+constexpr char kHeader[] = "Windows Registry Editor Version 5.00\r\n\r\n";
+
+std::vector<BYTE> ValueBytes(const std::string& keyPath, const std::string& name,
+                             DWORD* type = nullptr) {
+    DWORD ignored = 0;
+    std::vector<BYTE> data;
+    if (!hmtest::ReadValue(keyPath, name, type ? type : &ignored, &data))
+        return {0xde, 0xad};
+    return data;
+}
+
+using RegistryEditsTest = FixTest;
+
+TEST_F(RegistryEditsTest, DeletingAKeyTakesItsWholeSubtreeAfterSavingIt) {
+    hmtest::MachineBuilder machine;
+    machine.String(Root("Gone"), "v", "x")
+        .Key(Root("Gone\\A\\A1\\A2"))
+        .Dword(Root("Gone\\B"), "d", 1)
+        .String(Root("Stays"), "v", "y");
+    machine.Build();
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    CUndoFile undo = CreateUndoFile();
+    EXPECT_EQ(ERROR_SUCCESS, DeleteKeyWithUndo(Root("Gone"), undo));
+    EXPECT_FALSE(KeyExists(Root("Gone")));
+    EXPECT_TRUE(KeyExists(Root("Stays")));
+    const std::string bytes = ReadWholeFile(undo.m_path);
+    for (const char* key : {"Gone]", "Gone\\A]", "Gone\\A\\A1]", "Gone\\A\\A1\\A2]", "Gone\\B]"})
+        EXPECT_NE(std::string::npos, bytes.find("[" + Root() + "\\" + key)) << key << "\n" << bytes;
+}
+
+TEST_F(RegistryEditsTest, WhatIsAlreadyGoneCountsAsDoneAndSavesNothing) {
+    hmtest::MachineBuilder machine;
+    machine.Key(Root());
+    machine.Build();
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    CUndoFile undo = CreateUndoFile();
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteKeyWithUndo(Root("Missing"), undo));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteKeyWithUndo(Root("Missing\\Deeper"), undo));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteValueWithUndo(undo, Root("Missing"), "v"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteValueWithUndo(undo, Root(), "v"));
+    // A rewrite does not bring back a value that is gone: no undo could remove it.
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, SetValueWithUndo(undo, Root(), "v", "new"));
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    EXPECT_FALSE(hmtest::ReadValue(Root(), "v", &type, &data));
+    EXPECT_EQ(kHeader, ReadWholeFile(undo.m_path));
+}
+
+TEST_F(RegistryEditsTest, KeyPathsWithoutASubkeyNameAreRefused) {
+    hmtest::MachineBuilder machine;
+    machine.Key(Root("Child"));
+    machine.Build();
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    CUndoFile undo = CreateUndoFile();
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, DeleteKeyWithUndo("HKEY_CURRENT_USER", undo));
+    // "" below the parent would open the parent itself and empty it.
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, DeleteKeyWithUndo(Root() + "\\", undo));
+    EXPECT_TRUE(KeyExists(Root("Child")));
+    EXPECT_EQ(kHeader, ReadWholeFile(undo.m_path));
+}
+
+TEST_F(RegistryEditsTest, ARewriteIsAlwaysAStringAndTheDefaultValueIsAddressedByAnEmptyName) {
+    hmtest::MachineBuilder machine;
+    machine.String(Root(), "Cmd", "%SystemRoot%\\gone.exe;%SystemRoot%\\x.exe", REG_EXPAND_SZ)
+        .String(Root(), "", "default")
+        .String(Root("Other"), "", "other default");
+    machine.Build();
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    CUndoFile undo = CreateUndoFile();
+    EXPECT_EQ(ERROR_SUCCESS, SetValueWithUndo(undo, Root(), "Cmd", "%SystemRoot%\\x.exe"));
+    DWORD type = 0;
+    const std::string text = "%SystemRoot%\\x.exe";
+    std::vector<BYTE> expected(text.begin(), text.end());
+    expected.push_back(0);
+    EXPECT_EQ(expected, ValueBytes(Root(), "Cmd", &type));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ(ERROR_SUCCESS, SetValueWithUndo(undo, Root(), "", "changed"));
+    EXPECT_EQ(std::vector<BYTE>({'c', 'h', 'a', 'n', 'g', 'e', 'd', 0}), ValueBytes(Root(), ""));
+    EXPECT_EQ(ERROR_SUCCESS, DeleteValueWithUndo(undo, Root("Other"), ""));
+    EXPECT_FALSE(hmtest::ReadValue(Root("Other"), "", &type, &expected));
+    const std::string bytes = ReadWholeFile(undo.m_path);
+    EXPECT_NE(std::string::npos, bytes.find("\r\n@=\"default\"\r\n")) << bytes;
+    EXPECT_NE(std::string::npos, bytes.find("\r\n@=\"other default\"")) << bytes;
+    EXPECT_NE(std::string::npos, bytes.find("\"Cmd\"=hex(2):25,00,53,00")) << bytes;
+}
+
+TEST_F(RegistryEditsTest, AKeyTheUserMayNotWriteIsLeftAsItWas) {
+    hmtest::MachineBuilder machine;
+    machine.String(Root("Locked"), "v", "x").Deny(Root("Locked"), hmtest::KeyDenial::Write);
+    machine.Build();
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    CUndoFile undo = CreateUndoFile();
+    EXPECT_EQ(ERROR_ACCESS_DENIED, DeleteValueWithUndo(undo, Root("Locked"), "v"));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, SetValueWithUndo(undo, Root("Locked"), "v", "y"));
+    EXPECT_EQ(std::vector<BYTE>({'x', 0}), ValueBytes(Root("Locked"), "v"));
+    EXPECT_EQ(kHeader, ReadWholeFile(undo.m_path));
+}
+
+TEST_F(RegistryEditsTest, ASubtreeThatCannotBeSavedWholeIsNotDeleted) {
+    hmtest::MachineBuilder machine;
+    machine.String(Root("Gone"), "v", "x")
+        .String(Root("Gone\\Secret"), "s", "hidden")
+        .Key(Root("Gone\\Zed"))
+        .Deny(Root("Gone\\Secret"), hmtest::KeyDenial::Read);
+    machine.Build();
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    CUndoFile undo = CreateUndoFile();
+    EXPECT_EQ(ERROR_ACCESS_DENIED, DeleteKeyWithUndo(Root("Gone"), undo));
+    EXPECT_TRUE(KeyExists(Root("Gone\\Zed")));
+    EXPECT_EQ(std::vector<BYTE>({'x', 0}), ValueBytes(Root("Gone"), "v"));
+}
+
+} // namespace
