@@ -37,7 +37,7 @@ void ExpandInPlace(std::string& text) {
 // The span [at, at + length) of `text` replaced by the mark.
 void MarkMissing(std::string& text, size_t at, size_t length) {
     const size_t end = std::min(text.size(), at + length);
-    text = text.substr(0, at) + "*" + text.substr(end);
+    text.replace(at, end - at, 1, '*');
 }
 
 // After a blank that follows a folder, a backslash before any other special
@@ -194,7 +194,7 @@ bool CDrivePathScan::WalkList(size_t p) {
 
 bool CheckFileReference(std::string& text, std::string& file) {
     if (text.empty()) {
-        text = "*";
+        text.assign(1, '*'); // not = "*": GCC 12 -Wrestrict misfires on it at -O3
         return false;
     }
     ExpandInPlace(text);
