@@ -135,13 +135,14 @@ TEST(SoftwareWalkTest, AStopEndsTheWalkAtEveryLevel) {
     paused.m_bPause = 1;
     RegKey vendorKey;
     ASSERT_EQ(ERROR_SUCCESS, vendorKey.OpenByText(kVendor + "\\A", kReadWrite64));
+    std::pair<CHivemender*, RegKey*> walk(&paused, &vendorKey);
     HANDLE walker = CreateThread(
         nullptr, 0,
         [](LPVOID param) -> DWORD {
             auto* args = static_cast<std::pair<CHivemender*, RegKey*>*>(param);
             return static_cast<DWORD>(WalkSoftwareKey(*args->first, *args->second, 1));
         },
-        new std::pair<CHivemender*, RegKey*>(&paused, &vendorKey), 0, nullptr);
+        &walk, 0, nullptr);
     ASSERT_NE(nullptr, walker);
     Sleep(50);
     paused.m_bStop = 1;
