@@ -1,6 +1,7 @@
 #include "scan/scan_driver.h"
 
 #include "engine/hivemender.h"
+#include "fileref/scan_file_cache.h"
 #include "registry/reg_key.h"
 #include "scan/exclusion_list.h"
 
@@ -43,6 +44,8 @@ void RunScan(CHivemender& engine) {
 }
 
 void RunScanWith(CHivemender& engine, std::span<const SectionScan> table) {
+    // File-system answers are remembered for this scan only.
+    CScanFileCache fileAnswers;
     ResetScanState(engine);
     for (const SectionScan& entry : table) {
         if (engine.m_bStop != 0)

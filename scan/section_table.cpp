@@ -5,17 +5,19 @@
 // that header here and put the function in its row.
 #include "scan/problem_record.h"
 #include "scan/scan_driver.h"
+#include "scanners/software_keys.h"
+#include "scanners/startup_entries.h"
 
 namespace {
 
 const SectionScan kSectionScans[] = {
-    {SectionUserSoftware, nullptr, false},
-    {SectionMachineSoftware, nullptr, false},
+    {SectionUserSoftware, ScanUserSoftware, false},
+    {SectionMachineSoftware, ScanMachineSoftware, false},
     // Classes are shared by every user of the machine: only an administrator
     // can repair them.
     {SectionClasses, nullptr, true},
     {SectionFonts, nullptr, false},
-    {SectionStartup, nullptr, false},
+    {SectionStartup, ScanStartupEntries, false},
     {SectionSoundEvents, nullptr, false},
     {SectionUninstall, nullptr, false},
     {SectionServices, nullptr, false},

@@ -1,0 +1,267 @@
+#include "fileref/file_probe.h"
+
+#include "engine/orvel.h"
+#include "fileref/scan_file_cache.h"
+#include "fileref/text_scan.h"
+#include "registry/reg_key.h"
+
+#include <mbstring.h>
+
+#include <memory>
+#include <mutex>
+#include <set>
+#include <vector>
+
+using fileref::Bytes;
+
+namespace {
+
+// Ordered byte-wise, case-sensitive: folders differing only in case stay
+// apart, which costs a repeated probe but never a wrong answer.
+struct ByteOrder {
+    bool operator()(const std::string& a, const std::string& b) const {
+        return _mbscmp(Bytes(a), Bytes(b)) < 0;
+    }
+};
+using DirectorySet = std::set<std::string, ByteOrder>;
+
+struct Tables {
+    std::mutex lock;
+    std::shared_ptr<const DirectorySet> directories;
+    bool driveMaskComputed = false;
+    DWORD driveMask = 0;
+};
+
+Tables& ProcessTables() {
+    static Tables tables;
+    return tables;
+}
+
+const char kAppPaths[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths";
+const char kExtShellViews[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\ExtShellViews";
+constexpr DWORD kPathVariableBuffer = 0x2000;
+
+bool Found(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES;
+}
+bool IsDirectory(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+DWORD CountedAttributes(const std::string& path) {
+    ++ThisThreadFileProbeCounters().fileSystemCalls;
+    return GetFileAttributesA(path.c_str());
+}
+
+// Redirection off for this thread for the guard's life. A switch-off that
+// fails (32-bit Windows, a 64-bit process) leaves nothing to restore.
+class CRedirectionOff {
+public:
+    CRedirectionOff() : m_bOff(Orvel::Wow64DisableWow64FsRedirection(&m_pOld) != 0) {
+        if (m_bOff)
+            fileref::NoteRedirectionOff(true);
+    }
+    ~CRedirectionOff() {
+        if (!m_bOff)
+            return;
+        Orvel::Wow64RevertWow64FsRedirection(m_pOld);
+        fileref::NoteRedirectionOff(false);
+    }
+    CRedirectionOff(const CRedirectionOff&) = delete;
+    CRedirectionOff& operator=(const CRedirectionOff&) = delete;
+
+private:
+    PVOID m_pOld = nullptr;
+    bool m_bOff;
+};
+
+DWORD AttributesWithoutRedirection(const std::string& path) {
+    CRedirectionOff off;
+    return CountedAttributes(path);
+}
+
+// Programs registered for a 64-bit folder are often looked for by 32-bit
+// installers under "Program Files (x86)", and the other way round.
+std::string WithoutX86Folder(const std::string& path) {
+    std::string lower = path;
+    _mbslwr_s(reinterpret_cast<unsigned char*>(lower.data()), lower.size() + 1);
+    static const std::string kFrom = "program files (x86)";
+    static const std::string kTo = "program files";
+    for (size_t at = lower.find(kFrom); at != std::string::npos;
+         at = lower.find(kFrom, at + kTo.size()))
+        lower.replace(at, kFrom.size(), kTo);
+    return lower;
+}
+
+DWORD AttributesOfAnyExtension(const std::string& path) {
+    WIN32_FIND_DATAA data{};
+    ++ThisThreadFileProbeCounters().fileSystemCalls;
+    Orvel::TFindHandle search(FindFirstFileA((path + ".*").c_str(), &data));
+    return search ? data.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
+}
+
+DWORD ProbeUncached(const std::string& path) {
+    DWORD attributes = CountedAttributes(path);
+    if (Found(attributes))
+        return attributes;
+    attributes = AttributesWithoutRedirection(path);
+    if (Found(attributes))
+        return attributes;
+    const std::string folded = WithoutX86Folder(path);
+    // Only the folder rewrite can change the answer: on a case-insensitive
+    // file system the lower-cased copy alone names what the first look asked
+    // for, so it is probed only when the rewrite changed something.
+    if (_mbsicmp(Bytes(folded), Bytes(path)) != 0) {
+        attributes = CountedAttributes(folded);
+        if (Found(attributes))
+            return attributes;
+    }
+    return AttributesOfAnyExtension(path);
+}
+
+void AddPathVariable(DirectorySet& directories) {
+    std::vector<char> value(kPathVariableBuffer, '\0');
+    const DWORD length = GetEnvironmentVariableA("Path", value.data(), kPathVariableBuffer);
+    if (length == 0 || length >= kPathVariableBuffer)
+        return;
+    const std::string path(value.data(), length);
+    size_t start = 0;
+    for (;;) {
+        while (start < path.size() && path[start] == ';')
+            ++start;
+        if (start >= path.size())
+            break;
+        size_t end = start;
+        while (end < path.size() && path[end] != ';')
+            end = fileref::NextCharIndex(path, end);
+        directories.insert(path.substr(start, end - start));
+        start = end;
+    }
+    // The split's last, empty piece: joined with a name it gives the name
+    // alone, probed as it stands.
+    directories.insert(std::string());
+}
+
+std::shared_ptr<const DirectorySet> SearchDirectories() {
+    Tables& tables = ProcessTables();
+    std::lock_guard<std::mutex> hold(tables.lock);
+    if (!tables.directories) {
+        auto directories = std::make_shared<DirectorySet>();
+        const std::string windows = Orvel::GetWindowsDirectoryA();
+        directories->insert(Orvel::GetSystemDirectoryA());
+        directories->insert(windows);
+        directories->insert(Orvel::PathCombineA(windows, "System"));
+        AddPathVariable(*directories);
+        tables.directories = std::move(directories);
+    }
+    return tables.directories;
+}
+
+bool FoundInSearchDirectories(const std::string& name) {
+    const std::shared_ptr<const DirectorySet> directories = SearchDirectories();
+    for (const std::string& directory : *directories) {
+        DWORD attributes = INVALID_FILE_ATTRIBUTES;
+        if (ProbeFile(Orvel::PathCombineA(directory, name), attributes) && !IsDirectory(attributes))
+            return true;
+    }
+    return false;
+}
+
+bool FoundThroughAppPaths(const std::string& name) {
+    ++ThisThreadFileProbeCounters().registryOpens;
+    RegKey key;
+    if (key.OpenPath(HKEY_LOCAL_MACHINE, Orvel::PathCombineA(kAppPaths, name), kReadWrite64) !=
+        ERROR_SUCCESS)
+        return false;
+    std::string value;
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    if (key.QueryStringValue("", value) == ERROR_SUCCESS)
+        return ProbeFile(value, attributes);
+    if (key.QueryStringValue("Path", value) == ERROR_SUCCESS)
+        return ProbeFile(Orvel::PathCombineA(value, name), attributes);
+    return false;
+}
+
+bool SearchUncached(const std::string& name) {
+    return FoundInSearchDirectories(name) || FoundThroughAppPaths(name);
+}
+
+bool KeyOpens(HKEY root, const std::string& path) {
+    RegKey key;
+    return key.OpenPath(root, path, kRead64) == ERROR_SUCCESS;
+}
+
+} // namespace
+
+bool ProbeFile(const std::string& path, DWORD& attributes) {
+    bool found = false;
+    if (fileref::RecallProbe(path, found, attributes))
+        return found;
+    attributes = ProbeUncached(path);
+    found = Found(attributes);
+    fileref::KeepProbe(path, found, attributes);
+    return found;
+}
+
+bool SearchFile(const std::string& name) {
+    if (name.empty())
+        return false;
+    if (name.size() >= 3 && name[1] == ':') {
+        DWORD attributes = INVALID_FILE_ATTRIBUTES;
+        return ProbeFile(name, attributes); // a directory counts here
+    }
+    bool found = false;
+    if (fileref::RecallSearch(name, found))
+        return found;
+    found = SearchUncached(name);
+    fileref::KeepSearch(name, found);
+    return found;
+}
+
+bool GetFixedDriveMask(DWORD& mask) {
+    Tables& tables = ProcessTables();
+    std::lock_guard<std::mutex> hold(tables.lock);
+    if (!tables.driveMaskComputed) {
+        const DWORD present = GetLogicalDrives();
+        DWORD fixed = 0;
+        for (int bit = 0; bit < 26; ++bit) {
+            const char root[] = {static_cast<char>('A' + bit), ':', '\\', '\0'};
+            if ((present & (1u << bit)) != 0 && GetDriveTypeA(root) == DRIVE_FIXED)
+                fixed |= 1u << bit;
+        }
+        tables.driveMask = fixed;
+        tables.driveMaskComputed = true;
+    }
+    mask = tables.driveMask;
+    return true;
+}
+
+bool IsFixedDrive(char letter) {
+    if (letter == 0)
+        return false;
+    unsigned char upper[2] = {static_cast<unsigned char>(letter), 0};
+    _mbsupr_s(upper, sizeof(upper));
+    if (upper[0] < 'A' || upper[0] > 'Z')
+        return false;
+    DWORD mask = 0;
+    GetFixedDriveMask(mask);
+    return (mask & (1u << (upper[0] - 'A'))) != 0;
+}
+
+bool ClassesKeyExists(const std::string& name, const std::string& parent) {
+    const std::string path = parent.empty() ? name : Orvel::PathCombineA(parent, name);
+    return KeyOpens(HKEY_CLASSES_ROOT, path) ||
+           KeyOpens(HKEY_CLASSES_ROOT, Orvel::PathCombineA("Wow6432Node", path));
+}
+
+bool ExtShellViewExists(const std::string& name) {
+    return KeyOpens(HKEY_LOCAL_MACHINE, Orvel::PathCombineA(kExtShellViews, name));
+}
+
+void ForgetFileSearchTables() {
+    Tables& tables = ProcessTables();
+    std::lock_guard<std::mutex> hold(tables.lock);
+    tables.directories.reset();
+    tables.driveMaskComputed = false;
+    tables.driveMask = 0;
+}

@@ -1,0 +1,43 @@
+// Does this file, directory or registry class exist?
+//
+// A 32-bit engine on 64-bit Windows sees a redirected system folder and a
+// redirected registry, so the probes look a second time with file-system
+// redirection switched off, and the registry tests look under Wow6432Node as
+// well as in the native view. Anything that cannot be examined (access
+// denied, bad syntax, an unreadable share) counts as absent.
+//
+// The search directories and the fixed-drive mask are process-wide tables,
+// filled on first use and kept. They are filled and read under one lock and
+// never change once filled, so two engines scanning at once in the same
+// process share them safely.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// True when `path`, or one of its fallback forms (redirection off; "Program
+// Files (x86)" read as "Program Files"; the name with any extension), exists.
+// `attributes` receives the attribute word of what was found, or
+// INVALID_FILE_ATTRIBUTES.
+bool ProbeFile(const std::string& path, DWORD& attributes);
+
+// True when a file of that name lies in a search directory (system and
+// Windows folders, the Path variable) or is registered under App Paths. A
+// drive path is probed as it is. The place where it was found is not kept.
+bool SearchFile(const std::string& name);
+
+// The drive letters that were fixed disks when first asked (bit 0 = A).
+bool GetFixedDriveMask(DWORD& mask);
+bool IsFixedDrive(char letter);
+
+// The key `parent`\`name` (or `name`) exists below HKEY_CLASSES_ROOT in the
+// native view or below its Wow6432Node.
+bool ClassesKeyExists(const std::string& name, const std::string& parent);
+// The class is listed below HKEY_LOCAL_MACHINE ...\ExtShellViews.
+bool ExtShellViewExists(const std::string& name);
+
+// Forgets the process-wide tables, so the next use reads the machine afresh.
+// For a host that replaces the machine under a running process (the tests'
+// simulated machines); never called by a scan.
+void ForgetFileSearchTables();

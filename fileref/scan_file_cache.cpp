@@ -1,0 +1,83 @@
+#include "fileref/scan_file_cache.h"
+
+#include <memory>
+#include <unordered_map>
+
+namespace {
+
+struct ProbeAnswer {
+    bool found;
+    DWORD attributes;
+};
+
+struct Memory {
+    std::unordered_map<std::string, ProbeAnswer> probes;
+    std::unordered_map<std::string, bool> searches;
+};
+
+thread_local std::unique_ptr<Memory> t_memory;
+thread_local int t_scopes = 0;
+thread_local int t_redirectionOff = 0;
+thread_local FileProbeCounters t_counters;
+
+// The same text asked with redirection on and off may answer differently.
+std::string KeyFor(const std::string& text) {
+    return (t_redirectionOff > 0 ? '1' : '0') + text;
+}
+
+} // namespace
+
+CScanFileCache::CScanFileCache() {
+    if (t_scopes++ == 0)
+        t_memory = std::make_unique<Memory>();
+}
+
+CScanFileCache::~CScanFileCache() {
+    if (--t_scopes == 0)
+        t_memory.reset();
+}
+
+FileProbeCounters& ThisThreadFileProbeCounters() {
+    return t_counters;
+}
+
+namespace fileref {
+
+bool RecallProbe(const std::string& path, bool& found, DWORD& attributes) {
+    if (!t_memory)
+        return false;
+    auto it = t_memory->probes.find(KeyFor(path));
+    if (it == t_memory->probes.end())
+        return false;
+    ++t_counters.cacheHits;
+    found = it->second.found;
+    attributes = it->second.attributes;
+    return true;
+}
+
+void KeepProbe(const std::string& path, bool found, DWORD attributes) {
+    if (t_memory)
+        t_memory->probes.insert_or_assign(KeyFor(path), ProbeAnswer{found, attributes});
+}
+
+bool RecallSearch(const std::string& name, bool& found) {
+    if (!t_memory)
+        return false;
+    auto it = t_memory->searches.find(KeyFor(name));
+    if (it == t_memory->searches.end())
+        return false;
+    ++t_counters.cacheHits;
+    found = it->second;
+    return true;
+}
+
+void KeepSearch(const std::string& name, bool found) {
+    if (t_memory)
+        t_memory->searches.insert_or_assign(KeyFor(name), found);
+}
+
+void NoteRedirectionOff(bool off) {
+    t_redirectionOff += off ? 1 : -1;
+}
+
+} // namespace fileref

@@ -1,0 +1,32 @@
+// Byte-index stepping over multibyte text: in a double-byte code page a
+// trail byte may equal '\\', ';' or '"', so scans advance by whole
+// characters and compare only the bytes that begin one.
+#pragma once
+
+#include <mbstring.h>
+
+#include <string>
+
+namespace fileref {
+
+inline const unsigned char* Bytes(const std::string& text) {
+    return reinterpret_cast<const unsigned char*>(text.c_str());
+}
+
+// Index of the character after the one at `i` (i < text.size()).
+inline size_t NextCharIndex(const std::string& text, size_t i) {
+    const unsigned char* at = Bytes(text) + i;
+    size_t next = i + static_cast<size_t>(_mbsinc(at) - at);
+    return next > text.size() ? text.size() : next;
+}
+
+// The character at `i`, or '\0' at and past the end.
+inline char CharAt(const std::string& text, size_t i) {
+    return i < text.size() ? text[i] : '\0';
+}
+
+inline bool EqualNoCase(const std::string& a, const char* b) {
+    return _mbsicmp(Bytes(a), reinterpret_cast<const unsigned char*>(b)) == 0;
+}
+
+} // namespace fileref

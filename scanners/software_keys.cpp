@@ -1,0 +1,63 @@
+#include "scanners/software_keys.h"
+
+#include "engine/hivemender.h"
+#include "fileref/command_path.h"
+#include "fileref/reference_check.h"
+#include "registry/reg_key.h"
+#include "scan/exclusion_list.h"
+#include "scan/problem_list.h"
+#include "scan/scan_driver.h"
+
+#include <string>
+
+namespace {
+
+int SectionOfMode(int mode) {
+    return mode == WalkUserHives ? SectionUserSoftware : SectionMachineSoftware;
+}
+
+// Only drive paths on fixed disks are tested, and of the missing ones only
+// those naming a file of a known kind are reported: a missing document or
+// sound file is the application's business, not a broken registration.
+void ExamineValues(CHivemender& engine, RegKey& key, int mode) {
+    std::string name;
+    std::string data;
+    for (LONG status = key.BeginValues(name, data); status == ERROR_SUCCESS && engine.m_bStop == 0;
+         status = key.NextStringValue(name, data)) {
+        std::string file;
+        if (!CheckDrivePathReference(data, file) && HasKnownFileExtension(file))
+            AddValueProblem(data, engine, SectionOfMode(mode), key, name);
+        WaitWhilePaused(engine);
+    }
+}
+
+void Walk(CHivemender& engine, HKEY root, const char* path, int mode) {
+    RegKey key;
+    if (key.OpenPath(root, path, kReadWrite64) == ERROR_SUCCESS)
+        WalkSoftwareKey(engine, key, mode);
+}
+
+} // namespace
+
+void ScanUserSoftware(CHivemender& engine) {
+    Walk(engine, HKEY_USERS, "", WalkUserHives);
+}
+
+void ScanMachineSoftware(CHivemender& engine) {
+    Walk(engine, HKEY_LOCAL_MACHINE, "SOFTWARE", WalkMachineSoftware);
+}
+
+int WalkSoftwareKey(CHivemender& engine, RegKey& key, int mode) {
+    WaitWhilePaused(engine);
+    if (!ShouldWalkKey(key, engine, mode))
+        return 0;
+    ExamineValues(engine, key, mode);
+    // Each level keeps its child open while the levels below it are walked.
+    RegKey child;
+    for (LONG status = key.BeginSubkeys(child); status == ERROR_SUCCESS && engine.m_bStop == 0;
+         status = key.NextSubkey(child)) {
+        WalkSoftwareKey(engine, child, mode);
+        WaitWhilePaused(engine);
+    }
+    return 0;
+}
