@@ -1,0 +1,220 @@
+#!/usr/bin/env bash
+# End-to-end tests: the hivemender program, run the way a person runs it.
+#
+#   e2e.sh CASE HOST DEMO [PLUGIN EMULATOR]
+#
+# Every case works on a scratch copy of the demo machine and checks what the
+# program prints, its exit code and what it leaves in the machine folder.
+# Reports are compared with tests/e2e/expected/ byte for byte; after a change
+# to the engine or the demo, run tests/e2e/regenerate-expected and review
+# every line of the new files.
+set -euo pipefail
+
+case_name=$1 host=$2 demo=$3
+here=$(cd "$(dirname "$0")" && pwd)
+expected=$here/expected
+scratch=$(mktemp -d /tmp/hivemender-e2e.XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
+machine=$scratch/machine
+cp -r "$demo" "$machine"
+
+fail() {
+    echo "FAILED: $*" >&2
+    exit 1
+}
+
+check() { python3 "$here/report_check.py" "$@"; }
+
+# run NAME ARGS...: runs the host; stdout in $scratch/NAME.out, stderr in
+# $scratch/NAME.err, exit code in $rc.
+run() {
+    local name=$1
+    shift
+    rc=0
+    "$host" "$@" >"$scratch/$name.out" 2>"$scratch/$name.err" || rc=$?
+}
+
+expect_rc() { # expected, what
+    if [ "$rc" -ne "$1" ]; then
+        cat "$scratch"/*.err >&2 || true
+        fail "$2: exit code $rc, expected $1"
+    fi
+}
+
+same_file() { # expected file, actual file
+    if ! cmp -s "$1" "$2"; then
+        diff -u "$1" "$2" | head -60 >&2 || true
+        fail "$2 differs from $1 (if the change is intended: tests/e2e/regenerate-expected, then review it)"
+    fi
+}
+
+machine_unchanged() { # what
+    diff -r "$demo" "$machine" >/dev/null || {
+        diff -r "$demo" "$machine" | head -20 >&2
+        fail "$1 changed the machine folder"
+    }
+}
+
+problem_count() { grep -o '"id": ' "$1" | wc -l; }
+
+# The undo file the last fix named on stderr ("undo file: PATH").
+undo_file_of() {
+    local lines
+    lines=$(grep -c '^undo file: ' "$scratch/$1.err" || true)
+    [ "$lines" -eq 1 ] || fail "$1 named $lines undo files, expected 1"
+    sed -n 's/^undo file: //p' "$scratch/$1.err"
+}
+
+# A one-line error: exactly one "hivemender: " line on stderr, holding the
+# expected text, and nothing on stdout.
+one_line_error() { # name, expected text
+    local lines first
+    lines=$(grep -c '^hivemender: ' "$scratch/$1.err" || true)
+    first=$(grep '^hivemender: ' "$scratch/$1.err" | head -1)
+    [ "$lines" -eq 1 ] || fail "$1: $lines error lines on stderr: $(cat "$scratch/$1.err")"
+    [[ "$first" == *"$2"* ]] || fail "$1: error \"$first\" does not say \"$2\""
+    [ ! -s "$scratch/$1.out" ] || fail "$1: printed a report despite the error"
+}
+
+case "$case_name" in
+scan-report)
+    run scan --machine "$machine" --raw scan
+    expect_rc 0 "scan"
+    same_file "$expected/scan.raw" "$scratch/scan.out"
+    grep -q '^machine: machine ' "$scratch/scan.err" || fail "scan did not describe the machine"
+    machine_unchanged "a scan"
+    # Without --machine the host scans a scratch copy of the checkout's demo.
+    run default --raw scan
+    expect_rc 0 "scan of the default machine"
+    same_file "$expected/scan.raw" "$scratch/default.out"
+    copy=$(sed -n 's/^machine: demo machine (scratch copy at \(\/tmp\/hivemender-demo\.[^)]*\)).*/\1/p' "$scratch/default.err")
+    [ -n "$copy" ] || fail "the default machine is not a scratch copy of the demo: $(cat "$scratch/default.err")"
+    rm -rf "$copy"
+    ;;
+
+json)
+    run raw --machine "$machine" --raw scan
+    run json --machine "$machine" --json scan
+    expect_rc 0 "scan --json"
+    check strict "$scratch/json.out"
+    check same-problems "$scratch/raw.out" "$scratch/json.out"
+    run table --machine "$machine" --table scan
+    expect_rc 0 "scan --table"
+    tail -1 "$scratch/table.out" | grep -qx "$(problem_count "$scratch/raw.out") problems" ||
+        fail "the table does not end with the problem count: $(tail -1 "$scratch/table.out")"
+    run fix --machine "$machine" --json fix --all
+    expect_rc 0 "fix --all --json"
+    check strict "$scratch/fix.out"
+    ;;
+
+fix-rescan)
+    run fix --machine "$machine" --raw fix --all
+    expect_rc 0 "fix --all"
+    same_file "$expected/fix-all.raw" "$scratch/fix.out"
+    undo=$(undo_file_of fix)
+    [ -f "$undo" ] || fail "the undo file $undo does not exist"
+    case "$undo" in "$machine"/drives/C/*) ;; *) fail "the undo file $undo is not inside the machine" ;; esac
+    run rescan --machine "$machine" --raw scan
+    expect_rc 0 "the scan after the fix"
+    same_file "$expected/rescan.raw" "$scratch/rescan.out"
+    # The same with --json on a fresh copy: nothing fixed may come back.
+    rm -rf "$machine" && cp -r "$demo" "$machine"
+    run fixjson --machine "$machine" --json fix --all
+    run rescanjson --machine "$machine" --json scan
+    expect_rc 0 "the scan after the fix"
+    check none-again "$scratch/fixjson.out" "$scratch/rescanjson.out"
+    ;;
+
+undo)
+    # machine.reg as the stand-in writes it: an undo with nothing in it
+    # loads the machine and saves it back unchanged.
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n' >"$scratch/nothing.reg"
+    run normalise --machine "$machine" undo "$scratch/nothing.reg"
+    expect_rc 0 "undo of an empty file"
+    cp "$machine/machine.reg" "$scratch/before.reg"
+    run fix --machine "$machine" --raw fix --all
+    expect_rc 0 "fix --all"
+    undo=$(undo_file_of fix)
+    if [ "$(problem_count "$scratch/fix.out")" -gt 0 ]; then
+        ! cmp -s "$scratch/before.reg" "$machine/machine.reg" || fail "fix --all changed nothing"
+    fi
+    run undo --machine "$machine" undo "$undo"
+    expect_rc 0 "undo"
+    grep -q "^restored [0-9]* keys and [0-9]* values from " "$scratch/undo.out" ||
+        fail "undo did not say what it restored: $(cat "$scratch/undo.out")"
+    # Restored values come back at the end of their key, as a .reg import
+    # puts them on Windows too; everything else must be byte for byte.
+    check same-registry "$scratch/before.reg" "$machine/machine.reg"
+    if cmp -s "$scratch/before.reg" "$machine/machine.reg"; then
+        echo "machine.reg restored byte for byte"
+    else
+        echo "machine.reg restored; restored values stand last in their keys"
+    fi
+    ;;
+
+bad-arguments)
+    while IFS='|' read -r args message; do
+        # shellcheck disable=SC2086 # the table's arguments are split on purpose
+        run bad --machine "$machine" $args
+        expect_rc 2 "hivemender $args"
+        one_line_error bad "$message"
+        grep -q '^usage: hivemender' "$scratch/bad.err" || fail "hivemender $args: no usage shown"
+    done <<'TABLE'
+|no command given
+frobnicate|unknown command frobnicate
+scan --frobnicate|unknown option --frobnicate
+scan extra|unexpected argument extra
+fix|fix needs either --select LIST or --all
+fix --all --select 1|fix needs either --select LIST or --all
+fix --select 1,,2|--select takes problem ids separated by commas
+fix --select -1|--select takes problem ids separated by commas
+scan --all|--select and --all go with fix
+undo|undo needs the undo file
+scan --sections 3|--sections is not offered
+scan --plugin|--plugin needs a value
+TABLE
+    machine_unchanged "bad arguments"
+    ;;
+
+engine-errors)
+    run noplugin --machine "$machine" --plugin "$scratch/absent.so" fix --all
+    expect_rc 1 "a missing plug-in"
+    one_line_error noplugin "cannot load the plug-in $scratch/absent.so"
+    run notplugin --machine "$machine" --plugin "$machine/machine.ini" fix --all
+    expect_rc 1 "a plug-in that is no library"
+    one_line_error notplugin "cannot load the plug-in"
+    run nomachine --machine "$scratch/absent" scan
+    expect_rc 1 "a missing machine"
+    one_line_error nomachine "no machine folder at $scratch/absent"
+    run noundo --machine "$machine" undo "$scratch/absent.reg"
+    expect_rc 1 "a missing undo file"
+    one_line_error noundo "cannot read $scratch/absent.reg"
+    printf 'REGEDIT5\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\r\n' >"$scratch/bad.reg"
+    run badundo --machine "$machine" undo "$scratch/bad.reg"
+    expect_rc 1 "an undo file that is no .reg file"
+    one_line_error badundo "$scratch/bad.reg:1: "
+    machine_unchanged "a failed run"
+    cp -r "$demo" "$scratch/broken" && printf '[machine]\nadministrator = perhaps\n' >"$scratch/broken/machine.ini"
+    run badmachine --machine "$scratch/broken" scan
+    expect_rc 1 "a machine.ini with a bad value"
+    one_line_error badmachine "machine.ini:2: "
+    ;;
+
+wine-scan)
+    # The Windows build scans the Wine prefix it runs in: the program and
+    # the plug-in side by side, as they ship.
+    plugin=$4 emulator=$5
+    cp "$host" "$plugin" "$scratch/"
+    rc=0
+    (cd "$scratch" && "$emulator" "$scratch/$(basename "$host")" --json scan >"$scratch/wine.out" 2>"$scratch/wine.err") || rc=$?
+    expect_rc 0 "the Windows host under Wine"
+    grep -q '^machine: this Windows machine' "$scratch/wine.err" || fail "unexpected stderr: $(cat "$scratch/wine.err")"
+    check strict "$scratch/wine.out"
+    echo "Wine prefix scanned: $(problem_count "$scratch/wine.out") problems"
+    ;;
+
+*)
+    fail "unknown case $case_name"
+    ;;
+esac
+echo "passed: $case_name"
