@@ -206,7 +206,12 @@ wine-scan)
     plugin=$4 emulator=$5
     cp "$host" "$plugin" "$scratch/"
     rc=0
-    (cd "$scratch" && "$emulator" "$scratch/$(basename "$host")" --json scan >"$scratch/wine.out" 2>"$scratch/wine.err") || rc=$?
+    (cd "$scratch" && timeout 240 "$emulator" "$scratch/$(basename "$host")" --json scan \
+        >"$scratch/wine.out" 2>"$scratch/wine.err") || rc=$?
+    if [ "$rc" -eq 124 ]; then
+        [ -s "$scratch/wine.out" ] && fail "the Windows host printed its report but did not exit within 240 s"
+        fail "the Windows host printed no report within 240 s"
+    fi
     expect_rc 0 "the Windows host under Wine"
     grep -q '^machine: this Windows machine' "$scratch/wine.err" || fail "unexpected stderr: $(cat "$scratch/wine.err")"
     check strict "$scratch/wine.out"
