@@ -1,6 +1,5 @@
 #include "fileref/scan_file_cache.h"
 
-#include <memory>
 #include <unordered_map>
 
 namespace {
@@ -15,7 +14,11 @@ struct Memory {
     std::unordered_map<std::string, bool> searches;
 };
 
-thread_local std::unique_ptr<Memory> t_memory;
+// A plain pointer, freed by the outermost scope: a thread_local with a
+// destructor makes every worker thread run library code at its exit under the
+// loader lock, which deadlocks with a host that unloads the plug-in (or exits)
+// as soon as the report has arrived.
+thread_local Memory* t_memory = nullptr;
 thread_local int t_scopes = 0;
 thread_local int t_redirectionOff = 0;
 thread_local FileProbeCounters t_counters;
@@ -29,12 +32,14 @@ std::string KeyFor(const std::string& text) {
 
 CScanFileCache::CScanFileCache() {
     if (t_scopes++ == 0)
-        t_memory = std::make_unique<Memory>();
+        t_memory = new Memory();
 }
 
 CScanFileCache::~CScanFileCache() {
-    if (--t_scopes == 0)
-        t_memory.reset();
+    if (--t_scopes == 0) {
+        delete t_memory;
+        t_memory = nullptr;
+    }
 }
 
 FileProbeCounters& ThisThreadFileProbeCounters() {
