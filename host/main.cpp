@@ -235,8 +235,10 @@ int Run(const Options& options) {
     std::string scanReport;
     if (int code = RunRequest(session, 0, "{}", &scanReport))
         return code;
-    if (options.command == "scan")
+    if (options.command == "scan") {
+        host::DiscardScratchMachine();
         return PrintReport(scanReport, options.output, &error) ? kExitOk : Fail(error);
+    }
 
     const std::string undoFolder = host::PluginWindowsFolder(pluginPath) + "\\Undo\\Hivemender";
     const std::set<std::string> before = UndoFiles(undoFolder);

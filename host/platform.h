@@ -38,6 +38,10 @@ bool PrepareMachine(const MachineOptions& options, std::string* description, std
 // machine.reg, written atomically); nothing to do on Windows.
 bool SaveMachine(std::string* error);
 
+// Removes the scratch copy of the demo machine a scan worked on; a fix keeps
+// its copy, which holds the undo file. Nothing to do for a named machine.
+void DiscardScratchMachine();
+
 // The Windows path of the plug-in's folder as the engine sees it.
 std::string PluginWindowsFolder(const std::string& pluginPath);
 

@@ -27,6 +27,7 @@ private:
 };
 
 std::string g_machineFolder; // where SaveMachine writes machine.reg
+bool g_machineIsScratch = false;
 
 fs::path ExecutableFolder() {
     std::error_code ec;
@@ -112,6 +113,7 @@ bool PrepareMachine(const MachineOptions& options, std::string* description, std
     if (!win32sim::LoadMachine(folder.string(), error))
         return false;
     g_machineFolder = folder.string();
+    g_machineIsScratch = isDemo;
     *description = (isDemo ? "demo machine (scratch copy at " + folder.string() + ")"
                            : "machine " + folder.string()) +
                    ": " + win32sim::Describe();
@@ -122,6 +124,15 @@ bool SaveMachine(std::string* error) {
     if (g_machineFolder.empty())
         return true;
     return win32sim::SaveRegistry((fs::path(g_machineFolder) / "machine.reg").string(), error);
+}
+
+void DiscardScratchMachine() {
+    if (!g_machineIsScratch)
+        return;
+    std::error_code ignored;
+    fs::remove_all(g_machineFolder, ignored);
+    g_machineFolder.clear();
+    g_machineIsScratch = false;
 }
 
 std::string PluginWindowsFolder(const std::string&) {

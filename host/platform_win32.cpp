@@ -61,6 +61,8 @@ bool PrepareMachine(const MachineOptions& options, std::string* description, std
 
 bool SaveMachine(std::string*) { return true; }
 
+void DiscardScratchMachine() {}
+
 std::string PluginWindowsFolder(const std::string& pluginPath) {
     char full[MAX_PATH] = {};
     if (!GetFullPathNameA(pluginPath.c_str(), MAX_PATH, full, nullptr))
