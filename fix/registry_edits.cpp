@@ -38,6 +38,22 @@ bool SplitParent(const std::string& keyPath, std::string& parent, std::string& n
     return true;
 }
 
+// The name as the registry stores it. Problems name keys as the scanner
+// spelled them (InProcServer32 for an InprocServer32 key); the undo file must
+// bring a key back under its own spelling, so it is looked up here.
+std::string StoredSubkeyName(const RegKey& parent, const std::string& name) {
+    char stored[kSubkeyNameChars];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = kSubkeyNameChars;
+        if (RegEnumKeyExA(parent.Handle(), index, stored, &length, nullptr, nullptr, nullptr,
+                          nullptr) != ERROR_SUCCESS)
+            return name;
+        if (_mbsicmp(reinterpret_cast<const unsigned char*>(stored),
+                     reinterpret_cast<const unsigned char*>(name.c_str())) == 0)
+            return std::string(stored, length);
+    }
+}
+
 // Opens the value's key and saves the value. 0 when the change may go ahead.
 LONG OpenAndSaveValue(CUndoFile& undo, const std::string& keyPath, const std::string& valueName,
                       RegKey& key) {
@@ -55,16 +71,18 @@ LONG DeleteKeyWithUndo(const std::string& keyPath, CUndoFile& undo) {
     // deleting "" would empty the parent itself.
     if (!SplitParent(keyPath, parentPath, name) || name.empty())
         return ERROR_INVALID_PARAMETER;
+    RegKey parent;
+    LONG status = parent.OpenByText(parentPath, kReadAccess);
+    if (status != ERROR_SUCCESS)
+        return status;
+    const std::string storedName = StoredSubkeyName(parent, name);
     RegKey key;
-    LONG status = key.OpenByText(keyPath, kReadAccess);
+    status = key.OpenByText(parentPath + "\\" + storedName, kReadAccess);
     if (status == ERROR_SUCCESS)
         status = ExportKeyToUndo(key, undo);
     if (status != ERROR_SUCCESS)
         return status;
-    status = key.OpenByText(parentPath, kReadAccess);
-    if (status != ERROR_SUCCESS)
-        return status;
-    return RecurseDeleteKey(key, name);
+    return RecurseDeleteKey(parent, storedName);
 }
 
 LONG DeleteValueWithUndo(CUndoFile& undo, const std::string& keyPath,

@@ -43,6 +43,22 @@ TEST_F(RegistryEditsTest, DeletingAKeyTakesItsWholeSubtreeAfterSavingIt) {
         EXPECT_NE(std::string::npos, bytes.find("[" + Root() + "\\" + key)) << key << "\n" << bytes;
 }
 
+// Problems spell keys as the scanner wrote them; a restore must bring the
+// key back under the name the registry had.
+TEST_F(RegistryEditsTest, TheUndoFileKeepsTheStoredSpellingOfADeletedKey) {
+    hmtest::MachineBuilder machine;
+    machine.String(Root("Server\\InprocServer32"), "", "C:\\gone.dll");
+    machine.Build();
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    CUndoFile undo = CreateUndoFile();
+    EXPECT_EQ(ERROR_SUCCESS, DeleteKeyWithUndo(Root("Server\\INPROCSERVER32"), undo));
+    EXPECT_FALSE(KeyExists(Root("Server\\InprocServer32")));
+    const std::string bytes = ReadWholeFile(undo.m_path);
+    EXPECT_NE(std::string::npos, bytes.find("[" + Root() + "\\Server\\InprocServer32]")) << bytes;
+    EXPECT_EQ(std::string::npos, bytes.find("INPROCSERVER32")) << bytes;
+}
+
 TEST_F(RegistryEditsTest, WhatIsAlreadyGoneCountsAsDoneAndSavesNothing) {
     hmtest::MachineBuilder machine;
     machine.Key(Root());
