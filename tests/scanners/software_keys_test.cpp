@@ -119,6 +119,12 @@ TEST(SoftwareWalkTest, AnExcludedKeyKeepsItsSubtreeOut) {
               FindingsUnder(engine, kVendor));
 }
 
+// A thread entry point: 32-bit Windows wants __stdcall, which no lambda has.
+DWORD WINAPI WalkOnThread(LPVOID param) {
+    auto* args = static_cast<std::pair<CHivemender*, RegKey*>*>(param);
+    return static_cast<DWORD>(WalkSoftwareKey(*args->first, *args->second, 1));
+}
+
 TEST(SoftwareWalkTest, AStopEndsTheWalkAtEveryLevel) {
     MachineBuilder machine;
     machine.String(kVendor, "Exe", "C:\\HmApp\\gone.exe")
@@ -136,13 +142,7 @@ TEST(SoftwareWalkTest, AStopEndsTheWalkAtEveryLevel) {
     RegKey vendorKey;
     ASSERT_EQ(ERROR_SUCCESS, vendorKey.OpenByText(kVendor + "\\A", kReadWrite64));
     std::pair<CHivemender*, RegKey*> walk(&paused, &vendorKey);
-    HANDLE walker = CreateThread(
-        nullptr, 0,
-        [](LPVOID param) -> DWORD {
-            auto* args = static_cast<std::pair<CHivemender*, RegKey*>*>(param);
-            return static_cast<DWORD>(WalkSoftwareKey(*args->first, *args->second, 1));
-        },
-        &walk, 0, nullptr);
+    HANDLE walker = CreateThread(nullptr, 0, WalkOnThread, &walk, 0, nullptr);
     ASSERT_NE(nullptr, walker);
     Sleep(50);
     paused.m_bStop = 1;
