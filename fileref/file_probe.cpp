@@ -7,6 +7,7 @@
 
 #include <mbstring.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -25,11 +26,17 @@ struct ByteOrder {
 };
 using DirectorySet = std::set<std::string, ByteOrder>;
 
+// Filled once under the lock; afterwards read without it. A worker that is
+// terminated mid-scan (Stop gives a worker two seconds) must not leave a
+// lock behind that every later scan would wait on, so the hot path of every
+// probe takes none.
 struct Tables {
-    std::mutex lock;
-    std::shared_ptr<const DirectorySet> directories;
-    bool driveMaskComputed = false;
-    DWORD driveMask = 0;
+    std::mutex fillLock;
+    std::atomic<const DirectorySet*> directories{nullptr};
+    std::atomic<bool> driveMaskComputed{false};
+    std::atomic<DWORD> driveMask{0};
+    // Sets replaced by ForgetFileSearchTables: a reader may still hold one.
+    std::vector<std::unique_ptr<const DirectorySet>> retired;
 };
 
 Tables& ProcessTables() {
@@ -142,24 +149,27 @@ void AddPathVariable(DirectorySet& directories) {
     directories.insert(std::string());
 }
 
-std::shared_ptr<const DirectorySet> SearchDirectories() {
+const DirectorySet& SearchDirectories() {
     Tables& tables = ProcessTables();
-    std::lock_guard<std::mutex> hold(tables.lock);
-    if (!tables.directories) {
-        auto directories = std::make_shared<DirectorySet>();
-        const std::string windows = Orvel::GetWindowsDirectoryA();
-        directories->insert(Orvel::GetSystemDirectoryA());
-        directories->insert(windows);
-        directories->insert(Orvel::PathCombineA(windows, "System"));
-        AddPathVariable(*directories);
-        tables.directories = std::move(directories);
-    }
-    return tables.directories;
+    if (const DirectorySet* filled = tables.directories.load(std::memory_order_acquire))
+        return *filled;
+    std::lock_guard<std::mutex> hold(tables.fillLock);
+    if (const DirectorySet* filled = tables.directories.load(std::memory_order_acquire))
+        return *filled;
+    auto directories = std::make_unique<DirectorySet>();
+    const std::string windows = Orvel::GetWindowsDirectoryA();
+    directories->insert(Orvel::GetSystemDirectoryA());
+    directories->insert(windows);
+    directories->insert(Orvel::PathCombineA(windows, "System"));
+    AddPathVariable(*directories);
+    const DirectorySet* published = directories.release();
+    tables.retired.emplace_back(published); // owned here, freed at process exit
+    tables.directories.store(published, std::memory_order_release);
+    return *published;
 }
 
 bool FoundInSearchDirectories(const std::string& name) {
-    const std::shared_ptr<const DirectorySet> directories = SearchDirectories();
-    for (const std::string& directory : *directories) {
+    for (const std::string& directory : SearchDirectories()) {
         DWORD attributes = INVALID_FILE_ATTRIBUTES;
         if (ProbeFile(Orvel::PathCombineA(directory, name), attributes) && !IsDirectory(attributes))
             return true;
@@ -220,19 +230,21 @@ bool SearchFile(const std::string& name) {
 
 bool GetFixedDriveMask(DWORD& mask) {
     Tables& tables = ProcessTables();
-    std::lock_guard<std::mutex> hold(tables.lock);
-    if (!tables.driveMaskComputed) {
-        const DWORD present = GetLogicalDrives();
-        DWORD fixed = 0;
-        for (int bit = 0; bit < 26; ++bit) {
-            const char root[] = {static_cast<char>('A' + bit), ':', '\\', '\0'};
-            if ((present & (1u << bit)) != 0 && GetDriveTypeA(root) == DRIVE_FIXED)
-                fixed |= 1u << bit;
+    if (!tables.driveMaskComputed.load(std::memory_order_acquire)) {
+        std::lock_guard<std::mutex> hold(tables.fillLock);
+        if (!tables.driveMaskComputed.load(std::memory_order_acquire)) {
+            const DWORD present = GetLogicalDrives();
+            DWORD fixed = 0;
+            for (int bit = 0; bit < 26; ++bit) {
+                const char root[] = {static_cast<char>('A' + bit), ':', '\\', '\0'};
+                if ((present & (1u << bit)) != 0 && GetDriveTypeA(root) == DRIVE_FIXED)
+                    fixed |= 1u << bit;
+            }
+            tables.driveMask.store(fixed, std::memory_order_relaxed);
+            tables.driveMaskComputed.store(true, std::memory_order_release);
         }
-        tables.driveMask = fixed;
-        tables.driveMaskComputed = true;
     }
-    mask = tables.driveMask;
+    mask = tables.driveMask.load(std::memory_order_relaxed);
     return true;
 }
 
@@ -260,8 +272,7 @@ bool ExtShellViewExists(const std::string& name) {
 
 void ForgetFileSearchTables() {
     Tables& tables = ProcessTables();
-    std::lock_guard<std::mutex> hold(tables.lock);
-    tables.directories.reset();
-    tables.driveMaskComputed = false;
-    tables.driveMask = 0;
+    std::lock_guard<std::mutex> hold(tables.fillLock);
+    tables.directories.store(nullptr, std::memory_order_release);
+    tables.driveMaskComputed.store(false, std::memory_order_release);
 }

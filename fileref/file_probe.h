@@ -7,9 +7,9 @@
 // denied, bad syntax, an unreadable share) counts as absent.
 //
 // The search directories and the fixed-drive mask are process-wide tables,
-// filled on first use and kept. They are filled and read under one lock and
-// never change once filled, so two engines scanning at once in the same
-// process share them safely.
+// filled on first use and kept. The first user fills them under a lock;
+// once filled they never change and are read without one, so two engines
+// scanning at once in the same process share them safely.
 #pragma once
 
 #include <windows.h>
