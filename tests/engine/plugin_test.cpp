@@ -2,6 +2,7 @@
 // the four interface slots and the result callback. The Nimbtrace double
 // beside this program records the engine's log lines.
 #include "engine/cloud_plugin.h"
+#include "support/text.h"
 #include "engine/hivemender.h"
 #include "support/conformance.h"
 #include "tests/engine/nimbtrace_probe.h"
@@ -16,6 +17,9 @@
 
 namespace {
 
+using hmtest::Wide;
+using hmtest::EndsWithNoCase;
+
 using hmtest::NimbtraceProbe;
 using hmtest::ReportGate;
 
@@ -24,29 +28,11 @@ std::atomic<int> g_spinSink{0};
 constexpr HRESULT kAlreadyRunning = static_cast<HRESULT>(0x80070501);
 constexpr HRESULT kInvalidArg = static_cast<HRESULT>(0x80070057);
 
-std::basic_string<WCHAR> Wide(const char* ascii) {
-    std::basic_string<WCHAR> text;
-    for (; *ascii != '\0'; ++ascii)
-        text.push_back(static_cast<WCHAR>(*ascii));
-    return text;
-}
-
 std::string Narrow(const WCHAR* wide, size_t length) {
     std::string text;
     for (size_t i = 0; i < length; ++i)
         text.push_back(wide[i] < 0x80 ? static_cast<char>(wide[i]) : '?');
     return text;
-}
-
-bool EndsWithNoCase(const std::string& text, const std::string& tail) {
-    if (text.size() < tail.size())
-        return false;
-    for (size_t i = 0; i < tail.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[text.size() - tail.size() + i])) !=
-            std::tolower(static_cast<unsigned char>(tail[i])))
-            return false;
-    }
-    return true;
 }
 
 // These tests time the worker's life, not a scan: with no section enabled a

@@ -4,6 +4,7 @@
 #include "regfile/regfile.h"
 #include "support/conformance.h"
 #include "support/machine_builder.h"
+#include "support/text.h"
 
 #include <gtest/gtest.h>
 
@@ -25,13 +26,6 @@ void __stdcall ReceiveReport(const WCHAR* report) {
     std::lock_guard<std::mutex> hold(g_reportLock);
     g_report = text;
     g_reported = true;
-}
-
-std::basic_string<WCHAR> Wide(const std::string& text) {
-    std::basic_string<WCHAR> wide;
-    for (char c : text)
-        wide.push_back(static_cast<WCHAR>(static_cast<unsigned char>(c)));
-    return wide;
 }
 
 bool WaitFor(const std::atomic<bool>& flag) {

@@ -1,6 +1,7 @@
 // A whole scan as a host runs it: the exported entry point, the result
 // callback, Start, and the report arriving on the engine's worker thread.
 #include "engine/cloud_plugin.h"
+#include "support/text.h"
 #include "support/machine_builder.h"
 
 #include <gtest/gtest.h>
@@ -12,12 +13,7 @@
 
 namespace {
 
-std::basic_string<WCHAR> Wide(const char* ascii) {
-    std::basic_string<WCHAR> text;
-    for (; *ascii != '\0'; ++ascii)
-        text.push_back(static_cast<WCHAR>(*ascii));
-    return text;
-}
+using hmtest::Wide;
 
 struct Delivery {
     std::string text; // the report, each UTF-16 unit narrowed ('?' above 0x7F)

@@ -1,6 +1,7 @@
 // A whole scan through the plug-in's entry point on a machine with a few
 // broken startup and software values: the report, byte for byte.
 #include "engine/cloud_plugin.h"
+#include "support/text.h"
 #include "support/conformance.h"
 #include "support/machine_builder.h"
 
@@ -13,12 +14,7 @@
 
 namespace {
 
-std::basic_string<WCHAR> Wide(const char* ascii) {
-    std::basic_string<WCHAR> text;
-    for (; *ascii != '\0'; ++ascii)
-        text.push_back(static_cast<WCHAR>(*ascii));
-    return text;
-}
+using hmtest::Wide;
 
 std::mutex g_lock;
 std::string g_report;

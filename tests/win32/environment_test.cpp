@@ -1,5 +1,6 @@
 // Environment variables, their expansion, and the folders Windows reports.
 #include "support/conformance.h"
+#include "support/text.h"
 
 #include <shlobj.h>
 
@@ -8,18 +9,10 @@
 
 namespace {
 
-constexpr DWORD kMarker = 0xdeadbeef;
+using hmtest::EqualNoCase;
+using hmtest::EndsWithNoCase;
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
+constexpr DWORD kMarker = 0xdeadbeef;
 
 class EnvironmentTest : public hmtest::ConformanceTest {
 protected:
@@ -198,10 +191,6 @@ std::string SpecialFolder(int csidl) {
     if (!SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE))
         return "(failed: [" + std::string(path) + "])";
     return path;
-}
-
-bool EndsWithNoCase(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && EqualNoCase(text.substr(text.size() - tail.size()), tail);
 }
 
 TEST_F(EnvironmentTest, SpecialFolders) {

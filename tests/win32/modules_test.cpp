@@ -1,4 +1,5 @@
 #include "support/conformance.h"
+#include "support/text.h"
 
 #ifndef _WIN32
 #include <win32sim/machine.h>
@@ -14,20 +15,11 @@
 // functions the running Windows may lack, and finds its own file name.
 namespace {
 
+using hmtest::EndsWithNoCase;
+
 constexpr char kTestModule[] = "hmtestmod.dll";
 
 typedef int (*AnswerFunction)(void);
-
-bool EndsWithNoCase(const std::string& text, const std::string& tail) {
-    if (text.size() < tail.size())
-        return false;
-    for (size_t i = 0; i < tail.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[text.size() - tail.size() + i])) !=
-            std::tolower(static_cast<unsigned char>(tail[i])))
-            return false;
-    }
-    return true;
-}
 
 std::string ModuleFileName(HMODULE module) {
     char path[MAX_PATH + 1] = {0};

@@ -1,0 +1,29 @@
+#include "support/text.h"
+
+#include <cctype>
+
+namespace hmtest {
+
+std::basic_string<WCHAR> Wide(const std::string& text) {
+    std::basic_string<WCHAR> wide;
+    for (char c : text)
+        wide.push_back(static_cast<WCHAR>(static_cast<unsigned char>(c)));
+    return wide;
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+bool EndsWithNoCase(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && EqualNoCase(text.substr(text.size() - tail.size()), tail);
+}
+
+} // namespace hmtest

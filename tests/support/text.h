@@ -1,0 +1,19 @@
+// Small text helpers the tests share: ASCII-level comparisons for checking
+// paths Windows may answer in another letter case, and widening test
+// requests to the UTF-16 the plug-in boundary takes.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace hmtest {
+
+// Each byte becomes one UTF-16 unit (test texts are ASCII or Latin-1).
+std::basic_string<WCHAR> Wide(const std::string& text);
+
+// Letter case ignored for ASCII letters only.
+bool EqualNoCase(const std::string& a, const std::string& b);
+bool EndsWithNoCase(const std::string& text, const std::string& tail);
+
+} // namespace hmtest
