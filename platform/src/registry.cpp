@@ -312,14 +312,20 @@ void DetachKey(RegKey& key) {
         parent->RemoveSubkey(&key);
 }
 
+// The key a handle names and the subkey path below it, split into names.
+LONG ResolvePath(HKEY hKey, LPCSTR subkey, RegistryState& state, BaseKey* base,
+                 std::vector<std::string>* parts) {
+    LONG status = ResolveHandle(hKey, state, base);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return ParseSubkey(*base, subkey, parts);
+}
+
 LONG OpenLocked(HKEY hKey, LPCSTR subkey, REGSAM sam, PHKEY result) {
     RegistryState& state = State();
     BaseKey base;
-    LONG status = ResolveHandle(hKey, state, &base);
-    if (status != ERROR_SUCCESS)
-        return status;
     std::vector<std::string> parts;
-    status = ParseSubkey(base, subkey, &parts);
+    LONG status = ResolvePath(hKey, subkey, state, &base, &parts);
     if (status != ERROR_SUCCESS)
         return status;
     if (parts.empty() && base.predefined) {
@@ -339,11 +345,8 @@ LONG OpenLocked(HKEY hKey, LPCSTR subkey, REGSAM sam, PHKEY result) {
 LONG CreateLocked(HKEY hKey, LPCSTR subkey, REGSAM sam, PHKEY result, LPDWORD disposition) {
     RegistryState& state = State();
     BaseKey base;
-    LONG status = ResolveHandle(hKey, state, &base);
-    if (status != ERROR_SUCCESS)
-        return status;
     std::vector<std::string> parts;
-    status = ParseSubkey(base, subkey, &parts);
+    LONG status = ResolvePath(hKey, subkey, state, &base, &parts);
     if (status != ERROR_SUCCESS)
         return status;
     // Windows ignores the rights of the handle the path starts from; what
@@ -375,11 +378,8 @@ LONG CreateLocked(HKEY hKey, LPCSTR subkey, REGSAM sam, PHKEY result, LPDWORD di
 LONG DeleteKeyLocked(HKEY hKey, LPCSTR subkey) {
     RegistryState& state = State();
     BaseKey base;
-    LONG status = ResolveHandle(hKey, state, &base);
-    if (status != ERROR_SUCCESS)
-        return status;
     std::vector<std::string> parts;
-    status = ParseSubkey(base, subkey, &parts);
+    LONG status = ResolvePath(hKey, subkey, state, &base, &parts);
     if (status != ERROR_SUCCESS)
         return status;
     auto key = Descend(base.key, parts);
