@@ -10,7 +10,7 @@
 //
 //   fileref_cache_bench [keys] [rounds]
 #include "engine/hivemender.h"
-#include "engine/orvel.h"
+#include "base/common_library.h"
 #include "fileref/file_probe.h"
 #include "fileref/scan_file_cache.h"
 #include "scanners/software_keys.h"

@@ -21,6 +21,13 @@ function(hm_add_test name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main hm_win32)
+    hm_publish_folder(${name} PRIVATE tests)
+    # A test of the plug-in as a host loads it sees the engine's headers
+    # (to reach its state) without linking a second copy of the engine.
+    if(hivemender IN_LIST ARG_LIBS)
+        target_include_directories(${name} PRIVATE
+            $<TARGET_PROPERTY:hm_engine,INTERFACE_INCLUDE_DIRECTORIES>)
+    endif()
     if(WIN32 AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
         return() # 32-bit Windows programs: built to prove they compile, nothing here runs them
     endif()

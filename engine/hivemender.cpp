@@ -1,12 +1,13 @@
 #include "engine/hivemender.h"
 
-#include "engine/log.h"
-#include "engine/orvel.h"
-#include "engine/resource.h"
+#include "base/debug_log.h"
+#include "base/common_library.h"
+#include "base/resource_strings.h"
+#include "engine/emit_report.h"
+#include "engine/scan_report.h"
 #include "fix/fix_engine.h"
 #include "report/json_reader.h"
-#include "report/scan_report.h"
-#include "scan/scan_driver.h"
+#include "scanners/section_table.h"
 
 #include <new>
 #include <utility>
@@ -18,22 +19,6 @@ constexpr DWORD kStopWaitMs = 2000;
 constexpr HRESULT kAlreadyRunning = static_cast<HRESULT>(0x80070501);
 
 enum StartMode { ModeScan = 0, ModeFix = 1 };
-
-// The machine areas with a scanner of their own; the machine software walk
-// leaves them to it. Order matters: equal sections keep this order.
-const std::pair<int, const char*> kSectionPaths[] = {
-    {SectionStartup, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce"},
-    {SectionStartup, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunServices"},
-    {SectionStartup, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx"},
-    {SectionStartup, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce"},
-    {SectionStartup, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"},
-    {SectionUninstall, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"},
-    {SectionFonts, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"},
-    {SectionAppPaths, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths"},
-    {SectionSharedDlls, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls"},
-    {SectionHelpFiles, "SOFTWARE\\Microsoft\\Windows\\HTML Help"},
-    {SectionHelpFiles, "SOFTWARE\\Microsoft\\Windows\\Help"},
-};
 
 HRESULT HResultFromCreateError(DWORD error) {
     return static_cast<HRESULT>(0x80070000u | (error & 0xFFFFu));
@@ -61,9 +46,9 @@ template <class Work> void RunGuarded(Work&& work) {
 
 } // namespace
 
-CHivemender::CHivemender() : m_dwSectionMask(kDefaultSectionMask) {
-    for (const auto& [section, path] : kSectionPaths)
-        m_sectionPaths.emplace(section, path);
+CHivemender::CHivemender() {
+    m_dwSectionMask = kDefaultSectionMask;
+    m_sectionPaths = OwnedMachineKeys();
 }
 
 CHivemender::~CHivemender() {
@@ -154,7 +139,7 @@ void CHivemender::ReleaseWorkerHandle() {
 DWORD WINAPI CHivemender::ScanOnThread(LPVOID param) {
     CHivemender& engine = *static_cast<CHivemender*>(param);
     RunGuarded([&] {
-        RunScan(engine);
+        RunScan(engine, SectionScanTable());
         // A stopped scan delivers nothing.
         if (engine.m_bStop == 0)
             BuildScanReport(engine);
@@ -165,7 +150,7 @@ DWORD WINAPI CHivemender::ScanOnThread(LPVOID param) {
 
 DWORD WINAPI CHivemender::FixOnThread(LPVOID param) {
     CHivemender& engine = *static_cast<CHivemender*>(param);
-    RunGuarded([&] { RunFix(engine); });
+    RunGuarded([&] { EmitReport(engine, RunFix(engine)); });
     engine.ReleaseWorkerHandle();
     return 0;
 }

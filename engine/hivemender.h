@@ -4,25 +4,17 @@
 // runs a scan or a fix. Nothing is locked: the host signals the worker only
 // through m_bStop, and the worker alone touches the problem list, the request
 // and the scratch sets while it runs (Start refuses to start a second one).
-// Every scanner, the driver, the reports and the fix take the engine as their
-// first argument, so its state is public.
+// The state a scan or a fix works on is the CEngineState base, which is all
+// the layers below this one see.
 #pragma once
 
 #include "engine/cloud_plugin.h"
 #include "engine/worker_thread_slot.h"
-#include "report/json_object.h"
-#include "report/user_profiles.h"
-#include "scan/exclusion_list.h"
-#include "scan/problem_record.h"
+#include "scan/engine_state.h"
 
 #include <windows.h>
 
-#include <atomic>
-#include <map>
-#include <set>
-#include <string>
-
-class CHivemender final : public ICloudPlugin {
+class CHivemender final : public ICloudPlugin, public CEngineState {
 public:
     CHivemender();
     ~CHivemender();
@@ -39,20 +31,6 @@ public:
     static DWORD WINAPI FixOnThread(LPVOID param);
 
     CWorkerThreadSlot m_hWorkerThread;
-    DWORD m_dwSectionMask = 0;
-    int m_nServiceProblems = 0;
-    // Written by the host thread, polled by the worker.
-    std::atomic<int> m_bStop{0};
-    std::atomic<int> m_bPause{0};
-    std::set<std::string> m_comSeen;
-    std::set<std::string> m_fontSeen;
-    // Machine areas that have a scanner of their own, below HKEY_LOCAL_MACHINE.
-    std::multimap<int, std::string> m_sectionPaths;
-    ProblemList m_problems;
-    JsonObject m_request;
-    // Per engine rather than per process, so that two engines may scan at once.
-    CExclusionList m_exclusions;
-    CUserNameCache m_userNames;
 
 private:
     HRESULT StartWorker(int mode);

@@ -1,6 +1,6 @@
 #include "fileref/command_path.h"
 
-#include "engine/orvel.h"
+#include "base/common_library.h"
 #include "fileref/file_probe.h"
 #include "fileref/text_scan.h"
 

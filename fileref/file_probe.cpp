@@ -1,6 +1,6 @@
 #include "fileref/file_probe.h"
 
-#include "engine/orvel.h"
+#include "base/common_library.h"
 #include "fileref/scan_file_cache.h"
 #include "fileref/text_scan.h"
 #include "registry/reg_key.h"

@@ -1,10 +1,9 @@
 #include "fix/fix_engine.h"
 
-#include "engine/hivemender.h"
+#include "scan/engine_state.h"
 #include "fix/registry_edits.h"
 #include "fix/status_library.h"
 #include "fix/undo_file.h"
-#include "report/emit_report.h"
 #include "report/json_writer.h"
 #include "report/user_profiles.h"
 
@@ -36,7 +35,7 @@ bool CountsAsFixed(LONG status) {
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
-void AddResult(CHivemender& engine, JsonObjectArray& fixes, size_t index,
+void AddResult(CEngineState& engine, JsonObjectArray& fixes, size_t index,
                const ProblemRecord& record, bool fixed) {
     JsonObject result;
     SetInt64(result, "id", static_cast<LONGLONG>(index));
@@ -54,13 +53,13 @@ void AddResult(CHivemender& engine, JsonObjectArray& fixes, size_t index,
     fixes.Add(result);
 }
 
-void WaitWhilePaused(const CHivemender& engine) {
+void WaitWhilePaused(const CEngineState& engine) {
     while (engine.m_bPause != 0)
         Sleep(kPauseSleepMs);
 }
 
 // Repairs the selected problems in list order; returns how many are fixed.
-int RepairSelected(CHivemender& engine, CUndoFile& undo, JsonObjectArray& fixes) {
+int RepairSelected(CEngineState& engine, CUndoFile& undo, JsonObjectArray& fixes) {
     int fixedCount = 0;
     if (engine.m_bStop != 0)
         return fixedCount;
@@ -88,7 +87,7 @@ bool IsSelectedForFix(const JsonObject& request, size_t index) {
                     reinterpret_cast<const unsigned char*>("fix")) == 0;
 }
 
-void RunFix(CHivemender& engine) {
+std::string RunFix(CEngineState& engine) {
     engine.m_bPause = 0;
     CUndoFile undo = CreateUndoFile();
     JsonObjectArray fixes;
@@ -99,5 +98,5 @@ void RunFix(CHivemender& engine) {
     SetArray(report, "fixes", fixes);
     if (engine.m_problems.empty())
         SetString(report, "error", "Empty problems array");
-    EmitReport(engine, Serialize(report));
+    return Serialize(report);
 }

@@ -1,6 +1,6 @@
 #include "fix/status_library.h"
 
-#include "engine/owned_handle.h"
+#include "base/owned_handle.h"
 
 #include <windows.h>
 

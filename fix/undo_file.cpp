@@ -1,6 +1,6 @@
 #include "fix/undo_file.h"
 
-#include "engine/orvel.h"
+#include "base/common_library.h"
 
 #include <mbstring.h>
 

@@ -2,6 +2,7 @@
 // machine is a simulated one loaded from a folder.
 #include "host/platform.h"
 
+#include "machine/machine_folder.h"
 #include <win32sim/machine.h>
 
 #include <dlfcn.h>
@@ -37,7 +38,8 @@ fs::path ExecutableFolder() {
 
 // The demo shipped in the checkout, found from the build tree or beside us.
 fs::path DemoFolder() {
-    for (const fs::path& candidate : {ExecutableFolder() / "demo", fs::path(HM_SOURCE_DIR) / "demo"}) {
+    for (const fs::path& candidate :
+         {ExecutableFolder() / "demo", fs::path(HM_SOURCE_DIR) / "demo"}) {
         if (fs::exists(candidate / "machine.reg"))
             return candidate;
     }
@@ -93,7 +95,9 @@ std::string DefaultPluginPath() {
     return (folder / "libhivemender.so").string();
 }
 
-bool IsTerminal(int fd) { return isatty(fd) != 0; }
+bool IsTerminal(int fd) {
+    return isatty(fd) != 0;
+}
 
 bool PrepareMachine(const MachineOptions& options, std::string* description, std::string* error) {
     fs::path folder = options.folder;

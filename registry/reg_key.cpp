@@ -1,6 +1,6 @@
 #include "registry/reg_key.h"
 
-#include "engine/orvel.h"
+#include "base/common_library.h"
 
 #include <mbstring.h>
 

@@ -12,7 +12,7 @@
 // the key and the caller's outputs as they were.
 #pragma once
 
-#include "engine/owned_handle.h"
+#include "base/owned_handle.h"
 
 #include <windows.h>
 

@@ -1,7 +1,6 @@
 #include "report/user_profiles.h"
 
-#include "engine/hivemender.h"
-#include "engine/orvel.h"
+#include "base/common_library.h"
 #include "registry/reg_key.h"
 
 #include <mbstring.h>
@@ -67,8 +66,4 @@ std::string CUserNameCache::NameForKeyPath(const std::string& keyPath) {
     else
         name = sid;
     return name;
-}
-
-std::string GetUserNameForKeyPath(CHivemender& engine, const std::string& keyPath) {
-    return engine.m_userNames.NameForKeyPath(keyPath);
 }

@@ -10,8 +10,6 @@
 #include <map>
 #include <string>
 
-class CHivemender;
-
 class CUserNameCache {
 public:
     // The profile folder name of the hive the key path lies in; the SID
@@ -23,5 +21,3 @@ private:
     // SID -> name; a SID whose profile could not be opened is asked again.
     std::map<std::string, std::string> m_names;
 };
-
-std::string GetUserNameForKeyPath(CHivemender& engine, const std::string& keyPath);

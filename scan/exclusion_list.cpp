@@ -1,7 +1,7 @@
 #include "scan/exclusion_list.h"
 
-#include "engine/hivemender.h"
-#include "engine/orvel.h"
+#include "scan/engine_state.h"
+#include "base/common_library.h"
 #include "registry/reg_key.h"
 #include "scan/mb_case.h"
 
@@ -140,19 +140,19 @@ std::string ExclusionFilePath() {
     return Orvel::PathCombineA(Orvel::GetModulePathNameA(EngineModule()), kFileName);
 }
 
-bool LoadExclusionList(CHivemender& engine) {
+bool LoadExclusionList(CEngineState& engine) {
     return engine.m_exclusions.Load(ExclusionFilePath());
 }
 
-void AddExclusionLine(CHivemender& engine, const std::string& line) {
+void AddExclusionLine(CEngineState& engine, const std::string& line) {
     engine.m_exclusions.AddLine(line);
 }
 
-void ClearExclusionList(CHivemender& engine) {
+void ClearExclusionList(CEngineState& engine) {
     engine.m_exclusions.Clear();
 }
 
-bool IsExcluded(CHivemender& engine, const std::string& keyPathText) {
+bool IsExcluded(CEngineState& engine, const std::string& keyPathText) {
     return engine.m_exclusions.IsExcluded(keyPathText, ExclusionFilePath());
 }
 
@@ -169,7 +169,7 @@ bool ShouldWalkUserKey(const RegKey& key) {
     return !StartsWithNoCase(path.substr(hiveEnd + 1), "AppEvents\\Schemes\\Apps");
 }
 
-bool ShouldWalkMachineKey(const RegKey& key, const CHivemender& engine) {
+bool ShouldWalkMachineKey(const RegKey& key, const CEngineState& engine) {
     if (key.m_hRoot != HKEY_LOCAL_MACHINE || !StartsWithNoCase(key.m_path, "SOFTWARE"))
         return false;
     if (!StartsWithNoCase(key.m_path, "SOFTWARE\\Microsoft\\Windows"))
@@ -184,7 +184,7 @@ bool ShouldWalkMachineKey(const RegKey& key, const CHivemender& engine) {
 
 } // namespace
 
-bool ShouldWalkKey(const RegKey& key, CHivemender& engine, int mode) {
+bool ShouldWalkKey(const RegKey& key, CEngineState& engine, int mode) {
     if (IsExcluded(engine, key.KeyPathText()))
         return false;
     switch (mode) {

@@ -15,7 +15,7 @@
 #include <set>
 #include <string>
 
-class CHivemender;
+struct CEngineState;
 class RegKey;
 
 class CExclusionList {
@@ -48,10 +48,10 @@ private:
 std::string ExclusionFilePath();
 
 // The engine's list, by the names its callers use.
-bool LoadExclusionList(CHivemender& engine);
-void AddExclusionLine(CHivemender& engine, const std::string& line);
-void ClearExclusionList(CHivemender& engine);
-bool IsExcluded(CHivemender& engine, const std::string& keyPathText);
+bool LoadExclusionList(CEngineState& engine);
+void AddExclusionLine(CEngineState& engine, const std::string& line);
+void ClearExclusionList(CEngineState& engine);
+bool IsExcluded(CEngineState& engine, const std::string& keyPathText);
 
 // The software walks' filter. True when the key is to be examined and walked
 // below: not excluded, and inside the walk's area. Mode 0 walks the user
@@ -59,4 +59,4 @@ bool IsExcluded(CHivemender& engine, const std::string& keyPathText);
 // mode 1 the machine's SOFTWARE key (leaving the areas with a scanner of
 // their own, m_sectionPaths, to those scanners).
 enum WalkMode : int { WalkUserHives = 0, WalkMachineSoftware = 1 };
-bool ShouldWalkKey(const RegKey& key, CHivemender& engine, int mode);
+bool ShouldWalkKey(const RegKey& key, CEngineState& engine, int mode);

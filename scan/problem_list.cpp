@@ -1,6 +1,6 @@
 #include "scan/problem_list.h"
 
-#include "engine/hivemender.h"
+#include "scan/engine_state.h"
 #include "registry/reg_key.h"
 #include "scan/mb_case.h"
 
@@ -10,7 +10,7 @@ bool PassesAdmissionGate(const RegKey& key) {
     return !IsAdministrator() || key.IsKeyWritable();
 }
 
-void Append(CHivemender& engine, ProblemRecord record) {
+void Append(CEngineState& engine, ProblemRecord record) {
     record.id = ToLowerMb(std::move(record.id));
     engine.m_problems.push_back(std::move(record));
 }
@@ -33,7 +33,7 @@ std::string NewValueFromMarkedData(const std::string& data) {
     return {};
 }
 
-void AddKeyProblem(const RegKey& key, CHivemender& engine, int section) {
+void AddKeyProblem(const RegKey& key, CEngineState& engine, int section) {
     if (!PassesAdmissionGate(key))
         return;
     ProblemRecord record;
@@ -44,7 +44,7 @@ void AddKeyProblem(const RegKey& key, CHivemender& engine, int section) {
     Append(engine, std::move(record));
 }
 
-void AddValueProblem(const std::string& data, CHivemender& engine, int section, const RegKey& key,
+void AddValueProblem(const std::string& data, CEngineState& engine, int section, const RegKey& key,
                      const std::string& valueName) {
     if (!PassesAdmissionGate(key))
         return;

@@ -11,17 +11,17 @@
 
 #include <string>
 
-class CHivemender;
+struct CEngineState;
 class RegKey;
 
 // Records that `key` itself is to be deleted.
-void AddKeyProblem(const RegKey& key, CHivemender& engine, int section);
+void AddKeyProblem(const RegKey& key, CEngineState& engine, int section);
 
 // Records that the value `valueName` of `key` is broken. `data` is the
 // scanner's text for it: "*" alone asks for deletion; a "*" beside a ";"
 // marks the list element that was dropped, and the record then carries the
 // repaired list as its new value.
-void AddValueProblem(const std::string& data, CHivemender& engine, int section, const RegKey& key,
+void AddValueProblem(const std::string& data, CEngineState& engine, int section, const RegKey& key,
                      const std::string& valueName);
 
 // The repaired list for marked data, or the empty text when the value is to

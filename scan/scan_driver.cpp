@@ -1,6 +1,6 @@
 #include "scan/scan_driver.h"
 
-#include "engine/hivemender.h"
+#include "scan/engine_state.h"
 #include "fileref/scan_file_cache.h"
 #include "registry/reg_key.h"
 #include "scan/exclusion_list.h"
@@ -11,11 +11,11 @@ namespace {
 
 constexpr DWORD kPausePollMs = 100;
 
-bool IsSectionEnabled(const CHivemender& engine, int section) {
+bool IsSectionEnabled(const CEngineState& engine, int section) {
     return (engine.m_dwSectionMask & (1u << section)) != 0;
 }
 
-void ResetScanState(CHivemender& engine) {
+void ResetScanState(CEngineState& engine) {
     ClearExclusionList(engine);
     engine.m_bStop = 0;
     engine.m_bPause = 0;
@@ -39,11 +39,7 @@ bool LiesInside(const ProblemRecord& record, const std::string& keyId) {
 
 } // namespace
 
-void RunScan(CHivemender& engine) {
-    RunScanWith(engine, SectionScanTable());
-}
-
-void RunScanWith(CHivemender& engine, std::span<const SectionScan> table) {
+void RunScan(CEngineState& engine, std::span<const SectionScan> table) {
     // File-system answers are remembered for this scan only.
     CScanFileCache fileAnswers;
     ResetScanState(engine);
@@ -79,12 +75,12 @@ void PruneCoveredProblems(ProblemList& problems) {
     problems.erase(problems.begin() + static_cast<std::ptrdiff_t>(kept), problems.end());
 }
 
-void OrderProblems(CHivemender& engine) {
+void OrderProblems(CEngineState& engine) {
     std::stable_sort(engine.m_problems.begin(), engine.m_problems.end(), ComesBefore);
     PruneCoveredProblems(engine.m_problems);
 }
 
-void WaitWhilePaused(const CHivemender& engine) {
+void WaitWhilePaused(const CEngineState& engine) {
     while (engine.m_bPause != 0)
         Sleep(kPausePollMs);
 }

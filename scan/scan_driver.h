@@ -11,31 +11,31 @@
 #include <cstddef>
 #include <span>
 
-class CHivemender;
+struct CEngineState;
 
 // A section scanner walks its area of the registry and adds problems.
-using SectionScanner = void (*)(CHivemender& engine);
+using SectionScanner = void (*)(CEngineState& engine);
 
 struct SectionScan {
     int section;             // its bit in m_dwSectionMask enables it
     SectionScanner scanner;  // null while the section has no scanner
     bool needsAdministrator; // runs only for an administrator
+    // Keys below HKEY_LOCAL_MACHINE that this section's scanner owns: the
+    // machine software walk leaves them (and every key whose path they
+    // begin) to it.
+    std::span<const char* const> ownedMachineKeys = {};
 };
 
-// The scanners in the order a scan runs them.
-std::span<const SectionScan> SectionScanTable();
-
-// Resets the engine's scan state, runs every enabled scanner in table order
-// until a stop is requested, then orders the problem list. A stopped scan
-// leaves the list as the scanners left it, unordered.
-void RunScan(CHivemender& engine);
-void RunScanWith(CHivemender& engine, std::span<const SectionScan> table);
+// Resets the engine's scan state, runs every enabled scanner of `table` in
+// its order until a stop is requested, then orders the problem list. A
+// stopped scan leaves the list as the scanners left it, unordered.
+void RunScan(CEngineState& engine, std::span<const SectionScan> table);
 
 // Sorts the problem list by identity and drops every record that lies inside
 // a key which is itself to be deleted (its repeats, its subkeys, its values).
-void OrderProblems(CHivemender& engine);
+void OrderProblems(CEngineState& engine);
 // The pruning step alone, on a list already in order.
 void PruneCoveredProblems(ProblemList& problems);
 
 // For scanners: sleeps while the pause flag is raised.
-void WaitWhilePaused(const CHivemender& engine);
+void WaitWhilePaused(const CEngineState& engine);

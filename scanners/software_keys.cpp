@@ -1,6 +1,6 @@
 #include "scanners/software_keys.h"
 
-#include "engine/hivemender.h"
+#include "scan/engine_state.h"
 #include "fileref/command_path.h"
 #include "fileref/reference_check.h"
 #include "registry/reg_key.h"
@@ -19,7 +19,7 @@ int SectionOfMode(int mode) {
 // Only drive paths on fixed disks are tested, and of the missing ones only
 // those naming a file of a known kind are reported: a missing document or
 // sound file is the application's business, not a broken registration.
-void ExamineValues(CHivemender& engine, RegKey& key, int mode) {
+void ExamineValues(CEngineState& engine, RegKey& key, int mode) {
     std::string name;
     std::string data;
     for (LONG status = key.BeginValues(name, data); status == ERROR_SUCCESS && engine.m_bStop == 0;
@@ -31,7 +31,7 @@ void ExamineValues(CHivemender& engine, RegKey& key, int mode) {
     }
 }
 
-void Walk(CHivemender& engine, HKEY root, const char* path, int mode) {
+void Walk(CEngineState& engine, HKEY root, const char* path, int mode) {
     RegKey key;
     if (key.OpenPath(root, path, kReadWrite64) == ERROR_SUCCESS)
         WalkSoftwareKey(engine, key, mode);
@@ -39,15 +39,15 @@ void Walk(CHivemender& engine, HKEY root, const char* path, int mode) {
 
 } // namespace
 
-void ScanUserSoftware(CHivemender& engine) {
+void ScanUserSoftware(CEngineState& engine) {
     Walk(engine, HKEY_USERS, "", WalkUserHives);
 }
 
-void ScanMachineSoftware(CHivemender& engine) {
+void ScanMachineSoftware(CEngineState& engine) {
     Walk(engine, HKEY_LOCAL_MACHINE, "SOFTWARE", WalkMachineSoftware);
 }
 
-int WalkSoftwareKey(CHivemender& engine, RegKey& key, int mode) {
+int WalkSoftwareKey(CEngineState& engine, RegKey& key, int mode) {
     WaitWhilePaused(engine);
     if (!ShouldWalkKey(key, engine, mode))
         return 0;

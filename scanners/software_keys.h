@@ -3,15 +3,15 @@
 // library or similar file on a fixed disk.
 #pragma once
 
-class CHivemender;
+struct CEngineState;
 class RegKey;
 
 // HKEY_USERS, all hives (section 0).
-void ScanUserSoftware(CHivemender& engine);
+void ScanUserSoftware(CEngineState& engine);
 // HKEY_LOCAL_MACHINE\SOFTWARE, leaving the areas with a scanner of their
 // own to those scanners (section 1).
-void ScanMachineSoftware(CHivemender& engine);
+void ScanMachineSoftware(CEngineState& engine);
 
 // One key and, depth first, everything below it, in the walk mode of
 // ShouldWalkKey (WalkUserHives or WalkMachineSoftware). Returns 0.
-int WalkSoftwareKey(CHivemender& engine, RegKey& key, int mode);
+int WalkSoftwareKey(CEngineState& engine, RegKey& key, int mode);

@@ -1,6 +1,6 @@
 #include "scanners/startup_entries.h"
 
-#include "engine/hivemender.h"
+#include "scan/engine_state.h"
 #include "fileref/reference_check.h"
 #include "registry/reg_key.h"
 #include "scan/exclusion_list.h"
@@ -9,19 +9,7 @@
 
 #include <string>
 
-namespace {
-
-const char* const kStartupKeys[] = {
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx",
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunServices",
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce",
-};
-
-} // namespace
-
-void ScanStartupEntries(CHivemender& engine) {
+void ScanStartupEntries(CEngineState& engine) {
     // One key object serves every key in turn; the last handle closes with it.
     RegKey key;
     for (const char* path : kStartupKeys) {
@@ -30,7 +18,7 @@ void ScanStartupEntries(CHivemender& engine) {
     }
 }
 
-LONG ScanStartupKey(CHivemender& engine, RegKey& key) {
+LONG ScanStartupKey(CEngineState& engine, RegKey& key) {
     WaitWhilePaused(engine);
     if (IsExcluded(engine, key.KeyPathText()))
         return 1;

@@ -3,14 +3,22 @@
 
 #include <windows.h>
 
-class CHivemender;
+struct CEngineState;
 class RegKey;
 
-// Walks the values of the machine's Run, RunOnce, RunOnceEx, RunServices and
-// RunServicesOnce keys (subkeys are not visited; the per-user and 32-bit
-// copies are not looked at).
-void ScanStartupEntries(CHivemender& engine);
+// The machine's startup keys, below HKEY_LOCAL_MACHINE, in scan order.
+inline constexpr const char* kStartupKeys[] = {
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnceEx",
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunServices",
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce",
+};
+
+// Walks the values of the startup keys (subkeys are not visited; the
+// per-user and 32-bit copies are not looked at).
+void ScanStartupEntries(CEngineState& engine);
 
 // The string values of one open startup key. 1 when the key is excluded,
 // else the status that ended the value enumeration.
-LONG ScanStartupKey(CHivemender& engine, RegKey& key);
+LONG ScanStartupKey(CEngineState& engine, RegKey& key);

@@ -1,19 +1,13 @@
-// The simulated machine as a whole: its configuration, its reset, and machine
-// folders (docs/machine-folder.md) loaded from and saved to the host.
+// The simulated machine as a whole: its configuration and its reset.
 #include "codepage.h"
 #include "files_hostnames.h"
-#include "machine_ini.h"
 #include "machine_parts.h"
-
-#include "regfile/regfile.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 namespace win32sim {
@@ -107,83 +101,6 @@ void CreateStandardFolders(const MachineConfig& config, const Variables& environ
             fs::create_directories(HostPathIn(config, folder), ignored);
         }
     }
-}
-
-bool ReadWholeFile(const fs::path& path, std::string* bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream text;
-    text << in.rdbuf();
-    *bytes = text.str();
-    return true;
-}
-
-// One fixed drive per drives/<L> folder.
-std::vector<DriveSpec> DiscoverDrives(const fs::path& folder) {
-    std::vector<DriveSpec> drives;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder / "drives", error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() == 1 && std::isalpha(static_cast<unsigned char>(name[0])) &&
-            entry.is_directory()) {
-            drives.push_back(
-                DriveSpec{static_cast<char>(std::toupper(static_cast<unsigned char>(name[0]))),
-                          DRIVE_FIXED, entry.path().string()});
-        }
-    }
-    return drives;
-}
-
-bool Fail(std::string* error, std::string message) {
-    if (error)
-        *error = std::move(message);
-    return false;
-}
-
-// Everything a machine folder holds, read and checked before anything of
-// the current machine changes.
-bool ReadMachineFolder(const fs::path& folder, MachineConfig* config, regfile::Script* registry,
-                       std::string* error) {
-    std::error_code ignored;
-    if (!fs::is_directory(folder, ignored))
-        return Fail(error, folder.string() + ": not a folder");
-    *config = MachineConfig{};
-    config->drives = DiscoverDrives(folder);
-    const fs::path ini = folder / "machine.ini";
-    std::string text;
-    if (fs::exists(ini, ignored)) {
-        if (!ReadWholeFile(ini, &text))
-            return Fail(error, ini.string() + ": cannot be read");
-        if (!detail::ApplyMachineIni(text, ini.string(), folder.string(), config, error))
-            return false;
-    }
-    std::sort(config->drives.begin(), config->drives.end(),
-              [](const DriveSpec& a, const DriveSpec& b) { return a.letter < b.letter; });
-    if (!DriveOf(*config, config->windowsDir[0]))
-        return Fail(error, folder.string() + ": no drive holds the Windows folder " +
-                               config->windowsDir + " (drives/" + config->windowsDir.substr(0, 1) +
-                               " is missing)");
-    const fs::path reg = folder / "machine.reg";
-    if (fs::exists(reg, ignored)) {
-        if (!ReadWholeFile(reg, &text))
-            return Fail(error, reg.string() + ": cannot be read");
-        std::string parseError;
-        if (!regfile::Parse(std::vector<uint8_t>(text.begin(), text.end()), reg.string(), registry,
-                            &parseError))
-            return Fail(error, parseError);
-    }
-    return true;
-}
-
-std::vector<uint8_t> ExportRegistry() {
-    PrivilegedScope privileged;
-    return regfile::Export({"HKEY_LOCAL_MACHINE", "HKEY_USERS"}, regfile::Encoding::Ansi);
-}
-
-LONG ApplyRegistry(const regfile::Script& script, std::string* error) {
-    PrivilegedScope privileged;
-    return regfile::Apply(script, error);
 }
 
 size_t CountKeys(HKEY key) {
@@ -295,58 +212,8 @@ void ResetMachine(const MachineConfig& config, const std::string& scratchRoot) {
     detail::ResetEnvironment(environment);
 }
 
-bool LoadMachine(const std::string& folder, std::string* error) {
-    MachineConfig config;
-    regfile::Script registry;
-    if (!ReadMachineFolder(fs::absolute(folder), &config, &registry, error))
-        return false;
-    const bool hadMachine = g_machineLoaded;
-    const MachineConfig previous = g_config;
-    const std::vector<uint8_t> previousRegistry =
-        hadMachine ? ExportRegistry() : std::vector<uint8_t>{};
-    ResetMachine(config, "");
-    std::string applyError;
-    if (registry.keys.empty() || ApplyRegistry(registry, &applyError) == ERROR_SUCCESS)
-        return true;
-    // Put the previous machine back, registry included.
-    if (hadMachine) {
-        ResetMachine(previous, "");
-        regfile::Script old;
-        std::string ignored;
-        if (regfile::Parse(previousRegistry, "previous registry", &old, &ignored))
-            ApplyRegistry(old, &ignored);
-    }
-    return Fail(error, (fs::absolute(folder) / "machine.reg").string() + ": " + applyError);
-}
-
-bool LoadMachineFromEnvironment(std::string* error) {
-    const char* folder = std::getenv("HIVEMENDER_MACHINE");
-    if (!folder || !*folder)
-        return Fail(error, "HIVEMENDER_MACHINE is not set");
-    if (g_machineLoaded)
-        return true;
-    return LoadMachine(folder, error);
-}
-
-bool SaveRegistry(const std::string& hostPath, std::string* error) {
-    const std::vector<uint8_t> bytes = ExportRegistry();
-    const std::string temporary = hostPath + ".new-" + std::to_string(::getpid());
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (!file)
-        return Fail(error, temporary + ": " + std::strerror(errno));
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
-                         std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
-    const int writeErrno = errno;
-    if (std::fclose(file) != 0 || !written) {
-        std::remove(temporary.c_str());
-        return Fail(error, temporary + ": " + std::strerror(writeErrno));
-    }
-    if (std::rename(temporary.c_str(), hostPath.c_str()) != 0) {
-        const int renameErrno = errno;
-        std::remove(temporary.c_str());
-        return Fail(error, hostPath + ": " + std::strerror(renameErrno));
-    }
-    return true;
+bool IsMachineLoaded() {
+    return g_machineLoaded;
 }
 
 const MachineConfig& CurrentConfig() {

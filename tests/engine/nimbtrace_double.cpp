@@ -1,6 +1,6 @@
 // Built twice: with OutputA (the normal double) and without it (a library
 // of that name that offers nothing to log to).
-#include "engine/log.h"
+#include "base/debug_log.h"
 #include "tests/engine/nimbtrace_double.h"
 
 #include <cstdio>

@@ -31,22 +31,6 @@ TEST(EngineObject, StartsIdleWithEverySectionButServices) {
     EXPECT_TRUE(engine.m_problems.empty());
 }
 
-TEST(EngineObject, SectionPathsKeepTheirOrderWithinASection) {
-    CHivemender engine;
-    ASSERT_EQ(11u, engine.m_sectionPaths.size());
-    auto [first, last] = engine.m_sectionPaths.equal_range(SectionStartup);
-    std::vector<std::string> startup;
-    for (auto it = first; it != last; ++it)
-        startup.push_back(it->second);
-    ASSERT_EQ(5u, startup.size());
-    EXPECT_EQ("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce", startup.front());
-    EXPECT_EQ("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", startup.back());
-    auto help = engine.m_sectionPaths.equal_range(SectionHelpFiles);
-    ASSERT_EQ(2, std::distance(help.first, help.second));
-    EXPECT_EQ("SOFTWARE\\Microsoft\\Windows\\HTML Help", help.first->second);
-    EXPECT_EQ(1u, engine.m_sectionPaths.count(SectionFonts));
-}
-
 class EngineRequestTest : public hmtest::ConformanceTest {};
 
 TEST_F(EngineRequestTest, RefusedStartLeavesTheRequestAloneAndABadModeReplacesIt) {

@@ -1,5 +1,5 @@
 // Handle owners and the worker handle's hand-over.
-#include "engine/owned_handle.h"
+#include "base/owned_handle.h"
 #include "engine/worker_thread_slot.h"
 #include "support/conformance.h"
 #include "tests/engine/nimbtrace_probe.h"

@@ -1,6 +1,6 @@
 // The common-library calls the engine folds in.
-#include "engine/orvel.h"
-#include "engine/resource.h"
+#include "base/common_library.h"
+#include "base/resource_strings.h"
 #include "support/conformance.h"
 
 #include <gtest/gtest.h>

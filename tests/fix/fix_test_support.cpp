@@ -1,6 +1,6 @@
 #include "tests/fix/fix_test_support.h"
 
-#include "engine/orvel.h"
+#include "base/common_library.h"
 #include "regfile/regfile.h"
 #include "support/conformance.h"
 #include "support/machine_builder.h"

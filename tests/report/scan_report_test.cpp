@@ -1,8 +1,8 @@
 // The scan report's bytes, which hosts parse, and its delivery through the
 // result callback.
 #include "engine/hivemender.h"
-#include "report/emit_report.h"
-#include "report/scan_report.h"
+#include "engine/emit_report.h"
+#include "engine/scan_report.h"
 #include "support/machine_builder.h"
 
 #include <gtest/gtest.h>

@@ -131,7 +131,7 @@ TEST_F(ExclusionListTest, EachScanReadsTheFileAfresh) {
     // Within a scan the list is kept ...
     EXPECT_TRUE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\First"));
     // ... and a new scan reads the edited file.
-    RunScanWith(m_engine, {});
+    RunScan(m_engine, {});
     EXPECT_FALSE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\First"));
     EXPECT_TRUE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Second"));
 }
@@ -234,7 +234,7 @@ TEST_F(ExclusionListTest, TwoEnginesScanAtOnce) {
         return;
     static std::atomic<int> wrongAnswers{0};
     struct Worker {
-        static void ProbeList(CHivemender& engine) {
+        static void ProbeList(CEngineState& engine) {
             for (int i = 0; i < 50; ++i) {
                 if (!IsExcluded(engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Shared") ||
                     IsExcluded(engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Other"))
@@ -244,9 +244,9 @@ TEST_F(ExclusionListTest, TwoEnginesScanAtOnce) {
         }
     };
     static const SectionScan table[] = {{SectionMachineSoftware, Worker::ProbeList, false}};
-    auto scanRepeatedly = [](CHivemender& engine) {
+    auto scanRepeatedly = [](CEngineState& engine) {
         for (int scan = 0; scan < 40; ++scan) {
-            RunScanWith(engine, table);
+            RunScan(engine, table);
             // The built-in entry, the file's and this scan's own fifty.
             if (engine.m_exclusions.Entries().size() != 52)
                 ++wrongAnswers;

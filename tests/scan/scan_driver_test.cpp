@@ -2,6 +2,7 @@
 // of the problem list, which the host's problem numbers stand on.
 #include "engine/hivemender.h"
 #include "scan/scan_driver.h"
+#include "scanners/section_table.h"
 #include "support/machine_builder.h"
 
 #include <gtest/gtest.h>
@@ -121,12 +122,12 @@ TEST(OrderProblems, PrunesExactlyAsRemovingRecordsOneByOne) {
 // section, in reverse alphabetical order so the final sort shows.
 std::vector<int> g_ran;
 
-template <int Section> void FakeScanner(CHivemender& engine) {
+template <int Section> void FakeScanner(CEngineState& engine) {
     g_ran.push_back(Section);
     engine.m_problems.push_back(Record("hklm\\" + std::string(1, char('z' - Section)), 1, Section));
 }
 
-void StoppingScanner(CHivemender& engine) {
+void StoppingScanner(CEngineState& engine) {
     g_ran.push_back(-1);
     engine.m_problems.push_back(Record("hklm\\stopped", 1, 99));
     engine.m_bStop = 1;
@@ -169,7 +170,7 @@ TEST_P(ScanDriverMachineTest, RunsTheEnabledSectionsInOrder) {
     m_engine.m_nServiceProblems = 5;
     m_engine.m_bPause = 1;
     m_engine.m_problems.push_back(Record("left over from the last scan"));
-    RunScanWith(m_engine, kFakeTable);
+    RunScan(m_engine, kFakeTable);
     EXPECT_EQ(GetParam().ran, g_ran);
     EXPECT_EQ(0, m_engine.m_nServiceProblems);
     EXPECT_EQ(0, m_engine.m_bPause);
@@ -195,7 +196,7 @@ TEST_F(ScanDriverTest, AStopEndsTheScanBetweenScannersAndLeavesTheListUnordered)
         {SectionStartup, FakeScanner<4>, false},
     };
     m_engine.m_bStop = 1; // a stop from before the scan is forgotten
-    RunScanWith(m_engine, table);
+    RunScan(m_engine, table);
     EXPECT_EQ((std::vector<int>{0, 1, -1}), g_ran);
     ASSERT_EQ(3u, m_engine.m_problems.size());
     EXPECT_EQ(0, m_engine.m_problems[0].section);
@@ -205,7 +206,7 @@ TEST_F(ScanDriverTest, AStopEndsTheScanBetweenScannersAndLeavesTheListUnordered)
 
 TEST_F(ScanDriverTest, TheMaskAloneDecidesWhichSectionsRun) {
     m_engine.m_dwSectionMask = (1u << SectionServices) | (1u << SectionHelpFiles);
-    RunScanWith(m_engine, kFakeTable);
+    RunScan(m_engine, kFakeTable);
     EXPECT_EQ((std::vector<int>{7, 10}), g_ran);
 }
 

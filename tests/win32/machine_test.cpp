@@ -2,6 +2,7 @@
 // redirection, which only the stand-in can stage (Linux builds only).
 #ifndef _WIN32
 
+#include "machine/machine_folder.h"
 #include <win32sim/machine.h>
 
 #include "regfile/regfile.h"
@@ -443,7 +444,6 @@ TEST_F(MachineTest, SaveRegistryReportsAnUnwritablePlace) {
     EXPECT_NE(std::string::npos, error.find("machine.reg")) << error;
 }
 
-
 // What regedit writes, in both of its encodings, must survive a load, a save
 // and a second load unchanged: the host saves machine.reg after every fix.
 const char kRegeditExport[] =
@@ -497,9 +497,9 @@ TEST_F(MachineTest, RegeditFilesRoundTripThroughLoadAndSave) {
         EXPECT_EQ(loaded, WholeRegistry());
         EXPECT_EQ("dword 42", ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\App", "Count"));
         HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE,
-                                               "SOFTWARE\\Vendor\\App\\Empty Subkey", 0,
-                                               KEY_READ, &key));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\App\\Empty Subkey", 0,
+                                KEY_READ, &key));
         RegCloseKey(key);
     }
 }

@@ -3,13 +3,8 @@
 // The stand-in answers every Win32 call from one process-wide machine: a
 // registry tree, drive letters mapped to host folders, an environment and a
 // few identity flags. Tests build one in code (tests/support) or load a
-// machine folder; the host loads a machine folder. Nothing here exists on
-// Windows, so engine code never includes this header.
-//
-// A machine folder holds:
-//   machine.reg   the registry (.reg text; UTF-16LE or 8-bit; REGEDIT4 too)
-//   machine.ini   optional settings, see MachineConfig and the README
-//   drives/<L>/   the files of drive L:
+// machine folder (machine/); the host loads a machine folder. Nothing here
+// exists on Windows, so engine code never includes this header.
 #pragma once
 
 #include <windows.h>
@@ -21,9 +16,9 @@
 namespace win32sim {
 
 struct DriveSpec {
-    char letter = 'C';          // upper case
-    UINT type = DRIVE_FIXED;    // DRIVE_FIXED, DRIVE_REMOVABLE, DRIVE_CDROM, DRIVE_REMOTE, ...
-    std::string hostFolder;     // the host folder that holds the drive's root
+    char letter = 'C';       // upper case
+    UINT type = DRIVE_FIXED; // DRIVE_FIXED, DRIVE_REMOVABLE, DRIVE_CDROM, DRIVE_REMOTE, ...
+    std::string hostFolder;  // the host folder that holds the drive's root
 };
 
 // What the simulated user may not do on one key (and, for open/read, below it
@@ -41,8 +36,9 @@ struct MachineConfig {
     std::string windowsDir = "C:\\Windows";
     std::string pluginPath = "C:\\Program Files (x86)\\Hivemender\\hivemender.dll";
     std::string currentUserSid = "S-1-5-21-1004336348-1177238915-682003330-1001";
-    std::vector<DriveSpec> drives;                                // empty: C: fixed only
-    std::vector<std::pair<std::string, std::string>> environment; // added to / replacing the defaults
+    std::vector<DriveSpec> drives; // empty: C: fixed only
+    std::vector<std::pair<std::string, std::string>>
+        environment; // added to / replacing the defaults
     std::vector<DeniedKey> deniedKeys;
 };
 
@@ -56,16 +52,8 @@ std::vector<std::pair<std::string, std::string>> DefaultEnvironment(const Machin
 // A drive with an empty hostFolder gets a fresh folder under `scratchRoot`.
 void ResetMachine(const MachineConfig& config, const std::string& scratchRoot);
 
-// Loads a machine folder. On failure returns false with a message naming the
-// file and line, and the previous machine stays in place.
-bool LoadMachine(const std::string& folder, std::string* error);
-
-// Loads the folder named by HIVEMENDER_MACHINE if no machine was loaded yet.
-// Returns false when the variable is unset or the folder does not load.
-bool LoadMachineFromEnvironment(std::string* error);
-
-// Saves the registry as 8-bit .reg text (atomically: new file, then rename).
-bool SaveRegistry(const std::string& hostPath, std::string* error);
+// Whether ResetMachine (or a machine folder's load) has set up a machine.
+bool IsMachineLoaded();
 
 const MachineConfig& CurrentConfig();
 

@@ -1,6 +1,6 @@
 // Windows: string resources come from the module's resource section, which
 // windres builds from hivemender.rc.
-#include "engine/orvel.h"
+#include "base/common_library.h"
 
 std::string Orvel::LoadStringA(unsigned int id, HMODULE module) {
     char buffer[4096];

@@ -1,6 +1,6 @@
-#include "engine/log.h"
+#include "base/debug_log.h"
 
-#include "engine/orvel.h"
+#include "base/common_library.h"
 
 #include <atomic>
 #include <string>

@@ -1,8 +1,8 @@
 // Shared objects carry no Windows resource section, so outside Windows the
 // plug-in answers its string resources from this table, built from the same
 // definitions as hivemender.rc.
-#include "engine/orvel.h"
-#include "engine/resource.h"
+#include "base/common_library.h"
+#include "base/resource_strings.h"
 
 namespace {
 

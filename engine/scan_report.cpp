@@ -1,7 +1,7 @@
-#include "report/scan_report.h"
+#include "engine/scan_report.h"
 
+#include "engine/emit_report.h"
 #include "engine/hivemender.h"
-#include "report/emit_report.h"
 #include "report/json_writer.h"
 #include "report/user_profiles.h"
 
@@ -10,7 +10,7 @@ namespace {
 // The insertion order matters beyond the table's buckets: "user name" must go
 // in before "new value", which shares its bucket, for hosts to find them in
 // the order they expect.
-JsonObject ProblemObject(CHivemender& engine, const ProblemRecord& record, size_t position) {
+JsonObject ProblemObject(CEngineState& engine, const ProblemRecord& record, size_t position) {
     JsonObject problem;
     SetInt64(problem, "id", static_cast<LONGLONG>(position));
     SetInt64(problem, "section", static_cast<LONGLONG>(static_cast<DWORD>(record.section)));
@@ -28,7 +28,7 @@ JsonObject ProblemObject(CHivemender& engine, const ProblemRecord& record, size_
 
 } // namespace
 
-std::string ScanReportText(CHivemender& engine) {
+std::string ScanReportText(CEngineState& engine) {
     JsonObjectArray problems;
     for (size_t position = 0; position < engine.m_problems.size(); ++position)
         problems.Add(ProblemObject(engine, engine.m_problems[position], position));

@@ -7,7 +7,7 @@
 // call and the caller reading its error code.
 #pragma once
 
-#include "engine/log.h"
+#include "base/debug_log.h"
 
 #include <windows.h>
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace win32sim::detail {
+namespace win32sim {
 
 // Applies the settings in `text` (the bytes of `sourceName`) to `config`,
 // whose drives already hold one fixed drive per drives/<L> folder. Relative
@@ -14,4 +14,4 @@ namespace win32sim::detail {
 bool ApplyMachineIni(const std::string& text, const std::string& sourceName,
                      const std::string& machineFolder, MachineConfig* config, std::string* error);
 
-} // namespace win32sim::detail
+} // namespace win32sim

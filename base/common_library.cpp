@@ -1,4 +1,4 @@
-#include "engine/orvel.h"
+#include "base/common_library.h"
 
 #include <mbstring.h>
 

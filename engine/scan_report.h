@@ -5,9 +5,10 @@
 #include <string>
 
 class CHivemender;
+struct CEngineState;
 
 // The report text for the engine's problem list.
-std::string ScanReportText(CHivemender& engine);
+std::string ScanReportText(CEngineState& engine);
 
 // Builds the report and hands it to the host.
 void BuildScanReport(CHivemender& engine);

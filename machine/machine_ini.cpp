@@ -1,13 +1,13 @@
-#include "machine_ini.h"
+#include "machine/machine_ini.h"
 
-#include "codepage.h"
-#include "files_hostnames.h"
+#include <win32sim/text.h>
 
+#include <cctype>
 #include <filesystem>
 #include <functional>
 #include <map>
 
-namespace win32sim::detail {
+namespace win32sim {
 namespace {
 
 std::string Trim(std::string_view text) {
@@ -25,9 +25,10 @@ std::string Unquote(std::string value) {
     return value;
 }
 
+// Setting words are ASCII.
 std::string Lower(std::string text) {
     for (char& c : text)
-        c = static_cast<char>(LowerAnsi(static_cast<unsigned char>(c)));
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
 
@@ -222,4 +223,4 @@ bool ApplyMachineIni(const std::string& text, const std::string& sourceName,
     return IniReader(sourceName, machineFolder, config).Read(text, error ? error : &ignored);
 }
 
-} // namespace win32sim::detail
+} // namespace win32sim

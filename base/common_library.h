@@ -3,7 +3,7 @@
 // local time and folder creation. All text is narrow (ANSI code page).
 #pragma once
 
-#include "engine/owned_handle.h"
+#include "base/owned_handle.h"
 
 #include <windows.h>
 

@@ -1,0 +1,25 @@
+// Machine folders: a simulated Windows machine kept on the host (Linux only).
+//
+// A machine folder holds:
+//   machine.reg   the registry (.reg text; UTF-16LE or 8-bit; REGEDIT4 too)
+//   machine.ini   optional settings, see win32sim::MachineConfig and
+//                 docs/machine-folder.md
+//   drives/<L>/   the files of drive L:
+#pragma once
+
+#include <string>
+
+namespace win32sim {
+
+// Loads a machine folder into the stand-in. On failure returns false with a
+// message naming the file and line, and the previous machine stays in place.
+bool LoadMachine(const std::string& folder, std::string* error);
+
+// Loads the folder named by HIVEMENDER_MACHINE if no machine was loaded yet.
+// Returns false when the variable is unset or the folder does not load.
+bool LoadMachineFromEnvironment(std::string* error);
+
+// Saves the registry as 8-bit .reg text (atomically: new file, then rename).
+bool SaveRegistry(const std::string& hostPath, std::string* error);
+
+} // namespace win32sim

@@ -1,0 +1,42 @@
+// What a scan or a fix works on: the engine's state as the worker sees it.
+//
+// The engine object (engine/hivemender.h) owns the threads and the plug-in
+// interface and derives from this; everything below the engine folder (the
+// driver, the scanners, the fix) takes the state alone, so none of them
+// needs the class at the top. Nothing is locked: the host thread writes only
+// the two flags, and the worker alone touches the rest while it runs.
+#pragma once
+
+#include "report/json_object.h"
+#include "report/user_profiles.h"
+#include "scan/exclusion_list.h"
+#include "scan/problem_record.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <map>
+#include <set>
+#include <string>
+
+struct CEngineState {
+    DWORD m_dwSectionMask = 0;
+    int m_nServiceProblems = 0;
+    // Written by the host thread, polled by the worker.
+    std::atomic<int> m_bStop{0};
+    std::atomic<int> m_bPause{0};
+    std::set<std::string> m_comSeen;
+    std::set<std::string> m_fontSeen;
+    // Machine areas that have a scanner of their own, below HKEY_LOCAL_MACHINE.
+    std::multimap<int, std::string> m_sectionPaths;
+    ProblemList m_problems;
+    JsonObject m_request;
+    // Per engine rather than per process, so that two engines may scan at once.
+    CExclusionList m_exclusions;
+    CUserNameCache m_userNames;
+};
+
+// The user name a report shows for a key path (see CUserNameCache).
+inline std::string GetUserNameForKeyPath(CEngineState& engine, const std::string& keyPath) {
+    return engine.m_userNames.NameForKeyPath(keyPath);
+}
