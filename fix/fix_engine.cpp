@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr DWORD kPauseSleepMs = 100;
 // The result of a record whose kind names no repair.
 constexpr LONG kNoRepair = ERROR_INVALID_HANDLE;
 
@@ -51,11 +50,6 @@ void AddResult(CEngineState& engine, JsonObjectArray& fixes, size_t index,
     }
     SetString(result, "fixed", fixed ? "true" : "false");
     fixes.Add(result);
-}
-
-void WaitWhilePaused(const CEngineState& engine) {
-    while (engine.m_bPause != 0)
-        Sleep(kPauseSleepMs);
 }
 
 // Repairs the selected problems in list order; returns how many are fixed.

@@ -36,6 +36,13 @@ struct CEngineState {
     CUserNameCache m_userNames;
 };
 
+// For the scanners and the fix loop: sleeps while the pause flag is raised.
+inline void WaitWhilePaused(const CEngineState& engine) {
+    constexpr DWORD kPausePollMs = 100;
+    while (engine.m_bPause != 0)
+        Sleep(kPausePollMs);
+}
+
 // The user name a report shows for a key path (see CUserNameCache).
 inline std::string GetUserNameForKeyPath(CEngineState& engine, const std::string& keyPath) {
     return engine.m_userNames.NameForKeyPath(keyPath);

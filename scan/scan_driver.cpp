@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr DWORD kPausePollMs = 100;
-
 bool IsSectionEnabled(const CEngineState& engine, int section) {
     return (engine.m_dwSectionMask & (1u << section)) != 0;
 }
@@ -78,9 +76,4 @@ void PruneCoveredProblems(ProblemList& problems) {
 void OrderProblems(CEngineState& engine) {
     std::stable_sort(engine.m_problems.begin(), engine.m_problems.end(), ComesBefore);
     PruneCoveredProblems(engine.m_problems);
-}
-
-void WaitWhilePaused(const CEngineState& engine) {
-    while (engine.m_bPause != 0)
-        Sleep(kPausePollMs);
 }

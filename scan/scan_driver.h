@@ -36,6 +36,3 @@ void RunScan(CEngineState& engine, std::span<const SectionScan> table);
 void OrderProblems(CEngineState& engine);
 // The pruning step alone, on a list already in order.
 void PruneCoveredProblems(ProblemList& problems);
-
-// For scanners: sleeps while the pause flag is raised.
-void WaitWhilePaused(const CEngineState& engine);
