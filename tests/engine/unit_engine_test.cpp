@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <iterator>
 #include <vector>
 
 namespace {
@@ -18,33 +17,6 @@ std::vector<WCHAR> Wide(const char* ascii) {
         text.push_back(static_cast<WCHAR>(*ascii));
     text.push_back(0);
     return text;
-}
-
-TEST(EngineObject, StartsIdleWithEverySectionButServices) {
-    CHivemender engine;
-    EXPECT_EQ(nullptr, engine.m_pfnResult);
-    EXPECT_EQ(0x77Fu, engine.m_dwSectionMask);
-    EXPECT_FALSE(engine.m_dwSectionMask & (1u << SectionServices));
-    EXPECT_EQ(0, engine.m_bStop);
-    EXPECT_EQ(0, engine.m_bPause);
-    EXPECT_TRUE(engine.m_hWorkerThread.IsEmpty());
-    EXPECT_TRUE(engine.m_problems.empty());
-}
-
-TEST(EngineObject, SectionPathsKeepTheirOrderWithinASection) {
-    CHivemender engine;
-    ASSERT_EQ(11u, engine.m_sectionPaths.size());
-    auto [first, last] = engine.m_sectionPaths.equal_range(SectionStartup);
-    std::vector<std::string> startup;
-    for (auto it = first; it != last; ++it)
-        startup.push_back(it->second);
-    ASSERT_EQ(5u, startup.size());
-    EXPECT_EQ("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce", startup.front());
-    EXPECT_EQ("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", startup.back());
-    auto help = engine.m_sectionPaths.equal_range(SectionHelpFiles);
-    ASSERT_EQ(2, std::distance(help.first, help.second));
-    EXPECT_EQ("SOFTWARE\\Microsoft\\Windows\\HTML Help", help.first->second);
-    EXPECT_EQ(1u, engine.m_sectionPaths.count(SectionFonts));
 }
 
 class EngineRequestTest : public hmtest::ConformanceTest {};
