@@ -287,6 +287,9 @@ TEST_F(RegKeyTest, AdministratorFollowsTheCallersToken) {
     std::printf("IsAdministrator under this Win32: %d\n", IsAdministrator() ? 1 : 0);
     EXPECT_TRUE(IsAdministrator()) << "Wine's user belongs to BUILTIN\\Administrators";
 #endif
+    HANDLE token = nullptr;
+    EXPECT_FALSE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, &token))
+        << "the check reverts its impersonation";
 }
 
 } // namespace
