@@ -27,16 +27,21 @@ TEST(JsonObject, NamesDifferingInCaseAreTwoMembers) {
 }
 
 // A fix request names one member per problem: the table grows several times
-// and every member must still be found afterwards.
+// and every member must still be found afterwards. (Values are the names
+// reversed; GCC 12 warns falsely on "literal" + std::string, bug 105329.)
+std::string Reversed(std::string text) {
+    return std::string(text.rbegin(), text.rend());
+}
+
 TEST(JsonObject, EveryMemberIsFoundAfterTheTableGrows) {
     JsonObject object;
     for (int i = 0; i < 1000; ++i)
-        object.Set(std::to_string(i), "v" + std::to_string(i));
+        object.Set(std::to_string(i), Reversed(std::to_string(i)));
     ASSERT_EQ(1000u, object.Count());
     for (int i = 0; i < 1000; ++i) {
         const JsonMember* member = object.Lookup(std::to_string(i));
         ASSERT_NE(nullptr, member) << i;
-        EXPECT_EQ("v" + std::to_string(i), member->value);
+        EXPECT_EQ(Reversed(std::to_string(i)), member->value);
     }
     object.RemoveAll();
     EXPECT_TRUE(object.IsEmpty());
