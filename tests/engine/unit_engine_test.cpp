@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <iterator>
 #include <vector>
 
 namespace {
@@ -18,17 +17,6 @@ std::vector<WCHAR> Wide(const char* ascii) {
         text.push_back(static_cast<WCHAR>(*ascii));
     text.push_back(0);
     return text;
-}
-
-TEST(EngineObject, StartsIdleWithEverySectionButServices) {
-    CHivemender engine;
-    EXPECT_EQ(nullptr, engine.m_pfnResult);
-    EXPECT_EQ(0x77Fu, engine.m_dwSectionMask);
-    EXPECT_FALSE(engine.m_dwSectionMask & (1u << SectionServices));
-    EXPECT_EQ(0, engine.m_bStop);
-    EXPECT_EQ(0, engine.m_bPause);
-    EXPECT_TRUE(engine.m_hWorkerThread.IsEmpty());
-    EXPECT_TRUE(engine.m_problems.empty());
 }
 
 class EngineRequestTest : public hmtest::ConformanceTest {};

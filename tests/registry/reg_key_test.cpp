@@ -60,17 +60,6 @@ protected:
     }
 };
 
-TEST_F(RegKeyTest, NewKeyIsEmpty) {
-    RegKey key;
-    EXPECT_EQ(nullptr, key.Handle());
-    EXPECT_EQ(0u, key.m_samView);
-    EXPECT_EQ("", key.m_path);
-    EXPECT_EQ(0u, key.m_dwSubkeyCount + key.m_dwValueCount + key.m_dwSubkeyIndex +
-                      key.m_dwValueIndex + key.m_dwValueNameSize + key.m_dwValueDataSize +
-                      key.m_dwSubkeyNameSize);
-    EXPECT_EQ("", key.KeyPathText());
-}
-
 TEST_F(RegKeyTest, OpenByTextMatchesRootNamesInAnyCaseAndRemembersTheOpen) {
     for (const char* root : {"HKEY_CURRENT_USER", "hkey_current_user", "Hkey_Current_User"}) {
         SCOPED_TRACE(root);
@@ -78,10 +67,6 @@ TEST_F(RegKeyTest, OpenByTextMatchesRootNamesInAnyCaseAndRemembersTheOpen) {
         ASSERT_EQ(ERROR_SUCCESS,
                   key.OpenByText(std::string("\\\\") + root + "\\" + TestKeyPath(), KEY_READ));
         EXPECT_NE(nullptr, key.Handle());
-        EXPECT_EQ(HKEY_CURRENT_USER, key.m_hRoot);
-        EXPECT_EQ(TestKeyPath(), key.m_path);
-        EXPECT_EQ(static_cast<REGSAM>(KEY_READ | KEY_WOW64_64KEY), key.m_samAccess);
-        EXPECT_EQ(static_cast<REGSAM>(KEY_WOW64_64KEY), key.m_samView);
         EXPECT_EQ(TestKeyText(), key.KeyPathText());
     }
 }
@@ -89,16 +74,14 @@ TEST_F(RegKeyTest, OpenByTextMatchesRootNamesInAnyCaseAndRemembersTheOpen) {
 TEST_F(RegKeyTest, OpenByTextOfABareRootOpensTheRootWithAnEmptyPath) {
     RegKey key;
     ASSERT_EQ(ERROR_SUCCESS, key.OpenByText("HKEY_USERS", kRead64));
-    EXPECT_EQ(HKEY_USERS, key.m_hRoot);
-    EXPECT_EQ("", key.m_path);
     EXPECT_EQ("HKEY_USERS\\", key.KeyPathText());
     // Its children are named without a leading backslash.
     RegKey child;
     ASSERT_EQ(ERROR_SUCCESS, key.BeginSubkeys(child));
-    EXPECT_FALSE(child.m_path.empty());
-    EXPECT_EQ(std::string::npos, child.m_path.find('\\')) << child.m_path;
-    EXPECT_EQ("HKEY_USERS\\" + child.m_path, child.KeyPathText());
-    EXPECT_EQ(child.m_path, child.LeafName());
+    const std::string leaf = child.LeafName();
+    EXPECT_FALSE(leaf.empty());
+    EXPECT_EQ(std::string::npos, leaf.find('\\')) << leaf;
+    EXPECT_EQ("HKEY_USERS\\" + leaf, child.KeyPathText());
 }
 
 TEST_F(RegKeyTest, OpenByTextRefusesUnknownRootsAndLeavesTheKeyAlone) {
@@ -109,15 +92,11 @@ TEST_F(RegKeyTest, OpenByTextRefusesUnknownRootsAndLeavesTheKeyAlone) {
         SCOPED_TRACE(text);
         EXPECT_NE(ERROR_SUCCESS, key.OpenByText(text, kRead64));
         EXPECT_EQ(before, key.Handle());
-        EXPECT_EQ(TestKeyPath(), key.m_path);
-        EXPECT_EQ(HKEY_CURRENT_USER, key.m_hRoot);
+        EXPECT_EQ(TestKeyText(), key.KeyPathText());
     }
-}
-
-TEST_F(RegKeyTest, MissingKeyFailsWithNotFound) {
-    RegKey key;
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, key.OpenByText(TestKeyText() + "\\nope", kRead64));
-    EXPECT_EQ(nullptr, key.Handle());
+    RegKey missing;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, missing.OpenByText(TestKeyText() + "\\nope", kRead64));
+    EXPECT_EQ(nullptr, missing.Handle());
 }
 
 TEST_F(RegKeyTest, KeyPathTextNamesEachRoot) {
@@ -140,15 +119,11 @@ TEST_F(RegKeyTest, KeyPathTextNamesEachRoot) {
     }
 }
 
-TEST_F(RegKeyTest, ChildrenInheritAccessRootAndViewAndJoinTheirPath) {
+TEST_F(RegKeyTest, ChildrenJoinTheirParentsPath) {
     CreateKey("Outer\\Inner");
     RegKey parent = OpenTestKey(kRead64);
     RegKey child;
     ASSERT_EQ(ERROR_SUCCESS, parent.OpenChild("Outer", child));
-    EXPECT_EQ(kRead64, child.m_samAccess);
-    EXPECT_EQ(static_cast<REGSAM>(KEY_WOW64_64KEY), child.m_samView);
-    EXPECT_EQ(HKEY_CURRENT_USER, child.m_hRoot);
-    EXPECT_EQ(TestKeyPath() + "\\Outer", child.m_path);
     RegKey grandchild;
     ASSERT_EQ(ERROR_SUCCESS, child.OpenChild("Inner", grandchild));
     EXPECT_EQ(TestKeyText() + "\\Outer\\Inner", grandchild.KeyPathText());
@@ -159,19 +134,18 @@ TEST_F(RegKeyTest, ChildrenInheritAccessRootAndViewAndJoinTheirPath) {
 }
 
 TEST_F(RegKeyTest, SubkeysComeInRegistryOrder) {
+    {
+        RegKey empty = OpenTestKey();
+        RegKey child;
+        EXPECT_EQ(ERROR_NO_MORE_ITEMS, empty.BeginSubkeys(child));
+        EXPECT_EQ(nullptr, child.Handle());
+    }
     for (const char* name : {"b", "A", "c", "B2"})
         CreateKey(name);
     RegKey parent = OpenTestKey();
     EXPECT_EQ((std::vector<std::string>{"A", "b", "B2", "c"}), ChildLeaves(parent));
     RegKey child;
     EXPECT_EQ(ERROR_NO_MORE_ITEMS, parent.NextSubkey(child)) << "the end stays the end";
-}
-
-TEST_F(RegKeyTest, NoSubkeysEndsAtOnce) {
-    RegKey parent = OpenTestKey();
-    RegKey child;
-    EXPECT_EQ(ERROR_NO_MORE_ITEMS, parent.BeginSubkeys(child));
-    EXPECT_EQ(nullptr, child.Handle());
 }
 
 TEST_F(RegKeyTest, UnreadableChildIsSkipped) {
@@ -219,7 +193,6 @@ TEST_F(RegKeyTest, ValueNamesOfEveryTypeShareTheCounters) {
     SetString("s", "text");
     RegKey key = OpenTestKey();
     ASSERT_EQ(ERROR_SUCCESS, key.CountValues());
-    EXPECT_EQ(3u, key.m_dwValueCount);
     std::vector<std::string> names;
     std::string name;
     while (key.NextValueName(name) == ERROR_SUCCESS)
@@ -227,41 +200,37 @@ TEST_F(RegKeyTest, ValueNamesOfEveryTypeShareTheCounters) {
     EXPECT_EQ((std::vector<std::string>{"", "n", "s"}), names);
 }
 
-TEST_F(RegKeyTest, QueryStringValueExpandsEveryStringType) {
+TEST_F(RegKeyTest, QueryStringValueExpandsStringsAndRefusesEverythingElse) {
     ASSERT_TRUE(SetEnvironmentVariableA("HM_REGKEY_TEST", "C:\\Expanded"));
+    const DWORD number = 7;
     SetString("sz", "%HM_REGKEY_TEST%\\a.dll");
     SetString("expand", "%HM_REGKEY_TEST%\\b.dll", REG_EXPAND_SZ);
     SetString("undefined", "%HM_NOT_DEFINED_ANYWHERE%\\c.dll");
     SetValue("embedded", REG_SZ, "ab\0cd", 6);
-    RegKey key = OpenTestKey(kRead64);
-    struct Case {
-        const char* name;
-        const char* expected;
-    } cases[] = {
-        {"sz", "C:\\Expanded\\a.dll"},
-        {"expand", "C:\\Expanded\\b.dll"},
-        {"undefined", "%HM_NOT_DEFINED_ANYWHERE%\\c.dll"},
-        {"embedded", "ab"},
-    };
-    for (const Case& c : cases) {
-        std::string out = "marker";
-        EXPECT_EQ(ERROR_SUCCESS, key.QueryStringValue(c.name, out)) << c.name;
-        EXPECT_EQ(c.expected, out) << c.name;
-    }
-    SetEnvironmentVariableA("HM_REGKEY_TEST", nullptr);
-}
-
-TEST_F(RegKeyTest, QueryStringValueReportsNonStringsAndMissingValuesAs13) {
-    const DWORD number = 7;
     SetValue("dword", REG_DWORD, &number, sizeof(number));
     SetValue("multi", REG_MULTI_SZ, "m\0n\0", 5);
     SetValue("binary", REG_BINARY, "ab", 2);
     RegKey key = OpenTestKey(kRead64);
-    for (const char* name : {"dword", "multi", "binary", "missing"}) {
+    struct Case {
+        const char* name;
+        LONG status;
+        const char* expected;
+    } cases[] = {
+        {"sz", ERROR_SUCCESS, "C:\\Expanded\\a.dll"},
+        {"expand", ERROR_SUCCESS, "C:\\Expanded\\b.dll"},
+        {"undefined", ERROR_SUCCESS, "%HM_NOT_DEFINED_ANYWHERE%\\c.dll"},
+        {"embedded", ERROR_SUCCESS, "ab"},
+        {"dword", ERROR_INVALID_DATA, "marker"},
+        {"multi", ERROR_INVALID_DATA, "marker"},
+        {"binary", ERROR_INVALID_DATA, "marker"},
+        {"missing", ERROR_INVALID_DATA, "marker"},
+    };
+    for (const Case& c : cases) {
         std::string out = "marker";
-        EXPECT_EQ(ERROR_INVALID_DATA, key.QueryStringValue(name, out)) << name;
-        EXPECT_EQ("marker", out) << name;
+        EXPECT_EQ(c.status, key.QueryStringValue(c.name, out)) << c.name;
+        EXPECT_EQ(c.expected, out) << c.name;
     }
+    SetEnvironmentVariableA("HM_REGKEY_TEST", nullptr);
 }
 
 TEST_F(RegKeyTest, QueryStringValueIsCappedAt8192Bytes) {
@@ -285,25 +254,13 @@ TEST_F(RegKeyTest, QueryStringValueIsCappedAt8192Bytes) {
     EXPECT_EQ("marker", out);
 }
 
-TEST_F(RegKeyTest, WritableWithoutReopeningWhenOpenedForWriting) {
-    RegKey key = OpenTestKey(kReadWrite64);
-    EXPECT_TRUE(key.IsKeyWritable());
+TEST_F(RegKeyTest, WritableUnlessTheUserIsDeniedWriting) {
+    EXPECT_TRUE(OpenTestKey(kReadWrite64).IsKeyWritable());
     RegKey readOnly = OpenTestKey(kRead64);
     EXPECT_TRUE(readOnly.IsKeyWritable()) << "the current user may write its own test key";
-}
-
-TEST_F(RegKeyTest, KeyDeniedForWritingIsNotWritable) {
-    SKIP_ON_WINE("a key the current user may not write");
 #ifndef _WIN32
-    RegKey readOnly = OpenTestKey(kRead64);
     win32sim::DenyKey({TestKeyText(), win32sim::Denial::Write});
     EXPECT_FALSE(readOnly.IsKeyWritable());
-    // Opened for writing before the denial: known writable, no second open.
-    RegKey key;
-    key.m_hRoot = HKEY_CURRENT_USER;
-    key.m_path = TestKeyPath();
-    key.m_samAccess = kReadWrite64;
-    EXPECT_TRUE(key.IsKeyWritable());
 #endif
 }
 
@@ -314,11 +271,9 @@ TEST_F(RegKeyTest, MovingHandsTheOpenKeyOver) {
     EXPECT_EQ(nullptr, key.Handle());
     EXPECT_EQ(handle, moved.Handle());
     EXPECT_EQ(TestKeyText(), moved.KeyPathText());
-    DWORD subkeys = 0xdeadbeef;
-    EXPECT_EQ(ERROR_SUCCESS,
-              RegQueryInfoKeyA(moved.Handle(), nullptr, nullptr, nullptr, &subkeys, nullptr,
-                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(0u, subkeys);
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(moved.Handle(), nullptr, nullptr, nullptr, nullptr,
+                                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                              nullptr));
 }
 
 TEST_F(RegKeyTest, AdministratorFollowsTheCallersToken) {
@@ -332,6 +287,9 @@ TEST_F(RegKeyTest, AdministratorFollowsTheCallersToken) {
     std::printf("IsAdministrator under this Win32: %d\n", IsAdministrator() ? 1 : 0);
     EXPECT_TRUE(IsAdministrator()) << "Wine's user belongs to BUILTIN\\Administrators";
 #endif
+    HANDLE token = nullptr;
+    EXPECT_FALSE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, &token))
+        << "the check reverts its impersonation";
 }
 
 } // namespace

@@ -2,13 +2,11 @@
 // of the problem list, which the host's problem numbers stand on.
 #include "engine/hivemender.h"
 #include "scan/scan_driver.h"
-#include "scanners/section_table.h"
 #include "support/machine_builder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -71,50 +69,6 @@ TEST(OrderProblems, SortsAndPrunesWhatDeletedKeysCover) {
         engine.m_problems = c.scanned;
         OrderProblems(engine);
         EXPECT_EQ(c.ordered, Ids(engine.m_problems)) << c.what;
-    }
-}
-
-// Removes, behind each key problem, one record at a time while the next one
-// lies inside it: the plainest reading of the pruning rule.
-void PruneOneByOne(ProblemList& problems) {
-    for (size_t i = 0; i < problems.size(); ++i) {
-        if (problems[i].kind != ProblemDeleteKey)
-            continue;
-        const std::string prefix = problems[i].id;
-        while (i + 1 < problems.size() && problems[i + 1].id.compare(0, prefix.size(), prefix) == 0)
-            problems.erase(problems.begin() + static_cast<std::ptrdiff_t>(i + 1));
-    }
-}
-
-TEST(OrderProblems, PrunesExactlyAsRemovingRecordsOneByOne) {
-    std::mt19937 random(20261206);
-    const char* parts[] = {"a", "b", "ab", "a\\b", ""};
-    for (int round = 0; round < 300; ++round) {
-        ProblemList problems;
-        const int count = static_cast<int>(random() % 40);
-        for (int n = 0; n < count; ++n) {
-            std::string id = "hkey_users\\s\\";
-            for (int depth = static_cast<int>(random() % 4); depth > 0; --depth)
-                id += std::string(parts[random() % 5]) + "\\";
-            const bool isKey = random() % 3 == 0;
-            problems.push_back(isKey ? Key(id) : Record(id + parts[random() % 5]));
-            problems.back().section = n; // tells equal records apart
-        }
-        CHivemender engine;
-        engine.m_problems = problems;
-        OrderProblems(engine);
-
-        ProblemList expected = engine.m_problems;
-        std::stable_sort(problems.begin(), problems.end(), [](const auto& a, const auto& b) {
-            return a.id != b.id ? a.id < b.id
-                                : a.kind == ProblemDeleteKey && b.kind != ProblemDeleteKey;
-        });
-        PruneOneByOne(problems);
-        ASSERT_EQ(problems.size(), engine.m_problems.size()) << "round " << round;
-        for (size_t i = 0; i < problems.size(); ++i) {
-            EXPECT_EQ(problems[i].id, engine.m_problems[i].id) << "round " << round;
-            EXPECT_EQ(problems[i].section, engine.m_problems[i].section) << "round " << round;
-        }
     }
 }
 
@@ -208,16 +162,6 @@ TEST_F(ScanDriverTest, TheMaskAloneDecidesWhichSectionsRun) {
     m_engine.m_dwSectionMask = (1u << SectionServices) | (1u << SectionHelpFiles);
     RunScan(m_engine, kFakeTable);
     EXPECT_EQ((std::vector<int>{7, 10}), g_ran);
-}
-
-TEST_F(ScanDriverTest, EverySectionHasOneRowInScanOrder) {
-    const auto table = SectionScanTable();
-    ASSERT_EQ(11u, table.size());
-    for (size_t i = 0; i < table.size(); ++i) {
-        EXPECT_EQ(static_cast<int>(i), table[i].section);
-        EXPECT_EQ(static_cast<int>(i) == SectionClasses, table[i].needsAdministrator)
-            << "section " << i;
-    }
 }
 
 } // namespace

@@ -19,6 +19,7 @@ using hmtest::Wide;
 std::mutex g_lock;
 std::string g_report;
 bool g_delivered = false;
+DWORD g_deliveringThread = 0;
 
 void __stdcall ReceiveReport(const WCHAR* report) {
     std::string text;
@@ -27,6 +28,7 @@ void __stdcall ReceiveReport(const WCHAR* report) {
     std::lock_guard<std::mutex> hold(g_lock);
     g_report = text;
     g_delivered = true;
+    g_deliveringThread = GetCurrentThreadId();
 }
 
 bool WaitForReport(std::string& report) {
@@ -95,6 +97,7 @@ TEST(ScannersPluginTest, BrokenStartupAndSoftwareValuesMakeTheExpectedReport) {
     ASSERT_EQ(S_OK, plugin->Start(0, Wide("{}").c_str()));
     std::string report;
     ASSERT_TRUE(WaitForReport(report));
+    EXPECT_NE(GetCurrentThreadId(), g_deliveringThread) << "reported on the engine's worker";
     for (int i = 0; i < 200 && plugin->Stop() != S_FALSE; ++i)
         Sleep(10);
     plugin->Destroy();

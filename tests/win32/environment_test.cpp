@@ -216,18 +216,4 @@ TEST_F(EnvironmentTest, SpecialFolders) {
     EXPECT_EQ("(failed: [])", SpecialFolder(0x7777));
 }
 
-TEST_F(EnvironmentTest, LocalTimeIsADate) {
-    SYSTEMTIME time;
-    std::memset(&time, 0xff, sizeof(time));
-    GetLocalTime(&time);
-    EXPECT_GE(time.wYear, 2024);
-    EXPECT_TRUE(time.wMonth >= 1 && time.wMonth <= 12) << time.wMonth;
-    EXPECT_TRUE(time.wDay >= 1 && time.wDay <= 31) << time.wDay;
-    EXPECT_LE(time.wDayOfWeek, 6);
-    EXPECT_LE(time.wHour, 23);
-    EXPECT_LE(time.wMinute, 59);
-    EXPECT_LE(time.wSecond, 59);
-    EXPECT_LE(time.wMilliseconds, 999);
-}
-
 } // namespace

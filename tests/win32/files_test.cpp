@@ -433,22 +433,4 @@ TEST_F(FilesTest, DriveTypesAndLogicalDrives) {
               GetDriveTypeA((std::string(1, letter) + ":\\").c_str()));
 }
 
-TEST_F(FilesTest, TempPathEndsInBackslashAndExists) {
-    char path[MAX_PATH];
-    const DWORD length = GetTempPathA(sizeof(path), path);
-    ASSERT_GT(length, 3u);
-    ASSERT_LT(length, sizeof(path));
-    EXPECT_EQ(length, strlen(path));
-    EXPECT_EQ('\\', path[length - 1]);
-    const DWORD attributes = GetFileAttributesA(path);
-    ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes) << path;
-    EXPECT_NE(0u, attributes & FILE_ATTRIBUTE_DIRECTORY);
-
-    char small[MAX_PATH] = "foo";
-    EXPECT_EQ(length + 1, GetTempPathA(length, small)); // no room for the zero
-    EXPECT_STREQ("foo", small);
-    EXPECT_EQ(length, GetTempPathA(length + 1, small));
-    EXPECT_STREQ(path, small);
-}
-
 } // namespace

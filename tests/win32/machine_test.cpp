@@ -388,16 +388,6 @@ std::string ReadValue(HKEY root, const char* subkey, const char* name) {
     return data;
 }
 
-TEST_F(MachineTest, LoadsTheRegistryOfAFolder) {
-    const fs::path folder = MachineFolder("withreg", "");
-    std::ofstream(folder / "machine.reg", std::ios::binary) << kMachineReg;
-    std::string error;
-    ASSERT_TRUE(win32sim::LoadMachine(folder.string(), &error)) << error;
-    EXPECT_EQ("C:\\Program Files\\Vendor\\app.exe",
-              ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", "Path"));
-    EXPECT_EQ("dword 7", ReadValue(HKEY_CURRENT_USER, "Software\\Mine", nullptr));
-}
-
 TEST_F(MachineTest, ABadRegistryFileKeepsTheMachine) {
     const fs::path good = MachineFolder("goodreg", "");
     std::ofstream(good / "machine.reg", std::ios::binary) << kMachineReg;

