@@ -1,5 +1,5 @@
-// libFuzzer entry for the request reader (clang builds only): any bytes must
-// parse without a crash or a read outside the input.
+// The request reader: any bytes parse without a crash or a read outside the
+// input, and whatever was read serialises.
 #include "report/json_reader.h"
 #include "report/json_writer.h"
 
