@@ -53,7 +53,9 @@ struct Options {
 
 std::atomic<bool> g_interrupted{false};
 
-extern "C" void OnInterrupt(int) { g_interrupted = true; }
+extern "C" void OnInterrupt(int) {
+    g_interrupted = true;
+}
 
 struct ArgumentError {
     std::string message;
@@ -63,7 +65,8 @@ bool ParseSelection(const std::string& list, std::vector<int>* ids) {
     std::stringstream stream(list);
     std::string item;
     while (std::getline(stream, item, ',')) {
-        if (item.empty() || item.size() > 9 || item.find_first_not_of("0123456789") != std::string::npos)
+        if (item.empty() || item.size() > 9 ||
+            item.find_first_not_of("0123456789") != std::string::npos)
             return false;
         ids->push_back(std::stoi(item));
     }
@@ -155,16 +158,33 @@ std::set<std::string> UndoFiles(const std::string& folder) {
     return names;
 }
 
-std::string FixRequest(const Options& options, const std::string& scanReport) {
-    std::vector<int> ids = options.selection;
+// The ids a fix names: every problem of the scan for --all, else the
+// selection, each of which must be a problem of that scan.
+bool SelectedIds(const Options& options, const std::string& scanReport, std::vector<int>* ids,
+                 std::string* error) {
+    host::Report report;
+    if (!host::ParseReport(scanReport, &report, error))
+        return false;
+    const int count = static_cast<int>(report.entries.size());
     if (options.selectAll) {
-        host::Report report;
-        std::string ignored;
-        if (host::ParseReport(scanReport, &report, &ignored)) {
-            for (const auto& entry : report.entries)
-                ids.push_back(std::stoi(host::Member(entry, "id")));
+        for (const auto& entry : report.entries)
+            ids->push_back(std::stoi(host::Member(entry, "id")));
+        return true;
+    }
+    for (int id : options.selection) {
+        if (id >= count) {
+            *error = "no problem " + std::to_string(id) + ": the scan found " +
+                     (count == 0 ? std::string("none")
+                                 : std::to_string(count) + " (ids 0 to " +
+                                       std::to_string(count - 1) + ")");
+            return false;
         }
     }
+    *ids = options.selection;
+    return true;
+}
+
+std::string FixRequest(const std::vector<int>& ids) {
     std::string request = "{";
     for (size_t i = 0; i < ids.size(); ++i)
         request += (i ? ", \"" : "\"") + std::to_string(ids[i]) + "\": \"fix\"";
@@ -191,6 +211,20 @@ int RunRequest(host::Session& session, int mode, const std::string& request, std
     return Fail(std::string("the engine refused the request (") + code + ")");
 }
 
+// An undo file only puts back what a fix took away; a file that deletes
+// anything is someone else's, and importing it could wipe a whole hive.
+std::string FirstDeletion(const regfile::Script& script) {
+    for (const auto& key : script.keys) {
+        if (key.remove)
+            return "deletes the key " + key.keyPath;
+        for (const auto& value : key.values) {
+            if (value.remove)
+                return "deletes the value \"" + value.name + "\" of " + key.keyPath;
+        }
+    }
+    return {};
+}
+
 int Undo(const Options& options) {
     std::ifstream in(host::LocalPathFor(options.undoFile), std::ios::binary);
     if (!in)
@@ -198,11 +232,19 @@ int Undo(const Options& options) {
     std::ostringstream content;
     content << in.rdbuf();
     const std::string bytes = content.str();
+    if (bytes.empty()) {
+        // A fix stopped before it saved anything leaves its undo file empty,
+        // and having saved nothing it changed nothing.
+        std::cout << "nothing to restore: " << options.undoFile << " is empty\n";
+        return kExitOk;
+    }
     regfile::Script script;
     std::string error;
     if (!regfile::Parse(std::vector<uint8_t>(bytes.begin(), bytes.end()), options.undoFile, &script,
                         &error))
         return Fail(error);
+    if (const std::string deletion = FirstDeletion(script); !deletion.empty())
+        return Fail(options.undoFile + " is not an undo file: it " + deletion);
     if (regfile::Apply(script, &error) != ERROR_SUCCESS)
         return Fail("restoring " + options.undoFile + ": " + error);
     if (!host::SaveMachine(&error))
@@ -240,10 +282,20 @@ int Run(const Options& options) {
         return PrintReport(scanReport, options.output, &error) ? kExitOk : Fail(error);
     }
 
+    std::vector<int> ids;
+    if (!SelectedIds(options, scanReport, &ids, &error)) {
+        std::cerr << "hivemender: " << error << "\n";
+        return kExitBadArguments;
+    }
+    if (ids.empty()) {
+        // Nothing to repair: no undo file, and the machine stays as it is.
+        std::cerr << "nothing to fix: the scan found no problems\n";
+        return kExitOk;
+    }
     const std::string undoFolder = host::PluginWindowsFolder(pluginPath) + "\\Undo\\Hivemender";
     const std::set<std::string> before = UndoFiles(undoFolder);
     std::string fixReport;
-    if (int code = RunRequest(session, 1, FixRequest(options, scanReport), &fixReport))
+    if (int code = RunRequest(session, 1, FixRequest(ids), &fixReport))
         return code;
     if (!host::SaveMachine(&error))
         return Fail(error);

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <signal.h>
 #include <unistd.h>
 
 namespace win32sim {
@@ -106,6 +107,24 @@ LONG ApplyRegistry(const regfile::Script& script, std::string* error) {
     return regfile::Apply(script, error);
 }
 
+constexpr char kSavePrefix[] = "machine.reg.new-";
+
+// A save killed between writing its new file and the rename leaves that file
+// behind; once the process that wrote it is gone, nothing will finish it.
+void RemoveAbandonedSaves(const fs::path& folder) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(kSavePrefix, 0) != 0)
+            continue;
+        const std::string pid = name.substr(sizeof(kSavePrefix) - 1);
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        if (::kill(static_cast<pid_t>(std::stol(pid)), 0) != 0 && errno == ESRCH)
+            fs::remove(entry.path(), error);
+    }
+}
+
 } // namespace
 
 bool LoadMachine(const std::string& folder, std::string* error) {
@@ -113,6 +132,7 @@ bool LoadMachine(const std::string& folder, std::string* error) {
     regfile::Script registry;
     if (!ReadMachineFolder(fs::absolute(folder), &config, &registry, error))
         return false;
+    RemoveAbandonedSaves(fs::absolute(folder));
     const bool hadMachine = IsMachineLoaded();
     const MachineConfig previous = CurrentConfig();
     const std::vector<uint8_t> previousRegistry =
@@ -143,6 +163,7 @@ bool LoadMachineFromEnvironment(std::string* error) {
 
 bool SaveRegistry(const std::string& hostPath, std::string* error) {
     const std::vector<uint8_t> bytes = ExportRegistry();
+    // RemoveAbandonedSaves knows this name.
     const std::string temporary = hostPath + ".new-" + std::to_string(::getpid());
     std::FILE* file = std::fopen(temporary.c_str(), "wb");
     if (!file)

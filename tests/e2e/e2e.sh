@@ -193,7 +193,29 @@ engine-errors)
     run badundo --machine "$machine" undo "$scratch/bad.reg"
     expect_rc 1 "an undo file that is no .reg file"
     one_line_error badundo "$scratch/bad.reg:1: "
+    # Only what a fix took away may come back: a file that deletes is refused.
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n' >"$scratch/wipe.reg"
+    run wipe --machine "$machine" undo "$scratch/wipe.reg"
+    expect_rc 1 "an undo file that deletes a key"
+    one_line_error wipe "is not an undo file: it deletes the key HKEY_LOCAL_MACHINE\\SOFTWARE"
+    : >"$scratch/empty.reg"
+    run empty --machine "$machine" undo "$scratch/empty.reg"
+    expect_rc 0 "an empty undo file"
+    grep -q "^nothing to restore: " "$scratch/empty.out" || fail "empty undo: $(cat "$scratch/empty.out")"
+    # An id the scan did not report fixes nothing and writes nothing.
+    run outofrange --machine "$machine" fix --select 1,999
+    expect_rc 2 "fix --select 999"
+    one_line_error outofrange "no problem 999: the scan found $(problem_count "$expected/scan.raw") (ids 0 to "
     machine_unchanged "a failed run"
+    # A save killed before its rename leaves machine.reg.new-<pid>; the next
+    # run removes it once that process is gone, and leaves a live one alone.
+    : >"$machine/machine.reg.new-4194999"
+    : >"$machine/machine.reg.new-$$"
+    run stale --machine "$machine" --raw scan
+    expect_rc 0 "a scan beside an abandoned save"
+    [ ! -e "$machine/machine.reg.new-4194999" ] || fail "the abandoned save was not removed"
+    [ -e "$machine/machine.reg.new-$$" ] || fail "a running process's save was removed"
+    rm "$machine/machine.reg.new-$$"
     cp -r "$demo" "$scratch/broken" && printf '[machine]\nadministrator = perhaps\n' >"$scratch/broken/machine.ini"
     run badmachine --machine "$scratch/broken" scan
     expect_rc 1 "a machine.ini with a bad value"
