@@ -524,6 +524,40 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     return TRUE;
 }
 
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+    if (dwFlags & ~static_cast<DWORD>(MOVEFILE_REPLACE_EXISTING))
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    Located from;
+    std::string fromHost;
+    if (DWORD status = Locate(lpExistingFileName, false, &from))
+        return Fail(status, FALSE);
+    if (from.path.names.empty())
+        return Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (DWORD status = LocateExisting(from, &fromHost))
+        return Fail(status, FALSE);
+    Located to;
+    std::string toParent;
+    if (DWORD status = Locate(lpNewFileName, false, &to))
+        return Fail(status, FALSE);
+    if (to.path.names.empty())
+        return Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (DWORD status = LocateParent(to, &toParent))
+        return Fail(status, FALSE);
+    const std::string& name = to.path.names.back();
+    std::string toName = FindHostEntry(toParent, name);
+    if (!toName.empty()) {
+        if (!(dwFlags & MOVEFILE_REPLACE_EXISTING))
+            return Fail(ERROR_ALREADY_EXISTS, FALSE);
+        if (KindOf(toParent + "/" + toName) == HostKind::Folder)
+            return Fail(ERROR_ACCESS_DENIED, FALSE);
+    } else {
+        toName = AnsiToHostName(name); // a new name keeps the case it was given
+    }
+    if (::rename(fromHost.c_str(), (toParent + "/" + toName).c_str()) != 0)
+        return Fail(ErrorFromErrno(errno), FALSE);
+    return TRUE;
+}
+
 BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/) {
     Located located;
     if (DWORD status = Locate(lpPathName, false, &located))

@@ -9,11 +9,15 @@
 // folder, as on Windows.
 #include "codepage.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -251,18 +255,49 @@ bool ReadProfileBytes(const std::string& path, std::string* bytes) {
     return ok;
 }
 
+// A profile is written whole to "<name>.new-<pid>" and then renamed over the
+// old file, so a process killed while it writes leaves the previous
+// contents (or no file), never half a file. Windows writes in place; the
+// simulated machine is killed far more often, by tests that do so on purpose.
+constexpr char kNewSuffix[] = ".new-";
+
+// Temporaries beside `path` whose writer is gone are dropped.
+void RemoveAbandonedWrites(const std::string& path) {
+    const size_t slash = path.rfind('\\');
+    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((folder + "*" + kNewSuffix + "*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        const std::string name = found.cFileName;
+        const std::string pid = name.substr(name.rfind(kNewSuffix) + sizeof(kNewSuffix) - 1);
+        if (!pid.empty() && pid.find_first_not_of("0123456789") == std::string::npos &&
+            ::kill(static_cast<pid_t>(std::stol(pid)), 0) != 0 && errno == ESRCH)
+            DeleteFileA((folder + name).c_str());
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+}
+
 bool WriteProfileBytes(const std::string& path, const std::string& bytes) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    RemoveAbandonedWrites(path);
+    const std::string temporary = path + kNewSuffix + std::to_string(::getpid());
+    HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;
-    const bool ok =
-        bytes.empty() ||
-        (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-         written == bytes.size());
-    const DWORD error = GetLastError();
+    bool ok = bytes.empty() ||
+              (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+               written == bytes.size());
+    DWORD error = GetLastError();
     CloseHandle(file);
+    if (ok && !MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        ok = false;
+        error = GetLastError();
+    }
+    if (!ok)
+        DeleteFileA(temporary.c_str());
     SetLastError(error);
     return ok;
 }

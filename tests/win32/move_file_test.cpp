@@ -1,0 +1,46 @@
+// MoveFileExA, which the stand-in's profile writer renames its new file with:
+// the same answers natively and under Wine.
+#include "support/conformance.h"
+
+namespace {
+
+class MoveFileTest : public hmtest::ConformanceTest {
+protected:
+    std::string Read(const std::string& path) {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return "(missing)";
+        char buffer[64];
+        DWORD got = 0;
+        ReadFile(file, buffer, sizeof(buffer), &got, nullptr);
+        CloseHandle(file);
+        return std::string(buffer, got);
+    }
+};
+
+TEST_F(MoveFileTest, RenamesAndReplacesOnlyWhenAsked) {
+    const std::string from = MakeFile("new.tmp", "fresh");
+    const std::string to = MakeFile("Target.ini", "old");
+
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(MoveFileExA(from.c_str(), to.c_str(), 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+    EXPECT_EQ("old", Read(to));
+
+    // Any letter case names the file it replaces.
+    const std::string otherCase = ScratchDir() + "\\TARGET.INI";
+    EXPECT_TRUE(MoveFileExA(from.c_str(), otherCase.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ("fresh", Read(to));
+    EXPECT_EQ("(missing)", Read(from));
+
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+
+    const std::string moved = ScratchDir() + "\\moved.ini";
+    EXPECT_TRUE(MoveFileExA(to.c_str(), moved.c_str(), 0));
+    EXPECT_EQ("fresh", Read(moved));
+}
+
+} // namespace
