@@ -92,5 +92,11 @@ std::string RunFix(CEngineState& engine) {
     SetArray(report, "fixes", fixes);
     if (engine.m_problems.empty())
         SetString(report, "error", "Empty problems array");
+    else if (!undo.IsOpen())
+        // Without an undo file nothing was repaired; say why rather than
+        // leave a host with a list of unexplained failures.
+        SetString(report, "error",
+                  "Cannot create the undo file (error " + std::to_string(undo.m_dwCreateError) +
+                      ")");
     return Serialize(report);
 }

@@ -297,6 +297,14 @@ int Run(const Options& options) {
     std::string fixReport;
     if (int code = RunRequest(session, 1, FixRequest(ids), &fixReport))
         return code;
+    host::Report parsed;
+    if (host::ParseReport(fixReport, &parsed, &error)) {
+        const std::string failure = host::Member(parsed.members, "error");
+        if (!failure.empty()) {
+            PrintReport(fixReport, options.output, &error);
+            return Fail("the fix failed: " + failure);
+        }
+    }
     if (!host::SaveMachine(&error))
         return Fail(error);
     if (!PrintReport(fixReport, options.output, &error))

@@ -206,6 +206,14 @@ engine-errors)
     run outofrange --machine "$machine" fix --select 1,999
     expect_rc 2 "fix --select 999"
     one_line_error outofrange "no problem 999: the scan found $(problem_count "$expected/scan.raw") (ids 0 to "
+    # Without an undo file nothing is repaired, and the reason is given.
+    : >"$machine/drives/C/Program Files (x86)/Hivemender/Undo"
+    run noundofolder --machine "$machine" --raw fix --all
+    expect_rc 1 "a fix that cannot create its undo file"
+    grep -q '^hivemender: the fix failed: Cannot create the undo file (error ' "$scratch/noundofolder.err" ||
+        fail "no reason given: $(cat "$scratch/noundofolder.err")"
+    grep -q '"fixed": "true"' "$scratch/noundofolder.out" && fail "a problem was fixed without an undo file"
+    rm "$machine/drives/C/Program Files (x86)/Hivemender/Undo"
     machine_unchanged "a failed run"
     # A save killed before its rename leaves machine.reg.new-<pid>; the next
     # run removes it once that process is gone, and leaves a live one alone.
