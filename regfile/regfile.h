@@ -15,16 +15,17 @@
 namespace regfile {
 
 struct ValueOp {
-    std::string name;         // empty with isDefault for "@"
+    std::string name; // empty with isDefault for "@"
     bool isDefault = false;
-    bool remove = false;      // "name"=-
+    bool remove = false; // "name"=-
     DWORD type = REG_NONE;
-    std::vector<BYTE> data;   // as RegSetValueExA takes it (ANSI text for REG_SZ/EXPAND/MULTI)
+    std::vector<BYTE> data; // as RegSetValueExA takes it (ANSI text for REG_SZ/EXPAND/MULTI)
 };
 
 struct KeyOp {
-    std::string keyPath;      // full key path text, e.g. HKEY_LOCAL_MACHINE\SOFTWARE\Vendor
-    bool remove = false;      // [-key]
+    std::string keyPath; // full key path text, e.g. HKEY_LOCAL_MACHINE\SOFTWARE\Vendor
+    bool remove = false; // [-key]
+    int line = 0;        // of its [key] line, for messages
     std::vector<ValueOp> values;
 };
 

@@ -90,6 +90,23 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
+// Windows' limits on key names and on nesting below a root key.
+constexpr size_t kMaxKeyNameLength = 255;
+constexpr size_t kMaxKeyDepth = 512;
+
+// A key path as a message shows it: whole when short, else its two ends,
+// with a NUL made visible.
+std::string Abbreviated(std::string_view path) {
+    constexpr size_t kHead = 60, kTail = 40;
+    std::string shown = path.size() <= kHead + kTail + 3
+                            ? std::string(path)
+                            : std::string(path.substr(0, kHead)) + "..." +
+                                  std::string(path.substr(path.size() - kTail));
+    for (size_t at = shown.find('\0'); at != std::string::npos; at = shown.find('\0', at))
+        shown.replace(at, 1, "\\0");
+    return "[" + shown + "]";
+}
+
 std::string_view TrimLeft(std::string_view text) {
     while (!text.empty() && IsBlank(text.front()))
         text.remove_prefix(1);
@@ -145,6 +162,7 @@ private:
     bool ReadDword(std::string_view text, ValueOp* value);
     bool ReadHex(std::string_view text, ValueOp* value);
     bool ReadHexBytes(std::string_view text, std::vector<BYTE>* bytes);
+    bool CheckKeyNames(std::string_view path);
     bool Fail(const std::string& what);
 
     std::vector<Line> m_lines;
@@ -154,6 +172,31 @@ private:
     Script m_script;
     std::string m_error;
 };
+
+// What Windows refuses to create, refused here with the line, before
+// anything is applied: a NUL would silently cut the name (and merge the key
+// into a shorter one), and nesting beyond Windows' limit only costs time
+// and stack.
+bool Reader::CheckKeyNames(std::string_view path) {
+    if (path.find('\0') != std::string_view::npos)
+        return Fail("a key name holds a NUL character: " + Abbreviated(path));
+    size_t depth = 0;
+    for (size_t start = 0; start <= path.size();) {
+        size_t end = path.find('\\', start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        const size_t length = end - start;
+        if (length > kMaxKeyNameLength)
+            return Fail("a key name of " + std::to_string(length) + " characters (at most " +
+                        std::to_string(kMaxKeyNameLength) + "): " + Abbreviated(path));
+        // The first name is the root's.
+        if (length > 0 && ++depth > kMaxKeyDepth + 1)
+            return Fail("keys nested deeper than " + std::to_string(kMaxKeyDepth) +
+                        " levels: " + Abbreviated(path));
+        start = end + 1;
+    }
+    return true;
+}
 
 bool Reader::Fail(const std::string& what) {
     const int number = m_index < m_lines.size() ? m_lines[m_index].number
@@ -208,6 +251,9 @@ bool Reader::ReadKeyLine(std::string_view text) {
         path.remove_prefix(1);
     }
     key.keyPath = std::string(path);
+    key.line = m_lines[m_index].number;
+    if (!CheckKeyNames(path))
+        return false;
     HKEY root;
     std::string subkey;
     if (!detail::SplitKeyPath(key.keyPath, &root, &subkey))

@@ -130,6 +130,14 @@ TEST(RegFileParse, Utf16FileBecomesAnsiText) {
     EXPECT_EQ(Data(std::string("\x80?\0", 3)), script.keys[0].values[1].data);
 }
 
+// "\k" `levels` times.
+std::string Nested(int levels) {
+    std::string path;
+    for (int i = 0; i < levels; ++i)
+        path += "\\k";
+    return path;
+}
+
 TEST(RegFileParse, ErrorsNameTheLine) {
     const std::string h = "Windows Registry Editor Version 5.00\n\n"; // lines 1-2
     const std::string k = "[HKEY_CURRENT_USER\\x]\n";                 // line 3
@@ -158,6 +166,10 @@ TEST(RegFileParse, ErrorsNameTheLine) {
         {h + k + "\n\"a\"=hex:00,\\\n", 5},
         {h + k + "\"a\"=hex:00,\\\n  01,\\\n  zz\n", 6},
         {h + k + "hello\n", 4},
+        // What Windows cannot create: refused before anything is applied.
+        {h + k + std::string("[HKEY_CURRENT_USER\\a\0b]\n", 24), 4},
+        {h + "[HKEY_CURRENT_USER\\" + std::string(256, 'n') + "]\n", 3},
+        {h + "[HKEY_CURRENT_USER" + Nested(513) + "]\n", 3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -167,7 +179,14 @@ TEST(RegFileParse, ErrorsNameTheLine) {
         const std::string prefix = "bad.reg:" + std::to_string(c.line) + ": ";
         EXPECT_EQ(prefix, error.substr(0, prefix.size())) << error;
         EXPECT_GT(error.size(), prefix.size()) << "says what is wrong";
+        EXPECT_LT(error.size(), 300u) << "a long key path is shortened";
     }
+    regfile::Script script;
+    std::string error;
+    EXPECT_TRUE(regfile::Parse(Bytes(h + "[HKEY_CURRENT_USER\\" + std::string(255, 'n') + "]\n" +
+                                     "[HKEY_CURRENT_USER" + Nested(512) + "]\n"),
+                               "limits.reg", &script, &error))
+        << error;
 }
 
 // A file cut anywhere must read as a file or fail cleanly, never crash or
