@@ -1,5 +1,7 @@
 #include "fix/registry_edits.h"
 
+#include "registry/key_walk.h"
+
 #include <mbstring.h>
 
 #include <vector>
@@ -8,23 +10,6 @@ namespace {
 
 constexpr REGSAM kReadAccess = KEY_READ;
 constexpr REGSAM kReadWriteAccess = KEY_READ | KEY_WRITE;
-// Key names are at most 255 characters.
-constexpr DWORD kSubkeyNameChars = 256;
-
-typedef LONG(WINAPI* RegDeleteKeyExAFn)(HKEY key, LPCSTR subkey, REGSAM view, DWORD reserved);
-
-// Looked up once per process: only RegDeleteKeyExA deletes in a chosen
-// registry view, and systems before Vista lack it.
-RegDeleteKeyExAFn DeleteInViewFunction() {
-    static const RegDeleteKeyExAFn function = [] {
-        HMODULE advapi = GetModuleHandleA("Advapi32.dll");
-        if (advapi == nullptr)
-            return static_cast<RegDeleteKeyExAFn>(nullptr);
-        return reinterpret_cast<RegDeleteKeyExAFn>(
-            reinterpret_cast<void*>(GetProcAddress(advapi, "RegDeleteKeyExA")));
-    }();
-    return function;
-}
 
 // Splits at the last backslash (multibyte-aware: a trail byte may equal it).
 bool SplitParent(const std::string& keyPath, std::string& parent, std::string& name) {
@@ -42,16 +27,15 @@ bool SplitParent(const std::string& keyPath, std::string& parent, std::string& n
 // spelled them (InProcServer32 for an InprocServer32 key); the undo file must
 // bring a key back under its own spelling, so it is looked up here.
 std::string StoredSubkeyName(const RegKey& parent, const std::string& name) {
-    char stored[kSubkeyNameChars];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = kSubkeyNameChars;
-        if (RegEnumKeyExA(parent.Handle(), index, stored, &length, nullptr, nullptr, nullptr,
-                          nullptr) != ERROR_SUCCESS)
-            return name;
-        if (_mbsicmp(reinterpret_cast<const unsigned char*>(stored),
+    std::vector<std::string> stored;
+    // Names that cannot be read leave the scanner's spelling to try.
+    (void)ReadSubkeyNames(parent.Handle(), stored);
+    for (const std::string& candidate : stored) {
+        if (_mbsicmp(reinterpret_cast<const unsigned char*>(candidate.c_str()),
                      reinterpret_cast<const unsigned char*>(name.c_str())) == 0)
-            return std::string(stored, length);
+            return candidate;
     }
+    return name;
 }
 
 // Opens the value's key and saves the value. 0 when the change may go ahead.
@@ -82,7 +66,7 @@ LONG DeleteKeyWithUndo(const std::string& keyPath, CUndoFile& undo) {
         status = ExportKeyToUndo(key, undo);
     if (status != ERROR_SUCCESS)
         return status;
-    return RecurseDeleteKey(parent, storedName);
+    return DeleteKeyTree(parent.Handle(), storedName, parent.m_samView);
 }
 
 LONG DeleteValueWithUndo(CUndoFile& undo, const std::string& keyPath,
@@ -104,30 +88,4 @@ LONG SetValueWithUndo(CUndoFile& undo, const std::string& keyPath, const std::st
     return RegSetValueExA(key.Handle(), valueName.c_str(), 0, REG_SZ,
                           reinterpret_cast<const BYTE*>(newValue.c_str()),
                           static_cast<DWORD>(newValue.size() + 1));
-}
-
-LONG RecurseDeleteKey(const RegKey& parent, const std::string& name) {
-    RegKey key;
-    LONG status = key.Open(parent.Handle(), name, kReadWriteAccess | parent.m_samView);
-    if (status != ERROR_SUCCESS)
-        return status;
-    // Always index 0: each pass deletes the first subkey that is left.
-    std::vector<char> child(kSubkeyNameChars, '\0');
-    for (;;) {
-        DWORD length = kSubkeyNameChars;
-        if (RegEnumKeyExA(key.Handle(), 0, child.data(), &length, nullptr, nullptr, nullptr,
-                          nullptr) != ERROR_SUCCESS)
-            break;
-        status = RecurseDeleteKey(key, std::string(child.data(), length));
-        if (status != ERROR_SUCCESS)
-            return status;
-    }
-    key.m_hKey.Reset();
-    return DeleteSubKey(parent, name);
-}
-
-LONG DeleteSubKey(const RegKey& parent, const std::string& name) {
-    if (RegDeleteKeyExAFn deleteInView = DeleteInViewFunction())
-        return deleteInView(parent.Handle(), name.c_str(), parent.m_samView, 0);
-    return RegDeleteKeyA(parent.Handle(), name.c_str());
 }

@@ -10,7 +10,6 @@
 #pragma once
 
 #include "fix/undo_file.h"
-#include "registry/reg_key.h"
 
 #include <windows.h>
 
@@ -21,10 +20,3 @@ LONG DeleteValueWithUndo(CUndoFile& undo, const std::string& keyPath, const std:
 // Writes `newValue` as REG_SZ whatever the old type was.
 LONG SetValueWithUndo(CUndoFile& undo, const std::string& keyPath, const std::string& valueName,
                       const std::string& newValue);
-
-// Deletes the subkey `name` of `parent` and its whole subtree, deepest keys
-// first, in the parent's registry view. Stops at the first failure; what was
-// deleted until then stays deleted.
-LONG RecurseDeleteKey(const RegKey& parent, const std::string& name);
-// Deletes one key without subkeys, in the parent's registry view.
-LONG DeleteSubKey(const RegKey& parent, const std::string& name);

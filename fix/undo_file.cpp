@@ -1,10 +1,10 @@
 #include "fix/undo_file.h"
 
 #include "base/common_library.h"
+#include "registry/key_walk.h"
 
 #include <mbstring.h>
 
-#include <cstdio>
 #include <vector>
 
 namespace {
@@ -71,35 +71,6 @@ DWORD CreateWithHeader(const std::string& path) {
     return error;
 }
 
-bool IsOneLineString(const BYTE* data, DWORD size) {
-    if (size == 0 || data[size - 1] != 0)
-        return false;
-    for (DWORD i = 0; i + 1 < size; ++i) {
-        if (data[i] == 0 || data[i] == '\r' || data[i] == '\n')
-            return false;
-    }
-    return true;
-}
-
-std::vector<BYTE> Utf16BytesOf(const BYTE* data, DWORD size) {
-    std::vector<BYTE> bytes;
-    if (size == 0)
-        return bytes;
-    const char* text = reinterpret_cast<const char*>(data);
-    int units = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(size), nullptr, 0);
-    std::vector<WCHAR> wide(units > 0 ? static_cast<size_t>(units) : 0);
-    if (units <= 0 ||
-        MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(size), wide.data(), units) != units) {
-        // Not text in the code page after all: widen byte by byte.
-        wide.assign(data, data + size);
-    }
-    for (WCHAR unit : wide) {
-        bytes.push_back(static_cast<BYTE>(unit & 0xFF));
-        bytes.push_back(static_cast<BYTE>(unit >> 8));
-    }
-    return bytes;
-}
-
 // Reads a value as stored. 2 when it does not exist.
 LONG ReadValue(const RegKey& key, const std::string& name, DWORD& type, std::vector<BYTE>& data) {
     DWORD size = 0;
@@ -143,41 +114,34 @@ LONG WriteBareSection(const std::string& section, const CUndoFile& undo) {
     return ERROR_SUCCESS;
 }
 
-LONG ExportValues(RegKey& key, DWORD longestName, CUndoFile& undo) {
-    std::vector<char> name(longestName + 2, '\0');
-    for (DWORD index = 0;; ++index) {
-        DWORD length = static_cast<DWORD>(name.size());
-        LONG status = RegEnumValueA(key.Handle(), index, name.data(), &length, nullptr, nullptr,
-                                    nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS)
-            return ERROR_SUCCESS;
-        if (status != ERROR_SUCCESS)
-            return status;
-        status = ExportValueToUndo(key, std::string(name.data(), length), undo);
-        // A value deleted behind our back has nothing left to save.
-        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
-            return status;
-    }
-}
+// Saves the values of every key it enters; a key without values still
+// gets its section.
+class UndoExporter : public KeyVisitor {
+public:
+    explicit UndoExporter(CUndoFile& undo) : m_undo(undo) {}
 
-LONG ExportSubkeys(RegKey& key, DWORD longestName, CUndoFile& undo) {
-    std::vector<char> name(longestName + 2, '\0');
-    for (DWORD index = 0;; ++index) {
-        DWORD length = static_cast<DWORD>(name.size());
-        LONG status = RegEnumKeyExA(key.Handle(), index, name.data(), &length, nullptr, nullptr,
-                                    nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS)
-            return ERROR_SUCCESS;
+    LONG EnterKey(RegKey& key, const std::string&) override {
+        std::vector<std::string> names;
+        LONG status = ReadValueNames(key.Handle(), names);
         if (status != ERROR_SUCCESS)
             return status;
-        RegKey child;
-        status = key.OpenChild(std::string(name.data(), length), child);
-        if (status == ERROR_SUCCESS)
-            status = ExportKeyToUndo(child, undo);
-        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
-            return status;
+        const std::string section = key.KeyPathText();
+        const bool isNewSection = m_undo.m_savedSections.insert(UpperCased(section)).second;
+        const size_t entriesBefore = m_undo.m_savedEntries.size();
+        for (const std::string& name : names) {
+            status = ExportValueToUndo(key, name, m_undo);
+            // A value deleted behind our back has nothing left to save.
+            if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+                return status;
+        }
+        if (isNewSection && m_undo.m_savedEntries.size() == entriesBefore)
+            return WriteBareSection(section, m_undo);
+        return ERROR_SUCCESS;
     }
-}
+
+private:
+    CUndoFile& m_undo;
+};
 
 } // namespace
 
@@ -204,21 +168,8 @@ CUndoFile CreateUndoFile() {
 LONG ExportKeyToUndo(RegKey& key, CUndoFile& undo) {
     if (!undo.IsOpen())
         return static_cast<LONG>(FailureCode(undo.m_dwCreateError));
-    DWORD subkeys = 0, longestSubkey = 0, values = 0, longestValueName = 0;
-    LONG status =
-        RegQueryInfoKeyA(key.Handle(), nullptr, nullptr, nullptr, &subkeys, &longestSubkey, nullptr,
-                         &values, &longestValueName, nullptr, nullptr, nullptr);
-    if (status != ERROR_SUCCESS)
-        return status;
-    const std::string section = key.KeyPathText();
-    const bool isNewSection = undo.m_savedSections.insert(UpperCased(section)).second;
-    const size_t entriesBefore = undo.m_savedEntries.size();
-    status = ExportValues(key, longestValueName, undo);
-    if (status == ERROR_SUCCESS && isNewSection && undo.m_savedEntries.size() == entriesBefore)
-        status = WriteBareSection(section, undo);
-    if (status != ERROR_SUCCESS)
-        return status;
-    return ExportSubkeys(key, longestSubkey, undo);
+    UndoExporter exporter(undo);
+    return WalkKeyTree(key, exporter);
 }
 
 LONG ExportValueToUndo(const RegKey& key, const std::string& valueName, CUndoFile& undo) {
@@ -244,64 +195,9 @@ LONG ExportValueToUndo(const RegKey& key, const std::string& valueName, CUndoFil
     return ERROR_SUCCESS;
 }
 
-std::string FormatRegString(std::string_view text) {
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '\\' || c == '"')
-            quoted += '\\';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
-
-std::string FormatRegValueName(std::string_view name) {
-    if (name.empty())
-        return "@";
-    // A line break would end the entry inside the name; .reg readers take
-    // the \r and \n escapes in names instead.
-    std::string quoted;
-    for (char c : FormatRegString(name)) {
-        if (c == '\r')
-            quoted += "\\r";
-        else if (c == '\n')
-            quoted += "\\n";
-        else
-            quoted += c;
-    }
-    return quoted;
-}
-
-std::string FormatRegDword(const BYTE* data) {
-    const DWORD value = static_cast<DWORD>(data[0]) | static_cast<DWORD>(data[1]) << 8 |
-                        static_cast<DWORD>(data[2]) << 16 | static_cast<DWORD>(data[3]) << 24;
-    char text[16];
-    std::snprintf(text, sizeof(text), "dword:%08lx", static_cast<unsigned long>(value));
-    return text;
-}
-
-std::string FormatRegHex(std::string_view prefix, const BYTE* data, DWORD size, bool asUtf16) {
-    const std::vector<BYTE> bytes =
-        asUtf16 ? Utf16BytesOf(data, size) : std::vector<BYTE>(data, data + size);
-    std::string text(prefix);
-    text.reserve(prefix.size() + bytes.size() * 3);
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        char hex[4];
-        std::snprintf(hex, sizeof(hex), i == 0 ? "%02x" : ",%02x", bytes[i]);
-        text += hex;
-    }
-    return text;
-}
-
 std::string FormatRegData(DWORD type, const BYTE* data, DWORD size) {
-    if (type == REG_SZ && IsOneLineString(data, size))
-        return FormatRegString(std::string_view(reinterpret_cast<const char*>(data), size - 1));
-    if (type == REG_SZ)
-        return FormatRegHex("hex(1):", data, size, true);
-    if (type == REG_DWORD && size == 4)
-        return FormatRegDword(data);
-    if (type == REG_BINARY)
-        return FormatRegHex("hex:", data, size, false);
-    char prefix[24];
-    std::snprintf(prefix, sizeof(prefix), "hex(%lx):", static_cast<unsigned long>(type));
-    return FormatRegHex(prefix, data, size, type == REG_EXPAND_SZ || type == REG_MULTI_SZ);
+    // regedit on this machine reads the file back: its code page, and each
+    // value on the one line of its profile entry.
+    constexpr regfile::RegTextStyle kUndoStyle = {false, regfile::TextWidening::AnsiCodePage};
+    return regfile::FormatRegValueData(type, data, size, kUndoStyle);
 }

@@ -15,13 +15,13 @@
 //   repairs change nothing they could not save.
 #pragma once
 
+#include "regfile/value_text.h"
 #include "registry/reg_key.h"
 
 #include <windows.h>
 
 #include <set>
 #include <string>
-#include <string_view>
 
 class CUndoFile {
 public:
@@ -50,14 +50,11 @@ LONG ExportKeyToUndo(RegKey& key, CUndoFile& undo);
 // in this run), 2 when there is no such value, otherwise the failure's code.
 LONG ExportValueToUndo(const RegKey& key, const std::string& valueName, CUndoFile& undo);
 
-// Text between double quotes with backslashes and double quotes escaped.
-std::string FormatRegString(std::string_view text);
-// "@" for the default value, else the quoted name.
-std::string FormatRegValueName(std::string_view name);
-// "dword:%08x" of the first four bytes.
-std::string FormatRegDword(const BYTE* data);
-// The data as "prefix" and comma-separated lower-case hex bytes; with
-// `asUtf16` each byte of 8-bit text is first turned into its UTF-16 units.
-std::string FormatRegHex(std::string_view prefix, const BYTE* data, DWORD size, bool asUtf16);
-// The whole .reg data text of a value as the undo file stores it.
+// The undo file's .reg text comes from the one writer of .reg value text.
+using regfile::FormatRegDword;
+using regfile::FormatRegString;
+using regfile::FormatRegValueName;
+
+// The whole .reg data text of a value as the undo file stores it: on one
+// line, string types widened through the machine's ANSI code page.
 std::string FormatRegData(DWORD type, const BYTE* data, DWORD size);

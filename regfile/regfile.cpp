@@ -1,79 +1,30 @@
 // Applying a parsed script and exporting keys, both through the A registry
-// functions only, so the same code serves the stand-in and Windows.
-//
-// How data that a quoted string cannot carry is exported: REG_SZ data is
-// written as "text" only when it is one zero-terminated string without line
-// breaks; anything else (no terminator, an inner zero, CR or LF, no bytes at
-// all) is written as hex(1): with its exact bytes, which imports back
-// unchanged. Value names with line breaks use the \n and \r escapes that
-// Wine's regedit reads. Key names cannot carry line breaks in a .reg file.
+// functions only, so the same code serves the stand-in and Windows. Values
+// are written by the one .reg value writer (value_text.h); subtrees are
+// exported and deleted by the registry layer's walk.
 #include "regfile/regfile.h"
 #include "regfile/regfile_text.h"
-
-#include <cstdio>
+#include "regfile/value_text.h"
+#include "registry/key_walk.h"
+#include "registry/root_names.h"
+#include "registry/value_types.h"
 
 namespace regfile {
 namespace {
 
 using detail::AnsiToUtf16Bytes;
-using detail::SplitKeyPath;
 
-// Closes the key it holds on every path out.
-class OpenedKey {
-public:
-    OpenedKey() = default;
-    OpenedKey(const OpenedKey&) = delete;
-    OpenedKey& operator=(const OpenedKey&) = delete;
-    ~OpenedKey() {
-        if (m_hKey)
-            RegCloseKey(m_hKey);
-    }
-    HKEY get() const { return m_hKey; }
-    PHKEY out() { return &m_hKey; }
+// Every key a .reg file names is in the 64-bit view, as regedit's are.
+constexpr REGSAM kView = KEY_WOW64_64KEY;
 
-private:
-    HKEY m_hKey = nullptr;
-};
+// regedit's own files: wrapped hex lists, read back by our importer.
+constexpr RegTextStyle kExportStyle = {true, TextWidening::Windows1252};
 
-bool IsStringType(DWORD type) {
-    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+bool SplitKeyPath(const std::string& keyPath, HKEY* root, std::string* subkey) {
+    return ::SplitKeyPath(keyPath, RootNames::RegFileNames, root, subkey);
 }
 
 // --- apply -------------------------------------------------------------------------
-
-std::vector<std::string> SubkeyNames(HKEY key) {
-    std::vector<std::string> names;
-    DWORD longest = 0;
-    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, &longest, nullptr, nullptr,
-                         nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        return names;
-    std::vector<char> buffer(longest + 1);
-    for (DWORD i = 0;; ++i) {
-        DWORD size = static_cast<DWORD>(buffer.size());
-        if (RegEnumKeyExA(key, i, buffer.data(), &size, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            break;
-        names.emplace_back(buffer.data(), size);
-    }
-    return names;
-}
-
-// Deletes a key with everything below it, leaves first.
-LONG DeleteTree(HKEY parent, const std::string& subkey) {
-    {
-        OpenedKey key;
-        const LONG status =
-            RegOpenKeyExA(parent, subkey.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.out());
-        if (status != ERROR_SUCCESS)
-            return status;
-        for (const auto& child : SubkeyNames(key.get())) {
-            const LONG childStatus = DeleteTree(key.get(), child);
-            if (childStatus != ERROR_SUCCESS && childStatus != ERROR_FILE_NOT_FOUND)
-                return childStatus;
-        }
-    }
-    return RegDeleteKeyA(parent, subkey.c_str());
-}
 
 // RegSetValueExA stores a terminator the count left out whenever the byte
 // after the count is zero; a non-zero guard byte there keeps string data
@@ -81,7 +32,7 @@ LONG DeleteTree(HKEY parent, const std::string& subkey) {
 LONG SetValue(HKEY key, const ValueOp& value) {
     const char* name = value.isDefault ? nullptr : value.name.c_str();
     std::vector<BYTE> guarded = value.data;
-    guarded.push_back(IsStringType(value.type) ? 1 : 0);
+    guarded.push_back(IsAnsiTextType(value.type) ? 1 : 0);
     return RegSetValueExA(key, name, 0, value.type, guarded.data(),
                           static_cast<DWORD>(value.data.size()));
 }
@@ -94,17 +45,18 @@ LONG ApplyValues(const KeyOp& op, std::string* error) {
             *error = "unknown root key: " + op.keyPath;
         return ERROR_BAD_PATHNAME;
     }
-    OpenedKey key;
+    HKEY created = nullptr;
     LONG status = RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                  KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, key.out(), nullptr);
+                                  KEY_SET_VALUE | kView, nullptr, &created, nullptr);
     if (status != ERROR_SUCCESS) {
         if (error)
             *error = "cannot create " + op.keyPath;
         return status;
     }
+    const Orvel::TRegKeyHandle key(created);
     for (const auto& value : op.values) {
         const char* name = value.isDefault ? nullptr : value.name.c_str();
-        status = value.remove ? RegDeleteValueA(key.get(), name) : SetValue(key.get(), value);
+        status = value.remove ? RegDeleteValueA(key.Get(), name) : SetValue(key.Get(), value);
         if (value.remove && status == ERROR_FILE_NOT_FOUND)
             status = ERROR_SUCCESS;
         if (status != ERROR_SUCCESS) {
@@ -124,7 +76,7 @@ LONG ApplyRemoval(const KeyOp& op, std::string* error) {
             *error = "cannot delete " + op.keyPath;
         return ERROR_BAD_PATHNAME;
     }
-    const LONG status = DeleteTree(root, subkey);
+    const LONG status = DeleteKeyTree(root, subkey, kView);
     if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND)
         return ERROR_SUCCESS;
     if (error)
@@ -134,112 +86,32 @@ LONG ApplyRemoval(const KeyOp& op, std::string* error) {
 
 // --- export ------------------------------------------------------------------------
 
-constexpr size_t kWrapColumn = 76;
+// Writes each key it enters as a section of .reg text: the header named by
+// the exported path and the path below it, then one line per value.
+class KeyExporter : public KeyVisitor {
+public:
+    KeyExporter(const std::string& path, std::string& text) : m_path(path), m_text(text) {}
 
-std::string Quote(const std::string& text) {
-    std::string quoted = "\"";
-    for (char c : text) {
-        switch (c) {
-        case '\\':
-            quoted += "\\\\";
-            break;
-        case '"':
-            quoted += "\\\"";
-            break;
-        case '\n':
-            quoted += "\\n";
-            break;
-        case '\r':
-            quoted += "\\r";
-            break;
-        default:
-            quoted.push_back(c);
+    LONG EnterKey(RegKey& key, const std::string& relativePath) override {
+        std::vector<RegValue> values;
+        const LONG status = ReadValues(key.Handle(), values);
+        m_text += "[" + (relativePath.empty() ? m_path : m_path + "\\" + relativePath) + "]\r\n";
+        for (const RegValue& value : values) {
+            const std::string head = FormatRegValueName(value.name) + "=";
+            m_text += head +
+                      FormatRegValueData(value.type, value.data.data(),
+                                         static_cast<DWORD>(value.data.size()), kExportStyle,
+                                         head.size()) +
+                      "\r\n";
         }
+        m_text += "\r\n";
+        return status;
     }
-    return quoted + "\"";
-}
 
-// A byte list as regedit writes it: wrapped before column 80, each
-// continued line ending in a backslash and the next one indented by two.
-std::string HexList(const std::string& prefix, const std::vector<BYTE>& bytes) {
-    std::string text = prefix;
-    size_t column = prefix.size();
-    char digits[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(digits, sizeof(digits), "%02x", bytes[i]);
-        text += digits;
-        column += 2;
-        if (i + 1 == bytes.size())
-            break;
-        text += ',';
-        ++column;
-        if (column > kWrapColumn) {
-            text += "\\\r\n  ";
-            column = 2;
-        }
-    }
-    return text;
-}
-
-bool IsOneLineString(const std::vector<BYTE>& data) {
-    if (data.empty() || data.back() != 0)
-        return false;
-    for (size_t i = 0; i + 1 < data.size(); ++i) {
-        if (data[i] == 0 || data[i] == '\n' || data[i] == '\r')
-            return false;
-    }
-    return true;
-}
-
-std::string ValueLine(const std::string& name, DWORD type, const std::vector<BYTE>& data) {
-    const std::string head = (name.empty() ? std::string("@") : Quote(name)) + "=";
-    if (type == REG_SZ && IsOneLineString(data))
-        return head + Quote(std::string(data.begin(), data.end() - 1));
-    if (type == REG_DWORD && data.size() == 4) {
-        char text[16];
-        std::snprintf(text, sizeof(text), "dword:%08lx",
-                      static_cast<unsigned long>(data[0] | (data[1] << 8) | (data[2] << 16) |
-                                                 (static_cast<DWORD>(data[3]) << 24)));
-        return head + text;
-    }
-    if (type == REG_BINARY)
-        return HexList(head + "hex:", data);
-    char tag[24];
-    std::snprintf(tag, sizeof(tag), "hex(%lx):", static_cast<unsigned long>(type));
-    return HexList(head + tag, IsStringType(type) ? AnsiToUtf16Bytes(data) : data);
-}
-
-void ExportValues(HKEY key, std::string* text) {
-    DWORD longestName = 0, longestData = 0;
-    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         &longestName, &longestData, nullptr, nullptr) != ERROR_SUCCESS)
-        return;
-    std::vector<char> name(longestName + 1);
-    std::vector<BYTE> data(longestData + 1);
-    for (DWORD i = 0;; ++i) {
-        DWORD nameSize = static_cast<DWORD>(name.size());
-        DWORD dataSize = static_cast<DWORD>(data.size());
-        DWORD type = REG_NONE;
-        if (RegEnumValueA(key, i, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize) !=
-            ERROR_SUCCESS)
-            break;
-        // The size excludes any terminator the function added for us.
-        const std::vector<BYTE> exact(data.begin(), data.begin() + dataSize);
-        *text += ValueLine(std::string(name.data(), nameSize), type, exact) + "\r\n";
-    }
-}
-
-void ExportKey(HKEY key, const std::string& path, std::string* text) {
-    *text += "[" + path + "]\r\n";
-    ExportValues(key, text);
-    *text += "\r\n";
-    for (const auto& child : SubkeyNames(key)) {
-        OpenedKey sub;
-        if (RegOpenKeyExA(key, child.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, sub.out()) ==
-            ERROR_SUCCESS)
-            ExportKey(sub.get(), path + "\\" + child, text);
-    }
-}
+private:
+    const std::string& m_path;
+    std::string& m_text;
+};
 
 std::vector<uint8_t> Encode(const std::string& text, Encoding encoding) {
     if (encoding == Encoding::Ansi)
@@ -261,19 +133,26 @@ LONG Apply(const Script& script, std::string* error) {
     return ERROR_SUCCESS;
 }
 
-std::vector<uint8_t> Export(const std::vector<std::string>& keyPaths, Encoding encoding) {
+std::vector<uint8_t> Export(const std::vector<std::string>& keyPaths, Encoding encoding,
+                            LONG* status) {
     std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
-    for (const auto& path : keyPaths) {
+    LONG result = ERROR_SUCCESS;
+    for (size_t i = 0; i < keyPaths.size() && result == ERROR_SUCCESS; ++i) {
         HKEY root;
         std::string subkey;
-        if (!SplitKeyPath(path, &root, &subkey))
+        if (!SplitKeyPath(keyPaths[i], &root, &subkey))
             continue;
-        OpenedKey key;
-        if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.out()) !=
-            ERROR_SUCCESS)
-            continue;
-        ExportKey(key.get(), path, &text);
+        RegKey key;
+        result = key.OpenPath(root, subkey, KEY_READ);
+        if (result == ERROR_SUCCESS) {
+            KeyExporter exporter(keyPaths[i], text);
+            result = WalkKeyTree(key, exporter);
+        }
+        if (result == ERROR_FILE_NOT_FOUND)
+            result = ERROR_SUCCESS;
     }
+    if (status)
+        *status = result;
     return Encode(text, encoding);
 }
 

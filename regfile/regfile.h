@@ -51,10 +51,11 @@ enum class Encoding { Utf16le, Ansi };
 // Exports the keys named by full key path texts (each with its whole
 // subtree, depth first, subkeys in enumeration order) as .reg text headed
 // "Windows Registry Editor Version 5.00". Ansi gives 8-bit text with CR LF;
-// Utf16le gives regedit's form with a BOM. Keys that do not exist are left out.
-// Parse + Apply of the result restores every value's type, size and bytes:
-// REG_SZ data that is not one line ending in its terminator is written as
-// hex(1):, and value names with line breaks use the \n and \r escapes.
-std::vector<uint8_t> Export(const std::vector<std::string>& keyPaths, Encoding encoding);
+// Utf16le gives regedit's form with a BOM. Keys that do not exist are left
+// out. Parse + Apply of the result restores every value's type, size and
+// bytes (value_text.h says how). The export stops at the first key it cannot
+// read whole; `status` then receives that failure, otherwise 0.
+std::vector<uint8_t> Export(const std::vector<std::string>& keyPaths, Encoding encoding,
+                            LONG* status = nullptr);
 
 } // namespace regfile

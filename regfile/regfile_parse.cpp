@@ -6,6 +6,8 @@
 // backslash), as regedit writes it. Errors name the physical line.
 #include "regfile/regfile.h"
 #include "regfile/regfile_text.h"
+#include "registry/root_names.h"
+#include "registry/value_types.h"
 
 #include <cctype>
 #include <optional>
@@ -256,7 +258,7 @@ bool Reader::ReadKeyLine(std::string_view text) {
         return false;
     HKEY root;
     std::string subkey;
-    if (!detail::SplitKeyPath(key.keyPath, &root, &subkey))
+    if (!SplitKeyPath(key.keyPath, RootNames::RegFileNames, &root, &subkey))
         return Fail("unknown root key in [" + std::string(path) + "]");
     if (key.remove && subkey.find_first_not_of('\\') == std::string::npos)
         return Fail("a root key cannot be deleted");
@@ -397,9 +399,9 @@ bool Reader::ReadHex(std::string_view text, ValueOp* value) {
         return false;
     // Version 5 files hold string types as UTF-16LE, REGEDIT4 as ANSI; the A
     // functions take ANSI either way.
-    const bool stringType = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
     value->type = type;
-    value->data = stringType && m_version == Version::Regedit5 ? Utf16BytesToAnsi(bytes) : bytes;
+    value->data =
+        IsAnsiTextType(type) && m_version == Version::Regedit5 ? Utf16BytesToAnsi(bytes) : bytes;
     return true;
 }
 

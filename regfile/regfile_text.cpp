@@ -1,7 +1,5 @@
 #include "regfile/regfile_text.h"
 
-#include <cctype>
-
 namespace regfile::detail {
 namespace {
 
@@ -20,17 +18,6 @@ char UnitToAnsi(char16_t unit) {
             return static_cast<char>(0x80 + i);
     }
     return '?';
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -70,35 +57,6 @@ std::vector<BYTE> Utf16BytesToAnsi(const std::vector<BYTE>& utf16) {
         units.push_back(static_cast<char16_t>(utf16[i] | (utf16[i + 1] << 8)));
     const std::string text = UnitsToAnsi(units);
     return std::vector<BYTE>(text.begin(), text.end());
-}
-
-bool RootFromName(std::string_view name, HKEY* root) {
-    static const struct {
-        const char* longName;
-        const char* shortName;
-        HKEY key;
-    } kRoots[] = {
-        {"HKEY_LOCAL_MACHINE", "HKLM", HKEY_LOCAL_MACHINE},
-        {"HKEY_CURRENT_USER", "HKCU", HKEY_CURRENT_USER},
-        {"HKEY_CLASSES_ROOT", "HKCR", HKEY_CLASSES_ROOT},
-        {"HKEY_USERS", "HKU", HKEY_USERS},
-        {"HKEY_CURRENT_CONFIG", "HKCC", HKEY_CURRENT_CONFIG},
-    };
-    for (const auto& entry : kRoots) {
-        if (EqualNoCase(name, entry.longName) || EqualNoCase(name, entry.shortName)) {
-            *root = entry.key;
-            return true;
-        }
-    }
-    return false;
-}
-
-bool SplitKeyPath(const std::string& keyPath, HKEY* root, std::string* subkey) {
-    const size_t slash = keyPath.find('\\');
-    if (!RootFromName(std::string_view(keyPath).substr(0, slash), root))
-        return false;
-    *subkey = slash == std::string::npos ? std::string() : keyPath.substr(slash + 1);
-    return true;
 }
 
 } // namespace regfile::detail

@@ -25,10 +25,4 @@ std::string UnitsToAnsi(std::u16string_view units);
 std::vector<BYTE> AnsiToUtf16Bytes(const std::vector<BYTE>& ansi);
 std::vector<BYTE> Utf16BytesToAnsi(const std::vector<BYTE>& utf16);
 
-// Maps a root name (long or short form, any case) to its predefined key.
-bool RootFromName(std::string_view name, HKEY* root);
-
-// Splits "ROOT\sub\path" at the first backslash; false for an unknown root.
-bool SplitKeyPath(const std::string& keyPath, HKEY* root, std::string* subkey);
-
 } // namespace regfile::detail

@@ -1,6 +1,8 @@
 #include "registry/reg_key.h"
 
 #include "base/common_library.h"
+#include "registry/root_names.h"
+#include "registry/value_types.h"
 
 #include <mbstring.h>
 
@@ -9,38 +11,9 @@
 
 namespace {
 
-struct RootName {
-    HKEY root;
-    const char* name;
-};
-
-// Lookup order of key path texts.
-const RootName kRootsByName[] = {
-    {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE"},
-    {HKEY_USERS, "HKEY_USERS"},
-    {HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT"},
-    {HKEY_CURRENT_USER, "HKEY_CURRENT_USER"},
-};
-
-HKEY RootFromName(const std::string& name) {
-    for (const RootName& entry : kRootsByName) {
-        if (_mbsicmp(reinterpret_cast<const unsigned char*>(name.c_str()),
-                     reinterpret_cast<const unsigned char*>(entry.name)) == 0)
-            return entry.root;
-    }
-    return nullptr;
-}
-
-const char* RootPrefix(HKEY root) {
-    if (root == HKEY_CLASSES_ROOT)
-        return "HKEY_CLASSES_ROOT\\";
-    if (root == HKEY_CURRENT_USER)
-        return "HKEY_CURRENT_USER\\";
-    if (root == HKEY_LOCAL_MACHINE)
-        return "HKEY_LOCAL_MACHINE\\";
-    if (root == HKEY_USERS)
-        return "HKEY_USERS\\";
-    return "";
+std::string RootPrefix(HKEY root) {
+    const std::string name = LongRootName(root);
+    return name.empty() ? name : name + "\\";
 }
 
 // Registry data need not end in a zero: take the text up to the first zero
@@ -48,10 +21,6 @@ const char* RootPrefix(HKEY root) {
 std::string TextOf(const std::vector<char>& buffer, DWORD length) {
     size_t limit = length < buffer.size() ? length : buffer.size();
     return std::string(buffer.data(), strnlen(buffer.data(), limit));
-}
-
-bool IsStringType(DWORD type) {
-    return type == REG_SZ || type == REG_EXPAND_SZ;
 }
 
 std::string ExpandCapped(const std::string& text) {
@@ -95,7 +64,7 @@ LONG RegKey::OpenByText(const std::string& keyPathText, REGSAM access) {
     std::string path =
         rootEnd == std::string::npos ? std::string() : keyPathText.substr(rootEnd + 1);
     // An unknown root name opens below a null root, which fails.
-    return OpenPath(RootFromName(rootName), path, access);
+    return OpenPath(RootFromName(rootName, RootNames::EngineLongNames), path, access);
 }
 
 LONG RegKey::OpenChild(const std::string& name, RegKey& child) const {
@@ -177,7 +146,7 @@ LONG RegKey::NextStringValue(std::string& name, std::string& data) {
             RegEnumValueA(m_hKey.Get(), m_dwValueIndex, nameBuffer.data(), &nameLength, nullptr,
                           &type, reinterpret_cast<BYTE*>(dataBuffer.data()), &dataLength);
         ++m_dwValueIndex;
-        if (status == ERROR_SUCCESS && IsStringType(type)) {
+        if (status == ERROR_SUCCESS && IsSingleStringType(type)) {
             name.assign(nameBuffer.data(), nameLength);
             data = TextOf(dataBuffer, dataLength);
             return ERROR_SUCCESS;
@@ -209,7 +178,7 @@ LONG RegKey::QueryStringValue(const std::string& valueName, std::string& out) co
     LONG status = RegQueryValueExA(m_hKey.Get(), valueName.c_str(), nullptr, &type,
                                    reinterpret_cast<BYTE*>(buffer.data()), &length);
     // A missing value leaves the type unset, so it is reported as 13 as well.
-    if (!IsStringType(type))
+    if (!IsSingleStringType(type))
         return ERROR_INVALID_DATA;
     if (status != ERROR_SUCCESS)
         return status;

@@ -2,6 +2,7 @@
 
 #include "base/common_library.h"
 #include "regfile/regfile.h"
+#include "registry/key_walk.h"
 #include "support/conformance.h"
 #include "support/machine_builder.h"
 #include "support/text.h"
@@ -49,42 +50,34 @@ template <class Fn> Fn PellwatchExport(const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-void SnapshotInto(HKEY root, const std::string& keyPath, const std::string& subkey,
-                  std::map<std::string, std::string>& lines) {
-    HKEY key;
-    if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
-        return;
-    lines[keyPath] = "";
-    char name[16384];
-    for (DWORD i = 0;; ++i) {
-        DWORD nameLength = sizeof(name);
-        DWORD type = 0, size = 0;
-        if (RegEnumValueA(key, i, name, &nameLength, nullptr, &type, nullptr, &size) !=
-            ERROR_SUCCESS)
-            break;
-        std::vector<BYTE> data(size + 1);
-        DWORD length = size;
-        RegQueryValueExA(key, name, nullptr, &type, data.data(), &length);
-        std::string line = "type " + std::to_string(type) + ":";
-        for (DWORD b = 0; b < length; ++b) {
-            char hex[4];
-            std::snprintf(hex, sizeof(hex), " %02x", data[b]);
-            line += hex;
+// One line per key and per value, the key named by the path it was asked
+// for and the path below it.
+class Snapshotter : public KeyVisitor {
+public:
+    Snapshotter(const std::string& keyPath, std::map<std::string, std::string>& lines)
+        : m_keyPath(keyPath), m_lines(lines) {}
+
+    LONG EnterKey(RegKey& key, const std::string& relativePath) override {
+        const std::string path = relativePath.empty() ? m_keyPath : m_keyPath + "\\" + relativePath;
+        m_lines[path] = "";
+        std::vector<RegValue> values;
+        const LONG status = ReadValues(key.Handle(), values);
+        for (const RegValue& value : values) {
+            std::string line = "type " + std::to_string(value.type) + ":";
+            for (BYTE b : value.data) {
+                char hex[4];
+                std::snprintf(hex, sizeof(hex), " %02x", b);
+                line += hex;
+            }
+            m_lines[path + "\n  \"" + value.name + "\""] = line;
         }
-        lines[keyPath + "\n  \"" + std::string(name, nameLength) + "\""] = line;
+        return status;
     }
-    std::vector<std::string> children;
-    for (DWORD i = 0;; ++i) {
-        DWORD nameLength = sizeof(name);
-        if (RegEnumKeyExA(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            break;
-        children.emplace_back(name, nameLength);
-    }
-    RegCloseKey(key);
-    for (const auto& child : children)
-        SnapshotInto(root, keyPath + "\\" + child, subkey + "\\" + child, lines);
-}
+
+private:
+    const std::string& m_keyPath;
+    std::map<std::string, std::string>& m_lines;
+};
 
 } // namespace
 
@@ -201,8 +194,11 @@ std::string SnapshotTree(const std::string& keyPath) {
     HKEY root;
     std::string subkey;
     std::map<std::string, std::string> lines;
-    if (SplitKeyPath(keyPath, &root, &subkey))
-        SnapshotInto(root, keyPath, subkey, lines);
+    RegKey key;
+    if (SplitKeyPath(keyPath, &root, &subkey) && key.OpenPath(root, subkey, KEY_READ) == 0) {
+        Snapshotter snapshotter(keyPath, lines);
+        EXPECT_EQ(ERROR_SUCCESS, WalkKeyTree(key, snapshotter)) << keyPath;
+    }
     std::string text;
     for (const auto& [what, line] : lines)
         text += what + (line.empty() ? "" : " = " + line) + "\n";

@@ -1,5 +1,7 @@
 #include "support/conformance.h"
 
+#include "registry/key_walk.h"
+
 #ifndef _WIN32
 #include <win32sim/machine.h>
 #include <filesystem>
@@ -21,26 +23,14 @@ std::string UniqueSuffix() {
     return std::to_string(GetCurrentThreadId()) + "-" + std::to_string(++g_sequence);
 }
 
-std::vector<std::string> SubkeyNames(HKEY key) {
-    std::vector<std::string> names;
-    // Wine accepts key names longer than Windows' 255 characters; a test that
-    // makes one must still be able to clean it up.
-    char name[1024];
-    for (DWORD i = 0;; ++i) {
-        DWORD size = sizeof(name);
-        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        names.emplace_back(name, size);
-    }
-    return names;
-}
-
 // Leftovers of earlier runs that died before their TearDown.
 void RemoveStaleTestKeys() {
     HKEY software;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_ALL_ACCESS, &software) != ERROR_SUCCESS)
         return;
-    for (const auto& name : SubkeyNames(software)) {
+    std::vector<std::string> names;
+    (void)ReadSubkeyNames(software, names);
+    for (const auto& name : names) {
         if (name.rfind("HivemenderTest-", 0) == 0)
             DeleteTree(software, name);
     }
@@ -71,14 +61,7 @@ void NoteWineDifference(const char* file, int line, const char* what) {
 }
 
 LONG DeleteTree(HKEY parent, const std::string& subkey) {
-    HKEY key;
-    LONG status = RegOpenKeyExA(parent, subkey.c_str(), 0, KEY_ALL_ACCESS, &key);
-    if (status != ERROR_SUCCESS)
-        return status;
-    for (const auto& child : SubkeyNames(key))
-        DeleteTree(key, child);
-    RegCloseKey(key);
-    return RegDeleteKeyA(parent, subkey.c_str());
+    return DeleteKeyTree(parent, subkey, 0);
 }
 
 void RemoveFolderTree(const std::string& windowsPath) {

@@ -2,6 +2,8 @@
 
 #include "support/conformance.h"
 
+#include "registry/root_names.h"
+
 #ifndef _WIN32
 #include <win32sim/machine.h>
 #include <filesystem>
@@ -16,15 +18,6 @@
 namespace hmtest {
 namespace {
 
-struct RootName {
-    const char* name;
-    HKEY root;
-};
-const RootName kRoots[] = {{"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-                           {"HKEY_USERS", HKEY_USERS},
-                           {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-                           {"HKEY_CURRENT_USER", HKEY_CURRENT_USER}};
-
 std::string ParentOf(const std::string& path) {
     const size_t slash = path.find_last_of('\\');
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
@@ -35,14 +28,19 @@ bool PathExists(const std::string& path) {
 }
 
 // The machine a fresh builder describes: the world the test binary runs in.
-bool DefaultWow64Process() { return RunningOnStandIn(); }
+bool DefaultWow64Process() {
+    return RunningOnStandIn();
+}
 
 #ifndef _WIN32
 win32sim::Denial ToDenial(KeyDenial denial) {
     switch (denial) {
-    case KeyDenial::Open: return win32sim::Denial::Open;
-    case KeyDenial::Read: return win32sim::Denial::Read;
-    case KeyDenial::Write: return win32sim::Denial::Write;
+    case KeyDenial::Open:
+        return win32sim::Denial::Open;
+    case KeyDenial::Read:
+        return win32sim::Denial::Read;
+    case KeyDenial::Write:
+        return win32sim::Denial::Write;
     }
     return win32sim::Denial::Open;
 }
@@ -59,16 +57,7 @@ std::string FreshScratchRoot() {
 } // namespace
 
 bool SplitKeyPath(const std::string& keyPath, HKEY* root, std::string* subkey) {
-    const size_t slash = keyPath.find('\\');
-    const std::string rootName = keyPath.substr(0, slash);
-    for (const auto& candidate : kRoots) {
-        if (rootName == candidate.name) {
-            *root = candidate.root;
-            *subkey = slash == std::string::npos ? std::string() : keyPath.substr(slash + 1);
-            return true;
-        }
-    }
-    return false;
+    return ::SplitKeyPath(keyPath, RootNames::EngineLongNames, root, subkey);
 }
 
 bool KeyExists(const std::string& keyPath) {
@@ -118,7 +107,8 @@ MachineBuilder& MachineBuilder::Wow64Process(bool is32BitOn64BitWindows) {
 }
 
 MachineBuilder& MachineBuilder::Drive(char letter, UINT driveType) {
-    m_drives.emplace_back(static_cast<char>(toupper(static_cast<unsigned char>(letter))), driveType);
+    m_drives.emplace_back(static_cast<char>(toupper(static_cast<unsigned char>(letter))),
+                          driveType);
     return *this;
 }
 
@@ -257,9 +247,8 @@ void MachineBuilder::StageKey(const std::string& keyPath) {
         << keyPath;
     RegCloseKey(key);
     // Only the topmost new key needs removing: its subtree goes with it.
-    if (std::none_of(m_createdKeys.begin(), m_createdKeys.end(), [&](const std::string& k) {
-            return keyPath.rfind(k + "\\", 0) == 0;
-        }))
+    if (std::none_of(m_createdKeys.begin(), m_createdKeys.end(),
+                     [&](const std::string& k) { return keyPath.rfind(k + "\\", 0) == 0; }))
         m_createdKeys.push_back(keyPath);
 }
 
@@ -289,9 +278,8 @@ void MachineBuilder::StageFolder(const std::string& path) {
     if (parent.size() > 2) // stop at "C:"
         StageFolder(parent);
     ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr)) << path << ": " << GetLastError();
-    if (std::none_of(m_createdPaths.begin(), m_createdPaths.end(), [&](const std::string& p) {
-            return path.rfind(p + "\\", 0) == 0;
-        }))
+    if (std::none_of(m_createdPaths.begin(), m_createdPaths.end(),
+                     [&](const std::string& p) { return path.rfind(p + "\\", 0) == 0; }))
         m_createdPaths.push_back(path);
 }
 
