@@ -340,79 +340,38 @@ TEST_F(FilesTest, WrittenBytesReadBackAndAccessIsChecked) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
 }
 
-TEST_F(FilesTest, NewNamesKeepTheirCaseWithoutTrailingDotsAndBlanks) {
-    for (const char* name : {"MiXed.TXT", "Trail. "}) {
-        HANDLE file = Open(At(name), GENERIC_WRITE, CREATE_NEW);
-        ASSERT_NE(INVALID_HANDLE_VALUE, file) << name;
-        CloseHandle(file);
-    }
-    ASSERT_TRUE(CreateDirectoryA(At("FolDer.").c_str(), nullptr));
-    DWORD error = 0;
-    EXPECT_EQ("FolDer MiXed.TXT Trail", Join(Search(At("*"), &error)));
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA(At("mixed.txt").c_str(), &data);
-    ASSERT_NE(INVALID_HANDLE_VALUE, find);
-    EXPECT_STREQ("MiXed.TXT", data.cFileName);
-    FindClose(find);
-}
-
-TEST_F(FilesTest, FolderCallsFindNamesIgnoringCase) {
+TEST_F(FilesTest, FolderCallsKeepTheCaseGivenAndFindNamesIgnoringIt) {
     MakeFile("a.txt");
     MakeFile("b.txt");
     MakeFolder("dir");
-    MakeFolder("gone");
+    HANDLE file = Open(At("MiXed.TXT"), GENERIC_WRITE, CREATE_NEW);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
     EXPECT_TRUE(DeleteFileA(At("B.TXT").c_str()));
-    EXPECT_TRUE(RemoveDirectoryA(At("GONE").c_str()));
-    EXPECT_TRUE(CreateDirectoryA(At("sub\\").c_str(), nullptr));
-    SetLastError(kMarker);
-    EXPECT_FALSE(CreateDirectoryA(At("DIR").c_str(), nullptr));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+    EXPECT_TRUE(CreateDirectoryA(At("Sub\\").c_str(), nullptr));
     DWORD error = 0;
-    EXPECT_EQ("a.txt dir sub", Join(Search(At("*"), &error)));
+    EXPECT_EQ("MiXed.TXT Sub a.txt dir", Join(Search(At("*"), &error)));
 }
 
 TEST_F(FilesTest, FolderAndDeleteErrorCodes) {
     MakeFolder("dir");
-    MakeFile("dir\\inside.txt");
     MakeFile("a.txt");
-    using Call = BOOL (*)(const std::string&);
     const struct {
-        const char* what;
-        Call call;
+        bool remove; // DeleteFileA, else CreateDirectoryA
         std::string path;
         DWORD error;
     } cases[] = {
-        {"DeleteFileA folder", [](const std::string& p) { return DeleteFileA(p.c_str()); },
-         At("dir"), ERROR_ACCESS_DENIED},
-        {"DeleteFileA missing", [](const std::string& p) { return DeleteFileA(p.c_str()); },
-         At("none"), ERROR_FILE_NOT_FOUND},
-        {"DeleteFileA missing folder", [](const std::string& p) { return DeleteFileA(p.c_str()); },
-         At("none\\x"), ERROR_PATH_NOT_FOUND},
-        {"CreateDirectoryA existing",
-         [](const std::string& p) { return CreateDirectoryA(p.c_str(), nullptr); }, At("dir"),
-         ERROR_ALREADY_EXISTS},
-        {"CreateDirectoryA over file",
-         [](const std::string& p) { return CreateDirectoryA(p.c_str(), nullptr); }, At("a.txt"),
-         ERROR_ALREADY_EXISTS},
-        {"CreateDirectoryA no parent",
-         [](const std::string& p) { return CreateDirectoryA(p.c_str(), nullptr); }, At("none\\x"),
-         ERROR_PATH_NOT_FOUND},
-        {"CreateDirectoryA root",
-         [](const std::string& p) { return CreateDirectoryA(p.c_str(), nullptr); }, "C:\\",
-         ERROR_ALREADY_EXISTS},
-        {"RemoveDirectoryA not empty",
-         [](const std::string& p) { return RemoveDirectoryA(p.c_str()); }, At("dir"),
-         ERROR_DIR_NOT_EMPTY},
-        {"RemoveDirectoryA file", [](const std::string& p) { return RemoveDirectoryA(p.c_str()); },
-         At("a.txt"), ERROR_DIRECTORY},
-        {"RemoveDirectoryA missing",
-         [](const std::string& p) { return RemoveDirectoryA(p.c_str()); }, At("none"),
-         ERROR_FILE_NOT_FOUND},
+        {true, At("dir"), ERROR_ACCESS_DENIED},      {true, At("none"), ERROR_FILE_NOT_FOUND},
+        {true, At("none\\x"), ERROR_PATH_NOT_FOUND}, {false, At("DIR"), ERROR_ALREADY_EXISTS},
+        {false, At("a.txt"), ERROR_ALREADY_EXISTS},  {false, At("none\\x"), ERROR_PATH_NOT_FOUND},
+        {false, "C:\\", ERROR_ALREADY_EXISTS},
     };
     for (const auto& test : cases) {
+        SCOPED_TRACE((test.remove ? "DeleteFileA " : "CreateDirectoryA ") + test.path);
         SetLastError(kMarker);
-        EXPECT_FALSE(test.call(test.path)) << test.what;
-        EXPECT_EQ(test.error, GetLastError()) << test.what;
+        EXPECT_FALSE(test.remove ? DeleteFileA(test.path.c_str())
+                                 : CreateDirectoryA(test.path.c_str(), nullptr));
+        EXPECT_EQ(test.error, GetLastError());
     }
 }
 

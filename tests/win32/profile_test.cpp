@@ -26,7 +26,6 @@ protected:
         CloseHandle(file);
         return bytes;
     }
-
 };
 
 // A write to make: key == nullptr deletes the section, value == nullptr the key.
@@ -170,28 +169,4 @@ TEST_F(Profile, WholeSectionWrites) {
     DeleteFileA(Path().c_str());
     EXPECT_TRUE(WritePrivateProfileSectionA("S", "\0", Path().c_str()));
     EXPECT_EQ("<missing>", ReadBytes(Path()));
-}
-
-// What an undo file needs: entries written one by one land in their
-// sections in order, empty values and quotes kept as given.
-TEST_F(Profile, UndoStyleRoundTrip) {
-    struct Entry {
-        const char* section;
-        const char* key;
-        const char* value;
-    } entries[] = {
-        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\A", "Path", "C:\\Program Files\\A\\a.exe"},
-        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\A", "Empty", ""},
-        {"HKEY_CURRENT_USER\\Software\\B", "Name", "\"quoted\""},
-        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\A", "Later", "x"},
-    };
-    for (const auto& e : entries)
-        ASSERT_TRUE(WritePrivateProfileStringA(e.section, e.key, e.value, Path().c_str()));
-    EXPECT_EQ("[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\r\n"
-              "Path=C:\\Program Files\\A\\a.exe\r\n"
-              "Empty=\r\n"
-              "Later=x\r\n"
-              "[HKEY_CURRENT_USER\\Software\\B]\r\n"
-              "Name=\"quoted\"\r\n",
-              ReadBytes(Path()));
 }

@@ -129,33 +129,6 @@ TEST(Identity, VersionOfAnUnmanifestedProgram) {
     EXPECT_EQ(unsigned(ERROR_INSUFFICIENT_BUFFER), GetLastError());
 }
 
-TEST(Identity, ThreadTokenExistsOnlyWhileImpersonating) {
-    HANDLE token = reinterpret_cast<HANDLE>(0xdeadbeef);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, &token));
-    EXPECT_EQ(unsigned(ERROR_NO_TOKEN), GetLastError());
-
-    ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
-    token = nullptr;
-    EXPECT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, &token));
-    EXPECT_NE(nullptr, token);
-    EXPECT_TRUE(CloseHandle(token));
-    EXPECT_TRUE(RevertToSelf());
-
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, &token));
-    EXPECT_EQ(unsigned(ERROR_NO_TOKEN), GetLastError());
-}
-
-TEST(Identity, SidLayout) {
-    PSID sid = NewSid({SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS});
-    ASSERT_NE(nullptr, sid);
-    ASSERT_EQ(16u, GetLengthSid(sid));
-    const BYTE expected[16] = {1, 2, 0, 0, 0, 0, 0, 5, 0x20, 0, 0, 0, 0x20, 2, 0, 0};
-    EXPECT_EQ(0, std::memcmp(expected, sid, 16));
-    EXPECT_EQ(nullptr, FreeSid(sid));
-}
-
 TEST(Identity, AclSizedForOneEntryHoldsExactlyOne) {
     PSID sid = NewSid({SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS});
     const DWORD size = GetLengthSid(sid) + 16;
@@ -180,6 +153,18 @@ TEST(Identity, AclSizedForOneEntryHoldsExactlyOne) {
 }
 
 TEST(Identity, AccessCheckNeedsAnImpersonationToken) {
+    HANDLE threadToken = reinterpret_cast<HANDLE>(0xdeadbeef);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, &threadToken));
+    EXPECT_EQ(unsigned(ERROR_NO_TOKEN), GetLastError()) << "no token before impersonating";
+    {
+        SelfImpersonation self;
+        EXPECT_NE(nullptr, self.Token());
+    }
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, &threadToken));
+    EXPECT_EQ(unsigned(ERROR_NO_TOKEN), GetLastError()) << "nor after reverting";
+
     PSID admins = NewSid({SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS});
     Descriptor sd({{admins, 3}});
     HANDLE token = nullptr;
