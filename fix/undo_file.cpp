@@ -104,7 +104,24 @@ LONG WriteEntry(const std::string& section, const std::string& entryName, const 
 // needs a header line. Writing an empty section does not give one everywhere
 // (Wine writes nothing for a section that does not exist yet), but every
 // implementation keeps a section whose last entry is deleted.
+//
+// The profile functions cannot find a section again whose name holds "]" or
+// begins or ends with a blank, so its placeholder could never be deleted and
+// would spoil the file. Such a section keeps a comment line instead, which
+// every .reg importer passes over.
+bool ProfileCanFindSection(const std::string& section) {
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+    return section.find(']') == std::string::npos && !section.empty() &&
+           !isBlank(section.front()) && !isBlank(section.back());
+}
+
 LONG WriteBareSection(const std::string& section, const CUndoFile& undo) {
+    if (!ProfileCanFindSection(section)) {
+        const std::string comment = std::string(";") + kPlaceholderEntry + "=" + '\0';
+        if (!WritePrivateProfileSectionA(section.c_str(), comment.c_str(), undo.m_path.c_str()))
+            return static_cast<LONG>(FailureCode(GetLastError()));
+        return ERROR_SUCCESS;
+    }
     const std::string placeholder = std::string(kPlaceholderEntry) + "=" + '\0';
     if (!WritePrivateProfileSectionA(section.c_str(), placeholder.c_str(), undo.m_path.c_str()))
         return static_cast<LONG>(FailureCode(GetLastError()));

@@ -1,0 +1,151 @@
+// The undo file's promise on registries nobody wrote by hand: random trees
+// (names with "]", ";", "=", quotes, backslashes in value names, blanks at
+// either end, non-ASCII; every value type; nested and empty keys), random
+// key, value and rewrite problems, every one fixed, the undo file imported,
+// and the tree must be what it was, byte for byte. HM_UNDO_SEEDS sets how
+// many trees (default 12); a failure names its seed, and HM_UNDO_SEED=N
+// replays that one alone.
+#include "support/conformance.h"
+#include "support/machine_builder.h"
+#include "tests/fix/fix_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <random>
+
+namespace {
+
+using hmtest::FixTest;
+
+class RandomTree {
+public:
+    explicit RandomTree(unsigned seed) : m_random(seed) {}
+
+    // Builds the tree below `root` and lists the problems to fix in it.
+    ProblemList Build(hmtest::MachineBuilder& machine, const std::string& root) {
+        AddKey(machine, root, 0);
+        return std::move(m_problems);
+    }
+
+private:
+    int Below(int limit) { return std::uniform_int_distribution<int>(0, limit - 1)(m_random); }
+    bool Chance(int percent) { return Below(100) < percent; }
+
+    std::string Name(bool isKey) {
+        static const std::string pool = "abcXYZ09 ]];;==\"\xe9\xc9\x80_-.{}";
+        std::string name;
+        const int length = 1 + Below(10);
+        for (int i = 0; i < length; ++i)
+            name += pool[static_cast<size_t>(Below(static_cast<int>(pool.size())))];
+        if (!isKey && Chance(10))
+            name += '\\';
+        if (Chance(15))
+            name = " " + name + " ";
+        return name + std::to_string(m_unique++);
+    }
+
+    std::vector<BYTE> Bytes(int maximum) {
+        std::vector<BYTE> bytes(static_cast<size_t>(Below(maximum + 1)));
+        for (BYTE& byte : bytes)
+            byte = static_cast<BYTE>(Below(256));
+        return bytes;
+    }
+
+    std::vector<BYTE> Text(DWORD type) {
+        std::string text = Name(false);
+        if (Chance(20))
+            text += ";C:\\gone\\" + Name(false) + ".dll";
+        std::vector<BYTE> bytes(text.begin(), text.end());
+        if (Chance(80))
+            bytes.push_back(0);
+        if (type == REG_MULTI_SZ)
+            bytes.push_back(0);
+        return bytes;
+    }
+
+    void AddValue(hmtest::MachineBuilder& machine, const std::string& key) {
+        static const DWORD kTypes[] = {REG_SZ,    REG_EXPAND_SZ, REG_MULTI_SZ, REG_BINARY,
+                                       REG_DWORD, REG_QWORD,     REG_NONE,     0x20000};
+        const DWORD type = kTypes[Below(8)];
+        const std::string name = Chance(10) ? "" : Name(false);
+        const bool isText = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+        const std::vector<BYTE> data = isText                            ? Text(type)
+                                       : type == REG_DWORD && Chance(80) ? Bytes(4)
+                                                                         : Bytes(24);
+        machine.Value(key, name, type, data);
+        if (Chance(25))
+            m_problems.push_back(hmtest::ValueProblem(key, name));
+        else if ((type == REG_SZ || type == REG_EXPAND_SZ) && Chance(25))
+            m_problems.push_back(hmtest::ValueProblem(key, name, "C:\\kept\\" + Name(false)));
+    }
+
+    void AddKey(hmtest::MachineBuilder& machine, const std::string& key, int depth) {
+        machine.Key(key);
+        const int values = Chance(30) ? 0 : Below(5);
+        for (int i = 0; i < values; ++i)
+            AddValue(machine, key);
+        const int children = depth >= 3 ? 0 : Below(4);
+        for (int i = 0; i < children; ++i) {
+            const std::string child = key + "\\" + Name(true);
+            AddKey(machine, child, depth + 1);
+            if (Chance(20))
+                m_problems.push_back(hmtest::KeyProblem(child));
+        }
+    }
+
+    std::mt19937 m_random;
+    ProblemList m_problems;
+    int m_unique = 0;
+};
+
+std::string SelectAll(size_t count) {
+    std::string request = "{";
+    for (size_t i = 0; i < count; ++i)
+        request += (i ? ", \"" : "\"") + std::to_string(i) + "\": \"fix\"";
+    return request + "}";
+}
+
+std::vector<unsigned> Seeds() {
+    if (const char* one = std::getenv("HM_UNDO_SEED"))
+        return {static_cast<unsigned>(std::strtoul(one, nullptr, 10))};
+    const char* count = std::getenv("HM_UNDO_SEEDS");
+    std::vector<unsigned> seeds(count ? std::strtoul(count, nullptr, 10) : 12);
+    for (size_t i = 0; i < seeds.size(); ++i)
+        seeds[i] = static_cast<unsigned>(1000 + i);
+    return seeds;
+}
+
+class UndoPropertyTest : public FixTest {};
+
+TEST_F(UndoPropertyTest, RandomTreesComeBackByteForByte) {
+    for (unsigned seed : Seeds()) {
+        SCOPED_TRACE("seed " + std::to_string(seed) +
+                     " (replay: HM_UNDO_SEED=" + std::to_string(seed) + ")");
+        const std::string root = Root("Tree" + std::to_string(seed));
+        hmtest::MachineBuilder machine;
+        ProblemList problems = RandomTree(seed).Build(machine, root);
+        machine.Build();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        const std::string original = hmtest::SnapshotTree(root);
+
+        std::unique_ptr<CHivemender, void (*)(CHivemender*)> engine(
+            new CHivemender, [](CHivemender* e) { e->Destroy(); });
+        engine->m_problems = std::move(problems);
+        const auto before = hmtest::UndoFileNames();
+        const std::string report =
+            hmtest::StartFixAndWait(*engine, SelectAll(engine->m_problems.size()));
+        EXPECT_EQ(std::string::npos, report.find("\"fixed\": \"false\"")) << report;
+        const std::string undoFile = hmtest::NewUndoFile(before);
+        ASSERT_FALSE(undoFile.empty());
+
+        EXPECT_EQ("", hmtest::ImportRegFile(undoFile));
+        EXPECT_EQ(original, hmtest::SnapshotTree(root)) << hmtest::ReadWholeFile(undoFile);
+        if (HasFailure())
+            return;
+    }
+}
+
+} // namespace
