@@ -126,9 +126,19 @@ std::vector<uint8_t> Encode(const std::string& text, Encoding encoding) {
 
 LONG Apply(const Script& script, std::string* error) {
     for (const auto& op : script.keys) {
-        const LONG status = op.remove ? ApplyRemoval(op, error) : ApplyValues(op, error);
-        if (status != ERROR_SUCCESS)
+        std::string what;
+        const LONG status = op.remove ? ApplyRemoval(op, &what) : ApplyValues(op, &what);
+        if (status != ERROR_SUCCESS) {
+            // The whole key path can be 100 KB; the line finds it.
+            if (error) {
+                const size_t at = what.find(op.keyPath);
+                if (at != std::string::npos)
+                    what.replace(at, op.keyPath.size(), detail::Abbreviated(op.keyPath));
+                *error = "line " + std::to_string(op.line) + ": " + what + " (error " +
+                         std::to_string(status) + ")";
+            }
             return status;
+        }
     }
     return ERROR_SUCCESS;
 }

@@ -96,19 +96,6 @@ bool IsBlank(char c) {
 constexpr size_t kMaxKeyNameLength = 255;
 constexpr size_t kMaxKeyDepth = 512;
 
-// A key path as a message shows it: whole when short, else its two ends,
-// with a NUL made visible.
-std::string Abbreviated(std::string_view path) {
-    constexpr size_t kHead = 60, kTail = 40;
-    std::string shown = path.size() <= kHead + kTail + 3
-                            ? std::string(path)
-                            : std::string(path.substr(0, kHead)) + "..." +
-                                  std::string(path.substr(path.size() - kTail));
-    for (size_t at = shown.find('\0'); at != std::string::npos; at = shown.find('\0', at))
-        shown.replace(at, 1, "\\0");
-    return "[" + shown + "]";
-}
-
 std::string_view TrimLeft(std::string_view text) {
     while (!text.empty() && IsBlank(text.front()))
         text.remove_prefix(1);
@@ -181,7 +168,7 @@ private:
 // and stack.
 bool Reader::CheckKeyNames(std::string_view path) {
     if (path.find('\0') != std::string_view::npos)
-        return Fail("a key name holds a NUL character: " + Abbreviated(path));
+        return Fail("a key name holds a NUL character: " + detail::Abbreviated(path));
     size_t depth = 0;
     for (size_t start = 0; start <= path.size();) {
         size_t end = path.find('\\', start);
@@ -190,11 +177,11 @@ bool Reader::CheckKeyNames(std::string_view path) {
         const size_t length = end - start;
         if (length > kMaxKeyNameLength)
             return Fail("a key name of " + std::to_string(length) + " characters (at most " +
-                        std::to_string(kMaxKeyNameLength) + "): " + Abbreviated(path));
+                        std::to_string(kMaxKeyNameLength) + "): " + detail::Abbreviated(path));
         // The first name is the root's.
         if (length > 0 && ++depth > kMaxKeyDepth + 1)
             return Fail("keys nested deeper than " + std::to_string(kMaxKeyDepth) +
-                        " levels: " + Abbreviated(path));
+                        " levels: " + detail::Abbreviated(path));
         start = end + 1;
     }
     return true;

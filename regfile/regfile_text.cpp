@@ -59,4 +59,17 @@ std::vector<BYTE> Utf16BytesToAnsi(const std::vector<BYTE>& utf16) {
     return std::vector<BYTE>(text.begin(), text.end());
 }
 
+// A key path as a message shows it: whole when short, else its two ends,
+// with a NUL made visible.
+std::string Abbreviated(std::string_view path) {
+    constexpr size_t kHead = 60, kTail = 40;
+    std::string shown = path.size() <= kHead + kTail + 3
+                            ? std::string(path)
+                            : std::string(path.substr(0, kHead)) + "..." +
+                                  std::string(path.substr(path.size() - kTail));
+    for (size_t at = shown.find('\0'); at != std::string::npos; at = shown.find('\0', at))
+        shown.replace(at, 1, "\\0");
+    return "[" + shown + "]";
+}
+
 } // namespace regfile::detail

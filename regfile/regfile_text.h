@@ -25,4 +25,8 @@ std::string UnitsToAnsi(std::u16string_view units);
 std::vector<BYTE> AnsiToUtf16Bytes(const std::vector<BYTE>& ansi);
 std::vector<BYTE> Utf16BytesToAnsi(const std::vector<BYTE>& utf16);
 
+// A key path as a message shows it: "[path]", whole when short, else its
+// two ends, with a NUL made visible.
+std::string Abbreviated(std::string_view path);
+
 } // namespace regfile::detail

@@ -224,6 +224,13 @@ engine-errors)
     [ ! -e "$machine/machine.reg.new-4194999" ] || fail "the abandoned save was not removed"
     [ -e "$machine/machine.reg.new-$$" ] || fail "a running process's save was removed"
     rm "$machine/machine.reg.new-$$"
+    # A key the registry cannot create is named by its line, shortened.
+    cp -r "$demo" "$scratch/nocreate"
+    printf '\r\n[HKEY_CURRENT_CONFIG\\%s]\r\n' "$(printf 'k%.0s' $(seq 200))" >>"$scratch/nocreate/machine.reg"
+    run nocreate --machine "$scratch/nocreate" scan
+    expect_rc 1 "a machine.reg key that cannot be created"
+    one_line_error nocreate "machine.reg: line $(wc -l <"$demo/machine.reg" | awk '{print $1 + 2}'): cannot create [HKEY_CURRENT_CONFIG\\kkk"
+    [ "$(wc -c <"$scratch/nocreate.err")" -lt 300 ] || fail "the message repeats the whole key path"
     cp -r "$demo" "$scratch/broken" && printf '[machine]\nadministrator = perhaps\n' >"$scratch/broken/machine.ini"
     run badmachine --machine "$scratch/broken" scan
     expect_rc 1 "a machine.ini with a bad value"
