@@ -35,14 +35,19 @@ bool PathExists(const std::string& path) {
 }
 
 // The machine a fresh builder describes: the world the test binary runs in.
-bool DefaultWow64Process() { return RunningOnStandIn(); }
+bool DefaultWow64Process() {
+    return RunningOnStandIn();
+}
 
 #ifndef _WIN32
 win32sim::Denial ToDenial(KeyDenial denial) {
     switch (denial) {
-    case KeyDenial::Open: return win32sim::Denial::Open;
-    case KeyDenial::Read: return win32sim::Denial::Read;
-    case KeyDenial::Write: return win32sim::Denial::Write;
+    case KeyDenial::Open:
+        return win32sim::Denial::Open;
+    case KeyDenial::Read:
+        return win32sim::Denial::Read;
+    case KeyDenial::Write:
+        return win32sim::Denial::Write;
     }
     return win32sim::Denial::Open;
 }
@@ -118,7 +123,8 @@ MachineBuilder& MachineBuilder::Wow64Process(bool is32BitOn64BitWindows) {
 }
 
 MachineBuilder& MachineBuilder::Drive(char letter, UINT driveType) {
-    m_drives.emplace_back(static_cast<char>(toupper(static_cast<unsigned char>(letter))), driveType);
+    m_drives.emplace_back(static_cast<char>(toupper(static_cast<unsigned char>(letter))),
+                          driveType);
     return *this;
 }
 
@@ -129,6 +135,11 @@ MachineBuilder& MachineBuilder::Environment(const std::string& name, const std::
 
 MachineBuilder& MachineBuilder::Deny(const std::string& keyPath, KeyDenial denial) {
     m_denied.emplace_back(keyPath, denial);
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::PluginPath(const std::string& windowsPath) {
+    m_pluginPath = windowsPath;
     return *this;
 }
 
@@ -191,6 +202,8 @@ bool MachineBuilder::CheckStageable() {
     }
     if (!m_denied.empty())
         m_unstageable.push_back("a key denied to the user");
+    if (!m_pluginPath.empty())
+        m_unstageable.push_back("another plug-in path");
     return m_unstageable.empty();
 }
 
@@ -219,6 +232,8 @@ void MachineBuilder::Build() {
         config.drives.insert(config.drives.begin(), {'C', typeOfC, ""});
     }
     config.environment = m_environment;
+    if (!m_pluginPath.empty())
+        config.pluginPath = m_pluginPath;
     win32sim::ResetMachine(config, FreshScratchRoot());
     win32sim::PrivilegedScope privileged;
 #else
@@ -257,9 +272,8 @@ void MachineBuilder::StageKey(const std::string& keyPath) {
         << keyPath;
     RegCloseKey(key);
     // Only the topmost new key needs removing: its subtree goes with it.
-    if (std::none_of(m_createdKeys.begin(), m_createdKeys.end(), [&](const std::string& k) {
-            return keyPath.rfind(k + "\\", 0) == 0;
-        }))
+    if (std::none_of(m_createdKeys.begin(), m_createdKeys.end(),
+                     [&](const std::string& k) { return keyPath.rfind(k + "\\", 0) == 0; }))
         m_createdKeys.push_back(keyPath);
 }
 
@@ -289,9 +303,8 @@ void MachineBuilder::StageFolder(const std::string& path) {
     if (parent.size() > 2) // stop at "C:"
         StageFolder(parent);
     ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr)) << path << ": " << GetLastError();
-    if (std::none_of(m_createdPaths.begin(), m_createdPaths.end(), [&](const std::string& p) {
-            return path.rfind(p + "\\", 0) == 0;
-        }))
+    if (std::none_of(m_createdPaths.begin(), m_createdPaths.end(),
+                     [&](const std::string& p) { return path.rfind(p + "\\", 0) == 0; }))
         m_createdPaths.push_back(path);
 }
 
