@@ -1,6 +1,7 @@
 #include "base/debug_log.h"
 
 #include "base/common_library.h"
+#include "base/shipped_library.h"
 
 #include <atomic>
 #include <string>
@@ -25,7 +26,7 @@ std::string ThisModulePath() {
 
 HMODULE LoadedLibrary() {
     if (!g_bLoadTried.exchange(true))
-        g_hNimbtrace = LoadLibraryA(kLibraryName);
+        g_hNimbtrace = LoadShippedLibrary(kLibraryName);
     HMODULE library = g_hNimbtrace;
     if (library == nullptr)
         return nullptr;

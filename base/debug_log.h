@@ -1,5 +1,6 @@
 // The engine frame's diagnostic log: lines go, unformatted, to the optional
-// companion library Nimbtrace.dll, which formats and stores them.
+// companion library Nimbtrace.dll, which formats and stores them. It is
+// loaded only from where it is shipped (base/shipped_library.h).
 #pragma once
 
 #include <windows.h>

@@ -1,6 +1,7 @@
 #include "fix/status_library.h"
 
 #include "base/owned_handle.h"
+#include "base/shipped_library.h"
 
 #include <windows.h>
 
@@ -15,7 +16,7 @@ constexpr int kFixedProblemsKind = 4;
 } // namespace
 
 void ReportFixedCount(int fixedCount) {
-    Orvel::TModuleHandle library(LoadLibraryA(kStatusLibrary));
+    Orvel::TModuleHandle library(LoadShippedLibrary(kStatusLibrary));
     if (!library)
         return;
     auto update = reinterpret_cast<UpdateFixedProblemsFn>(

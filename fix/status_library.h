@@ -26,6 +26,6 @@ static_assert(sizeof(StatusSummary) == 116);
 // ignored.
 typedef int(__cdecl* UpdateFixedProblemsFn)(int kind, StatusSummary* summary);
 
-// Loads Pellwatch.dll, calls UpdateFixedProblems(4, summary of `fixedCount`)
-// and unloads it. A missing library or export is skipped silently.
+// Loads Pellwatch.dll from where it is shipped (LoadShippedLibrary), calls UpdateFixedProblems(4,
+// summary of `fixedCount`) and unloads it. A missing library or export is skipped silently.
 void ReportFixedCount(int fixedCount);

@@ -35,11 +35,16 @@ std::string WithoutClassesSuffix(std::string sid) {
     return sid;
 }
 
+const unsigned char* LastBackslash(const std::string& text) {
+    return _mbsrchr(reinterpret_cast<const unsigned char*>(text.c_str()), '\\');
+}
+
+// Multibyte-aware: in a double-byte code page a trail byte can equal '\\'.
 std::string LastFolderName(std::string path) {
-    while (!path.empty() && path.back() == '\\')
-        path.pop_back();
-    const size_t slash = path.rfind('\\');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    const unsigned char* last = LastBackslash(path);
+    for (; last != nullptr && last[1] == '\0'; last = LastBackslash(path))
+        path.resize(reinterpret_cast<const char*>(last) - path.c_str());
+    return last == nullptr ? path : std::string(reinterpret_cast<const char*>(last) + 1);
 }
 
 } // namespace

@@ -7,7 +7,9 @@
 
 #include <mbstring.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -18,7 +20,7 @@ constexpr char kBuiltInEntry[] =
 constexpr char kUserWildcard[] = "HKEY_USERS\\*\\";
 constexpr char kWildcardStep[] = "\\*\\";
 constexpr char kFileName[] = "regkeys.txt";
-// Lines are read into a 1024-byte buffer: a longer line is cut and ends the file.
+// Lines are read into a 1024-byte buffer: a longer line is cut to fit.
 constexpr size_t kMaxLineLength = 1023;
 constexpr REGSAM kRead = 0x20019; // KEY_READ
 
@@ -41,20 +43,96 @@ std::string ReplaceAll(const std::string& text, const std::string& what, const s
     return replaced.append(text, from, std::string::npos);
 }
 
-// The whole file as the runtime's text mode would hand it over: CR LF read
-// as LF. False when the file cannot be opened.
-bool ReadTextFile(const std::string& path, std::string& text) {
+// The file's bytes. False when there is no file of that name to read: none,
+// an unreadable one, or a folder.
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return false;
     Orvel::THandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return false;
-    std::string raw;
     char chunk[4096];
     DWORD read = 0;
     while (ReadFile(file.Get(), chunk, sizeof(chunk), &read, nullptr) && read > 0)
-        raw.append(chunk, read);
-    text = ReplaceAll(raw, "\r\n", "\n");
+        bytes.append(chunk, read);
     return true;
+}
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+std::string WideToAnsi(const std::vector<WCHAR>& wide) {
+    if (wide.empty())
+        return {};
+    const int count = static_cast<int>(wide.size());
+    const int size =
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), count, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), count, ansi.data(), size, nullptr, nullptr);
+    return ansi;
+}
+
+// UTF-16 code units from `from` on; an odd last byte is dropped.
+std::vector<WCHAR> Utf16Units(const std::string& bytes, size_t from, bool bigEndian) {
+    std::vector<WCHAR> wide;
+    for (size_t at = from; at + 1 < bytes.size(); at += 2) {
+        const auto first = static_cast<unsigned char>(bytes[at]);
+        const auto second = static_cast<unsigned char>(bytes[at + 1]);
+        wide.push_back(static_cast<WCHAR>(bigEndian ? first << 8 | second : second << 8 | first));
+    }
+    return wide;
+}
+
+std::vector<WCHAR> Utf8Units(const std::string& bytes, size_t from) {
+    const int count = static_cast<int>(bytes.size() - from);
+    const int size = MultiByteToWideChar(CP_UTF8, 0, bytes.data() + from, count, nullptr, 0);
+    std::vector<WCHAR> wide(static_cast<size_t>(size > 0 ? size : 0));
+    if (size > 0)
+        MultiByteToWideChar(CP_UTF8, 0, bytes.data() + from, count, wide.data(), size);
+    return wide;
+}
+
+// The text in the ANSI code page, whichever of Notepad's encodings it was
+// saved in: its byte-order mark says which; without one it is ANSI already.
+std::string DecodeToAnsi(const std::string& bytes) {
+    if (StartsWith(bytes, "\xFF\xFE"))
+        return WideToAnsi(Utf16Units(bytes, 2, false));
+    if (StartsWith(bytes, "\xFE\xFF"))
+        return WideToAnsi(Utf16Units(bytes, 2, true));
+    if (StartsWith(bytes, "\xEF\xBB\xBF"))
+        return WideToAnsi(Utf8Units(bytes, 3));
+    return bytes;
+}
+
+// CR LF, LF and a lone CR each end a line: editors write all three.
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    }
+    return lines;
+}
+
+// A line is handled as the C text it was read into: up to a NUL byte, and
+// cut after 1023 bytes. The lines after a long one still count.
+std::string AsReadLine(std::string line) {
+    line.resize(std::min(line.size(), kMaxLineLength));
+    line.resize(std::strlen(line.c_str()));
+    return line;
+}
+
+// Multibyte-aware: in a double-byte code page a trail byte can equal '\\'.
+bool EndsWithBackslash(const std::string& text) {
+    const unsigned char* last = _mbsrchr(Bytes(text), '\\');
+    return last != nullptr && last[1] == '\0';
 }
 
 bool IsIgnoredLine(const std::string& line) {
@@ -77,24 +155,11 @@ void CExclusionList::Clear() {
 
 bool CExclusionList::Load(const std::string& filePath) {
     AddLine(kBuiltInEntry);
-    std::string text;
-    if (!ReadTextFile(filePath, text))
+    std::string bytes;
+    if (filePath.empty() || !ReadWholeFile(filePath, bytes))
         return true;
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(start, end - start);
-        // A line is handled as the C text it was read into.
-        line.resize(std::strlen(line.c_str()));
-        if (end - start > kMaxLineLength) {
-            line.resize(std::min(line.size(), kMaxLineLength));
-            AddLine(std::move(line));
-            break;
-        }
-        AddLine(std::move(line));
-        start = end + 1;
-    }
+    for (std::string& line : SplitLines(DecodeToAnsi(bytes)))
+        AddLine(AsReadLine(std::move(line)));
     return true;
 }
 
@@ -103,7 +168,7 @@ void CExclusionList::AddLine(std::string line) {
     if (IsIgnoredLine(line))
         return;
     CutAtMarker(line);
-    if (line.empty() || line.back() != '\\')
+    if (!EndsWithBackslash(line))
         line += '\\';
     if (line.find(kUserWildcard) != std::string::npos)
         AddForEveryUserHive(line);
@@ -137,7 +202,10 @@ bool CExclusionList::IsExcluded(const std::string& keyPathText, const std::strin
 }
 
 std::string ExclusionFilePath() {
-    return Orvel::PathCombineA(Orvel::GetModulePathNameA(EngineModule()), kFileName);
+    // Without the plug-in's folder (a path too long to read) a bare file name
+    // would be looked for in whatever folder the host runs in.
+    const std::string folder = Orvel::GetModulePathNameA(EngineModule());
+    return folder.empty() ? std::string() : Orvel::PathCombineA(folder, kFileName);
 }
 
 bool LoadExclusionList(CEngineState& engine) {

@@ -22,8 +22,10 @@ class CExclusionList {
 public:
     // Forgets every entry; the next IsExcluded reloads.
     void Clear();
-    // The built-in entry, then the lines of `filePath` (a missing file adds
-    // nothing more). Always true.
+    // The built-in entry, then the lines of `filePath` (a missing file, a
+    // folder and an empty path add nothing more). The file may be ANSI, UTF-8
+    // or UTF-16 with a byte-order mark, its lines ending in CR LF, LF or CR.
+    // Always true.
     bool Load(const std::string& filePath);
     // One line of the file: upper-cased, markers cut, a backslash appended,
     // the user wildcard expanded. Comments, section headers, lines starting
@@ -44,7 +46,8 @@ private:
     std::set<std::string> m_entries;
 };
 
-// Where the engine reads its exclusions: "regkeys.txt" in the plug-in's folder.
+// Where the engine reads its exclusions: "regkeys.txt" in the plug-in's
+// folder; empty when that folder cannot be known.
 std::string ExclusionFilePath();
 
 // The engine's list, by the names its callers use.

@@ -1,9 +1,10 @@
 // The stand-in's <mbstring.h>: multibyte-aware string functions.
 //
-// The simulated machine's ANSI code page is Windows-1252, a single-byte code
-// page, so every byte is one character. Case mapping still follows 1252 (é ↔ É,
-// š ↔ Š, ÿ ↔ Ÿ), not the C locale, which is what makes these differ from
-// plain strcmp/strcasecmp.
+// They work in the runtime's multibyte code page: at first the simulated
+// machine's ANSI code page, Windows-1252, a single-byte code page where every
+// byte is one character and case mapping follows 1252 (é ↔ É, š ↔ Š, ÿ ↔ Ÿ),
+// not the C locale. _setmbcp switches them to a double-byte code page (932,
+// 936, 949, 950), where a lead byte and its trail byte form one character.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +15,7 @@ typedef int errno_t;
 extern "C" {
 #endif
 
+int _ismbblead(unsigned int c);
 int _mbsicmp(const unsigned char* a, const unsigned char* b);
 int _mbsnbicmp(const unsigned char* a, const unsigned char* b, size_t count);
 int _mbscmp(const unsigned char* a, const unsigned char* b);

@@ -3,6 +3,7 @@
 // redirection of the system folder for a 32-bit process on 64-bit Windows.
 #include "codepage.h"
 #include "files_hostnames.h"
+#include "files_lookup.h"
 #include "files_objects.h"
 #include "files_path.h"
 #include "machine_parts.h"
@@ -344,6 +345,15 @@ DWORD OpenHostFile(const std::string& hostPath, bool exists, DWORD disposition,
 }
 
 } // namespace
+
+std::string HostFileOfMachineFile(const std::string& windowsPath) {
+    Located located;
+    std::string hostPath;
+    if (Locate(windowsPath.c_str(), false, &located) != ERROR_SUCCESS ||
+        located.path.names.empty() || LocateExisting(located, &hostPath) != ERROR_SUCCESS)
+        return {};
+    return KindOf(hostPath) == HostKind::File ? hostPath : std::string();
+}
 
 OpenFile::~OpenFile() {
     ::close(m_fd);

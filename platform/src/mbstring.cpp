@@ -1,16 +1,25 @@
-// The runtime library's multibyte string functions over code page 1252.
+// The runtime library's multibyte string functions.
 //
-// 1252 is a single-byte code page, so there are no lead bytes: every byte is
-// one character and the functions reduce to byte-wise work. Case-insensitive
-// comparisons fold to lower case, as the runtime's _stricmp does, which puts
-// '_' (0x5F) before the letters. Case mapping follows 1252 (é <-> É), where
-// the runtime under the C locale folds ASCII only; the engine relies on the
-// ASCII part, and on Windows the multibyte tables are built from the ANSI
-// code page.
+// They work in the runtime's multibyte code page, which starts as the ANSI
+// code page (1252) and which _setmbcp switches, as msvcrt does, to one of the
+// double-byte code pages 932, 936, 949 or 950. In 1252 every byte is one
+// character. In a double-byte code page a lead byte and the byte after it
+// form one character, and that trail byte may equal '\\' or an ASCII letter:
+// searches match only at character starts and case mapping leaves the two
+// bytes alone.
+//
+// Case-insensitive comparisons fold to lower case, as the runtime's _stricmp
+// does, which puts '_' (0x5F) before the letters. Under 1252 case mapping
+// follows the code page (é <-> É), where the runtime under the C locale folds
+// ASCII only; the engine relies on the ASCII part, and on Windows the
+// multibyte tables are built from the ANSI code page. Single bytes of a
+// double-byte code page fold in ASCII only.
+#include <mbctype.h>
 #include <mbstring.h>
 
 #include "codepage.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -19,14 +28,78 @@ namespace {
 using win32sim::detail::LowerAnsi;
 using win32sim::detail::UpperAnsi;
 
+constexpr int kAnsiCodePage = 1252;
+
+std::atomic<int> g_codePage{kAnsiCodePage};
+
+struct LeadRange {
+    unsigned char first, last;
+};
+
+struct DoubleByteCodePage {
+    int codePage;
+    LeadRange ranges[2];
+};
+
+constexpr DoubleByteCodePage kDoubleByteCodePages[] = {
+    {932, {{0x81, 0x9F}, {0xE0, 0xFC}}}, // Shift-JIS
+    {936, {{0x81, 0xFE}, {0x81, 0xFE}}}, // GBK
+    {949, {{0x81, 0xFE}, {0x81, 0xFE}}}, // Unified Hangul
+    {950, {{0x81, 0xFE}, {0x81, 0xFE}}}, // Big5
+};
+
+const DoubleByteCodePage* FindDoubleByte(int codePage) {
+    for (const auto& page : kDoubleByteCodePages) {
+        if (page.codePage == codePage)
+            return &page;
+    }
+    return nullptr;
+}
+
+bool IsLead(unsigned char c) {
+    const DoubleByteCodePage* page = FindDoubleByte(g_codePage.load(std::memory_order_relaxed));
+    if (page == nullptr)
+        return false;
+    for (const LeadRange& range : page->ranges) {
+        if (c >= range.first && c <= range.last)
+            return true;
+    }
+    return false;
+}
+
+bool IsDoubleByteCodePage() {
+    return FindDoubleByte(g_codePage.load(std::memory_order_relaxed)) != nullptr;
+}
+
+// The length in bytes of the character at `p`: 2 for a lead byte with a trail
+// byte behind it, else 1 (a lead byte before the terminator stands alone).
+size_t CharLength(const unsigned char* p) {
+    return IsLead(p[0]) && p[1] != 0 ? 2 : 1;
+}
+
+unsigned char FoldLower(unsigned char c) {
+    if (!IsDoubleByteCodePage())
+        return LowerAnsi(c);
+    return c >= 'A' && c <= 'Z' ? c + 0x20 : c;
+}
+
+unsigned char FoldUpper(unsigned char c) {
+    if (!IsDoubleByteCodePage())
+        return UpperAnsi(c);
+    return c >= 'a' && c <= 'z' ? c - 0x20 : c;
+}
+
+// Trail bytes are compared as they are, never folded.
 int CompareFolded(const unsigned char* a, const unsigned char* b, size_t count) {
+    bool trail = false;
     for (size_t i = 0; i < count; ++i) {
-        const int ca = LowerAnsi(a[i]);
-        const int cb = LowerAnsi(b[i]);
+        const int ca = trail ? a[i] : FoldLower(a[i]);
+        const int cb = trail ? b[i] : FoldLower(b[i]);
         if (ca != cb)
             return ca < cb ? -1 : 1;
         if (ca == 0)
             return 0;
+        trail = !trail && IsLead(a[i]);
     }
     return 0;
 }
@@ -46,14 +119,39 @@ template <class Map> errno_t MapCaseInPlace(unsigned char* str, size_t size, Map
         errno = EINVAL;
         return EINVAL;
     }
-    for (size_t i = 0; i < length; ++i)
-        str[i] = map(str[i]);
+    for (unsigned char* p = str; *p != 0; p += CharLength(p)) {
+        if (CharLength(p) == 1)
+            *p = map(*p);
+    }
     return 0;
+}
+
+// The character code at `p`: the byte, or lead * 256 + trail.
+unsigned int CharCode(const unsigned char* p) {
+    return CharLength(p) == 2 ? (p[0] << 8 | p[1]) : p[0];
 }
 
 } // namespace
 
 extern "C" {
+
+int _setmbcp(int codePage) {
+    constexpr int kMbCpAnsi = -3;
+    if (codePage == kMbCpAnsi || codePage == kAnsiCodePage || FindDoubleByte(codePage)) {
+        g_codePage = codePage == kMbCpAnsi ? kAnsiCodePage : codePage;
+        return 0;
+    }
+    errno = EINVAL;
+    return -1;
+}
+
+int _getmbcp(void) {
+    return g_codePage;
+}
+
+int _ismbblead(unsigned int c) {
+    return c <= 0xFF && IsLead(static_cast<unsigned char>(c)) ? 1 : 0;
+}
 
 int _mbsicmp(const unsigned char* a, const unsigned char* b) {
     return CompareFolded(a, b, static_cast<size_t>(-1));
@@ -76,25 +174,30 @@ unsigned char* _mbsstr(const unsigned char* str, const unsigned char* sub) {
 
 // A character of 0 finds the terminator, as strchr does.
 unsigned char* _mbschr(const unsigned char* str, unsigned int c) {
-    if (c > 0xFF)
-        return nullptr;
-    return reinterpret_cast<unsigned char*>(
-        const_cast<char*>(std::strchr(reinterpret_cast<const char*>(str), static_cast<int>(c))));
+    for (const unsigned char* p = str;; p += CharLength(p)) {
+        if (CharCode(p) == c)
+            return const_cast<unsigned char*>(p);
+        if (*p == 0)
+            return nullptr;
+    }
 }
 
 unsigned char* _mbsrchr(const unsigned char* str, unsigned int c) {
-    if (c > 0xFF)
-        return nullptr;
-    return reinterpret_cast<unsigned char*>(
-        const_cast<char*>(std::strrchr(reinterpret_cast<const char*>(str), static_cast<int>(c))));
+    const unsigned char* found = nullptr;
+    for (const unsigned char* p = str;; p += CharLength(p)) {
+        if (CharCode(p) == c)
+            found = p;
+        if (*p == 0)
+            return const_cast<unsigned char*>(found);
+    }
 }
 
 errno_t _mbslwr_s(unsigned char* str, size_t sizeInBytes) {
-    return MapCaseInPlace(str, sizeInBytes, [](unsigned char c) { return LowerAnsi(c); });
+    return MapCaseInPlace(str, sizeInBytes, FoldLower);
 }
 
 errno_t _mbsupr_s(unsigned char* str, size_t sizeInBytes) {
-    return MapCaseInPlace(str, sizeInBytes, [](unsigned char c) { return UpperAnsi(c); });
+    return MapCaseInPlace(str, sizeInBytes, FoldUpper);
 }
 
 // The C locale's white space: blank, tab, line feed, vertical tab, form feed,
@@ -104,11 +207,14 @@ int _ismbcspace(unsigned int c) {
 }
 
 unsigned char* _mbsinc(const unsigned char* current) {
-    return const_cast<unsigned char*>(current + 1);
+    return const_cast<unsigned char*>(current + CharLength(current));
 }
 
 size_t _mbslen(const unsigned char* str) {
-    return std::strlen(reinterpret_cast<const char*>(str));
+    size_t count = 0;
+    for (const unsigned char* p = str; *p != 0; p += CharLength(p))
+        ++count;
+    return count;
 }
 
 } // extern "C"

@@ -1,22 +1,31 @@
 // Modules: "X.dll" is one of our shared objects, loaded with dlopen.
 //
-// LoadLibraryA("X.dll") looks for libX.so, then X.so (each as written, then
-// in lower case) in:
-//   1. the folders of the host variable HIVEMENDER_LIBRARY_PATH (colon-separated),
-//   2. the folder of the main executable,
-//   3. dlopen's own search (LD_LIBRARY_PATH, the cache, the system folders).
-// A name containing '/' is a host path and is opened as it is; a Windows path
-// ("C:\...\X.dll") is reduced to its file name. The names of the Windows
+// Where a module is found follows Windows' rules:
+//   - a full path ("C:\...\X.dll") loads exactly that file and is never
+//     searched for elsewhere;
+//   - a bare name is searched for in the program's folder, the system folder,
+//     the Windows folder, the current folder (the system drive's root) and the
+//     folders of the machine's PATH, in that order, and last by dlopen's own
+//     search (LD_LIBRARY_PATH, the cache, the system folders);
+//   - a name containing '/' is a host path and is opened as it is.
+// A file of the simulated machine is a shared object whatever its name. The
+// program and the plug-in live in the plug-in's folder (GetModuleFileNameA
+// says so), and that folder also holds our shared objects in the module
+// folders: those of the host variable HIVEMENDER_LIBRARY_PATH
+// (colon-separated) and the folder of the main executable, as libX.so or
+// X.so (each as written, then in lower case). The names of the Windows
 // system libraries the engine looks functions up in (kernel32, advapi32, ...)
 // name the stand-in itself, which exports them; ntdll is not among them, so
 // nothing mistakes the stand-in for Wine.
 //
 // An HMODULE is the address the object is mapped at (dladdr's dli_fbase), as
 // on Windows, so LoadLibraryA, GetModuleHandleA and VirtualQuery agree.
-// GetModuleFileNameA answers a Windows path inside the simulated machine: the
+// GetModuleFileNameA answers a Windows path inside the simulated machine:
+// the file a module was loaded from, or for one of the module folders the
 // plug-in's folder and the DLL name derived from the shared object's name
 // (libhivemender.so -> hivemender.dll).
 #include "codepage.h"
+#include "files_lookup.h"
 
 #include <win32sim/machine.h>
 
@@ -24,6 +33,8 @@
 #include <link.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -41,6 +52,7 @@ const char* const kSystemLibraries[] = {"kernel32", "kernelbase", "advapi32", "s
 struct LoadedModule {
     void* dl = nullptr; // one dlopen reference per LoadLibraryA
     int references = 0;
+    std::string windowsPath; // the machine's file it came from; empty for a module folder's
 };
 
 std::mutex g_mutex;
@@ -149,13 +161,37 @@ std::vector<std::string> SearchFolders() {
     return folders;
 }
 
-// dlopen of a Windows module name with our search order; null if none.
-void* OpenByName(const std::string& name, int flags) {
-    if (name.find('/') != std::string::npos)
-        return dlopen(name.c_str(), flags);
-    const std::string stem = StemOfWindowsName(name);
-    if (stem.empty())
-        return nullptr;
+// The Windows folder the plug-in lives in, without a trailing backslash.
+std::string PluginFolder() {
+    const std::string& plugin = win32sim::CurrentConfig().pluginPath;
+    const size_t slash = plugin.rfind('\\');
+    return slash == std::string::npos ? std::string() : plugin.substr(0, slash);
+}
+
+// A module found: its dlopen handle and, for a file of the machine, its path.
+struct Found {
+    void* dl = nullptr;
+    std::string windowsPath;
+};
+
+bool IsFullWindowsPath(const std::string& name) {
+    const bool drive = name.size() >= 3 && std::isalpha(static_cast<unsigned char>(name[0])) &&
+                       name[1] == ':' && name[2] == '\\';
+    return drive || name.rfind("\\\\", 0) == 0;
+}
+
+std::string FolderOf(const std::string& windowsPath) {
+    const size_t slash = windowsPath.rfind('\\');
+    return slash == std::string::npos ? std::string() : windowsPath.substr(0, slash);
+}
+
+// Windows implies ".dll" for a name without an extension.
+std::string WithDllExtension(const std::string& name) {
+    const std::string file = name.substr(name.find_last_of("\\:") + 1);
+    return file.find('.') == std::string::npos ? name + ".dll" : name;
+}
+
+void* OpenFromModuleFolders(const std::string& stem, int flags) {
     const auto files = CandidateFiles(stem);
     for (const auto& folder : SearchFolders()) {
         for (const auto& file : files) {
@@ -166,18 +202,67 @@ void* OpenByName(const std::string& name, int flags) {
                 return dl;
         }
     }
-    for (const auto& file : files) {
-        if (void* dl = dlopen(file.c_str(), flags))
-            return dl;
-    }
     return nullptr;
 }
 
-// The Windows folder the plug-in lives in, without a trailing backslash.
-std::string PluginFolder() {
-    const std::string& plugin = win32sim::CurrentConfig().pluginPath;
-    const size_t slash = plugin.rfind('\\');
-    return slash == std::string::npos ? std::string() : plugin.substr(0, slash);
+// Exactly the file at `path` (relative: in the current folder), never a search.
+Found OpenFile(const std::string& path, int flags) {
+    const std::string host = win32sim::detail::HostFileOfMachineFile(path);
+    if (!host.empty()) {
+        if (void* dl = dlopen(host.c_str(), flags))
+            return {dl, path};
+    }
+    if (win32sim::detail::EqualAnsiNoCase(FolderOf(path), PluginFolder()))
+        return {OpenFromModuleFolders(StemOfWindowsName(path), flags), {}};
+    return {};
+}
+
+std::string FolderFrom(UINT(WINAPI* read)(LPSTR, UINT)) {
+    char folder[MAX_PATH] = {};
+    const UINT length = read(folder, sizeof(folder));
+    return length > 0 && length < sizeof(folder) ? std::string(folder, length) : std::string();
+}
+
+// Windows' standard search order (safe search mode on); "" is the current
+// folder.
+std::vector<std::string> StandardSearchFolders() {
+    std::vector<std::string> folders = {PluginFolder(), FolderFrom(GetSystemDirectoryA),
+                                        FolderFrom(GetWindowsDirectoryA), ""};
+    char path[32767];
+    const DWORD length = GetEnvironmentVariableA("PATH", path, sizeof(path));
+    std::string rest(path, length < sizeof(path) ? length : 0);
+    for (size_t start = 0; start < rest.size();) {
+        const size_t end = std::min(rest.find(';', start), rest.size());
+        if (end > start)
+            folders.push_back(rest.substr(start, end - start));
+        start = end + 1;
+    }
+    return folders;
+}
+
+Found OpenBySearch(const std::string& name, int flags) {
+    for (const auto& folder : StandardSearchFolders()) {
+        Found found = OpenFile(folder.empty() ? name : folder + "\\" + name, flags);
+        if (found.dl)
+            return found;
+    }
+    for (const auto& file : CandidateFiles(StemOfWindowsName(name))) {
+        if (void* dl = dlopen(file.c_str(), flags))
+            return {dl, {}};
+    }
+    return {};
+}
+
+// dlopen of a Windows module name by Windows' rules; a null handle if none.
+Found OpenByName(const std::string& given, int flags) {
+    if (given.find('/') != std::string::npos)
+        return {dlopen(given.c_str(), flags), {}};
+    const std::string name = WithDllExtension(given);
+    if (StemOfWindowsName(name).empty())
+        return {};
+    if (IsFullWindowsPath(name))
+        return OpenFile(name, flags);
+    return OpenBySearch(name.substr(name.find_last_of("\\:") + 1), flags);
 }
 
 std::string WindowsNameOfHostFile(const std::string& hostFile) {
@@ -194,32 +279,73 @@ std::string WindowsNameOfHostFile(const std::string& hostFile) {
     return win32sim::detail::EqualAnsiNoCase(file, pluginName) ? pluginName : file;
 }
 
+// Where the machine says a module lies: the file it was loaded from, or
+// for a module folder's shared object the plug-in's folder.
+std::string WindowsPathOf(HMODULE module) {
+    {
+        std::lock_guard lock(g_mutex);
+        auto found = g_loaded.find(module);
+        if (found != g_loaded.end() && !found->second.windowsPath.empty())
+            return found->second.windowsPath;
+    }
+    const std::string hostFile = HostFileOf(module);
+    return hostFile.empty() ? std::string()
+                            : PluginFolder() + "\\" + WindowsNameOfHostFile(hostFile);
+}
+
+// As Windows does, a module already loaded answers to its file name from
+// wherever it was loaded, and to its full path.
+HMODULE LoadedModuleNamed(const std::string& name) {
+    std::vector<HMODULE> modules;
+    {
+        std::lock_guard lock(g_mutex);
+        for (const auto& [module, loaded] : g_loaded)
+            modules.push_back(module);
+    }
+    const bool fullPath = IsFullWindowsPath(name);
+    for (HMODULE module : modules) {
+        const std::string path = WindowsPathOf(module);
+        const std::string compared = fullPath ? path : path.substr(path.rfind('\\') + 1);
+        if (!path.empty() && win32sim::detail::EqualAnsiNoCase(compared, name))
+            return module;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 extern "C" {
 
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
-    if (!lpLibFileName || !*lpLibFileName) {
+    return LoadLibraryExA(lpLibFileName, nullptr, 0);
+}
+
+// The flags change only where a library's own imports are looked for, which
+// our shared objects resolve through the host's loader: they are accepted.
+HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD /*dwFlags*/) {
+    if (!lpLibFileName || !*lpLibFileName || hFile) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     const std::string name = lpLibFileName;
     if (name.find('/') == std::string::npos && IsSystemLibrary(StemOfWindowsName(name)))
         return StandInModule();
-    void* dl = OpenByName(name, RTLD_NOW | RTLD_LOCAL);
-    HMODULE module = dl ? BaseOfDlHandle(dl) : nullptr;
+    const Found found = OpenByName(name, RTLD_NOW | RTLD_LOCAL);
+    HMODULE module = found.dl ? BaseOfDlHandle(found.dl) : nullptr;
     if (!module) {
-        if (dl)
-            dlclose(dl);
+        if (found.dl)
+            dlclose(found.dl);
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
     std::lock_guard lock(g_mutex);
     LoadedModule& loaded = g_loaded[module];
-    if (loaded.dl)
-        dlclose(dl); // dlopen counted it already; one handle per module is enough
-    else
-        loaded.dl = dl;
+    if (loaded.dl) {
+        dlclose(found.dl); // dlopen counted it already; one handle per module is enough
+    } else {
+        loaded.dl = found.dl;
+        loaded.windowsPath = found.windowsPath;
+    }
     ++loaded.references;
     return module;
 }
@@ -279,10 +405,12 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
     const std::string name = lpModuleName;
     if (name.find('/') == std::string::npos && IsSystemLibrary(StemOfWindowsName(name)))
         return StandInModule();
-    void* dl = OpenByName(name, RTLD_NOW | RTLD_NOLOAD);
-    HMODULE module = dl ? BaseOfDlHandle(dl) : nullptr;
-    if (dl)
-        dlclose(dl); // RTLD_NOLOAD still counted a reference
+    if (HMODULE module = LoadedModuleNamed(WithDllExtension(name)))
+        return module;
+    const Found found = OpenByName(name, RTLD_NOW | RTLD_NOLOAD);
+    HMODULE module = found.dl ? BaseOfDlHandle(found.dl) : nullptr;
+    if (found.dl)
+        dlclose(found.dl); // RTLD_NOLOAD still counted a reference
     if (!module)
         SetLastError(ERROR_MOD_NOT_FOUND);
     return module;
@@ -293,12 +421,11 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) 
     if (!hModule || hModule == MainProgramModule()) {
         path = PluginFolder() + "\\host.exe";
     } else {
-        const std::string hostFile = HostFileOf(hModule);
-        if (hostFile.empty()) {
+        path = WindowsPathOf(hModule);
+        if (path.empty()) {
             SetLastError(ERROR_MOD_NOT_FOUND);
             return 0;
         }
-        path = PluginFolder() + "\\" + WindowsNameOfHostFile(hostFile);
     }
     if (nSize == 0) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);

@@ -2,6 +2,7 @@
 #include "engine/hivemender.h"
 #include "report/user_profiles.h"
 #include "support/machine_builder.h"
+#include "support/text.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,10 @@ const std::string kSystemSid = "S-1-5-21-4242-4242-4242-500";
 const std::string kBareSid = "S-1-5-21-4242-4242-4242-501";
 const std::string kSlashSid = "S-1-5-21-4242-4242-4242-502";
 const std::string kLaterSid = "S-1-5-21-4242-4242-4242-503";
+const std::string kKanjiSid = "S-1-5-21-4242-4242-4242-504";
+const std::string kKanjiSlashSid = "S-1-5-21-4242-4242-4242-505";
+// One kanji of code page 932 whose trail byte is 0x5C, the backslash's byte.
+const std::string kKanji = "\x95\x5C";
 
 class UserNameTest : public ::testing::Test {
 protected:
@@ -23,7 +28,10 @@ protected:
             .String(kProfileList + kSystemSid, "ProfileImagePath",
                     "%SystemRoot%\\system32\\config\\systemprofile", REG_EXPAND_SZ)
             .Dword(kProfileList + kBareSid, "Flags", 0)
-            .String(kProfileList + kSlashSid, "ProfileImagePath", "C:\\Users\\Ann\\\\");
+            .String(kProfileList + kSlashSid, "ProfileImagePath", "C:\\Users\\Ann\\\\")
+            .String(kProfileList + kKanjiSid, "ProfileImagePath", "C:\\Users\\" + kKanji)
+            .String(kProfileList + kKanjiSlashSid, "ProfileImagePath",
+                    "C:\\Users\\A" + kKanji + "\\");
         m_machine.Build();
     }
     bool Ready() const { return !HasFatalFailure() && !IsSkipped(); }
@@ -54,6 +62,14 @@ TEST_F(UserNameTest, HivesAreNamedByTheirProfileFolder) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.name, NameOf(c.keyPath)) << c.keyPath;
+}
+
+TEST_F(UserNameTest, ADoubleByteNameIsNotCutInsideACharacter) {
+    if (!Ready())
+        return;
+    hmtest::MultibyteCodePage japanese(932);
+    EXPECT_EQ(kKanji, NameOf("HKEY_USERS\\" + kKanjiSid));
+    EXPECT_EQ("A" + kKanji, NameOf("HKEY_USERS\\" + kKanjiSlashSid));
 }
 
 TEST_F(UserNameTest, AFoundNameIsKeptAndAMissingProfileIsAskedForAgain) {

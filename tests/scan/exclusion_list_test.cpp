@@ -8,6 +8,7 @@
 #include "scan/scan_driver.h"
 #include "support/conformance.h"
 #include "support/machine_builder.h"
+#include "support/text.h"
 
 #include <gtest/gtest.h>
 
@@ -34,6 +35,16 @@ protected:
             DeleteFileA(ExclusionFilePath().c_str());
     }
     bool Ready() const { return !HasFatalFailure() && !IsSkipped(); }
+
+    // Replaces the file's contents.
+    void WriteExclusionFile(const std::string& bytes) {
+        HANDLE file = CreateFileA(ExclusionFilePath().c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        DWORD written = 0;
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        CloseHandle(file);
+    }
 
     Entries LoadedEntries() {
         EXPECT_TRUE(LoadExclusionList(m_engine));
@@ -79,7 +90,7 @@ TEST_F(ExclusionListTest, AccentedLettersAreUpperCasedInTheAnsiCodePage) {
     EXPECT_TRUE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xe9"));
 }
 
-TEST_F(ExclusionListTest, AnOverlongLineIsCutAndEndsTheFile) {
+TEST_F(ExclusionListTest, AnOverlongLineIsCutAndTheLinesAfterItStillCount) {
     const std::string prefix = "HKEY_LOCAL_MACHINE\\SOFTWARE\\";
     const std::string fits = prefix + std::string(1023 - prefix.size(), 'F');
     const std::string overlong = prefix + std::string(1100 - prefix.size(), 'L');
@@ -88,8 +99,100 @@ TEST_F(ExclusionListTest, AnOverlongLineIsCutAndEndsTheFile) {
     BuildWithFile(text.c_str());
     if (!Ready())
         return;
-    const Entries expected = {kBuiltIn, fits + "\\", overlong.substr(0, 1023) + "\\"};
+    const Entries expected = {kBuiltIn, fits + "\\", overlong.substr(0, 1023) + "\\",
+                              "HKEY_LOCAL_MACHINE\\SOFTWARE\\AFTERTHELONGLINE\\"};
     EXPECT_EQ(expected, LoadedEntries());
+}
+
+// The same three entries (one with an e-acute) in every encoding and with
+// every line end a Windows editor saves. Notepad's "Unicode" is UTF-16LE.
+std::string Utf16(const std::string& latin1, bool bigEndian) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char c : latin1) {
+        const char units[2] = {bigEndian ? '\0' : c, bigEndian ? c : '\0'};
+        bytes.append(units, 2);
+    }
+    return bytes;
+}
+
+TEST_F(ExclusionListTest, EveryEncodingAndLineEndExcludesWhatItLists) {
+    BuildWithFile("");
+    if (!Ready())
+        return;
+    const std::string crlf = "; mine\r\nHKEY_LOCAL_MACHINE\\SOFTWARE\\First=LOCKED\r\n"
+                             "HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xE9\r\n"
+                             "HKEY_LOCAL_MACHINE\\SOFTWARE\\Last";
+    const std::string utf8 = "\xEF\xBB\xBF; mine\nHKEY_LOCAL_MACHINE\\SOFTWARE\\First=LOCKED\n"
+                             "HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xC3\xA9\n"
+                             "HKEY_LOCAL_MACHINE\\SOFTWARE\\Last\n";
+    auto withLineEnd = [&](const std::string& end) {
+        std::string text = crlf;
+        for (size_t at = text.find("\r\n"); at != std::string::npos;
+             at = text.find("\r\n", at + end.size()))
+            text.replace(at, 2, end);
+        return text;
+    };
+    const struct {
+        const char* what;
+        std::string bytes;
+    } files[] = {
+        {"ANSI, CR LF", crlf},
+        {"ANSI, LF", withLineEnd("\n")},
+        {"ANSI, CR", withLineEnd("\r")},
+        {"ANSI, mixed",
+         "; mine\nHKEY_LOCAL_MACHINE\\SOFTWARE\\First=LOCKED\r"
+         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xE9\r\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Last\n"},
+        {"UTF-8 with BOM", utf8},
+        {"UTF-16LE with BOM, CR LF", Utf16(crlf, false)},
+        {"UTF-16LE with BOM, CR", Utf16(withLineEnd("\r"), false)},
+        {"UTF-16BE with BOM", Utf16(crlf, true)},
+    };
+    for (const auto& file : files) {
+        WriteExclusionFile(file.bytes);
+        ClearExclusionList(m_engine);
+        for (const char* key : {"First", "Caf\xE9", "Last"})
+            EXPECT_TRUE(IsExcluded(m_engine, std::string("HKEY_LOCAL_MACHINE\\SOFTWARE\\") + key))
+                << file.what << ": " << key;
+        EXPECT_EQ(4u, m_engine.m_exclusions.Entries().size()) << file.what;
+    }
+}
+
+TEST_F(ExclusionListTest, AFolderNamedLikeTheFileAddsNothing) {
+    m_machine.Folder(ExclusionFilePath());
+    BuildWithFile(nullptr);
+    if (!Ready())
+        return;
+    EXPECT_EQ(Entries{kBuiltIn}, LoadedEntries());
+}
+
+// Without the plug-in's folder the file is not looked for at all, least of
+// all in the folder the host happens to run in (the system drive's root).
+TEST_F(ExclusionListTest, APluginPathTooLongToReadReadsNoFile) {
+    std::string folder = "C:";
+    for (int i = 0; i < 3; ++i)
+        folder += "\\" + std::string(90, 'p');
+    m_machine.PluginPath(folder + "\\hivemender.dll")
+        .File("C:\\regkeys.txt", "HKEY_LOCAL_MACHINE\\SOFTWARE\\FromTheCurrentFolder\r\n");
+    BuildWithFile(nullptr);
+    if (!Ready())
+        return;
+    EXPECT_EQ("", ExclusionFilePath());
+    EXPECT_EQ(Entries{kBuiltIn}, LoadedEntries());
+    // The other tests name the file before they build: leave the usual path.
+    hmtest::MachineBuilder usual;
+    usual.Build();
+}
+
+// On a double-byte system the last character of an entry may end in the
+// byte 0x5C: it is no backslash, and one must still be appended.
+TEST_F(ExclusionListTest, AnEntryEndingInATrailByte0x5CGetsItsBackslash) {
+    const std::string kanji = "\x95\x5C";
+    BuildWithFile(("HKEY_LOCAL_MACHINE\\SOFTWARE\\" + kanji + "\r\n").c_str());
+    if (!Ready())
+        return;
+    hmtest::MultibyteCodePage japanese(932);
+    EXPECT_EQ(1u, LoadedEntries().count("HKEY_LOCAL_MACHINE\\SOFTWARE\\" + kanji + "\\"));
+    EXPECT_TRUE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\" + kanji));
 }
 
 TEST_F(ExclusionListTest, WithoutAFileOnlyTheBuiltInEntryApplies) {
@@ -121,13 +224,7 @@ TEST_F(ExclusionListTest, EachScanReadsTheFileAfresh) {
     if (!Ready())
         return;
     EXPECT_TRUE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\First"));
-    HANDLE file = CreateFileA(ExclusionFilePath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    const char second[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Second\r\n";
-    DWORD written = 0;
-    WriteFile(file, second, sizeof(second) - 1, &written, nullptr);
-    CloseHandle(file);
+    WriteExclusionFile("HKEY_LOCAL_MACHINE\\SOFTWARE\\Second\r\n");
     // Within a scan the list is kept ...
     EXPECT_TRUE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\First"));
     // ... and a new scan reads the edited file.

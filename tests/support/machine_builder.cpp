@@ -122,6 +122,11 @@ MachineBuilder& MachineBuilder::Deny(const std::string& keyPath, KeyDenial denia
     return *this;
 }
 
+MachineBuilder& MachineBuilder::PluginPath(const std::string& windowsPath) {
+    m_pluginPath = windowsPath;
+    return *this;
+}
+
 MachineBuilder& MachineBuilder::Key(const std::string& keyPath) {
     m_keys.push_back(keyPath);
     return *this;
@@ -181,6 +186,8 @@ bool MachineBuilder::CheckStageable() {
     }
     if (!m_denied.empty())
         m_unstageable.push_back("a key denied to the user");
+    if (!m_pluginPath.empty())
+        m_unstageable.push_back("another plug-in path");
     return m_unstageable.empty();
 }
 
@@ -209,6 +216,8 @@ void MachineBuilder::Build() {
         config.drives.insert(config.drives.begin(), {'C', typeOfC, ""});
     }
     config.environment = m_environment;
+    if (!m_pluginPath.empty())
+        config.pluginPath = m_pluginPath;
     win32sim::ResetMachine(config, FreshScratchRoot());
     win32sim::PrivilegedScope privileged;
 #else

@@ -37,6 +37,8 @@ public:
     MachineBuilder& Drive(char letter, UINT driveType);
     MachineBuilder& Environment(const std::string& name, const std::string& value);
     MachineBuilder& Deny(const std::string& keyPath, KeyDenial denial);
+    // The plug-in's Windows path (GetModuleFileNameA of the engine's module).
+    MachineBuilder& PluginPath(const std::string& windowsPath);
 
     // Registry content; key paths are full texts (HKEY_LOCAL_MACHINE\..., HKEY_USERS\...,
     // HKEY_CURRENT_USER\..., HKEY_CLASSES_ROOT\...). Parent keys are created.
@@ -88,6 +90,7 @@ private:
     std::vector<std::pair<char, UINT>> m_drives;
     std::vector<std::pair<std::string, std::string>> m_environment;
     std::vector<std::pair<std::string, KeyDenial>> m_denied;
+    std::string m_pluginPath; // empty: the stand-in's default
 
     // What staging created or replaced on a real registry, for removal.
     std::vector<std::string> m_createdKeys;  // topmost keys that did not exist

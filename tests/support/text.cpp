@@ -1,5 +1,8 @@
 #include "support/text.h"
 
+#include <gtest/gtest.h>
+#include <mbctype.h>
+
 #include <cctype>
 
 namespace hmtest {
@@ -24,6 +27,14 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
 
 bool EndsWithNoCase(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() && EqualNoCase(text.substr(text.size() - tail.size()), tail);
+}
+
+MultibyteCodePage::MultibyteCodePage(int codePage) : m_saved(_getmbcp()) {
+    EXPECT_EQ(0, _setmbcp(codePage)) << "code page " << codePage;
+}
+
+MultibyteCodePage::~MultibyteCodePage() {
+    _setmbcp(m_saved);
 }
 
 } // namespace hmtest

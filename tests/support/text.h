@@ -16,4 +16,17 @@ std::basic_string<WCHAR> Wide(const std::string& text);
 bool EqualNoCase(const std::string& a, const std::string& b);
 bool EndsWithNoCase(const std::string& text, const std::string& tail);
 
+// Switches the runtime's multibyte code page (_setmbcp) for one scope, as on
+// a Japanese (932), Chinese (936, 950) or Korean (949) system.
+class MultibyteCodePage {
+public:
+    explicit MultibyteCodePage(int codePage);
+    ~MultibyteCodePage();
+    MultibyteCodePage(const MultibyteCodePage&) = delete;
+    MultibyteCodePage& operator=(const MultibyteCodePage&) = delete;
+
+private:
+    int m_saved;
+};
+
 } // namespace hmtest

@@ -1,5 +1,6 @@
 #include "support/conformance.h"
 
+#include <mbctype.h>
 #include <mbstring.h>
 
 #include <cerrno>
@@ -149,4 +150,53 @@ TEST_F(MbString, SpacesAndCharacterSteps) {
 
     const unsigned char* text = U("\xE9t\xE9");
     EXPECT_EQ(text + 1, _mbsinc(text));
+}
+
+// A double-byte code page, switched on as a Japanese system runs: a lead
+// byte and the byte after it are one character, and that trail byte may be
+// '\\' (0x5C) or an ASCII letter. 0x95 0x5C is one kanji.
+class MbStringDoubleByte : public MbString {
+protected:
+    void SetUp() override {
+        MbString::SetUp();
+        m_saved = _getmbcp();
+        ASSERT_EQ(0, _setmbcp(932));
+    }
+    void TearDown() override {
+        _setmbcp(m_saved);
+        MbString::TearDown();
+    }
+
+private:
+    int m_saved = 0;
+};
+
+TEST_F(MbStringDoubleByte, LeadBytesOfCodePage932) {
+    for (unsigned c : {0x81u, 0x95u, 0x9Fu, 0xE0u, 0xFCu})
+        EXPECT_NE(0, _ismbblead(c)) << c;
+    for (unsigned c : {0x41u, 0x5Cu, 0x80u, 0xA0u, 0xDFu, 0xFDu})
+        EXPECT_EQ(0, _ismbblead(c)) << c;
+}
+
+TEST_F(MbStringDoubleByte, SearchesStepOverTrailBytes) {
+    const unsigned char* text = U("C:\\\x95\x5C\\x\x95\x5C");
+    EXPECT_EQ(text + 5, _mbsrchr(text, '\\')) << "the kanji's trail byte is no backslash";
+    EXPECT_EQ(text + 5, _mbschr(text + 3, '\\'));
+    EXPECT_EQ(text + 5, _mbsinc(text + 3));
+    EXPECT_EQ(7u, _mbslen(text));
+}
+
+TEST_F(MbStringDoubleByte, CaseMappingLeavesDoubleByteCharactersAlone) {
+    unsigned char text[] = "a\x83\x61z"; // 0x83 0x61 is a katakana, not an 'a'
+    EXPECT_EQ(0, _mbsupr_s(text, sizeof(text)));
+    EXPECT_STREQ("A\x83\x61Z", reinterpret_cast<char*>(text));
+    EXPECT_NE(0, _mbsicmp(U("\x83\x61"), U("\x83\x41")));
+    EXPECT_EQ(0, _mbsicmp(U("x\x83\x61"), U("X\x83\x61")));
+}
+
+TEST_F(MbStringDoubleByte, BackInTheAnsiCodePageEveryByteIsACharacter) {
+    ASSERT_EQ(0, _setmbcp(_MB_CP_ANSI));
+    EXPECT_EQ(0, _ismbblead(0x95));
+    const unsigned char* text = U("\x95\x5C");
+    EXPECT_EQ(text + 1, _mbsrchr(text, '\\'));
 }

@@ -9,6 +9,8 @@
 #endif
 
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 // Modules: the engine loads its optional sibling libraries by name, looks up
@@ -49,7 +51,65 @@ std::filesystem::path TestModuleHostFile() {
 }
 #endif
 
+// The test module's bytes, to plant copies of it where a test wants them.
+std::string TestModuleBytes() {
+#ifdef _WIN32
+    HMODULE module = LoadLibraryA(kTestModule);
+    const std::string file = ModuleFileName(module);
+    FreeLibrary(module);
+#else
+    const std::string file = TestModuleHostFile().string();
+#endif
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+class ModuleSearch : public hmtest::ConformanceTest {};
+
 } // namespace
+
+// A full path loads exactly that file: the folders a bare name is searched
+// in (the program's, PATH) are never looked at.
+TEST_F(ModuleSearch, AFullPathLoadsThatFileOrNothing) {
+    const std::string bytes = TestModuleBytes();
+    ASSERT_FALSE(bytes.empty());
+    const std::string beside = ScratchDir() + "\\" + kTestModule;
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(nullptr, LoadLibraryExA(beside.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH))
+        << "no such file there, though the program's folder holds one";
+    EXPECT_EQ(unsigned(ERROR_MOD_NOT_FOUND), GetLastError());
+
+    const std::string planted = MakeFile("hmplanted.dll", bytes);
+    HMODULE module = LoadLibraryExA(planted.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    ASSERT_NE(nullptr, module) << "error " << GetLastError();
+    EXPECT_TRUE(hmtest::EqualNoCase(planted, ModuleFileName(module))) << ModuleFileName(module);
+    EXPECT_EQ(module, GetModuleHandleA("HMPLANTED.DLL")) << "a loaded module answers to its name";
+    EXPECT_EQ(module, GetModuleHandleA(planted.c_str()));
+    EXPECT_NE(nullptr, GetProcAddress(module, "HmTestModAnswer"));
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_EQ(nullptr, GetModuleHandleA("hmplanted.dll"));
+}
+
+// A bare name is searched for, PATH included: what a full path avoids.
+TEST_F(ModuleSearch, ABareNameIsSearchedForOnPath) {
+    const std::string bytes = TestModuleBytes();
+    ASSERT_FALSE(bytes.empty());
+    const std::string folder = MakeFolder("onpath");
+    MakeFile("onpath\\hmonpath.dll", bytes);
+    EXPECT_EQ(nullptr, LoadLibraryA("hmonpath.dll"));
+    char path[32767];
+    const DWORD length = GetEnvironmentVariableA("PATH", path, sizeof(path));
+    const std::string saved(path, length < sizeof(path) ? length : 0);
+    SetEnvironmentVariableA("PATH", (folder + ";" + saved).c_str());
+    HMODULE module = LoadLibraryA("hmonpath.dll");
+    SetEnvironmentVariableA("PATH", saved.c_str());
+    ASSERT_NE(nullptr, module) << "error " << GetLastError();
+    EXPECT_TRUE(hmtest::EqualNoCase(folder + "\\hmonpath.dll", ModuleFileName(module)))
+        << ModuleFileName(module);
+    EXPECT_TRUE(FreeLibrary(module));
+}
 
 TEST(Modules, LoadFindAndFree) {
     ASSERT_EQ(nullptr, GetModuleHandleA(kTestModule)) << "not loaded before the test";
