@@ -145,4 +145,14 @@ INSTANTIATE_TEST_SUITE_P(Places, StatusLibrarySearchTest,
                                            Place::PluginFolder),
                          PlaceName);
 
+TEST_F(LibrarySearchTest, TheLogLibraryIsNeverTakenFromTheCurrentFolderOrPath) {
+    Plant("Nimbtrace", CurrentFolder());
+    Plant("Nimbtrace", FolderOnPath());
+    auto* engine = new CHivemender;
+    // An invalid mode is logged: the first log call loads the library.
+    EXPECT_EQ(E_INVALIDARG, engine->Start(7, hmtest::Wide("").data()));
+    EXPECT_EQ(nullptr, GetModuleHandleA("Nimbtrace.dll"));
+    engine->Destroy();
+}
+
 } // namespace
