@@ -273,8 +273,12 @@ void MachineBuilder::StageValue(const ValueSpec& value) {
     std::string subkey;
     ASSERT_TRUE(SplitKeyPath(value.keyPath, &root, &subkey));
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, subkey.c_str(), 0, KEY_ALL_ACCESS, &key));
+    // RegSetValueExA looks one byte past string data; a non-zero guard keeps
+    // text without a terminator exactly as given.
+    std::vector<BYTE> guarded = value.data;
+    guarded.push_back(1);
     EXPECT_EQ(ERROR_SUCCESS,
-              RegSetValueExA(key, value.name.c_str(), 0, value.type, value.data.data(),
+              RegSetValueExA(key, value.name.c_str(), 0, value.type, guarded.data(),
                              static_cast<DWORD>(value.data.size())))
         << value.keyPath << " / " << value.name;
     RegCloseKey(key);
