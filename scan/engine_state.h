@@ -22,6 +22,10 @@
 struct CEngineState {
     DWORD m_dwSectionMask = 0;
     int m_nServiceProblems = 0;
+    // Whether the user is an administrator, asked once as a scan begins: the
+    // check impersonates and builds a descriptor, too dear to repeat for each
+    // finding. The admission gate and the administrator-only sections read it.
+    bool m_bAdministrator = false;
     // Written by the host thread, polled by the worker.
     std::atomic<int> m_bStop{0};
     std::atomic<int> m_bPause{0};

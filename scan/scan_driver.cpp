@@ -16,6 +16,7 @@ bool IsSectionEnabled(const CEngineState& engine, int section) {
 void ResetScanState(CEngineState& engine) {
     ClearExclusionList(engine);
     engine.m_bStop = 0;
+    engine.m_bAdministrator = IsAdministrator();
     engine.m_bPause = 0;
     engine.m_nServiceProblems = 0;
     engine.m_problems.clear();
@@ -46,7 +47,7 @@ void RunScan(CEngineState& engine, std::span<const SectionScan> table) {
             return;
         if (entry.scanner == nullptr || !IsSectionEnabled(engine, entry.section))
             continue;
-        if (entry.needsAdministrator && !IsAdministrator())
+        if (entry.needsAdministrator && !engine.m_bAdministrator)
             continue;
         entry.scanner(engine);
     }
