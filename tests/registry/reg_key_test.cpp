@@ -271,9 +271,9 @@ TEST_F(RegKeyTest, MovingHandsTheOpenKeyOver) {
     EXPECT_EQ(nullptr, key.Handle());
     EXPECT_EQ(handle, moved.Handle());
     EXPECT_EQ(TestKeyText(), moved.KeyPathText());
-    EXPECT_EQ(ERROR_SUCCESS,
-              RegQueryInfoKeyA(moved.Handle(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                               nullptr, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(moved.Handle(), nullptr, nullptr, nullptr, nullptr,
+                                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                              nullptr));
 }
 
 TEST_F(RegKeyTest, AdministratorFollowsTheCallersToken) {
