@@ -40,6 +40,15 @@ using win32sim::detail::KernelObject;
 class ThreadState : public KernelObject {
 public:
     explicit ThreadState(DWORD id) : m_id(id) {}
+    ~ThreadState() override {
+        // The last reference may be the thread's own, as it ends.
+        if (m_host.joinable())
+            m_host.detach();
+    }
+
+    // The host thread running the routine, joined by the first wait that
+    // sees the routine done.
+    void Adopt(std::thread host) { m_host = std::move(host); }
 
     DWORD Id() const { return m_id; }
 
@@ -64,7 +73,19 @@ public:
         m_exitCode = exitCode;
     }
 
+    // True once the thread is gone: its routine is done and the host thread
+    // has ended too, thread-local storage freed and all, so that a caller may
+    // unload what that thread ran or end the process.
     bool WaitFinished(DWORD milliseconds) {
+        if (!WaitRoutineDone(milliseconds))
+            return false;
+        std::lock_guard lock(m_joinMutex);
+        if (m_host.joinable())
+            m_host.join();
+        return true;
+    }
+
+    bool WaitRoutineDone(DWORD milliseconds) {
         std::unique_lock lock(m_mutex);
         if (milliseconds == INFINITE) {
             m_changed.wait(lock, [this] { return m_finished; });
@@ -85,6 +106,8 @@ private:
     std::condition_variable m_changed;
     bool m_finished = false;
     bool m_terminated = false;
+    std::mutex m_joinMutex;
+    std::thread m_host;
     DWORD m_exitCode = STILL_ACTIVE;
 };
 
@@ -144,7 +167,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwSt
     auto state = std::make_shared<ThreadState>(NewThreadId());
     HANDLE handle = win32sim::detail::InsertHandle(state);
     try {
-        std::thread(RunThread, state, lpStartAddress, lpParameter).detach();
+        state->Adopt(std::thread(RunThread, state, lpStartAddress, lpParameter));
     } catch (const std::system_error&) {
         win32sim::detail::RemoveHandle(handle);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
