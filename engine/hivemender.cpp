@@ -4,6 +4,7 @@
 #include "base/common_library.h"
 #include "base/resource_strings.h"
 #include "engine/emit_report.h"
+#include "engine/failure_report.h"
 #include "engine/scan_report.h"
 #include "fix/fix_engine.h"
 #include "report/json_reader.h"
@@ -36,12 +37,27 @@ BSTR WidenToBstr(const std::string& text) {
     return wide;
 }
 
-// A worker must not let an exception escape: it would end the host process.
-template <class Work> void RunGuarded(Work&& work) {
-    try {
-        work();
-    } catch (...) {
-    }
+void LogStartFailure(const char* call, DWORD error) {
+    Log(kLogError, kLogFile, "CHivemender::Start", __LINE__, __TIMESTAMP__,
+        "FAILED: %s - GetLastError = %lu", call, static_cast<unsigned long>(error));
+}
+
+// A reference on this module for a worker. A host may unload the plug-in
+// as soon as Destroy returns, while the worker is still on its way out of
+// our code; the reference keeps that code mapped until the worker is gone.
+Orvel::TModuleHandle ReferenceOwnModule() {
+    static const char anchor = 0;
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, &anchor, &module);
+    return Orvel::TModuleHandle(module);
+}
+
+// Waits until a thread has ended. Used only where the thread has finished
+// or been terminated, so the wait is short; a thread still inside the
+// engine must not outlive it.
+void WaitUntilGone(const Orvel::THandle& thread) {
+    if (thread)
+        WaitForSingleObject(thread.Get(), INFINITE);
 }
 
 } // namespace
@@ -49,6 +65,7 @@ template <class Work> void RunGuarded(Work&& work) {
 CHivemender::CHivemender() {
     m_dwSectionMask = kDefaultSectionMask;
     m_sectionPaths = OwnedMachineKeys();
+    m_sectionScanners = SectionScanTable();
 }
 
 CHivemender::~CHivemender() {
@@ -74,7 +91,7 @@ HRESULT __stdcall CHivemender::Start(int mode, const WCHAR* request) {
 }
 
 HRESULT CHivemender::StartOrThrow(int mode, const WCHAR* request) {
-    if (!m_hWorkerThread.IsEmpty()) {
+    if (m_hWorkerThread.IsRunning()) {
         Log(kLogError, kLogFile, "CHivemender::Start", __LINE__, __TIMESTAMP__, "ERROR: %s = %lu",
             "ERROR_ALREADY_THREAD", static_cast<unsigned long>(ERROR_ALREADY_THREAD));
         return kAlreadyRunning;
@@ -91,32 +108,49 @@ HRESULT CHivemender::StartOrThrow(int mode, const WCHAR* request) {
 }
 
 HRESULT CHivemender::StartWorker(int mode) {
+    // A worker that has finished may still be leaving our code.
+    WaitUntilGone(m_hWorkerThread.Take());
+    Orvel::TModuleHandle module = ReferenceOwnModule();
+    if (!module) {
+        const DWORD error = GetLastError() != 0 ? GetLastError() : ERROR_GEN_FAILURE;
+        LogStartFailure("GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, ...)", error);
+        return HResultFromCreateError(error);
+    }
+    // A scan starts from a lowered stop flag, lowered here rather than by the
+    // worker so that a Stop right after this Start always counts. A fix keeps
+    // the flag as it is: after a Stop it repairs nothing.
+    const int stopBefore = mode == ModeScan ? m_bStop.exchange(0) : m_bStop.load();
     LPTHREAD_START_ROUTINE procedure = mode == ModeScan ? ScanOnThread : FixOnThread;
     DWORD dwThreadId = 0;
-    m_hWorkerThread.MarkStarting();
+    m_hWorkerModule = module.Get();
+    m_hWorkerThread.PrepareStart();
     HANDLE thread = CreateThread(nullptr, 0, procedure, this, 0, &dwThreadId);
     if (thread == nullptr) {
         DWORD error = GetLastError();
-        m_hWorkerThread.ClearStarting();
+        m_bStop = stopBefore;
         if (error == 0)
             error = ERROR_GEN_FAILURE;
-        Log(kLogError, kLogFile, "CHivemender::Start", __LINE__, __TIMESTAMP__,
-            "FAILED: %s - GetLastError = %lu",
+        LogStartFailure(
             mode == ModeScan
                 ? "m_hWorkerThread = CreateThread(0, 0, ScanOnThread, this, 0, &dwThreadId)"
                 : "m_hWorkerThread = CreateThread(0, 0, FixOnThread, this, 0, &dwThreadId)",
-            static_cast<unsigned long>(error));
+            error);
         return HResultFromCreateError(error);
     }
-    // A worker that has already finished left its handle to us.
-    Orvel::THandle finishedWorker(m_hWorkerThread.Publish(thread));
+    // The worker gives the reference back as it leaves.
+    module.Release();
+    m_hWorkerThread.Hold(thread);
     return S_OK;
 }
 
 HRESULT __stdcall CHivemender::Stop() {
-    Orvel::THandle thread(m_hWorkerThread.TakeForStop());
+    Orvel::THandle thread = m_hWorkerThread.Take();
     if (!thread)
         return S_FALSE;
+    if (m_hWorkerThread.HasFinished()) {
+        WaitUntilGone(thread);
+        return S_FALSE;
+    }
     m_bStop = 1;
     if (WaitForSingleObject(thread.Get(), kStopWaitMs) == WAIT_TIMEOUT) {
         Log(kLogError, kLogFile, "CHivemender::Stop", __LINE__, __TIMESTAMP__,
@@ -124,6 +158,9 @@ HRESULT __stdcall CHivemender::Stop() {
         if (!TerminateThread(thread.Get(), 0))
             Log(kLogFailedCheck, kLogFile, "CHivemender::Stop", __LINE__, __TIMESTAMP__, "%s - %lu",
                 "TerminateThread(m_hWorkerThread, 0)", static_cast<unsigned long>(GetLastError()));
+        // Termination is asynchronous: the thread may still be inside the
+        // engine, which Destroy is about to free.
+        WaitUntilGone(thread);
     }
     return S_OK;
 }
@@ -132,25 +169,42 @@ void __stdcall CHivemender::Destroy() {
     delete this;
 }
 
-void CHivemender::ReleaseWorkerHandle() {
-    Orvel::THandle own(m_hWorkerThread.TakeAtExit());
+void CHivemender::ScanAndReport() noexcept {
+    try {
+        RunScan(*this, m_sectionScanners);
+        // A stopped scan delivers nothing.
+        if (m_bStop == 0)
+            BuildScanReport(*this);
+    } catch (...) {
+        // A half-filled, unordered list is not one a fix may number from.
+        m_problems.clear();
+        if (m_bStop == 0)
+            ReportCurrentFailure(*this, FailedScanReportText);
+    }
+}
+
+void CHivemender::FixAndReport() noexcept {
+    try {
+        EmitReport(*this, RunFix(*this));
+    } catch (...) {
+        ReportCurrentFailure(*this, FailedFixReportText);
+    }
+}
+
+void CHivemender::LeaveWorker() noexcept {
+    HMODULE module = m_hWorkerModule;
+    m_hWorkerThread.MarkFinished();
+    FreeLibraryAndExitThread(module, 0);
 }
 
 DWORD WINAPI CHivemender::ScanOnThread(LPVOID param) {
     CHivemender& engine = *static_cast<CHivemender*>(param);
-    RunGuarded([&] {
-        RunScan(engine, SectionScanTable());
-        // A stopped scan delivers nothing.
-        if (engine.m_bStop == 0)
-            BuildScanReport(engine);
-    });
-    engine.ReleaseWorkerHandle();
-    return 0;
+    engine.ScanAndReport();
+    engine.LeaveWorker();
 }
 
 DWORD WINAPI CHivemender::FixOnThread(LPVOID param) {
     CHivemender& engine = *static_cast<CHivemender*>(param);
-    RunGuarded([&] { EmitReport(engine, RunFix(engine)); });
-    engine.ReleaseWorkerHandle();
-    return 0;
+    engine.FixAndReport();
+    engine.LeaveWorker();
 }

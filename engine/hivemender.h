@@ -11,8 +11,11 @@
 #include "engine/cloud_plugin.h"
 #include "engine/worker_thread_slot.h"
 #include "scan/engine_state.h"
+#include "scan/scan_driver.h"
 
 #include <windows.h>
+
+#include <span>
 
 class CHivemender final : public ICloudPlugin, public CEngineState {
 public:
@@ -26,17 +29,28 @@ public:
     HRESULT __stdcall Stop() override;
     void __stdcall Destroy() override;
 
-    // Worker thread entry points; `param` is the engine.
+    // Worker thread entry points; `param` is the engine. Neither returns:
+    // each leaves through FreeLibraryAndExitThread.
     static DWORD WINAPI ScanOnThread(LPVOID param);
     static DWORD WINAPI FixOnThread(LPVOID param);
 
     CWorkerThreadSlot m_hWorkerThread;
+    // The section scanners a scan runs, in their order.
+    std::span<const SectionScan> m_sectionScanners;
 
 private:
     HRESULT StartWorker(int mode);
     HRESULT StartOrThrow(int mode, const WCHAR* request);
-    // The worker's last step: give up the thread handle, touch nothing after.
-    void ReleaseWorkerHandle();
+    // The workers' work, each ending in exactly one report or, for a stopped
+    // scan, none.
+    void ScanAndReport() noexcept;
+    void FixAndReport() noexcept;
+    // The worker's last step: says it has finished, touches the engine no
+    // more, and gives back the reference on the plug-in that Start took.
+    [[noreturn]] void LeaveWorker() noexcept;
+
+    // The worker's reference on this module; the worker owns it.
+    HMODULE m_hWorkerModule = nullptr;
 };
 
 // Every section but services and drivers.

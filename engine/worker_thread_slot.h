@@ -1,24 +1,21 @@
-// The worker's thread handle, shared between the host thread and the worker.
+// The worker's thread handle, and whether the worker has finished.
 //
-// Both ends want to close it: the worker when it finishes (so that a later
-// Start is accepted without a Stop), and Stop after waiting for the worker.
-// Two closers would close one handle twice, and because Win32 hands a closed
-// handle's value to the next handle created, a Stop that waits on a value the
-// worker has just closed may silently wait on some unrelated object.
+// Exactly one party may close a thread handle. A worker that closed its own
+// while the host thread waited on a copy of the value would leave that wait
+// on whatever object Win32 hands the value to next. So the host thread alone
+// holds, waits on and closes the handle (in Start, Stop and Destroy, which a
+// host calls from one thread), and the worker says only that it has finished:
+// MarkFinished is its last touch of the engine, after which it leaves through
+// FreeLibraryAndExitThread, giving back its reference on the plug-in.
 //
-// So the handle has exactly one owner at any moment, and ownership moves by
-// atomic exchange:
-//   - Start marks the slot "starting" before CreateThread and then swaps the
-//     new handle in for the mark. A worker that ends before that swap finds
-//     only the mark, takes it, and leaves the handle to Start, whose swap then
-//     fails; Start closes the handle itself.
-//   - The worker's last act is to take whatever the slot holds. It closes a
-//     real handle and touches the engine no more, so a Destroy that follows
-//     is safe.
-//   - Stop takes the handle before it waits. It then owns it: it waits on a
-//     handle nobody else can close, and closes it afterwards. The worker,
-//     finding the slot empty, closes nothing.
+// To the host a finished worker is gone: Stop answers S_FALSE and Start is
+// accepted. But the thread may still be on its way out of the plug-in's
+// code, so whoever next takes the handle waits for the thread itself to end
+// before the engine is freed or a new worker starts; that wait is short,
+// because the worker has nothing left to do.
 #pragma once
+
+#include "base/owned_handle.h"
 
 #include <windows.h>
 
@@ -26,46 +23,21 @@
 
 class CWorkerThreadSlot {
 public:
-    // No worker is running and none is being started.
-    bool IsEmpty() const noexcept { return m_h.load() == nullptr; }
+    // A worker is running and has not finished.
+    bool IsRunning() const noexcept { return m_thread.IsSet() && !HasFinished(); }
+    bool HasFinished() const noexcept { return m_finished.load(); }
 
-    // Host thread, before CreateThread.
-    void MarkStarting() noexcept { m_h.store(StartingMark()); }
-    // Host thread, when CreateThread failed.
-    void ClearStarting() noexcept { m_h.store(nullptr); }
+    // Host thread, before CreateThread: the new worker has not finished.
+    void PrepareStart() noexcept { m_finished.store(false); }
+    // Host thread: keeps the new worker's handle.
+    void Hold(HANDLE thread) noexcept { m_thread = thread; }
+    // Host thread: the worker's handle, now the caller's; empty when none.
+    Orvel::THandle Take() noexcept { return std::move(m_thread); }
 
-    // Host thread: stores the new worker's handle. Returns null when the slot
-    // now owns it, or the handle itself when the worker has already ended and
-    // the caller must close it.
-    HANDLE Publish(HANDLE thread) noexcept {
-        HANDLE expected = StartingMark();
-        return m_h.compare_exchange_strong(expected, thread) ? nullptr : thread;
-    }
-
-    // Host thread (Stop): the running worker's handle, now owned by the
-    // caller, or null when there is none.
-    HANDLE TakeForStop() noexcept {
-        HANDLE current = m_h.load();
-        while (current != nullptr && current != StartingMark()) {
-            if (m_h.compare_exchange_weak(current, nullptr))
-                return current;
-        }
-        return nullptr;
-    }
-
-    // Worker thread, as its last access to the engine: the handle to close,
-    // or null when Stop or Start already owns it.
-    HANDLE TakeAtExit() noexcept {
-        HANDLE taken = m_h.exchange(nullptr);
-        return taken == StartingMark() ? nullptr : taken;
-    }
+    // Worker thread, as its last access to the engine.
+    void MarkFinished() noexcept { m_finished.store(true); }
 
 private:
-    static HANDLE StartingMark() noexcept {
-        // An address of ours is never a handle value.
-        static const char mark = 0;
-        return const_cast<char*>(&mark);
-    }
-
-    std::atomic<HANDLE> m_h{nullptr};
+    Orvel::THandle m_thread;
+    std::atomic<bool> m_finished{true};
 };

@@ -29,8 +29,24 @@ bool IsNtPlatform() {
     return GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
+// The check runs under the thread's own impersonation token, and no path out
+// of it may leave the thread impersonating: a worker would go on with a
+// token it never asked for.
+class CSelfImpersonation {
+public:
+    CSelfImpersonation() noexcept : m_active(ImpersonateSelf(SecurityImpersonation) != FALSE) {}
+    ~CSelfImpersonation() {
+        if (m_active)
+            RevertToSelf();
+    }
+    CSelfImpersonation(const CSelfImpersonation&) = delete;
+    CSelfImpersonation& operator=(const CSelfImpersonation&) = delete;
+
+private:
+    const bool m_active;
+};
+
 Orvel::THandle CallerToken() {
-    ImpersonateSelf(SecurityImpersonation);
     HANDLE token = nullptr;
     if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token))
         return Orvel::THandle(token);
@@ -80,14 +96,10 @@ bool TokenMayRead(HANDLE token, PSECURITY_DESCRIPTOR descriptor) {
     DWORD privilegesLength = kPrivilegeSetBytes;
     DWORD granted = 0;
     BOOL status = FALSE;
-    if (!AccessCheck(descriptor, token, kAccessRead, &mapping,
-                     reinterpret_cast<PPRIVILEGE_SET>(privileges), &privilegesLength, &granted,
-                     &status))
-        return false;
-    // Only a successful check ends the self-impersonation; after a failed
-    // one the thread keeps impersonating itself, which changes no rights.
-    RevertToSelf();
-    return status != FALSE;
+    return AccessCheck(descriptor, token, kAccessRead, &mapping,
+                       reinterpret_cast<PPRIVILEGE_SET>(privileges), &privilegesLength, &granted,
+                       &status) &&
+           status != FALSE;
 }
 
 } // namespace
@@ -95,6 +107,7 @@ bool TokenMayRead(HANDLE token, PSECURITY_DESCRIPTOR descriptor) {
 bool IsAdministrator() {
     if (!IsNtPlatform())
         return true;
+    const CSelfImpersonation impersonation;
     Orvel::THandle token = CallerToken();
     if (!token)
         return false;

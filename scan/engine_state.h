@@ -22,7 +22,13 @@
 struct CEngineState {
     DWORD m_dwSectionMask = 0;
     int m_nServiceProblems = 0;
-    // Written by the host thread, polled by the worker.
+    // Whether the user is an administrator, asked once as a scan begins: the
+    // check impersonates and builds a descriptor, too dear to repeat for each
+    // finding. The admission gate and the administrator-only sections read it.
+    bool m_bAdministrator = false;
+    // Written by the host thread, polled by the worker. Only Start lowers
+    // the stop flag, for a scan, before the worker exists: a worker that
+    // lowered it itself could swallow a Stop issued right after Start.
     std::atomic<int> m_bStop{0};
     std::atomic<int> m_bPause{0};
     std::set<std::string> m_comSeen;

@@ -6,8 +6,8 @@
 
 namespace {
 
-bool PassesAdmissionGate(const RegKey& key) {
-    return !IsAdministrator() || key.IsKeyWritable();
+bool PassesAdmissionGate(const RegKey& key, const CEngineState& engine) {
+    return !engine.m_bAdministrator || key.IsKeyWritable();
 }
 
 void Append(CEngineState& engine, ProblemRecord record) {
@@ -34,7 +34,7 @@ std::string NewValueFromMarkedData(const std::string& data) {
 }
 
 void AddKeyProblem(const RegKey& key, CEngineState& engine, int section) {
-    if (!PassesAdmissionGate(key))
+    if (!PassesAdmissionGate(key, engine))
         return;
     ProblemRecord record;
     record.keyPath = key.KeyPathText();
@@ -46,7 +46,7 @@ void AddKeyProblem(const RegKey& key, CEngineState& engine, int section) {
 
 void AddValueProblem(const std::string& data, CEngineState& engine, int section, const RegKey& key,
                      const std::string& valueName) {
-    if (!PassesAdmissionGate(key))
+    if (!PassesAdmissionGate(key, engine))
         return;
     ProblemRecord record;
     record.newValue = NewValueFromMarkedData(data);

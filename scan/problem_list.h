@@ -4,7 +4,8 @@
 // Both apply the same admission gate. An administrator could repair any key
 // the system lets him write, so a key he cannot write is not worth showing
 // him; a user without those rights sees every finding, writable or not, so
-// that he knows what an administrator could clean.
+// that he knows what an administrator could clean. Who the user is was
+// settled when the scan began (CEngineState::m_bAdministrator).
 #pragma once
 
 #include "scan/problem_record.h"

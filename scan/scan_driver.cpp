@@ -13,9 +13,11 @@ bool IsSectionEnabled(const CEngineState& engine, int section) {
     return (engine.m_dwSectionMask & (1u << section)) != 0;
 }
 
+// The stop flag is not among these: Start lowers it before the worker
+// exists, so a Stop that follows Start at once is never undone here.
 void ResetScanState(CEngineState& engine) {
     ClearExclusionList(engine);
-    engine.m_bStop = 0;
+    engine.m_bAdministrator = IsAdministrator();
     engine.m_bPause = 0;
     engine.m_nServiceProblems = 0;
     engine.m_problems.clear();
@@ -46,7 +48,7 @@ void RunScan(CEngineState& engine, std::span<const SectionScan> table) {
             return;
         if (entry.scanner == nullptr || !IsSectionEnabled(engine, entry.section))
             continue;
-        if (entry.needsAdministrator && !IsAdministrator())
+        if (entry.needsAdministrator && !engine.m_bAdministrator)
             continue;
         entry.scanner(engine);
     }

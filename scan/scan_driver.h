@@ -26,9 +26,10 @@ struct SectionScan {
     std::span<const char* const> ownedMachineKeys = {};
 };
 
-// Resets the engine's scan state, runs every enabled scanner of `table` in
-// its order until a stop is requested, then orders the problem list. A
-// stopped scan leaves the list as the scanners left it, unordered.
+// Resets the engine's scan state (all but the stop flag, which the caller
+// lowers before the scan's thread exists), runs every enabled scanner of
+// `table` in its order until a stop is requested, then orders the problem
+// list. A stopped scan leaves the list as the scanners left it, unordered.
 void RunScan(CEngineState& engine, std::span<const SectionScan> table);
 
 // Sorts the problem list by identity and drops every record that lies inside

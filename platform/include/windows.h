@@ -143,6 +143,10 @@ BOOL WINAPI CloseHandle(HANDLE hObject);
 DWORD WINAPI GetCurrentThreadId(void);
 void WINAPI Sleep(DWORD dwMilliseconds);
 #define STILL_ACTIVE 259
+// Drops a reference on a module and ends the calling thread; the code that
+// called it may be unmapped by then, so it never returns there.
+__attribute__((noreturn)) void WINAPI FreeLibraryAndExitThread(HMODULE hLibModule,
+                                                               DWORD dwExitCode);
 
 // --- modules (platform/src/modules.cpp) ------------------------------------
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
@@ -151,6 +155,10 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags)
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
+#define GET_MODULE_HANDLE_EX_FLAG_PIN 0x1
+#define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x2
+#define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x4
+BOOL WINAPI GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE* phModule);
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 SIZE_T WINAPI VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_T dwLength);
 

@@ -18,6 +18,11 @@
 // name the stand-in itself, which exports them; ntdll is not among them, so
 // nothing mistakes the stand-in for Wine.
 //
+// GetModuleHandleExA counts a reference the way LoadLibraryA does (one more
+// dlopen of the object, given back by FreeLibrary), so a module whose code a
+// thread still runs stays mapped however often its loader frees it. The
+// stand-in and the main program are never unloaded and count nothing.
+//
 // An HMODULE is the address the object is mapped at (dladdr's dli_fbase), as
 // on Windows, so LoadLibraryA, GetModuleHandleA and VirtualQuery agree.
 // GetModuleFileNameA answers a Windows path inside the simulated machine:
@@ -82,6 +87,11 @@ HMODULE MainProgramModule() {
     if (self)
         dlclose(self);
     return base;
+}
+
+// The stand-in itself and the program: mapped for the whole process.
+bool IsPermanent(HMODULE module) {
+    return module == StandInModule() || module == MainProgramModule();
 }
 
 std::string HostFileOf(HMODULE module) {
@@ -312,6 +322,36 @@ HMODULE LoadedModuleNamed(const std::string& name) {
     return nullptr;
 }
 
+// Records one more reference on `module`, whose dlopen handle `dl` counts it.
+void CountReference(HMODULE module, void* dl, const std::string& windowsPath = {}) {
+    std::lock_guard lock(g_mutex);
+    LoadedModule& loaded = g_loaded[module];
+    if (loaded.dl) {
+        dlclose(dl); // dlopen counted it already; one handle per module is enough
+    } else {
+        loaded.dl = dl;
+        loaded.windowsPath = windowsPath;
+    }
+    ++loaded.references;
+}
+
+// Takes a reference on a module that is already mapped; false when it is not.
+bool AddReference(HMODULE module, bool pin) {
+    if (IsPermanent(module))
+        return true;
+    const std::string file = HostFileOf(module);
+    const int flags = RTLD_NOW | RTLD_NOLOAD | (pin ? RTLD_NODELETE : 0);
+    void* dl = file.empty() ? nullptr : dlopen(file.c_str(), flags);
+    if (!dl)
+        return false;
+    if (pin) {
+        dlclose(dl); // RTLD_NODELETE keeps it for the life of the process
+        return true;
+    }
+    CountReference(module, dl);
+    return true;
+}
+
 } // namespace
 
 extern "C" {
@@ -338,20 +378,12 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD /*dwFlag
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
-    std::lock_guard lock(g_mutex);
-    LoadedModule& loaded = g_loaded[module];
-    if (loaded.dl) {
-        dlclose(found.dl); // dlopen counted it already; one handle per module is enough
-    } else {
-        loaded.dl = found.dl;
-        loaded.windowsPath = found.windowsPath;
-    }
-    ++loaded.references;
+    CountReference(module, found.dl, found.windowsPath);
     return module;
 }
 
 BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
-    if (hLibModule && hLibModule == StandInModule())
+    if (hLibModule && IsPermanent(hLibModule))
         return TRUE;
     void* doomed = nullptr;
     {
@@ -414,6 +446,29 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
     if (!module)
         SetLastError(ERROR_MOD_NOT_FOUND);
     return module;
+}
+
+BOOL WINAPI GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE* phModule) {
+    constexpr DWORD kKnownFlags = GET_MODULE_HANDLE_EX_FLAG_PIN |
+                                  GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT |
+                                  GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS;
+    const bool pin = dwFlags & GET_MODULE_HANDLE_EX_FLAG_PIN;
+    const bool unchanged = dwFlags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+    if (phModule)
+        *phModule = nullptr;
+    if (!phModule || (dwFlags & ~kKnownFlags) || (pin && unchanged)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    HMODULE module = (dwFlags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS)
+                         ? BaseOfAddress(lpModuleName)
+                         : GetModuleHandleA(lpModuleName);
+    if (!module || (!unchanged && !AddReference(module, pin))) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return FALSE;
+    }
+    *phModule = module;
+    return TRUE;
 }
 
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {

@@ -11,6 +11,7 @@
 
 #include <win32sim/machine.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -89,6 +90,17 @@ private:
 
 // Whether this thread runs under its own impersonation token.
 thread_local bool t_impersonating = false;
+
+std::atomic<win32sim::SecurityFault> g_fault{win32sim::SecurityFault::None};
+std::atomic<unsigned long> g_impersonations{0};
+
+// True (with the step's error set) when a test has made `step` fail.
+bool Faulted(win32sim::SecurityFault step, DWORD error) {
+    if (g_fault.load() != step)
+        return false;
+    SetLastError(error);
+    return true;
+}
 
 HANDLE CurrentProcessPseudoHandle() {
     return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
@@ -268,6 +280,7 @@ BOOL WINAPI ImpersonateSelf(SECURITY_IMPERSONATION_LEVEL ImpersonationLevel) {
         return FALSE;
     }
     t_impersonating = true;
+    ++g_impersonations;
     return TRUE;
 }
 
@@ -288,6 +301,8 @@ BOOL WINAPI OpenThreadToken(HANDLE ThreadHandle, DWORD DesiredAccess, BOOL OpenA
                             PHANDLE TokenHandle) {
     (void)DesiredAccess;
     (void)OpenAsSelf;
+    if (Faulted(win32sim::SecurityFault::OpenThreadToken, ERROR_ACCESS_DENIED))
+        return FALSE;
     // Only the calling thread can impersonate here; other threads of ours
     // never hold a token of their own.
     if (ThreadHandle != CurrentThreadPseudoHandle()) {
@@ -317,6 +332,8 @@ BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthor
                                      DWORD nSubAuthority3, DWORD nSubAuthority4,
                                      DWORD nSubAuthority5, DWORD nSubAuthority6,
                                      DWORD nSubAuthority7, PSID* pSid) {
+    if (Faulted(win32sim::SecurityFault::AllocateAndInitializeSid, ERROR_NOT_ENOUGH_MEMORY))
+        return FALSE;
     if (!pIdentifierAuthority || !pSid || nSubAuthorityCount > 8) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -449,6 +466,8 @@ BOOL WINAPI AccessCheck(PSECURITY_DESCRIPTOR pSecurityDescriptor, HANDLE ClientT
                         DWORD DesiredAccess, PGENERIC_MAPPING GenericMapping,
                         PPRIVILEGE_SET PrivilegeSet, LPDWORD PrivilegeSetLength,
                         LPDWORD GrantedAccess, LPBOOL AccessStatus) {
+    if (Faulted(win32sim::SecurityFault::AccessCheck, ERROR_ACCESS_DENIED))
+        return FALSE;
     auto token = win32sim::detail::LookupHandleAs<Token>(ClientToken);
     if (!token) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -492,6 +511,22 @@ BOOL WINAPI AccessCheck(PSECURITY_DESCRIPTOR pSecurityDescriptor, HANDLE ClientT
         SetLastError(ERROR_ACCESS_DENIED);
     return TRUE;
 }
+
+} // extern "C"
+
+namespace win32sim {
+
+void SetSecurityFault(SecurityFault fault) {
+    g_fault = fault;
+}
+
+unsigned long ImpersonationCount() {
+    return g_impersonations.load();
+}
+
+} // namespace win32sim
+
+extern "C" {
 
 HANDLE WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes) {
     (void)uFlags; // always zeroed: LMEM_ZEROINIT or not, callers see no garbage

@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
+#include <new>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace {
@@ -36,6 +41,76 @@ TEST_F(EngineRequestTest, RefusedStartLeavesTheRequestAloneAndABadModeReplacesIt
     EXPECT_EQ(E_INVALIDARG, engine->Start(7, Wide("").data()));
     EXPECT_TRUE(engine->m_request.IsEmpty()) << "an invalid mode still replaces the request";
     engine->Destroy();
+}
+
+// A worker whose work throws still ends with a report, so a host waiting for
+// one is not left waiting for ever; a scan's list is left empty rather than
+// half filled and unordered for a later fix to number from.
+std::mutex g_reportsLock;
+std::vector<std::string> g_reports;
+std::atomic<bool> g_callbackThrowsOnce{false};
+
+void __stdcall RecordReport(const WCHAR* report) {
+    if (g_callbackThrowsOnce.exchange(false))
+        throw std::runtime_error("the host's callback failed");
+    std::string text;
+    for (const WCHAR* unit = report; *unit != 0; ++unit)
+        text.push_back(static_cast<char>(*unit));
+    std::lock_guard<std::mutex> hold(g_reportsLock);
+    g_reports.push_back(text);
+}
+
+ProblemRecord Finding(const char* id) {
+    ProblemRecord record;
+    record.id = record.keyPath = id;
+    record.kind = ProblemDeleteKey;
+    return record;
+}
+
+void FindThenRunOutOfMemory(CEngineState& engine) {
+    engine.m_problems.push_back(Finding("hkey_users\\z\\"));
+    engine.m_problems.push_back(Finding("hkey_users\\a\\"));
+    throw std::bad_alloc();
+}
+
+void FindThenFail(CEngineState& engine) {
+    engine.m_problems.push_back(Finding("hkey_users\\z\\"));
+    throw std::logic_error("a scanner's own fault");
+}
+
+class WorkerFailureTest : public hmtest::ConformanceTest {};
+
+TEST_F(WorkerFailureTest, AWorkerWhoseWorkThrowsStillReports) {
+    struct Case {
+        const char* what;
+        int mode;
+        SectionScanner scanner;
+        bool callbackThrowsOnce;
+        const char* report;
+    } cases[] = {
+        {"a scan out of memory", 0, FindThenRunOutOfMemory, false,
+         "{\"error\": \"Out of memory\", \"finished\": \"scan\", \"problems\": []}\n"},
+        {"a scanner's own fault", 0, FindThenFail, false,
+         "{\"error\": \"Unexpected error\", \"finished\": \"scan\", \"problems\": []}\n"},
+        {"a fix whose report the host's callback throws on", 1, nullptr, true,
+         "{\"error\": \"Unexpected error\", \"fixes\": [], \"finished\": \"fix\"}\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        g_reports.clear();
+        g_callbackThrowsOnce = c.callbackThrowsOnce;
+        auto* engine = new CHivemender;
+        const SectionScan table[] = {{SectionUserSoftware, c.scanner, false}};
+        engine->m_sectionScanners = table;
+        engine->m_pfnResult = RecordReport;
+        ASSERT_EQ(S_OK, engine->Start(c.mode, Wide("{}").data()));
+        for (int waited = 0; engine->m_hWorkerThread.IsRunning() && waited < 10000; waited += 5)
+            Sleep(5);
+        EXPECT_EQ(S_FALSE, engine->Stop());
+        EXPECT_EQ(std::vector<std::string>{c.report}, g_reports);
+        EXPECT_TRUE(engine->m_problems.empty());
+        engine->Destroy();
+    }
 }
 
 } // namespace

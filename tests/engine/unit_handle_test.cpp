@@ -1,6 +1,5 @@
-// Handle owners and the worker handle's hand-over.
+// Handle owners.
 #include "base/owned_handle.h"
-#include "engine/worker_thread_slot.h"
 #include "support/conformance.h"
 #include "tests/engine/nimbtrace_probe.h"
 
@@ -98,47 +97,6 @@ TEST_F(OwnedHandleTest, AssigningOverAHeldHandleLogsAndClosesTheOldOne) {
     EXPECT_STREQ("%s - %lu", calls[0].format);
     EXPECT_STREQ("NULL == m_h - 1234", calls[0].message);
     EXPECT_TRUE(hmtest::LooksLikeBuildTimestamp(calls[0].timestamp)) << calls[0].timestamp;
-}
-
-// The hand-over protocol with stand-in handle values (never closed here).
-TEST(WorkerThreadSlot, ExactlyOnePartyEndsUpOwningTheHandle) {
-    HANDLE thread = reinterpret_cast<HANDLE>(0x44);
-    {
-        SCOPED_TRACE("worker ends before Start publishes: Start closes");
-        CWorkerThreadSlot slot;
-        slot.MarkStarting();
-        EXPECT_FALSE(slot.IsEmpty());
-        EXPECT_EQ(nullptr, slot.TakeForStop()) << "Stop cannot take a handle not yet there";
-        EXPECT_EQ(nullptr, slot.TakeAtExit());
-        EXPECT_EQ(thread, slot.Publish(thread));
-        EXPECT_TRUE(slot.IsEmpty());
-    }
-    {
-        SCOPED_TRACE("worker ends after publication: the worker closes");
-        CWorkerThreadSlot slot;
-        slot.MarkStarting();
-        EXPECT_EQ(nullptr, slot.Publish(thread));
-        EXPECT_EQ(thread, slot.TakeAtExit());
-        EXPECT_EQ(nullptr, slot.TakeForStop());
-        EXPECT_TRUE(slot.IsEmpty());
-    }
-    {
-        SCOPED_TRACE("Stop takes first: Stop closes, the worker finds nothing");
-        CWorkerThreadSlot slot;
-        slot.MarkStarting();
-        EXPECT_EQ(nullptr, slot.Publish(thread));
-        EXPECT_EQ(thread, slot.TakeForStop());
-        EXPECT_EQ(nullptr, slot.TakeAtExit());
-        EXPECT_TRUE(slot.IsEmpty());
-    }
-    {
-        SCOPED_TRACE("thread creation failed");
-        CWorkerThreadSlot slot;
-        slot.MarkStarting();
-        slot.ClearStarting();
-        EXPECT_TRUE(slot.IsEmpty());
-        EXPECT_EQ(nullptr, slot.TakeForStop());
-    }
 }
 
 } // namespace

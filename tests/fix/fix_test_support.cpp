@@ -111,7 +111,7 @@ std::string StartFixAndWait(CHivemender& engine, const std::string& request) {
         return "";
     const bool reported = WaitFor(g_reported);
     EXPECT_TRUE(reported) << "no fix report within 10 s";
-    for (int waited = 0; !engine.m_hWorkerThread.IsEmpty() && waited < 10000; waited += 5)
+    for (int waited = 0; engine.m_hWorkerThread.IsRunning() && waited < 10000; waited += 5)
         Sleep(5);
     std::lock_guard<std::mutex> hold(g_reportLock);
     return reported ? g_report : "";

@@ -292,4 +292,28 @@ TEST_F(RegKeyTest, AdministratorFollowsTheCallersToken) {
         << "the check reverts its impersonation";
 }
 
+#ifndef _WIN32
+// Whichever step of the check fails, the answer is "no" and the thread is
+// left as it was, not impersonating.
+TEST_F(RegKeyTest, AFailingStepOfTheAdministratorCheckEndsTheImpersonation) {
+    const win32sim::SecurityFault faults[] = {
+        win32sim::SecurityFault::OpenThreadToken,
+        win32sim::SecurityFault::AllocateAndInitializeSid,
+        win32sim::SecurityFault::AccessCheck,
+    };
+    for (win32sim::SecurityFault fault : faults) {
+        SCOPED_TRACE(static_cast<int>(fault));
+        win32sim::SetSecurityFault(fault);
+        const bool administrator = IsAdministrator();
+        win32sim::SetSecurityFault(win32sim::SecurityFault::None);
+        EXPECT_FALSE(administrator);
+        HANDLE token = nullptr;
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, &token));
+        EXPECT_EQ(unsigned(ERROR_NO_TOKEN), GetLastError());
+        RevertToSelf(); // the next case starts clean even after a failure
+    }
+}
+#endif
+
 } // namespace

@@ -3,9 +3,14 @@
 #include "engine/hivemender.h"
 #include "registry/reg_key.h"
 #include "scan/problem_list.h"
+#include "scan/scan_driver.h"
 #include "support/machine_builder.h"
 
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <win32sim/machine.h>
+#endif
 
 namespace {
 
@@ -92,7 +97,8 @@ TEST_F(ProblemListTest, AnAdministratorRecordsAKeyOpenedReadOnlyThatHeMayWrite) 
     machine.Build();
     if (HasFatalFailure() || IsSkipped())
         return;
-    ASSERT_TRUE(IsAdministrator());
+    RunScan(m_engine, {});
+    ASSERT_TRUE(m_engine.m_bAdministrator);
     RegKey key = OpenVendorKey(kRead64);
     AddValueProblem("*", m_engine, SectionFonts, key, "Arial");
     AddKeyProblem(key, m_engine, SectionFonts);
@@ -116,7 +122,8 @@ TEST_P(AdmissionGateTest, UnwritableKey) {
     machine.Build();
     if (HasFatalFailure() || IsSkipped())
         return;
-    ASSERT_EQ(GetParam().administrator, IsAdministrator());
+    RunScan(m_engine, {}); // settles who the user is, as every scan does first
+    ASSERT_EQ(GetParam().administrator, m_engine.m_bAdministrator);
     RegKey key = OpenVendorKey(kRead64);
     ASSERT_FALSE(key.IsKeyWritable());
     AddKeyProblem(key, m_engine, SectionMachineSoftware);
@@ -129,5 +136,31 @@ INSTANTIATE_TEST_SUITE_P(Machines, AdmissionGateTest,
                          [](const auto& info) {
                              return info.param.administrator ? "Administrator" : "User";
                          });
+
+#ifndef _WIN32
+// The administrator check impersonates and builds a descriptor: it runs once
+// as the scan begins, not once per finding.
+void RecordHundredFindings(CEngineState& engine) {
+    RegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.OpenByText(kVendorKey, kReadWrite64));
+    for (int i = 0; i < 100; ++i)
+        AddValueProblem("*", engine, SectionMachineSoftware, key, "V" + std::to_string(i));
+}
+
+TEST_F(ProblemListTest, TheGateAsksWhoTheUserIsOncePerScan) {
+    hmtest::MachineBuilder machine;
+    machine.Key(kVendorKey);
+    machine.Build();
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    const SectionScan table[] = {{SectionMachineSoftware, RecordHundredFindings, false}};
+    for (int scan = 1; scan <= 2; ++scan) {
+        const unsigned long before = win32sim::ImpersonationCount();
+        RunScan(m_engine, table);
+        EXPECT_EQ(100u, m_engine.m_problems.size());
+        EXPECT_EQ(1u, win32sim::ImpersonationCount() - before) << "scan " << scan;
+    }
+}
+#endif
 
 } // namespace

@@ -149,13 +149,21 @@ TEST_F(ScanDriverTest, AStopEndsTheScanBetweenScannersAndLeavesTheListUnordered)
         {SectionFonts, StoppingScanner, false},
         {SectionStartup, FakeScanner<4>, false},
     };
-    m_engine.m_bStop = 1; // a stop from before the scan is forgotten
     RunScan(m_engine, table);
     EXPECT_EQ((std::vector<int>{0, 1, -1}), g_ran);
     ASSERT_EQ(3u, m_engine.m_problems.size());
     EXPECT_EQ(0, m_engine.m_problems[0].section);
     EXPECT_EQ(1, m_engine.m_problems[1].section);
     EXPECT_EQ(99, m_engine.m_problems[2].section);
+}
+
+// Start lowers the flag before the worker exists; a Stop that came after it
+// must still end the scan.
+TEST_F(ScanDriverTest, AStopRaisedBeforeTheScanBeginsIsKept) {
+    m_engine.m_bStop = 1;
+    RunScan(m_engine, kFakeTable);
+    EXPECT_TRUE(g_ran.empty());
+    EXPECT_EQ(1, m_engine.m_bStop);
 }
 
 TEST_F(ScanDriverTest, TheMaskAloneDecidesWhichSectionsRun) {

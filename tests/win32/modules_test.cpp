@@ -8,6 +8,7 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -38,6 +39,15 @@ HMODULE AllocationBaseOf(const void* address) {
 
 int FunctionInTheProgram() {
     return 1;
+}
+
+// A thread that leaves while giving back its reference on the test module,
+// the way the engine's workers leave the plug-in.
+std::atomic<bool> g_returnedFromExit{false};
+DWORD WINAPI LeaveWithModule(LPVOID module) {
+    FreeLibraryAndExitThread(static_cast<HMODULE>(module), 5);
+    g_returnedFromExit = true;
+    return 0;
 }
 
 #ifndef _WIN32
@@ -142,6 +152,49 @@ TEST(Modules, LoadFindAndFree) {
     EXPECT_EQ(module, GetModuleHandleA(kTestModule));
     EXPECT_TRUE(FreeLibrary(module));
     EXPECT_EQ(nullptr, GetModuleHandleA(kTestModule)) << "unloaded with the last reference";
+}
+
+TEST(Modules, HandleFromAnAddressCountsAReferenceUnlessToldNot) {
+    HMODULE module = LoadLibraryA(kTestModule);
+    ASSERT_NE(nullptr, module);
+    const auto answer = reinterpret_cast<LPCSTR>(GetProcAddress(module, "HmTestModCounter"));
+    ASSERT_NE(nullptr, answer);
+    HMODULE found = reinterpret_cast<HMODULE>(0xdeadbeef);
+    EXPECT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                       GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                   answer, &found));
+    EXPECT_EQ(module, found);
+    found = nullptr;
+    EXPECT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, answer, &found));
+    EXPECT_EQ(module, found);
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_EQ(module, GetModuleHandleA(kTestModule)) << "the address's reference keeps it";
+    EXPECT_TRUE(FreeLibrary(found));
+    EXPECT_EQ(nullptr, GetModuleHandleA(kTestModule)) << "unloaded with the last reference";
+
+    int local = 0;
+    found = reinterpret_cast<HMODULE>(0xdeadbeef);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                    reinterpret_cast<LPCSTR>(&local), &found))
+        << "a stack address lies in no module";
+    EXPECT_EQ(unsigned(ERROR_MOD_NOT_FOUND), GetLastError());
+    EXPECT_EQ(nullptr, found);
+}
+
+TEST(Modules, FreeLibraryAndExitThreadEndsTheThreadAndUnloads) {
+    HMODULE module = LoadLibraryA(kTestModule);
+    ASSERT_NE(nullptr, module);
+    g_returnedFromExit = false;
+    HANDLE thread = CreateThread(nullptr, 0, LeaveWithModule, module, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 5000));
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(5u, code);
+    EXPECT_FALSE(g_returnedFromExit.load()) << "it never returns to its caller";
+    EXPECT_EQ(nullptr, GetModuleHandleA(kTestModule)) << "the thread's reference was the last";
+    EXPECT_TRUE(CloseHandle(thread));
 }
 
 TEST(Modules, MissingLibraryAndFunction) {

@@ -74,6 +74,19 @@ public:
     PrivilegedScope& operator=(const PrivilegedScope&) = delete;
 };
 
+// Test hooks of the identity functions: one step of an administrator check
+// made to fail, and a count of self-impersonations, so that tests can prove
+// the check cleans up after every failure and how often it runs.
+enum class SecurityFault {
+    None,
+    OpenThreadToken,          // fails with ERROR_ACCESS_DENIED
+    AllocateAndInitializeSid, // fails with ERROR_NOT_ENOUGH_MEMORY
+    AccessCheck,              // fails with ERROR_ACCESS_DENIED
+};
+void SetSecurityFault(SecurityFault fault);
+// How many times ImpersonateSelf has succeeded in this process.
+unsigned long ImpersonationCount();
+
 // One line describing the machine, for the host's and the demo's banners.
 std::string Describe();
 
