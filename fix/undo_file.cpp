@@ -164,8 +164,16 @@ private:
 
 CUndoFile CreateUndoFile() {
     CUndoFile undo;
-    const std::string folder = Orvel::PathCombineA(
-        Orvel::PathCombineA(Orvel::GetModulePathNameA(EngineModule()), "Undo"), "Hivemender");
+    // No folder when the plug-in's path does not fit MAX_PATH: joined with
+    // nothing, "Undo" would name a folder below the host's current one, where
+    // nobody would look for the file.
+    const std::string moduleFolder = Orvel::GetModulePathNameA(EngineModule());
+    if (moduleFolder.empty()) {
+        undo.m_dwCreateError = ERROR_FILENAME_EXCED_RANGE;
+        return undo;
+    }
+    const std::string folder =
+        Orvel::PathCombineA(Orvel::PathCombineA(moduleFolder, "Undo"), "Hivemender");
     Orvel::CreateDirectoryA(folder);
     const std::string stem = Orvel::PathCombineA(folder, DateTimeFileStem());
     for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {

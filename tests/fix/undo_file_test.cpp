@@ -157,16 +157,31 @@ TEST_F(UndoFileTest, WithoutAFileNothingIsSavedAndNothingChanged) {
 
 TEST_F(UndoFileTest, AFolderThatCannotBeMadeGivesNoFile) {
     SKIP_ON_WINE("the plug-in's folder is the build folder there");
-    hmtest::MachineBuilder machine;
-    // A file where the Undo folder should be.
-    machine.File("C:\\Program Files (x86)\\Hivemender\\Undo", "in the way");
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
-    CUndoFile undo = CreateUndoFile();
-    EXPECT_FALSE(undo.IsOpen()) << undo.m_path;
-    EXPECT_NE(static_cast<DWORD>(ERROR_SUCCESS), undo.m_dwCreateError);
-    EXPECT_NE(static_cast<DWORD>(ERROR_FILE_EXISTS), undo.m_dwCreateError);
+    struct Case {
+        const char* what;
+        std::string pluginPath;
+        std::string fileInTheWay;
+    };
+    for (const Case& c :
+         {Case{"a file named Undo", {}, "C:\\Program Files (x86)\\Hivemender\\Undo"},
+          // Not "Undo" below whatever folder the host runs in.
+          Case{"a plug-in path beyond MAX_PATH",
+               "C:\\" + std::string(300, 'd') + "\\hivemender.dll",
+               {}}}) {
+        SCOPED_TRACE(c.what);
+        hmtest::MachineBuilder machine;
+        if (!c.pluginPath.empty())
+            machine.PluginPath(c.pluginPath);
+        if (!c.fileInTheWay.empty())
+            machine.File(c.fileInTheWay, "in the way");
+        machine.Build();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        CUndoFile undo = CreateUndoFile();
+        EXPECT_FALSE(undo.IsOpen()) << undo.m_path;
+        EXPECT_NE(static_cast<DWORD>(ERROR_SUCCESS), undo.m_dwCreateError);
+        EXPECT_NE(static_cast<DWORD>(ERROR_FILE_EXISTS), undo.m_dwCreateError);
+    }
 }
 
 } // namespace
