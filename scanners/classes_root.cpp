@@ -62,9 +62,18 @@ bool OpenProgId(const std::string& progId, RegKey& progIdKey) {
            progIdKey.OpenPath(HKEY_CLASSES_ROOT, progId, KEY_READ) == ERROR_SUCCESS;
 }
 
+// A ProgID's "CLSID" key holds a reference in its default value. One with
+// subkeys of its own is a class area, not a reference: a ProgID text such
+// as "Wow6432Node" leads to the 32-bit class area, which must never be
+// reported for deletion.
+bool IsClassReference(const RegKey& key) {
+    DWORD subkeys = 0;
+    return key.CountChildren(&subkeys, nullptr) == ERROR_SUCCESS && subkeys == 0;
+}
+
 void CheckProgIdClass(CEngineState& engine, const RegKey& progIdKey) {
     RegKey clsid;
-    if (OpenIncludedChild(engine, progIdKey, "CLSID", clsid) &&
+    if (OpenIncludedChild(engine, progIdKey, "CLSID", clsid) && IsClassReference(clsid) &&
         !DefaultNamesRegisteredKey(clsid, "CLSID"))
         AddKeyProblem(clsid, engine, SectionClasses);
 }

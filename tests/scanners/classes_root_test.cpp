@@ -230,9 +230,13 @@ TEST(ClassesRootTest, ExtensionsAndTheirProgIds) {
                  .String(kTypeKey + "\\CLSID", "", kMissingClsid);
          },
          {{".hmempty", ""}, {kType + "\\CLSID", ""}}},
-        {"a ProgID beginning with a backslash is not followed to the root",
+        {"a ProgID leading to the root or to a class area reports neither",
          [&](MachineBuilder& m) {
-             m.String(kRoot + ".hmroot", "", "\\").String(kRoot + ".hmarea", "", "\\CLSID");
+             m.String(kRoot + ".hmroot", "", "\\")
+                 .String(kRoot + ".hmarea", "", "\\CLSID")
+                 .String(kRoot + ".hmwow", "", "HmArea")
+                 .String(kRoot + "HmArea\\CLSID\\" + kGoodClsid + "\\InProcServer32", "",
+                         "C:\\HmApp\\app.dll");
          },
          {}},
         {"\"*\" and \"Folder\" are checked like any class",
