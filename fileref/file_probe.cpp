@@ -262,8 +262,14 @@ bool IsFixedDrive(char letter) {
 
 bool ClassesKeyExists(const std::string& name, const std::string& parent) {
     const std::string path = parent.empty() ? name : Orvel::PathCombineA(parent, name);
-    return KeyOpens(HKEY_CLASSES_ROOT, path) ||
-           KeyOpens(HKEY_CLASSES_ROOT, Orvel::PathCombineA("Wow6432Node", path));
+    bool exists = false;
+    if (fileref::RecallClassKey(path, exists))
+        return exists;
+    ThisThreadFileProbeCounters().classKeyOpens += 1;
+    exists = KeyOpens(HKEY_CLASSES_ROOT, path) ||
+             KeyOpens(HKEY_CLASSES_ROOT, Orvel::PathCombineA("Wow6432Node", path));
+    fileref::KeepClassKey(path, exists);
+    return exists;
 }
 
 bool ExtShellViewExists(const std::string& name) {

@@ -33,6 +33,7 @@ bool IsFixedDrive(char letter);
 
 // The key `parent`\`name` (or `name`) exists below HKEY_CLASSES_ROOT in the
 // native view or below its Wow6432Node.
+// Within a scan the answer is remembered (see CScanFileCache).
 bool ClassesKeyExists(const std::string& name, const std::string& parent);
 // The class is listed below HKEY_LOCAL_MACHINE ...\ExtShellViews.
 bool ExtShellViewExists(const std::string& name);

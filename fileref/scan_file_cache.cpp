@@ -12,6 +12,7 @@ struct ProbeAnswer {
 struct Memory {
     std::unordered_map<std::string, ProbeAnswer> probes;
     std::unordered_map<std::string, bool> searches;
+    std::unordered_map<std::string, bool> classKeys;
 };
 
 // A plain pointer, freed by the outermost scope: a thread_local with a
@@ -79,6 +80,22 @@ bool RecallSearch(const std::string& name, bool& found) {
 void KeepSearch(const std::string& name, bool found) {
     if (t_memory)
         t_memory->searches.insert_or_assign(KeyFor(name), found);
+}
+
+bool RecallClassKey(const std::string& path, bool& exists) {
+    if (!t_memory)
+        return false;
+    auto it = t_memory->classKeys.find(path);
+    if (it == t_memory->classKeys.end())
+        return false;
+    ++t_counters.cacheHits;
+    exists = it->second;
+    return true;
+}
+
+void KeepClassKey(const std::string& path, bool exists) {
+    if (t_memory)
+        t_memory->classKeys.insert_or_assign(path, exists);
 }
 
 void NoteRedirectionOff(bool off) {

@@ -8,7 +8,8 @@
 // asked about and by whether this thread has redirection switched off, and
 // whole answers are kept (every fallback of the probe included). It is
 // dropped when the outermost scope ends, so the next scan sees the disk
-// afresh.
+// afresh. Whether a key exists below the classes root is remembered the
+// same way: thousands of interfaces name the same few proxy classes.
 #pragma once
 
 #include <windows.h>
@@ -30,6 +31,7 @@ public:
 struct FileProbeCounters {
     uint64_t fileSystemCalls = 0; // GetFileAttributesA and FindFirstFileA
     uint64_t registryOpens = 0;   // App Paths lookups
+    uint64_t classKeyOpens = 0;   // class lookups that went to the registry
     uint64_t cacheHits = 0;
 };
 FileProbeCounters& ThisThreadFileProbeCounters();
@@ -42,6 +44,9 @@ bool RecallProbe(const std::string& path, bool& found, DWORD& attributes);
 void KeepProbe(const std::string& path, bool found, DWORD attributes);
 bool RecallSearch(const std::string& name, bool& found);
 void KeepSearch(const std::string& name, bool found);
+// Keyed by the path below HKEY_CLASSES_ROOT as asked (either view counts).
+bool RecallClassKey(const std::string& path, bool& exists);
+void KeepClassKey(const std::string& path, bool exists);
 
 // Redirection switched off by this thread's engine code (see ProbeFile).
 void NoteRedirectionOff(bool off);

@@ -124,6 +124,11 @@ LONG RegKey::CountValues() {
     return ERROR_SUCCESS;
 }
 
+LONG RegKey::CountChildren(DWORD* subkeys, DWORD* values) const {
+    return RegQueryInfoKeyA(m_hKey.Get(), nullptr, nullptr, nullptr, subkeys, nullptr, nullptr,
+                            values, nullptr, nullptr, nullptr, nullptr);
+}
+
 LONG RegKey::BeginValues(std::string& name, std::string& data) {
     LONG status = CountValues();
     if (status != ERROR_SUCCESS)

@@ -58,6 +58,9 @@ public:
     [[nodiscard]] LONG NextValueName(std::string& name);
     // Fills the value count and sizes and rewinds the value index.
     [[nodiscard]] LONG CountValues();
+    // How many subkeys and values the key holds, in one query; either
+    // pointer may be null. Leaves the enumeration state alone.
+    [[nodiscard]] LONG CountChildren(DWORD* subkeys, DWORD* values) const;
 
     // A string value with environment variables expanded. 13 for a value
     // that is missing or not a string, 234 for data over 8192 bytes.

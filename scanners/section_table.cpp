@@ -6,6 +6,7 @@
 #include "scanners/section_table.h"
 
 #include "scan/problem_record.h"
+#include "scanners/classes_root.h"
 #include "scanners/software_keys.h"
 #include "scanners/startup_entries.h"
 
@@ -25,7 +26,7 @@ const SectionScan kSectionScans[] = {
     {SectionMachineSoftware, ScanMachineSoftware, false},
     // Classes are shared by every user of the machine: only an administrator
     // can repair them.
-    {SectionClasses, nullptr, true},
+    {SectionClasses, ScanClassesRoot, true},
     {SectionFonts, nullptr, false, kFontKeys},
     {SectionStartup, ScanStartupEntries, false, kStartupKeys},
     {SectionSoundEvents, nullptr, false},

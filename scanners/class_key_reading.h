@@ -1,0 +1,35 @@
+// The few reads every checker of the classes root repeats: an excluded key
+// is skipped with everything below it, a named subkey is looked at only when
+// it exists and is not excluded, and a reference is good only when it is a
+// non-empty text naming a registered key.
+#pragma once
+
+#include "fileref/file_probe.h"
+#include "registry/reg_key.h"
+#include "scan/engine_state.h"
+#include "scan/exclusion_list.h"
+
+#include <string>
+
+inline bool IsKeyExcluded(CEngineState& engine, const RegKey& key) {
+    return IsExcluded(engine, key.KeyPathText());
+}
+
+// Opens `name` below `parent` into `child`; false when it does not open or
+// the user excluded it.
+inline bool OpenIncludedChild(CEngineState& engine, const RegKey& parent, const char* name,
+                              RegKey& child) {
+    return parent.OpenChild(name, child) == ERROR_SUCCESS && !IsKeyExcluded(engine, child);
+}
+
+// The default value as a non-empty, expanded string.
+inline bool ReadDefaultText(const RegKey& key, std::string& text) {
+    return key.QueryStringValue("", text) == ERROR_SUCCESS && !text.empty();
+}
+
+// The key's default value names a key below the classes-root area `area`
+// ("CLSID", "TypeLib", ...) in either registry view.
+inline bool DefaultNamesRegisteredKey(const RegKey& key, const char* area) {
+    std::string name;
+    return ReadDefaultText(key, name) && ClassesKeyExists(name, area);
+}

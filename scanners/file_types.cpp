@@ -1,0 +1,183 @@
+#include "scanners/file_types.h"
+
+#include "base/common_library.h"
+#include "fileref/file_probe.h"
+#include "fileref/reference_check.h"
+#include "scan/problem_list.h"
+#include "scanners/class_key_reading.h"
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <atomic>
+#include <vector>
+
+namespace {
+
+// A command whose path comes out this short ("%1", a drive letter) is not
+// a program the shell would run: nothing to judge it by.
+constexpr size_t kShortestVerbPath = 4;
+constexpr size_t kShortestTemplateCommandPath = 5;
+
+bool BeginsWithBrace(const std::string& text) {
+    return !text.empty() && text[0] == '{';
+}
+
+bool VerbCommandRuns(const RegKey& commandKey) {
+    std::string command;
+    if (commandKey.QueryStringValue("", command) == ERROR_SUCCESS) {
+        std::string file;
+        if (CheckFileReference(command, file) || file.size() < kShortestVerbPath)
+            return true;
+    }
+    // Verbs of modern applications run through a COM class instead.
+    std::string delegate;
+    return commandKey.QueryStringValue("DelegateExecute", delegate) == ERROR_SUCCESS &&
+           ClassesKeyExists(delegate, "CLSID");
+}
+
+// A handler is named by a braced CLSID, in the leaf's default value or, when
+// that is empty or not braced, in the leaf's own name.
+void CheckHandlerLeaf(CEngineState& engine, const RegKey& leaf) {
+    std::string clsid;
+    if (leaf.QueryStringValue("", clsid) != ERROR_SUCCESS || !BeginsWithBrace(clsid))
+        clsid = leaf.LeafName();
+    if (!BeginsWithBrace(clsid))
+        return;
+    if (!ClassesKeyExists(clsid, "CLSID") && !ExtShellViewExists(clsid))
+        AddKeyProblem(leaf, engine, SectionClasses);
+}
+
+void CheckHandlerTree(CEngineState& engine, RegKey& key) {
+    if (IsKeyExcluded(engine, key))
+        return;
+    DWORD subkeys = 0;
+    if (key.CountChildren(&subkeys, nullptr) != ERROR_SUCCESS)
+        return;
+    if (subkeys == 0) {
+        CheckHandlerLeaf(engine, key);
+        return;
+    }
+    RegKey child;
+    for (LONG status = key.BeginSubkeys(child); status == ERROR_SUCCESS;
+         status = key.NextSubkey(child))
+        CheckHandlerTree(engine, child);
+}
+
+bool TemplateFileFound(const std::string& fileName) {
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    if (ProbeFile(fileName, attributes))
+        return true;
+    for (const std::string& folder : TemplateDirectories()) {
+        if (ProbeFile(Orvel::PathCombineA(folder, fileName), attributes))
+            return true;
+    }
+    return false;
+}
+
+std::vector<std::string> ReadTemplateDirectories() {
+    std::vector<std::string> folders = {
+        Orvel::PathCombineA(Orvel::GetWindowsDirectoryA(), "ShellNew")};
+    for (int csidl : {CSIDL_TEMPLATES, CSIDL_COMMON_TEMPLATES}) {
+        char folder[MAX_PATH] = {};
+        if (SHGetSpecialFolderPathA(nullptr, folder, csidl, FALSE))
+            folders.emplace_back(folder);
+    }
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    return folders;
+}
+
+} // namespace
+
+std::span<const std::string> TemplateDirectories() {
+    // Published once without a lock that a terminated worker could leave
+    // held; a second thread filling it at the same time throws its copy away.
+    static std::atomic<const std::vector<std::string>*> published{nullptr};
+    const std::vector<std::string>* folders = published.load(std::memory_order_acquire);
+    if (folders == nullptr) {
+        auto* fresh = new std::vector<std::string>(ReadTemplateDirectories());
+        if (published.compare_exchange_strong(folders, fresh, std::memory_order_acq_rel))
+            folders = fresh;
+        else
+            delete fresh;
+    }
+    return *folders;
+}
+
+int ScanClassKey(CEngineState& engine, const RegKey& classKey) {
+    if (IsKeyExcluded(engine, classKey))
+        return 1;
+    CheckDefaultIcon(engine, classKey);
+    CheckShellVerbs(engine, classKey);
+    CheckShellExtensions(engine, classKey);
+    CheckShellNew(engine, classKey);
+    return 1;
+}
+
+void CheckDefaultIcon(CEngineState& engine, const RegKey& classKey) {
+    RegKey icon;
+    std::string text;
+    if (!OpenIncludedChild(engine, classKey, "DefaultIcon", icon) || !ReadDefaultText(icon, text))
+        return;
+    std::string file;
+    if (!CheckFileReference(text, file))
+        AddKeyProblem(icon, engine, SectionClasses);
+}
+
+void CheckShellVerbs(CEngineState& engine, const RegKey& classKey) {
+    RegKey shell;
+    if (!OpenIncludedChild(engine, classKey, "Shell", shell))
+        return;
+    DWORD verbs = 0;
+    if (shell.CountChildren(&verbs, nullptr) != ERROR_SUCCESS || verbs == 0) {
+        AddKeyProblem(shell, engine, SectionClasses);
+        return;
+    }
+    RegKey verb;
+    for (LONG status = shell.BeginSubkeys(verb); status == ERROR_SUCCESS;
+         status = shell.NextSubkey(verb))
+        CheckShellVerb(engine, verb);
+}
+
+void CheckShellVerb(CEngineState& engine, const RegKey& verbKey) {
+    if (IsKeyExcluded(engine, verbKey))
+        return;
+    RegKey command;
+    if (!OpenIncludedChild(engine, verbKey, "Command", command) || !VerbCommandRuns(command))
+        AddKeyProblem(verbKey, engine, SectionClasses);
+}
+
+void CheckShellExtensions(CEngineState& engine, const RegKey& classKey) {
+    RegKey shellEx;
+    if (classKey.OpenChild("ShellEx", shellEx) == ERROR_SUCCESS)
+        CheckHandlerTree(engine, shellEx);
+}
+
+void CheckShellNew(CEngineState& engine, const RegKey& classKey) {
+    RegKey shellNew;
+    DWORD values = 0;
+    if (!OpenIncludedChild(engine, classKey, "ShellNew", shellNew) ||
+        shellNew.CountChildren(nullptr, &values) != ERROR_SUCCESS)
+        return;
+    if (values == 0) {
+        AddKeyProblem(shellNew, engine, SectionClasses);
+        return;
+    }
+    std::string command;
+    if (shellNew.QueryStringValue("Commmand", command) == ERROR_SUCCESS) {
+        std::string file;
+        if (!CheckFileReference(command, file) && file.size() >= kShortestTemplateCommandPath) {
+            AddValueProblem(command, engine, SectionClasses, shellNew, "Commmand");
+            return;
+        }
+    }
+    // Any other kind of template (an empty new file, data) needs no file.
+    std::string fileName;
+    if (shellNew.QueryStringValue("FileName", fileName) != ERROR_SUCCESS)
+        return;
+    if (fileName.empty())
+        AddKeyProblem(shellNew, engine, SectionClasses);
+    else if (!TemplateFileFound(fileName))
+        AddValueProblem("*", engine, SectionClasses, shellNew, "FileName");
+}

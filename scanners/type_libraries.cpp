@@ -1,0 +1,104 @@
+#include "scanners/type_libraries.h"
+
+#include "fileref/reference_check.h"
+#include "scan/problem_list.h"
+#include "scanners/class_key_reading.h"
+
+#include <mbstring.h>
+
+namespace {
+
+// In byte order, the order they are looked at.
+constexpr const char* kPlatforms[] = {"Win16", "Win32", "Win64"};
+
+constexpr InterfaceReference kInterfaceReferences[] = {
+    {"BaseInterface", "Interface"},
+    {"ProxyStubCLSID", "CLSID"},
+    {"ProxyStubCLSID32", "CLSID"},
+    {"TypeLib", "TypeLib"},
+};
+
+bool NameIs(const std::string& name, const char* expected) {
+    return _mbsicmp(reinterpret_cast<const unsigned char*>(name.c_str()),
+                    reinterpret_cast<const unsigned char*>(expected)) == 0;
+}
+
+// A help folder must be given and must exist.
+void CheckHelpDirectory(CEngineState& engine, const RegKey& helpKey) {
+    std::string folder, file;
+    if (!ReadDefaultText(helpKey, folder) || !CheckFileReference(folder, file))
+        AddKeyProblem(helpKey, engine, SectionClasses);
+}
+
+// The subkeys of one version: true when one of its locales is usable.
+// False as well when the version has no subkey that opens.
+bool CheckTypeLibVersion(CEngineState& engine, RegKey& versionKey) {
+    bool versionGood = false;
+    RegKey sub;
+    for (LONG status = versionKey.BeginSubkeys(sub); status == ERROR_SUCCESS && engine.m_bStop == 0;
+         status = versionKey.NextSubkey(sub)) {
+        const std::string leaf = sub.LeafName();
+        if (NameIs(leaf, "HELPDIR") && !IsKeyExcluded(engine, sub))
+            CheckHelpDirectory(engine, sub);
+        else if (!NameIs(leaf, "FLAGS") && CheckTypeLibLocale(engine, sub))
+            versionGood = true;
+    }
+    return versionGood;
+}
+
+} // namespace
+
+std::span<const InterfaceReference> InterfaceReferences() {
+    return kInterfaceReferences;
+}
+
+void ScanTypeLibEntry(CEngineState& engine, RegKey& libraryKey) {
+    if (IsKeyExcluded(engine, libraryKey))
+        return;
+    bool anyGood = false;
+    RegKey version;
+    // An excluded version ends the walk over the versions after it.
+    for (LONG status = libraryKey.BeginSubkeys(version);
+         status == ERROR_SUCCESS && engine.m_bStop == 0 && !IsKeyExcluded(engine, version);
+         status = libraryKey.NextSubkey(version)) {
+        if (CheckTypeLibVersion(engine, version))
+            anyGood = true;
+        else
+            AddKeyProblem(version, engine, SectionClasses);
+    }
+    if (!anyGood)
+        AddKeyProblem(libraryKey, engine, SectionClasses);
+}
+
+bool CheckTypeLibLocale(CEngineState& engine, const RegKey& localeKey) {
+    bool found = false;
+    for (const char* platform : kPlatforms) {
+        RegKey platformKey;
+        if (!OpenIncludedChild(engine, localeKey, platform, platformKey))
+            continue;
+        found = true;
+        std::string path, file;
+        if (!ReadDefaultText(platformKey, path) || !CheckFileReference(path, file))
+            AddKeyProblem(platformKey, engine, SectionClasses);
+    }
+    return found;
+}
+
+int ScanInterfaceEntry(CEngineState& engine, const RegKey& interfaceKey) {
+    if (IsKeyExcluded(engine, interfaceKey))
+        return 1;
+    DWORD subkeys = 0;
+    if (interfaceKey.CountChildren(&subkeys, nullptr) != ERROR_SUCCESS)
+        return 1;
+    if (subkeys == 0) {
+        AddKeyProblem(interfaceKey, engine, SectionClasses);
+        return 0;
+    }
+    for (const InterfaceReference& reference : InterfaceReferences()) {
+        RegKey referenceKey;
+        if (OpenIncludedChild(engine, interfaceKey, reference.subkey, referenceKey) &&
+            !DefaultNamesRegisteredKey(referenceKey, reference.area))
+            AddKeyProblem(referenceKey, engine, SectionClasses);
+    }
+    return 1;
+}
