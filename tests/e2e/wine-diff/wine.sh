@@ -6,7 +6,9 @@
 # Wine starts every program with a clean environment (env -i): the Windows
 # process then holds only what Wine itself puts there, so the environment the
 # machine folder records does not depend on the shell the test runs from,
-# and the locale (hence the ANSI code page, Windows-1252) is fixed.
+# and the locale is fixed: C.UTF-8, present on every Debian machine, so Wine
+# reads host file names as UTF-8 (a locale glibc lacks would make Wine take
+# them as ASCII) and its ANSI code page is Windows-1252, as the stand-in's.
 
 wine_bin=${HM_WINE:-$(command -v wine64 || echo /usr/lib/wine/wine64)}
 wineserver_bin=${HM_WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver)}
@@ -14,7 +16,7 @@ wineserver_bin=${HM_WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wi
 wine_host_folder='C:\hivemender'
 
 in_wine() { # PROGRAM ARGS...: runs a Windows program in the prefix
-    env -i HOME="$HOME" USER="${USER:-root}" PATH=/usr/bin:/bin LANG=en_US.UTF-8 \
+    env -i HOME="$HOME" USER="${USER:-root}" PATH=/usr/bin:/bin LANG=C.UTF-8 \
         WINEPREFIX="$WINEPREFIX" WINEDEBUG=-all "$wine_bin" "$@"
 }
 
@@ -32,6 +34,10 @@ wine_prefix_create() {
     in_wine wineboot -i >/dev/null 2>&1
     # Every later step must see the registry wineboot finished writing.
     WINEPREFIX="$WINEPREFIX" "$wineserver_bin" -w
+    # One session for every step, as on a Windows machine that stays up: a
+    # wineserver that started again would start the session again, and
+    # wineboot would run (and empty) the RunOnce keys the cases plant.
+    WINEPREFIX="$WINEPREFIX" "$wineserver_bin" -p
 }
 
 # The host, the engine beside it (the host loads hivemender.dll from its own
