@@ -1,7 +1,8 @@
+# shellcheck shell=bash
 # Shared by run and default-scan: a fresh Wine prefix of their own, and the
 # Windows build of the host and engine run inside it. Source it, then call
-# wine_prefix_create once; the prefix and its wineserver go when the script
-# exits.
+# wine_prefix_create once; the prefix, its wineserver and the caller's
+# $scratch folder go when the script exits.
 #
 # Wine starts every program with a clean environment (env -i): the Windows
 # process then holds only what Wine itself puts there, so the environment the
@@ -30,6 +31,7 @@ wine_prefix_remove() {
 
 wine_prefix_create() {
     WINEPREFIX=$(mktemp -d /tmp/hivemender-winediff.XXXXXX)
+    # shellcheck disable=SC2154 # the caller's scratch folder
     trap 'wine_prefix_remove; rm -rf "${scratch:-}"' EXIT
     in_wine wineboot -i >/dev/null 2>&1
     # Every later step must see the registry wineboot finished writing.
