@@ -38,8 +38,9 @@ wine_prefix_create() {
     WINEPREFIX="$WINEPREFIX" "$wineserver_bin" -w
     # One session for every step, as on a Windows machine that stays up: a
     # wineserver that started again would start the session again, and
-    # wineboot would run (and empty) the RunOnce keys the cases plant.
-    WINEPREFIX="$WINEPREFIX" "$wineserver_bin" -p
+    # wineboot would run (and empty) the RunOnce keys the cases plant. A
+    # server whose script was killed outright still goes a minute later.
+    WINEPREFIX="$WINEPREFIX" "$wineserver_bin" -p60
 }
 
 # The host, the engine beside it (the host loads hivemender.dll from its own
