@@ -28,11 +28,7 @@ const std::string kServices = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Se
 
 // Entries this test made are named Hm...: a Wine prefix has entries of its own.
 std::vector<Finding> Ours(const CHivemender& engine, const std::string& area) {
-    std::vector<Finding> ours = FindingsUnder(engine, area + "Hm");
-    std::sort(ours.begin(), ours.end(), [](const Finding& a, const Finding& b) {
-        return std::tie(a.keyPath, a.valueName) < std::tie(b.keyPath, b.valueName);
-    });
-    return ours;
+    return hmtest::Sorted(FindingsUnder(engine, area + "Hm"));
 }
 
 Finding Key(int section, const std::string& path) {
@@ -146,6 +142,16 @@ TEST(ServicesTest, OnlyServicesWhoseImageIsNowhereAreCounted) {
         EXPECT_EQ(c.counted, engine.m_nServiceProblems);
         EXPECT_TRUE(engine.m_problems.empty());
     }
+}
+
+TEST(ServicesTest, TheEnginesSectionMaskLeavesServicesOut) {
+    MachineBuilder machine;
+    machine.Dword(kServices + "HmService", "Start", 2)
+        .String(kServices + "HmService", "ImagePath", "C:\\HmSvc\\gone.exe");
+    BUILD_OR_RETURN(machine);
+    CHivemender engine;
+    RunScan(engine, engine.m_sectionScanners);
+    EXPECT_EQ(0, engine.m_nServiceProblems);
 }
 
 } // namespace

@@ -34,10 +34,7 @@ std::vector<Finding> Ours(const CHivemender& engine) {
             r.valueName.find("hm") != std::string::npos)
             ours.push_back({r.section, r.keyPath, r.valueName, r.newValue, r.kind});
     }
-    std::sort(ours.begin(), ours.end(), [](const Finding& a, const Finding& b) {
-        return std::tie(a.keyPath, a.valueName) < std::tie(b.keyPath, b.valueName);
-    });
-    return ours;
+    return hmtest::Sorted(ours);
 }
 
 Finding Deleted(int section, const std::string& key, const std::string& value) {

@@ -16,14 +16,9 @@ namespace {
 using hmtest::Finding;
 using hmtest::FindingsUnder;
 using hmtest::MachineBuilder;
+using hmtest::Sorted;
 
 const std::string kDefaultApps = "HKEY_USERS\\.DEFAULT\\AppEvents\\Schemes\\Apps";
-
-std::vector<Finding> Sorted(std::vector<Finding> findings) {
-    std::sort(findings.begin(), findings.end(),
-              [](const Finding& a, const Finding& b) { return a.keyPath < b.keyPath; });
-    return findings;
-}
 
 TEST(SoundEventsTest, MissingSoundsOfStandardAndOwnSchemes) {
     const std::string app = kDefaultApps + "\\HmApp";
