@@ -69,9 +69,9 @@ int ScanSoundApps(CEngineState& engine, RegKey& apps) {
 LONG CheckSoundScheme(CEngineState& engine, const RegKey& scheme) {
     std::string sound;
     const LONG status = scheme.QueryStringValue("", sound);
-    // An empty sound joined with the media folder names the folder itself,
-    // which exists: "no sound" is not a problem.
-    if (status != ERROR_SUCCESS || SoundPresent(engine, sound))
+    // An empty sound means "no sound", which is no problem, even on a
+    // machine whose media folder is gone.
+    if (status != ERROR_SUCCESS || sound.empty() || SoundPresent(engine, sound))
         return status;
     // The standard schemes (".Default", ".Current") belong to the event:
     // only their sound goes. A scheme of the user's own goes whole.

@@ -59,6 +59,18 @@ TEST(SoundEventsTest, TheMachinesMediaPathIsWhereBareNamesAreFound) {
     EXPECT_EQ(std::vector<Finding>{}, FindingsUnder(engine, kDefaultApps + "\\HmApp"));
 }
 
+TEST(SoundEventsTest, AnEmptySoundIsNoProblemEvenWithoutAMediaFolder) {
+    MachineBuilder machine;
+    machine
+        .String("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "MediaPath",
+                "C:\\HmNoMedia")
+        .String(kDefaultApps + "\\HmApp\\Quiet\\.Current", "", "");
+    BUILD_OR_RETURN(machine);
+    CHivemender engine;
+    ScanSoundEvents(engine);
+    EXPECT_EQ(std::vector<Finding>{}, FindingsUnder(engine, kDefaultApps + "\\HmApp"));
+}
+
 TEST(SoundEventsTest, AnExcludedAppsKeyKeepsOnlyItsOwnUserOut) {
     if (!hmtest::RunningOnStandIn())
         GTEST_SKIP() << "under Wine a second user hive cannot be planted";
