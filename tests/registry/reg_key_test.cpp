@@ -233,28 +233,6 @@ TEST_F(RegKeyTest, QueryStringValueExpandsStringsAndRefusesEverythingElse) {
     SetEnvironmentVariableA("HM_REGKEY_TEST", nullptr);
 }
 
-// A flag read as a DWORD must be one: a short, long or textual value is not.
-TEST_F(RegKeyTest, QueryDwordValueTakesOnlyFourByteDwords) {
-    const DWORD number = 1;
-    const unsigned long long wide = 1;
-    SetValue("dword", REG_DWORD, &number, sizeof(number));
-    SetValue("short", REG_DWORD, &number, 2);
-    SetValue("long", REG_DWORD, &wide, sizeof(wide));
-    SetValue("qword", REG_QWORD, &wide, sizeof(wide));
-    SetString("text", "1");
-    RegKey key = OpenTestKey(kRead64);
-    const std::pair<const char*, LONG> cases[] = {
-        {"dword", ERROR_SUCCESS},     {"short", ERROR_INVALID_DATA},
-        {"long", ERROR_INVALID_DATA}, {"qword", ERROR_INVALID_DATA},
-        {"text", ERROR_INVALID_DATA}, {"missing", ERROR_FILE_NOT_FOUND},
-    };
-    for (const auto& [name, status] : cases) {
-        DWORD out = 0xdeadbeef;
-        EXPECT_EQ(status, key.QueryDwordValue(name, out)) << name;
-        EXPECT_EQ(status == ERROR_SUCCESS ? 1u : 0xdeadbeefu, out) << name;
-    }
-}
-
 TEST_F(RegKeyTest, QueryStringValueIsCappedAt8192Bytes) {
     const std::string fits(kMaxStringValueBytes - 2, 'x');     // expands within the cap
     const std::string readOnly(kMaxStringValueBytes - 1, 'r'); // read fits, expansion not

@@ -11,9 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace hmtest {
@@ -40,15 +38,6 @@ inline std::vector<Finding> FindingsUnder(const CHivemender& engine, const std::
         if (r.keyPath.rfind(keyPrefix, 0) == 0)
             findings.push_back({r.section, r.keyPath, r.valueName, r.newValue, r.kind});
     }
-    return findings;
-}
-
-// In key path and value name order, for comparing what came in enumeration
-// order (creation order on Windows, name order under Wine).
-inline std::vector<Finding> Sorted(std::vector<Finding> findings) {
-    std::sort(findings.begin(), findings.end(), [](const Finding& a, const Finding& b) {
-        return std::tie(a.keyPath, a.valueName) < std::tie(b.keyPath, b.valueName);
-    });
     return findings;
 }
 

@@ -17,9 +17,15 @@ namespace {
 using hmtest::Finding;
 using hmtest::FindingsUnder;
 using hmtest::MachineBuilder;
-using hmtest::Sorted;
 
 const std::string kVendor = "HKEY_LOCAL_MACHINE\\SOFTWARE\\HmVendor";
+
+std::vector<Finding> Sorted(std::vector<Finding> findings) {
+    std::sort(findings.begin(), findings.end(), [](const Finding& a, const Finding& b) {
+        return std::tie(a.keyPath, a.valueName) < std::tie(b.keyPath, b.valueName);
+    });
+    return findings;
+}
 
 TEST(SoftwareWalkTest, MachineWalkReportsMissingFilesOfKnownKinds) {
     MachineBuilder machine;
