@@ -114,13 +114,6 @@ std::vector<Finding> Findings(const CHivemender& engine) {
     return findings;
 }
 
-std::string SelectAll(size_t count) {
-    std::string request = "{";
-    for (size_t i = 0; i < count; ++i)
-        request += (i ? ", \"" : "\"") + std::to_string(i) + "\": \"fix\"";
-    return request + "}";
-}
-
 class SectionsRoundTripTest : public hmtest::FixTest {};
 
 TEST_F(SectionsRoundTripTest, EverySectionIsFoundFixedAndRestored) {
@@ -167,7 +160,8 @@ TEST_F(SectionsRoundTripTest, EverySectionIsFoundFixedAndRestored) {
     const std::string machineBefore = hmtest::SnapshotTree("HKEY_LOCAL_MACHINE");
     const std::string usersBefore = hmtest::SnapshotTree("HKEY_USERS");
     const auto undoFilesBefore = hmtest::UndoFileNames();
-    const std::string report = hmtest::StartFixAndWait(engine, SelectAll(expected.size()));
+    const std::string report =
+        hmtest::StartFixAndWait(engine, hmtest::SelectAllRequest(expected.size()));
     EXPECT_EQ(std::string::npos, report.find("\"fixed\": \"false\"")) << report;
     const std::string undoFile = hmtest::NewUndoFile(undoFilesBefore);
     ASSERT_FALSE(undoFile.empty());
