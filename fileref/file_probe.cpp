@@ -260,6 +260,13 @@ bool IsFixedDrive(char letter) {
     return (mask & (1u << (upper[0] - 'A'))) != 0;
 }
 
+bool IsOutOfReach(const std::string& path) {
+    if (path.rfind("\\\\", 0) == 0 || path.rfind("%", 0) == 0)
+        return true;
+    const bool drivePath = path.size() >= 2 && path[1] == ':';
+    return drivePath && !IsFixedDrive(path[0]);
+}
+
 bool ClassesKeyExists(const std::string& name, const std::string& parent) {
     const std::string path = parent.empty() ? name : Orvel::PathCombineA(parent, name);
     bool exists = false;

@@ -31,6 +31,12 @@ bool SearchFile(const std::string& name);
 bool GetFixedDriveMask(DWORD& mask);
 bool IsFixedDrive(char letter);
 
+// A path whose absence proves nothing: a UNC path (a share may be offline),
+// a drive that is not a fixed disk (a stick may be unplugged), or a text
+// that still begins with a variable that did not expand. Scanners that probe
+// a path themselves rather than through the value check leave these alone.
+bool IsOutOfReach(const std::string& path);
+
 // The key `parent`\`name` (or `name`) exists below HKEY_CLASSES_ROOT in the
 // native view or below its Wow6432Node.
 // Within a scan the answer is remembered (see CScanFileCache).

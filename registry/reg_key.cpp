@@ -191,6 +191,22 @@ LONG RegKey::QueryStringValue(const std::string& valueName, std::string& out) co
     return ERROR_SUCCESS;
 }
 
+LONG RegKey::QueryDwordValue(const std::string& valueName, DWORD& out) const {
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    DWORD type = REG_NONE;
+    const LONG status = RegQueryValueExA(m_hKey.Get(), valueName.c_str(), nullptr, &type,
+                                         reinterpret_cast<BYTE*>(&value), &size);
+    if (status == ERROR_MORE_DATA)
+        return ERROR_INVALID_DATA;
+    if (status != ERROR_SUCCESS)
+        return status;
+    if (type != REG_DWORD || size != sizeof(value))
+        return ERROR_INVALID_DATA;
+    out = value;
+    return ERROR_SUCCESS;
+}
+
 std::string RegKey::KeyPathText() const {
     return RootPrefix(m_hRoot) + m_path;
 }

@@ -65,6 +65,9 @@ public:
     // A string value with environment variables expanded. 13 for a value
     // that is missing or not a string, 234 for data over 8192 bytes.
     [[nodiscard]] LONG QueryStringValue(const std::string& valueName, std::string& out) const;
+    // A REG_DWORD value of exactly four bytes. 13 for one of another type or
+    // size; 2 for a missing one.
+    [[nodiscard]] LONG QueryDwordValue(const std::string& valueName, DWORD& out) const;
 
     // "HKEY_LOCAL_MACHINE\SOFTWARE\..." (the path alone for another root).
     std::string KeyPathText() const;

@@ -33,6 +33,10 @@ struct CEngineState {
     std::atomic<int> m_bPause{0};
     std::set<std::string> m_comSeen;
     std::set<std::string> m_fontSeen;
+    // The system's media folder, read by the sound-event scanner on first
+    // use. Kept per engine, like the exclusion list, so that two engines may
+    // scan at once without a lock.
+    std::string m_mediaDirectory;
     // Machine areas that have a scanner of their own, below HKEY_LOCAL_MACHINE.
     std::multimap<int, std::string> m_sectionPaths;
     ProblemList m_problems;

@@ -6,16 +6,16 @@
 
 namespace {
 
-bool PassesAdmissionGate(const RegKey& key, const CEngineState& engine) {
-    return !engine.m_bAdministrator || key.IsKeyWritable();
-}
-
 void Append(CEngineState& engine, ProblemRecord record) {
     record.id = ToLowerMb(std::move(record.id));
     engine.m_problems.push_back(std::move(record));
 }
 
 } // namespace
+
+bool PassesAdmissionGate(const RegKey& key, const CEngineState& engine) {
+    return !engine.m_bAdministrator || key.IsKeyWritable();
+}
 
 std::string NewValueFromMarkedData(const std::string& data) {
     // Texts of three characters or fewer cannot hold a list with a mark in it.

@@ -15,6 +15,9 @@
 struct CEngineState;
 class RegKey;
 
+// The admission gate: whether a finding on `key` is worth showing this user.
+bool PassesAdmissionGate(const RegKey& key, const CEngineState& engine);
+
 // Records that `key` itself is to be deleted.
 void AddKeyProblem(const RegKey& key, CEngineState& engine, int section);
 

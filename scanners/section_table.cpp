@@ -6,20 +6,18 @@
 #include "scanners/section_table.h"
 
 #include "scan/problem_record.h"
+#include "scanners/app_paths.h"
 #include "scanners/classes_root.h"
+#include "scanners/fonts.h"
+#include "scanners/help_files.h"
+#include "scanners/services.h"
+#include "scanners/shared_dlls.h"
 #include "scanners/software_keys.h"
+#include "scanners/sound_events.h"
 #include "scanners/startup_entries.h"
+#include "scanners/uninstall_entries.h"
 
 namespace {
-
-constexpr const char* kUninstallKeys[] = {
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"};
-constexpr const char* kFontKeys[] = {"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"};
-constexpr const char* kAppPathKeys[] = {"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths"};
-constexpr const char* kSharedDllKeys[] = {
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls"};
-constexpr const char* kHelpFileKeys[] = {"SOFTWARE\\Microsoft\\Windows\\HTML Help",
-                                         "SOFTWARE\\Microsoft\\Windows\\Help"};
 
 const SectionScan kSectionScans[] = {
     {SectionUserSoftware, ScanUserSoftware, false},
@@ -27,14 +25,14 @@ const SectionScan kSectionScans[] = {
     // Classes are shared by every user of the machine: only an administrator
     // can repair them.
     {SectionClasses, ScanClassesRoot, true},
-    {SectionFonts, nullptr, false, kFontKeys},
+    {SectionFonts, ScanFonts, false, kFontKeys},
     {SectionStartup, ScanStartupEntries, false, kStartupKeys},
-    {SectionSoundEvents, nullptr, false},
-    {SectionUninstall, nullptr, false, kUninstallKeys},
-    {SectionServices, nullptr, false},
-    {SectionAppPaths, nullptr, false, kAppPathKeys},
-    {SectionSharedDlls, nullptr, false, kSharedDllKeys},
-    {SectionHelpFiles, nullptr, false, kHelpFileKeys},
+    {SectionSoundEvents, ScanSoundEvents, false},
+    {SectionUninstall, ScanUninstallEntries, false, kUninstallKeys},
+    {SectionServices, ScanServices, false},
+    {SectionAppPaths, ScanAppPaths, false, kAppPathKeys},
+    {SectionSharedDlls, ScanSharedDlls, false, kSharedDllKeys},
+    {SectionHelpFiles, ScanHelpFiles, false, kHelpFileKeys},
 };
 
 } // namespace

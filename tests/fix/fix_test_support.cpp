@@ -205,6 +205,13 @@ std::string SnapshotTree(const std::string& keyPath) {
     return text;
 }
 
+std::string SelectAllRequest(size_t count) {
+    std::string request = "{";
+    for (size_t i = 0; i < count; ++i)
+        request += (i ? ", \"" : "\"") + std::to_string(i) + "\": \"fix\"";
+    return request + "}";
+}
+
 void FixTest::SetUp() {
     static const bool cleaned = [] {
         if (RunningOnWine())

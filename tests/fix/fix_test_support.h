@@ -26,6 +26,9 @@ ProblemRecord ValueProblem(const std::string& keyPath, const std::string& valueN
 // without one. Returns once the worker has let go of its thread handle.
 std::string StartFixAndWait(CHivemender& engine, const std::string& request);
 
+// A fix request selecting problems 0 to count - 1.
+std::string SelectAllRequest(size_t count);
+
 // Where the engine writes undo files, as a Windows path.
 std::string UndoFolder();
 std::set<std::string> UndoFileNames();

@@ -91,13 +91,6 @@ protected:
         return problems;
     }
 
-    static std::string SelectAll(size_t count) {
-        std::string request = "{";
-        for (size_t i = 0; i < count; ++i)
-            request += (i ? ", \"" : "\"") + std::to_string(i) + "\": \"fix\"";
-        return request + "}";
-    }
-
     // Runs the fix through the engine and checks every problem was fixed;
     // returns the undo file.
     std::string FixEverything() {
@@ -106,7 +99,7 @@ protected:
         engine->m_problems = Problems();
         const auto before = hmtest::UndoFileNames();
         const std::string report =
-            hmtest::StartFixAndWait(*engine, SelectAll(engine->m_problems.size()));
+            hmtest::StartFixAndWait(*engine, hmtest::SelectAllRequest(engine->m_problems.size()));
         EXPECT_EQ(std::string::npos, report.find("\"fixed\": \"false\"")) << report;
         return hmtest::NewUndoFile(before);
     }

@@ -100,13 +100,6 @@ private:
     int m_unique = 0;
 };
 
-std::string SelectAll(size_t count) {
-    std::string request = "{";
-    for (size_t i = 0; i < count; ++i)
-        request += (i ? ", \"" : "\"") + std::to_string(i) + "\": \"fix\"";
-    return request + "}";
-}
-
 std::vector<unsigned> Seeds() {
     if (const char* one = std::getenv("HM_UNDO_SEED"))
         return {static_cast<unsigned>(std::strtoul(one, nullptr, 10))};
@@ -136,7 +129,7 @@ TEST_F(UndoPropertyTest, RandomTreesComeBackByteForByte) {
         engine->m_problems = std::move(problems);
         const auto before = hmtest::UndoFileNames();
         const std::string report =
-            hmtest::StartFixAndWait(*engine, SelectAll(engine->m_problems.size()));
+            hmtest::StartFixAndWait(*engine, hmtest::SelectAllRequest(engine->m_problems.size()));
         EXPECT_EQ(std::string::npos, report.find("\"fixed\": \"false\"")) << report;
         const std::string undoFile = hmtest::NewUndoFile(before);
         ASSERT_FALSE(undoFile.empty());

@@ -1,0 +1,95 @@
+#include "scanners/sound_events.h"
+
+#include "base/common_library.h"
+#include "fileref/file_probe.h"
+#include "registry/reg_key.h"
+#include "scan/engine_state.h"
+#include "scan/exclusion_list.h"
+#include "scan/problem_list.h"
+
+namespace {
+
+const char kSchemeApps[] = "AppEvents\\Schemes\\Apps";
+const char kVersionKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+
+std::string MediaPathSetting() {
+    std::string media;
+    RegKey version;
+    if (version.OpenPath(HKEY_LOCAL_MACHINE, kVersionKey, kReadWrite64) != ERROR_SUCCESS)
+        return media;
+    if (version.QueryStringValue("MediaPathUnexpanded", media) != ERROR_SUCCESS || media.empty())
+        (void)version.QueryStringValue("MediaPath", media);
+    return media;
+}
+
+// A sound on a share or a stick may just be out of reach; a name left with
+// an unexpanded variable cannot be judged either.
+bool SoundPresent(CEngineState& engine, const std::string& sound) {
+    if (IsOutOfReach(sound))
+        return true;
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    return ProbeFile(sound, attributes) ||
+           ProbeFile(Orvel::PathCombineA(GetMediaDirectory(engine), sound), attributes);
+}
+
+// Each level stops with the stop flag; there is no pause test in this walk.
+template <typename Visit> void ForEachSubkey(CEngineState& engine, RegKey& parent, Visit visit) {
+    RegKey child;
+    for (LONG status = parent.BeginSubkeys(child); status == ERROR_SUCCESS && engine.m_bStop == 0;
+         status = parent.NextSubkey(child))
+        visit(child);
+}
+
+} // namespace
+
+void ScanSoundEvents(CEngineState& engine) {
+    RegKey users;
+    if (users.OpenPath(HKEY_USERS, "", kReadWrite64) != ERROR_SUCCESS)
+        return;
+    // Hives without sound schemes (the profiles' classes keys) are passed over.
+    ForEachSubkey(engine, users, [&](RegKey& hive) {
+        RegKey apps;
+        if (hive.OpenChild(kSchemeApps, apps) == ERROR_SUCCESS)
+            (void)ScanSoundApps(engine, apps);
+    });
+}
+
+int ScanSoundApps(CEngineState& engine, RegKey& apps) {
+    if (IsExcluded(engine, apps.KeyPathText()))
+        return 1;
+    ForEachSubkey(engine, apps, [&](RegKey& application) {
+        ForEachSubkey(engine, application, [&](RegKey& event) {
+            ForEachSubkey(engine, event,
+                          [&](RegKey& scheme) { (void)CheckSoundScheme(engine, scheme); });
+        });
+    });
+    return 0;
+}
+
+LONG CheckSoundScheme(CEngineState& engine, const RegKey& scheme) {
+    std::string sound;
+    const LONG status = scheme.QueryStringValue("", sound);
+    // An empty sound means "no sound", which is no problem, even on a
+    // machine whose media folder is gone.
+    if (status != ERROR_SUCCESS || sound.empty() || SoundPresent(engine, sound))
+        return status;
+    // The standard schemes (".Default", ".Current") belong to the event:
+    // only their sound goes. A scheme of the user's own goes whole.
+    if (scheme.LeafName().rfind('.', 0) == 0)
+        AddValueProblem("*", engine, SectionSoundEvents, scheme, "");
+    else
+        AddKeyProblem(scheme, engine, SectionSoundEvents);
+    return status;
+}
+
+const std::string& GetMediaDirectory(CEngineState& engine) {
+    if (engine.m_mediaDirectory.empty()) {
+        engine.m_mediaDirectory = MediaPathSetting();
+        if (engine.m_mediaDirectory.empty()) {
+            char windows[MAX_PATH] = {};
+            ::GetWindowsDirectoryA(windows, MAX_PATH);
+            engine.m_mediaDirectory = Orvel::PathCombineA(windows, "Media");
+        }
+    }
+    return engine.m_mediaDirectory;
+}

@@ -1,0 +1,47 @@
+#include "scanners/uninstall_entries.h"
+
+#include "fileref/reference_check.h"
+#include "scanners/entry_walk.h"
+#include "registry/reg_key.h"
+#include "scan/engine_state.h"
+#include "scan/exclusion_list.h"
+#include "scan/problem_list.h"
+
+#include <string>
+
+namespace {
+
+// Tried in this order; both are tested when both are set.
+const char* const kUninstallCommands[] = {"QuietUninstallString", "UninstallString"};
+
+// Windows Installer packages are removed through their product code, which
+// needs no command: the flag alone (a DWORD of 1) is a way to uninstall.
+bool IsInstallerPackage(const RegKey& entry) {
+    DWORD flag = 0;
+    return entry.QueryDwordValue("WindowsInstaller", flag) == ERROR_SUCCESS && flag == 1;
+}
+
+} // namespace
+
+void ScanUninstallEntries(CEngineState& engine) {
+    ScanEachEntry(engine, kUninstallKeys[0], ScanUninstallEntry);
+}
+
+int ScanUninstallEntry(CEngineState& engine, RegKey& entry) {
+    WaitWhilePaused(engine);
+    if (IsExcluded(engine, entry.KeyPathText()))
+        return 1;
+    bool hasCommand = false;
+    for (const char* valueName : kUninstallCommands) {
+        std::string command;
+        if (entry.QueryStringValue(valueName, command) != ERROR_SUCCESS || command.empty())
+            continue;
+        hasCommand = true;
+        std::string file;
+        if (!CheckFileReference(command, file))
+            AddKeyProblem(entry, engine, SectionUninstall);
+    }
+    if (!hasCommand && !IsInstallerPackage(entry))
+        AddKeyProblem(entry, engine, SectionUninstall);
+    return 0;
+}
