@@ -25,6 +25,23 @@ std::string DefaultPluginPath();
 
 bool IsTerminal(int fd);
 
+// The width of the terminal on stdout: COLUMNS when set (also on a pipe, so
+// a table can be asked for at a given width), else the terminal's own; 0
+// when stdout is no terminal and COLUMNS is not set.
+size_t OutputColumns();
+
+// Colour on stdout: a terminal, NO_COLOR unset or empty, and (on Windows) a
+// console that accepts ANSI sequences.
+bool WantsColour();
+
+// Makes stdout pass bytes through untouched (on Windows it turns LF into
+// CR LF otherwise).
+void UseBinaryOutput();
+
+// Puts `source` in place of `target` in one step (both local paths), so a
+// reader sees either the old file or the new one.
+bool ReplaceFile(const std::string& source, const std::string& target, std::string* error);
+
 struct MachineOptions {
     std::string folder; // --machine; empty: HIVEMENDER_MACHINE, then the demo machine
 };
