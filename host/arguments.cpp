@@ -183,7 +183,6 @@ int ParseArguments(int argc, const char* const* argv, Options* options, std::ost
     app.footer(kFooter);
     app.get_formatter()->label("SUBCOMMAND", "COMMAND");
     app.get_formatter()->label("SUBCOMMANDS", "COMMANDS");
-    app.get_formatter()->label("Subcommands", "Commands");
     app.get_formatter()->column_width(24);
     app.fallthrough();
     app.allow_extras();
@@ -196,8 +195,10 @@ int ParseArguments(int argc, const char* const* argv, Options* options, std::ost
         {AddUndo(app, options), Command::Undo},
         {AddExclude(app, options), Command::Exclude},
     };
-    for (const auto& [sub, command] : commands)
+    for (const auto& [sub, command] : commands) {
         sub->allow_extras();
+        sub->group("Commands");
+    }
     try {
         app.parse(argc, argv);
         const auto chosen = app.get_subcommands();

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <set>
 #include <algorithm>
@@ -35,6 +36,19 @@ extern "C" void OnInterrupt(int) {
 void ShowElapsed(double seconds) {
     std::fprintf(stderr, "\rworking... %.1f s", seconds);
     std::fflush(stderr);
+}
+
+// COLUMNS counts on a pipe too, so a table can be asked for at a width.
+size_t OutputColumns() {
+    const char* columns = std::getenv("COLUMNS");
+    if (columns && std::atoi(columns) > 0)
+        return static_cast<size_t>(std::atoi(columns));
+    return TerminalColumns();
+}
+
+bool WantsColour() {
+    const char* noColour = std::getenv("NO_COLOR");
+    return !(noColour && *noColour) && TerminalTakesColour();
 }
 
 Output ChosenOutput(const Options& options) {

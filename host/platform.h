@@ -25,14 +25,12 @@ std::string DefaultPluginPath();
 
 bool IsTerminal(int fd);
 
-// The width of the terminal on stdout: COLUMNS when set (also on a pipe, so
-// a table can be asked for at a given width), else the terminal's own; 0
-// when stdout is no terminal and COLUMNS is not set.
-size_t OutputColumns();
+// The width of the terminal on stdout; 0 when stdout is no terminal.
+size_t TerminalColumns();
 
-// Colour on stdout: a terminal, NO_COLOR unset or empty, and (on Windows) a
-// console that accepts ANSI sequences.
-bool WantsColour();
+// Whether the terminal on stdout shows ANSI colour sequences (on Windows,
+// a console that could be switched to them).
+bool TerminalTakesColour();
 
 // Makes stdout pass bytes through untouched (on Windows it turns LF into
 // CR LF otherwise).

@@ -103,19 +103,15 @@ bool IsTerminal(int fd) {
     return isatty(fd) != 0;
 }
 
-size_t OutputColumns() {
-    const char* columns = std::getenv("COLUMNS");
-    if (columns && std::atoi(columns) > 0)
-        return static_cast<size_t>(std::atoi(columns));
+size_t TerminalColumns() {
     winsize size{};
     if (!isatty(1) || ioctl(1, TIOCGWINSZ, &size) != 0)
         return isatty(1) ? 80 : 0;
     return size.ws_col > 0 ? size.ws_col : 80;
 }
 
-bool WantsColour() {
-    const char* noColour = std::getenv("NO_COLOR");
-    return isatty(1) && !(noColour && *noColour);
+bool TerminalTakesColour() {
+    return isatty(1) != 0;
 }
 
 void UseBinaryOutput() {}

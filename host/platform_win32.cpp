@@ -6,7 +6,6 @@
 #include <io.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 namespace host {
 namespace {
@@ -55,19 +54,15 @@ bool IsTerminal(int fd) {
     return _isatty(fd) != 0;
 }
 
-size_t OutputColumns() {
-    const char* columns = std::getenv("COLUMNS");
-    if (columns && std::atoi(columns) > 0)
-        return static_cast<size_t>(std::atoi(columns));
+size_t TerminalColumns() {
     CONSOLE_SCREEN_BUFFER_INFO info{};
     if (!_isatty(1) || !GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
         return _isatty(1) ? 80 : 0;
     return static_cast<size_t>(info.srWindow.Right - info.srWindow.Left + 1);
 }
 
-bool WantsColour() {
-    const char* noColour = std::getenv("NO_COLOR");
-    if (!_isatty(1) || (noColour && *noColour))
+bool TerminalTakesColour() {
+    if (!_isatty(1))
         return false;
     // Consoles older than Windows 10 show the sequences as text: no colour there.
     const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
