@@ -457,6 +457,14 @@ wine-scan)
     (cd "$scratch" && "$emulator" "$scratch/$(basename "$host")" --help >"$scratch/winehelp.out" 2>&1) ||
         fail "the Windows host's --help failed"
     grep -q '^Usage: hivemender' "$scratch/winehelp.out" || fail "the Windows host's --help: $(head -3 "$scratch/winehelp.out")"
+    # exclude writes regkeys.txt beside the plug-in, replacing it in one step.
+    (cd "$scratch" && "$emulator" "$scratch/$(basename "$host")" exclude 'HKLM\SOFTWARE\Gone' >/dev/null 2>&1) ||
+        fail "the Windows host's exclude failed"
+    [ "$(cat "$scratch/regkeys.txt")" = $'HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone\r' ] ||
+        fail "regkeys.txt written under Wine holds: $(od -c "$scratch/regkeys.txt" | head -3)"
+    (cd "$scratch" && "$emulator" "$scratch/$(basename "$host")" exclude --remove 'HKEY_LOCAL_MACHINE\SOFTWARE\Gone' >/dev/null 2>&1) ||
+        fail "the Windows host's exclude --remove failed"
+    [ ! -s "$scratch/regkeys.txt" ] || fail "exclude --remove left: $(cat "$scratch/regkeys.txt")"
     echo "Wine prefix scanned: $(problem_count "$scratch/wine.out") problems"
     ;;
 
