@@ -153,8 +153,14 @@ std::string ShortenMiddle(const std::string& text, size_t width) {
     // The end of a key path or file path tells most, so it keeps two thirds.
     const size_t head = (width - 1) / 3;
     const size_t tail = width - 1 - head;
-    return text.substr(0, ByteOffsetOf(text, head)) + kEllipsis +
-           text.substr(ByteOffsetOf(text, length - tail));
+    size_t from = ByteOffsetOf(text, length - tail);
+    // A path reads better from a whole name on than from the last letters of
+    // one, when the next name starts close by.
+    const size_t separator = text.find('\\', from);
+    if (text[from - 1] != '\\' && separator != std::string::npos &&
+        DisplayWidth(text.substr(from, separator - from)) <= tail / 4)
+        from = separator;
+    return text.substr(0, ByteOffsetOf(text, head)) + kEllipsis + text.substr(from);
 }
 
 std::string ShortKeyPath(const std::string& keyPath, const std::string& userName) {

@@ -98,7 +98,7 @@ TEST(ReportTable, FixTablesCountWhatWasFixed) {
     EXPECT_EQ("2 selected, 1 fixed (Cannot create the undo file (error 5))", lines.back());
 }
 
-TEST(ReportTable, ShortensInTheMiddleByCharacters) {
+TEST(ReportTable, ShortensInTheMiddleByCharactersAndAtABackslashWhenOneIsNear) {
     struct Case {
         const char* text;
         size_t width;
@@ -109,6 +109,8 @@ TEST(ReportTable, ShortensInTheMiddleByCharacters) {
         {"Björn\\Software", 7, "Bj…ware"},
         {"ööööö", 4, "ö…öö"},
         {"abc", 1, "…"},
+        {"HKLM\\SOFTWARE\\Microsoft\\Windows\\Run", 24, "HKLM\\SO…\\Windows\\Run"},
+        {"C:\\Program Files\\Northwind\\skins\\classic.dll", 20, "C:\\Pro…\\classic.dll"},
         {"abc", 0, ""},
     };
     for (const Case& c : cases)
