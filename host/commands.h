@@ -11,6 +11,9 @@ namespace host {
 int RunUndo(const Options& options, const std::string& pluginPath);
 int RunExclude(const Options& options, const std::string& pluginPath);
 
+// The whole file; false when it cannot be opened.
+bool ReadFileBytes(const std::string& path, std::string* bytes);
+
 // The Windows path of the folder where the engine writes its undo files.
 std::string UndoFolder(const std::string& pluginPath);
 // The undo files in that folder, oldest first.

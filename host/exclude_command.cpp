@@ -5,25 +5,16 @@
 #include "host/platform.h"
 
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 
 namespace host {
 namespace {
 
 std::string ExclusionFilePath(const std::string& pluginPath) {
     return LocalPathFor(PluginWindowsFolder(pluginPath)) + "/regkeys.txt";
-}
-
-// A missing file is an empty list.
-bool Load(const std::string& path, ExclusionFile* file) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    if (in)
-        content << in.rdbuf();
-    *file = ParseExclusionFile(content.str());
-    return !in.bad();
 }
 
 // A new file beside the old one, then renamed over it: the engine never
@@ -50,9 +41,12 @@ bool Save(const std::string& path, const ExclusionFile& file, std::string* error
 
 int RunExclude(const Options& options, const std::string& pluginPath) {
     const std::string path = ExclusionFilePath(pluginPath);
-    ExclusionFile file;
-    if (!Load(path, &file))
+    // A missing file is an empty list, and adding a key makes it.
+    std::string bytes;
+    std::error_code ignored;
+    if (!ReadFileBytes(path, &bytes) && std::filesystem::exists(path, ignored))
         return Fail("cannot read " + path);
+    ExclusionFile file = ParseExclusionFile(bytes);
     if (options.excludeList) {
         for (const std::string& key : ExcludedKeys(file))
             std::cout << key << "\n";

@@ -37,16 +37,6 @@ std::string DateOf(const std::string& name) {
     return date;
 }
 
-bool ReadBytes(const std::string& path, std::string* bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream content;
-    content << in.rdbuf();
-    *bytes = content.str();
-    return true;
-}
-
 bool ParseUndoFile(const std::string& bytes, const std::string& name, regfile::Script* script,
                    std::string* error) {
     return regfile::Parse(std::vector<uint8_t>(bytes.begin(), bytes.end()), name, script, error);
@@ -75,7 +65,7 @@ std::string FirstDeletion(const regfile::Script& script) {
 
 int Restore(const std::string& undoFile) {
     std::string bytes;
-    if (!ReadBytes(LocalPathFor(undoFile), &bytes))
+    if (!ReadFileBytes(LocalPathFor(undoFile), &bytes))
         return Fail("cannot read " + undoFile);
     if (bytes.empty()) {
         // A fix stopped before it saved anything leaves its undo file empty,
@@ -110,7 +100,7 @@ int List(const std::string& folder) {
         const std::string path = LocalPathFor(folder + "\\" + name);
         std::string bytes, error, keys = "?", values = "?";
         regfile::Script script;
-        if (ReadBytes(path, &bytes) &&
+        if (ReadFileBytes(path, &bytes) &&
             (bytes.empty() || ParseUndoFile(bytes, name, &script, &error))) {
             keys = std::to_string(script.keys.size());
             values = std::to_string(ValueCount(script));
@@ -122,6 +112,16 @@ int List(const std::string& folder) {
 }
 
 } // namespace
+
+bool ReadFileBytes(const std::string& path, std::string* bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream content;
+    content << in.rdbuf();
+    *bytes = content.str();
+    return true;
+}
 
 std::string UndoFolder(const std::string& pluginPath) {
     return PluginWindowsFolder(pluginPath) + "\\Undo\\Hivemender";
