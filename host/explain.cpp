@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace host {
 namespace {
 
