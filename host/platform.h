@@ -25,6 +25,21 @@ std::string DefaultPluginPath();
 
 bool IsTerminal(int fd);
 
+// The width of the terminal on stdout; 0 when stdout is no terminal.
+size_t TerminalColumns();
+
+// Whether the terminal on stdout shows ANSI colour sequences (on Windows,
+// a console that could be switched to them).
+bool TerminalTakesColour();
+
+// Makes stdout pass bytes through untouched (on Windows it turns LF into
+// CR LF otherwise).
+void UseBinaryOutput();
+
+// Puts `source` in place of `target` in one step (both local paths), so a
+// reader sees either the old file or the new one.
+bool ReplaceFile(const std::string& source, const std::string& target, std::string* error);
+
 struct MachineOptions {
     std::string folder; // --machine; empty: HIVEMENDER_MACHINE, then the demo machine
 };

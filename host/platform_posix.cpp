@@ -6,9 +6,13 @@
 #include <win32sim/machine.h>
 
 #include <dlfcn.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -97,6 +101,26 @@ std::string DefaultPluginPath() {
 
 bool IsTerminal(int fd) {
     return isatty(fd) != 0;
+}
+
+size_t TerminalColumns() {
+    winsize size{};
+    if (!isatty(1) || ioctl(1, TIOCGWINSZ, &size) != 0)
+        return isatty(1) ? 80 : 0;
+    return size.ws_col > 0 ? size.ws_col : 80;
+}
+
+bool TerminalTakesColour() {
+    return isatty(1) != 0;
+}
+
+void UseBinaryOutput() {}
+
+bool ReplaceFile(const std::string& source, const std::string& target, std::string* error) {
+    if (std::rename(source.c_str(), target.c_str()) == 0)
+        return true;
+    *error = "cannot replace " + target + ": " + std::strerror(errno);
+    return false;
 }
 
 bool PrepareMachine(const MachineOptions& options, std::string* description, std::string* error) {

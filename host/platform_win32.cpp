@@ -2,8 +2,10 @@
 #include "host/platform.h"
 
 #include <windows.h>
+#include <fcntl.h>
 #include <io.h>
 
+#include <cstdio>
 
 namespace host {
 namespace {
@@ -48,7 +50,39 @@ std::string DefaultPluginPath() {
     return FolderOf(self) + "\\hivemender.dll";
 }
 
-bool IsTerminal(int fd) { return _isatty(fd) != 0; }
+bool IsTerminal(int fd) {
+    return _isatty(fd) != 0;
+}
+
+size_t TerminalColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!_isatty(1) || !GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+        return _isatty(1) ? 80 : 0;
+    return static_cast<size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+}
+
+bool TerminalTakesColour() {
+    if (!_isatty(1))
+        return false;
+    // Consoles older than Windows 10 show the sequences as text: no colour there.
+    const HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    return GetConsoleMode(console, &mode) &&
+           SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+}
+
+void UseBinaryOutput() {
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+}
+
+bool ReplaceFile(const std::string& source, const std::string& target, std::string* error) {
+    if (MoveFileExA(source.c_str(), target.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    *error = "cannot replace " + target + ": error " + std::to_string(GetLastError());
+    return false;
+}
 
 bool PrepareMachine(const MachineOptions& options, std::string* description, std::string* error) {
     if (!options.folder.empty()) {
@@ -59,7 +93,9 @@ bool PrepareMachine(const MachineOptions& options, std::string* description, std
     return true;
 }
 
-bool SaveMachine(std::string*) { return true; }
+bool SaveMachine(std::string*) {
+    return true;
+}
 
 void DiscardScratchMachine() {}
 
@@ -70,6 +106,8 @@ std::string PluginWindowsFolder(const std::string& pluginPath) {
     return FolderOf(full);
 }
 
-std::string LocalPathFor(const std::string& windowsPath) { return windowsPath; }
+std::string LocalPathFor(const std::string& windowsPath) {
+    return windowsPath;
+}
 
 } // namespace host

@@ -107,11 +107,21 @@ std::string Quote(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (c < 0x20) {
                 char escape[8];
@@ -130,13 +140,6 @@ std::string StrictObject(const Members& members) {
     for (size_t i = 0; i < members.size(); ++i)
         out += (i ? ", " : "") + Quote(members[i].first) + ": " + Quote(members[i].second);
     return out + "}";
-}
-
-// Width in characters of UTF-8 text (continuation bytes do not count).
-size_t DisplayWidth(const std::string& text) {
-    return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
 }
 
 } // namespace
@@ -163,8 +166,8 @@ bool ParseReport(const std::string& text, Report* report, std::string* error) {
     }
     ok = ok && reader.Expect('}') && reader.AtEnd();
     if (!ok && error)
-        *error = "the engine's report is not well formed near byte " +
-                 std::to_string(reader.Position());
+        *error =
+            "the engine's report is not well formed near byte " + std::to_string(reader.Position());
     return ok;
 }
 
@@ -194,54 +197,13 @@ std::string Member(const Members& members, const std::string& name) {
 
 std::string SectionName(const std::string& section) {
     static const char* const kNames[] = {
-        "user software", "machine software", "classes",    "fonts",       "startup",   "sounds",
-        "uninstall",     "services",         "app paths",  "shared DLLs", "help files"};
+        "user software", "machine software", "classes",   "fonts",       "startup",   "sounds",
+        "uninstall",     "services",         "app paths", "shared DLLs", "help files"};
     char* end = nullptr;
     const long number = std::strtol(section.c_str(), &end, 10);
     if (section.empty() || *end != '\0' || number < 0 || number > 10)
         return section;
     return kNames[number];
-}
-
-std::string ToTable(const Report& report) {
-    const bool isFix = report.arrayName == "fixes";
-    std::vector<std::vector<std::string>> rows;
-    rows.push_back({"id", "section", "key path", "value name", "new value", "user"});
-    if (isFix)
-        rows[0].push_back("fixed");
-    for (const auto& entry : report.entries) {
-        rows.push_back({Member(entry, "id"), SectionName(Member(entry, "section")),
-                        Member(entry, "key path"), Member(entry, "value name"),
-                        Member(entry, "new value"), Member(entry, "user name")});
-        if (isFix)
-            rows.back().push_back(Member(entry, "fixed"));
-    }
-    std::vector<size_t> widths(rows[0].size(), 0);
-    for (const auto& row : rows) {
-        for (size_t c = 0; c < row.size(); ++c)
-            widths[c] = std::max(widths[c], DisplayWidth(row[c]));
-    }
-    std::string out;
-    for (const auto& row : rows) {
-        std::string line;
-        for (size_t c = 0; c < row.size(); ++c) {
-            line += row[c];
-            if (c + 1 < row.size())
-                line += std::string(widths[c] - DisplayWidth(row[c]) + 2, ' ');
-        }
-        while (!line.empty() && line.back() == ' ')
-            line.pop_back();
-        out += line + "\n";
-    }
-    const std::string error = Member(report.members, "error");
-    out += std::to_string(report.entries.size()) + (isFix ? " selected" : " problems");
-    if (isFix) {
-        const auto fixed = std::count_if(report.entries.begin(), report.entries.end(),
-                                         [](const Members& e) { return Member(e, "fixed") == "true"; });
-        out += ", " + std::to_string(fixed) + " fixed";
-    }
-    out += error.empty() ? "\n" : " (" + error + ")\n";
-    return out;
 }
 
 } // namespace host

@@ -15,9 +15,9 @@ namespace host {
 using Members = std::vector<std::pair<std::string, std::string>>;
 
 struct Report {
-    Members members;                    // top-level string members, in order
-    std::string arrayName;              // "problems" or "fixes"
-    std::vector<Members> entries;       // the array's objects
+    Members members;              // top-level string members, in order
+    std::string arrayName;        // "problems" or "fixes"
+    std::vector<Members> entries; // the array's objects
 };
 
 // Parses a report (UTF-8 text). False with `error` set when it is not one.
@@ -25,10 +25,6 @@ bool ParseReport(const std::string& text, Report* report, std::string* error);
 
 // Strict RFC 8259 JSON of the same document, one line, ending in a line feed.
 std::string ToStrictJson(const Report& report);
-
-// A readable table: one row per problem (id, section, key path, value name,
-// new value, user, and "fixed" for fix reports).
-std::string ToTable(const Report& report);
 
 // Looks a member up; empty when absent.
 std::string Member(const Members& members, const std::string& name);

@@ -132,7 +132,8 @@ Session::Outcome Session::Run(int mode, const std::string& request,
         }
         g_arrived.wait_for(lock, std::chrono::milliseconds(100));
         if (onTick) {
-            const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+            const std::chrono::duration<double> elapsed =
+                std::chrono::steady_clock::now() - started;
             onTick(elapsed.count());
         }
     }

@@ -100,7 +100,7 @@ json)
     check same-problems "$scratch/raw.out" "$scratch/json.out"
     run table --machine "$machine" --table scan
     expect_rc 0 "scan --table"
-    tail -1 "$scratch/table.out" | grep -qx "$(problem_count "$scratch/raw.out") problems" ||
+    tail -1 "$scratch/table.out" | grep -qE "^$(problem_count "$scratch/raw.out") problems?( in [0-9]+ sections)?\$" ||
         fail "the table does not end with the problem count: $(tail -1 "$scratch/table.out")"
     run fix --machine "$machine" --json fix --all
     expect_rc 0 "fix --all --json"
@@ -153,12 +153,15 @@ undo)
     ;;
 
 bad-arguments)
+    # One line on stderr, naming the fault and where help is; nothing else,
+    # not even the machine: arguments are read before anything is touched.
     while IFS='|' read -r args message; do
         # shellcheck disable=SC2086 # the table's arguments are split on purpose
         run bad --machine "$machine" $args
         expect_rc 2 "hivemender $args"
         one_line_error bad "$message"
-        grep -q '^usage: hivemender' "$scratch/bad.err" || fail "hivemender $args: no usage shown"
+        [ "$(wc -l <"$scratch/bad.err")" -eq 1 ] || fail "hivemender $args: more than one line: $(cat "$scratch/bad.err")"
+        grep -q '(see hivemender --help)$' "$scratch/bad.err" || fail "hivemender $args: no pointer to --help"
     done <<'TABLE'
 |no command given
 frobnicate|unknown command frobnicate
@@ -166,14 +169,161 @@ scan --frobnicate|unknown option --frobnicate
 scan extra|unexpected argument extra
 fix|fix needs either --select LIST or --all
 fix --all --select 1|fix needs either --select LIST or --all
-fix --select 1,,2|--select takes problem ids separated by commas
-fix --select -1|--select takes problem ids separated by commas
-scan --all|--select and --all go with fix
-undo|undo needs the undo file
+fix --select 1,,2|--select takes problem ids and ranges separated by commas
+fix --select -1|--select takes problem ids and ranges separated by commas
+fix --select 5-3|--select takes problem ids and ranges separated by commas
+scan --all|--all goes with fix
+scan --explain --raw|--explain goes with the table
+undo|undo needs one of: the undo file, --list, --last
+undo --list --last|undo needs one of: the undo file, --list, --last
+exclude|exclude needs one of: KEYPATH, --list, --remove KEYPATH
+exclude HKEY_CURRENT_CONFIG\System|does not start with HKEY_LOCAL_MACHINE
 scan --sections 3|--sections is not offered
 scan --plugin|--plugin needs a value
 TABLE
     machine_unchanged "bad arguments"
+    ;;
+
+help-version)
+    for args in --help -h "fix --help" "exclude -h"; do
+        # shellcheck disable=SC2086
+        run help $args
+        expect_rc 0 "hivemender $args"
+        grep -q '^Usage: hivemender' "$scratch/help.out" || fail "hivemender $args: no usage on stdout"
+        [ ! -s "$scratch/help.err" ] || fail "hivemender $args wrote on stderr: $(cat "$scratch/help.err")"
+    done
+    grep -q -- '--select LIST' "$scratch/help.out" && fail "exclude --help shows the options of fix"
+    run version --version
+    expect_rc 0 "hivemender --version"
+    grep -qE '^hivemender [0-9]+\.[0-9]+' "$scratch/version.out" || fail "no version: $(cat "$scratch/version.out")"
+    ;;
+
+table)
+    run raw --machine "$machine" --raw scan
+    count=$(problem_count "$scratch/raw.out")
+    for columns in 80 200; do
+        COLUMNS=$columns run table$columns --machine "$machine" --table scan
+        expect_rc 0 "the table at $columns columns"
+        python3 - "$scratch/table$columns.out" "$columns" <<'PY' || fail "the table does not fit $columns columns"
+import sys
+lines = open(sys.argv[1], encoding="utf-8").read().splitlines()
+long = [f"line {n}: {len(line)} characters" for n, line in enumerate(lines, 1) if len(line) > int(sys.argv[2])]
+print("\n".join(long), file=sys.stderr)
+sys.exit(1 if long else 0)
+PY
+        grep -q 'S-1-5-21-' "$scratch/table$columns.out" && fail "a SID is shown where the user's name is known"
+        grep -q '^[0-9]* *HKU\\Alice' "$scratch/table$columns.out" || fail "Alice's hive is not named by her"
+        grep -q 'HKEY_LOCAL_MACHINE' "$scratch/table$columns.out" && fail "roots are not abbreviated"
+        [ "$(grep -cE '^[0-9]+  ' "$scratch/table$columns.out")" -eq "$count" ] || fail "not one line per problem at $columns columns"
+        # The counts of the sections add up to the total.
+        sum=$(sed -nE 's/^[a-z][a-zA-Z ]+ \(([0-9]+)\)$/\1/p' "$scratch/table$columns.out" | awk '{ s += $1 } END { print s + 0 }')
+        [ "$sum" -eq "$count" ] || fail "the sections count $sum problems, the scan $count"
+    done
+    grep -q '…' "$scratch/table80.out" || fail "nothing was shortened at 80 columns"
+    # On a pipe with no width: full key paths, one line per problem.
+    env -u COLUMNS "$host" --machine "$machine" --table scan >"$scratch/pipe.out" 2>/dev/null
+    grep -q '…' "$scratch/pipe.out" && fail "the table on a pipe shortens"
+    grep -q 'HKEY_USERS\\S-1-5-21-' "$scratch/pipe.out" || fail "the table on a pipe does not keep full key paths"
+    [ "$(grep -cE '^[0-9]+  ' "$scratch/pipe.out")" -eq "$count" ] || fail "not one line per problem on a pipe"
+    # On a terminal the table is the default, in colour unless NO_COLOR is set.
+    script -qec "env COLUMNS=120 '$host' --machine '$machine' scan" /dev/null >"$scratch/tty.out" 2>&1
+    grep -q $'\e\\[' "$scratch/tty.out" || fail "no colour on a terminal"
+    grep -q 'HKU\\Alice' "$scratch/tty.out" || fail "no table on a terminal: $(head -3 "$scratch/tty.out")"
+    script -qec "env NO_COLOR=1 COLUMNS=120 '$host' --machine '$machine' scan" /dev/null >"$scratch/nocolor.out" 2>&1
+    grep -q $'\e\\[' "$scratch/nocolor.out" && fail "colour despite NO_COLOR"
+    grep -q 'HKU\\Alice' "$scratch/nocolor.out" || fail "no table with NO_COLOR"
+    machine_unchanged "tables"
+    ;;
+
+explain)
+    # The data of a value and the file the checks took from it; the
+    # engine's report stays as it was.
+    run explain --machine "$machine" scan --explain
+    expect_rc 0 "scan --explain"
+    grep -A2 '  GamePath' "$scratch/explain.out" | grep -qF 'data: C:\Program Files (x86)\Tailspin\Skyracer\skyracer.exe' ||
+        fail "no data below GamePath: $(grep -A2 GamePath "$scratch/explain.out")"
+    grep -A2 '  GamePath' "$scratch/explain.out" | grep -qF 'file: C:\Program Files (x86)\Tailspin\Skyracer\skyracer.exe (missing)' ||
+        fail "no missing file below GamePath"
+    # A list keeps the first library: the second is the missing one.
+    grep -A2 '  Skins' "$scratch/explain.out" | grep -qF 'file: C:\Program Files (x86)\Northwind\Player\skins\neon.dll (missing)' ||
+        fail "the missing file of the skin list is not named: $(grep -A2 Skins "$scratch/explain.out")"
+    [ "$(grep -c '^ *data: ' "$scratch/explain.out")" -eq "$(grep -o '"value name"' "$expected/scan.raw" | wc -l)" ] ||
+        fail "not every value problem is explained"
+    run raw --machine "$machine" --raw scan
+    same_file "$expected/scan.raw" "$scratch/raw.out"
+    machine_unchanged "scan --explain"
+    ;;
+
+select-ranges)
+    count=$(problem_count "$expected/scan.raw")
+    run outofrange --machine "$machine" fix --select "0-2,$((count - 1))-$((count + 3))"
+    expect_rc 2 "a range past the last problem"
+    one_line_error outofrange "no problem $count: the scan found $count (ids 0 to $((count - 1)))"
+    machine_unchanged "a selection out of range"
+    run backwards --machine "$machine" --json fix --select "2-0"
+    expect_rc 2 "a range that ends before it starts"
+    run fix --machine "$machine" --json fix --select "0-2,4,1-3"
+    expect_rc 0 "fix --select 0-2,4,1-3"
+    ids=$(grep -o '"id": "[0-9]*"' "$scratch/fix.out" | grep -o '[0-9]*' | sort -n | paste -sd,)
+    [ "$ids" = "0,1,2,3,4" ] || fail "fix --select 0-2,4,1-3 fixed $ids"
+    ;;
+
+exclude)
+    regkeys="$machine/drives/C/Program Files (x86)/Hivemender/regkeys.txt"
+    key='HKEY_LOCAL_MACHINE\SOFTWARE\Fabrikam\Sync'
+    grep -qF "\"key path\": \"$key\"," "$expected/scan.raw" || fail "the demo's scan does not report $key"
+    run add --machine "$machine" exclude 'hklm\SOFTWARE\Fabrikam\Sync\'
+    expect_rc 0 "exclude"
+    grep -qxF "excluded: $key" "$scratch/add.out" || fail "exclude said: $(cat "$scratch/add.out")"
+    # The file keeps its CR LF line ends.
+    [ "$(grep -c $'\r$' "$regkeys")" -eq "$(wc -l <"$regkeys")" ] || fail "regkeys.txt has mixed line ends"
+    run again --machine "$machine" exclude "$key"
+    grep -q "^already excluded: " "$scratch/again.out" || fail "a second exclude: $(cat "$scratch/again.out")"
+    run list --machine "$machine" exclude --list
+    grep -qxF "$key" "$scratch/list.out" || fail "exclude --list does not show $key"
+    run scan --machine "$machine" --raw scan
+    grep -qF "\"key path\": \"$key\"," "$scratch/scan.out" && fail "the scan still reports the excluded key"
+    [ "$(problem_count "$scratch/scan.out")" -eq "$(($(problem_count "$expected/scan.raw") - 1))" ] ||
+        fail "excluding one key changed more than one problem"
+    run remove --machine "$machine" exclude --remove "$key"
+    expect_rc 0 "exclude --remove"
+    run removeagain --machine "$machine" exclude --remove "$key"
+    expect_rc 1 "exclude --remove of a key not excluded"
+    one_line_error removeagain "is not excluded"
+    machine_unchanged "exclude then exclude --remove"
+    # Without a file one is made.
+    rm "$regkeys"
+    run create --machine "$machine" exclude "$key"
+    expect_rc 0 "exclude without regkeys.txt"
+    [ "$(cat "$regkeys")" = "$key"$'\r' ] || fail "the new regkeys.txt holds: $(od -c "$regkeys" | head)"
+    ;;
+
+undo-list)
+    run empty --machine "$machine" undo --list
+    expect_rc 0 "undo --list without undo files"
+    [ ! -s "$scratch/empty.out" ] || fail "undo --list listed files of a machine without any"
+    run last --machine "$machine" undo --last
+    expect_rc 1 "undo --last without undo files"
+    one_line_error last "no undo file to restore in "
+    cp "$machine/machine.reg" "$scratch/before.reg"
+    run fix1 --machine "$machine" --raw fix --select 0
+    expect_rc 0 "the first fix"
+    cp "$machine/machine.reg" "$scratch/between.reg"
+    run fix2 --machine "$machine" --raw fix --select 0-1
+    expect_rc 0 "the second fix"
+    first=$(undo_file_of fix1) second=$(undo_file_of fix2)
+    run list --machine "$machine" undo --list
+    expect_rc 0 "undo --list"
+    [ "$(grep -c '^20[0-9-]* [0-9:]* ' "$scratch/list.out")" -eq 2 ] || fail "undo --list: $(cat "$scratch/list.out")"
+    # Oldest first: date, size in bytes, keys and values restored, the file.
+    read -r _ _ bytes keys values path < <(sed -n 2p "$scratch/list.out")
+    [ "$path" = "$first" ] && [ "$bytes" -eq "$(wc -c <"$first")" ] && [ "$keys" -ge 1 ] && [ "$values" -ge 0 ] ||
+        fail "undo --list does not describe $first: $(sed -n 2p "$scratch/list.out")"
+    sed -n 3p "$scratch/list.out" | grep -qF "$second" || fail "undo --list does not put $second last"
+    run undolast --machine "$machine" undo --last
+    expect_rc 0 "undo --last"
+    grep -qF "from $second" "$scratch/undolast.out" || fail "undo --last restored: $(cat "$scratch/undolast.out")"
+    check same-registry "$scratch/between.reg" "$machine/machine.reg"
     ;;
 
 engine-errors)
@@ -298,6 +448,23 @@ wine-scan)
     expect_rc 0 "the Windows host under Wine"
     grep -q '^machine: this Windows machine' "$scratch/wine.err" || fail "unexpected stderr: $(cat "$scratch/wine.err")"
     check strict "$scratch/wine.out"
+    # --raw is the engine's text untouched: no CR before its line feeds, and
+    # the same problems as the JSON of the same scan.
+    (cd "$scratch" && timeout 240 "$emulator" "$scratch/$(basename "$host")" --raw scan \
+        >"$scratch/wineraw.out" 2>/dev/null) || fail "the Windows host's --raw scan failed"
+    grep -q $'\r' "$scratch/wineraw.out" && fail "the Windows host's --raw report holds CR bytes"
+    check same-problems "$scratch/wineraw.out" "$scratch/wine.out"
+    (cd "$scratch" && "$emulator" "$scratch/$(basename "$host")" --help >"$scratch/winehelp.out" 2>&1) ||
+        fail "the Windows host's --help failed"
+    grep -q '^Usage: hivemender' "$scratch/winehelp.out" || fail "the Windows host's --help: $(head -3 "$scratch/winehelp.out")"
+    # exclude writes regkeys.txt beside the plug-in, replacing it in one step.
+    (cd "$scratch" && "$emulator" "$scratch/$(basename "$host")" exclude 'HKLM\SOFTWARE\Gone' >/dev/null 2>&1) ||
+        fail "the Windows host's exclude failed"
+    [ "$(cat "$scratch/regkeys.txt")" = $'HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone\r' ] ||
+        fail "regkeys.txt written under Wine holds: $(od -c "$scratch/regkeys.txt" | head -3)"
+    (cd "$scratch" && "$emulator" "$scratch/$(basename "$host")" exclude --remove 'HKEY_LOCAL_MACHINE\SOFTWARE\Gone' >/dev/null 2>&1) ||
+        fail "the Windows host's exclude --remove failed"
+    [ ! -s "$scratch/regkeys.txt" ] || fail "exclude --remove left: $(cat "$scratch/regkeys.txt")"
     echo "Wine prefix scanned: $(problem_count "$scratch/wine.out") problems"
     ;;
 

@@ -40,8 +40,9 @@ TEST(ReportFormat, TellsEscapedQuotesFromValuesEndingInABackslash) {
         {"\"\"", ""},
     };
     for (const auto& c : cases) {
-        const std::string text = std::string("{\"finished\": \"scan\", \"problems\": [{\"new value\": ") +
-                                 c.encoded + ", \"id\": \"0\"}]}\n";
+        const std::string text =
+            std::string("{\"finished\": \"scan\", \"problems\": [{\"new value\": ") + c.encoded +
+            ", \"id\": \"0\"}]}\n";
         const Report report = MustParse(text);
         ASSERT_EQ(1u, report.entries.size()) << text;
         EXPECT_EQ(c.value, host::Member(report.entries[0], "new value")) << text;
@@ -73,20 +74,6 @@ TEST(ReportFormat, EmptyReportsStayWellFormed) {
     const Report scan = MustParse("{\"finished\": \"scan\", \"problems\": []}\n");
     EXPECT_TRUE(scan.entries.empty());
     EXPECT_EQ("{\"finished\": \"scan\", \"problems\": []}\n", host::ToStrictJson(scan));
-    const Report fix = MustParse("{\"error\": \"Empty problems array\", \"fixes\": [], \"finished\": \"fix\"}\n");
-    EXPECT_NE(std::string::npos, host::ToTable(fix).find("(Empty problems array)"));
-}
-
-TEST(ReportFormat, TableNamesSectionsAndCountsFixes) {
-    const Report report = MustParse(
-        "{\"fixes\": [{\"key path\": \"HKEY_LOCAL_MACHINE\\SOFTWARE\\X\", \"id\": \"0\", \"fixed\": "
-        "\"true\", \"section\": \"6\"},{\"key path\": \"HKEY_LOCAL_MACHINE\\SOFTWARE\\Y\", \"id\": "
-        "\"1\", \"fixed\": \"false\", \"section\": \"9\"}], \"finished\": \"fix\"}\n");
-    const std::string table = host::ToTable(report);
-    EXPECT_NE(std::string::npos, table.find("uninstall")) << table;
-    EXPECT_NE(std::string::npos, table.find("shared DLLs")) << table;
-    EXPECT_NE(std::string::npos, table.find("2 selected, 1 fixed")) << table;
-    EXPECT_EQ("42", host::SectionName("42"));
 }
 
 } // namespace

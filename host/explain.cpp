@@ -1,0 +1,92 @@
+#include "host/explain.h"
+
+#include "fileref/reference_check.h"
+#include "host/session.h"
+#include "registry/reg_key.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace host {
+namespace {
+
+// The registry and the checks speak the ANSI code page; reports speak UTF-8.
+std::string AnsiFromUtf8(const std::string& text) {
+    const std::basic_string<WCHAR> wide = WideFromUtf8(text);
+    const int size = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), ansi.data(),
+                            size, nullptr, nullptr);
+    return ansi;
+}
+
+std::string Utf8FromAnsi(const std::string& text) {
+    const int size =
+        MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
+    std::basic_string<WCHAR> wide(static_cast<size_t>(size > 0 ? size : 0), 0);
+    if (size > 0)
+        MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), wide.data(),
+                            size);
+    return Utf8FromWide(wide.c_str());
+}
+
+// The strings of a string value as stored (one for REG_SZ, each item of a
+// REG_MULTI_SZ). False for other types and values that cannot be read.
+bool ReadStrings(const RegKey& key, const std::string& name, std::vector<std::string>* strings) {
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExA(key.Handle(), name.c_str(), nullptr, &type, nullptr, &size) !=
+        ERROR_SUCCESS)
+        return false;
+    std::string bytes(size, '\0');
+    if (RegQueryValueExA(key.Handle(), name.c_str(), nullptr, &type,
+                         reinterpret_cast<BYTE*>(bytes.data()), &size) != ERROR_SUCCESS)
+        return false;
+    bytes.resize(size);
+    if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)
+        return false;
+    for (size_t start = 0; start < bytes.size();) {
+        const size_t end = std::min(bytes.find('\0', start), bytes.size());
+        if (end == start)
+            break;
+        strings->push_back(bytes.substr(start, end - start));
+        if (type != REG_MULTI_SZ)
+            break;
+        start = end + 1;
+    }
+    if (strings->empty())
+        strings->emplace_back();
+    return true;
+}
+
+// The first file the checks find missing, as the scanners test: whole
+// command lines first, then drive paths and lists of them.
+std::string MissingFile(const std::vector<std::string>& strings) {
+    for (const std::string& text : strings) {
+        std::string asCommand = text, asDrivePath = text, file;
+        if (!CheckFileReference(asCommand, file) || !CheckDrivePathReference(asDrivePath, file))
+            return file;
+    }
+    return {};
+}
+
+} // namespace
+
+std::vector<std::string> ExplainValue(const std::string& keyPath, const std::string& valueName) {
+    RegKey key;
+    if (key.OpenByText(AnsiFromUtf8(keyPath), kRead64) != ERROR_SUCCESS)
+        return {"the key is gone"};
+    std::vector<std::string> strings;
+    if (!ReadStrings(key, AnsiFromUtf8(valueName), &strings))
+        return {"the value is gone or holds no text"};
+    std::string data;
+    for (const std::string& text : strings)
+        data += (data.empty() ? "" : " | ") + Utf8FromAnsi(text);
+    const std::string missing = MissingFile(strings);
+    return {"data: " + data, missing.empty() ? std::string("file: every file it names exists now")
+                                             : "file: " + Utf8FromAnsi(missing) + " (missing)"};
+}
+
+} // namespace host

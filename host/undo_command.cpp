@@ -1,0 +1,159 @@
+// undo FILE, undo --last and undo --list.
+#include "host/commands.h"
+#include "host/platform.h"
+#include "host/report_table.h"
+#include "regfile/regfile.h"
+
+#include "base/owned_handle.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <tuple>
+
+namespace host {
+namespace {
+
+// The time stamp and the attempt number that order undo files.
+std::tuple<std::string, int, std::string> OrderOf(const std::string& name) {
+    std::string stem = name.size() > 4 ? name.substr(0, name.size() - 4) : name;
+    int attempt = 1;
+    const size_t open = stem.rfind(" (");
+    if (open != std::string::npos && stem.back() == ')') {
+        attempt = std::atoi(stem.c_str() + open + 2);
+        stem.resize(open);
+    }
+    return {stem, attempt, name};
+}
+
+// "2026-12-06 10:18:00" from the file's name, or the name itself.
+std::string DateOf(const std::string& name) {
+    std::string date = std::get<0>(OrderOf(name));
+    if (date.size() == 19 && date[13] == '.' && date[16] == '.')
+        date[13] = date[16] = ':';
+    return date;
+}
+
+bool ParseUndoFile(const std::string& bytes, const std::string& name, regfile::Script* script,
+                   std::string* error) {
+    return regfile::Parse(std::vector<uint8_t>(bytes.begin(), bytes.end()), name, script, error);
+}
+
+size_t ValueCount(const regfile::Script& script) {
+    size_t values = 0;
+    for (const auto& key : script.keys)
+        values += key.values.size();
+    return values;
+}
+
+// An undo file only puts back what a fix took away; a file that deletes
+// anything is someone else's, and importing it could wipe a whole hive.
+std::string FirstDeletion(const regfile::Script& script) {
+    for (const auto& key : script.keys) {
+        if (key.remove)
+            return "deletes the key " + key.keyPath;
+        for (const auto& value : key.values) {
+            if (value.remove)
+                return "deletes the value \"" + value.name + "\" of " + key.keyPath;
+        }
+    }
+    return {};
+}
+
+int Restore(const std::string& undoFile) {
+    std::string bytes;
+    if (!ReadFileBytes(LocalPathFor(undoFile), &bytes))
+        return Fail("cannot read " + undoFile);
+    if (bytes.empty()) {
+        // A fix stopped before it saved anything leaves its undo file empty,
+        // and having saved nothing it changed nothing.
+        std::cout << "nothing to restore: " << undoFile << " is empty\n";
+        return kExitOk;
+    }
+    regfile::Script script;
+    std::string error;
+    if (!ParseUndoFile(bytes, undoFile, &script, &error))
+        return Fail(error);
+    if (const std::string deletion = FirstDeletion(script); !deletion.empty())
+        return Fail(undoFile + " is not an undo file: it " + deletion);
+    if (regfile::Apply(script, &error) != ERROR_SUCCESS)
+        return Fail("restoring " + undoFile + ": " + error);
+    if (!SaveMachine(&error))
+        return Fail(error);
+    std::cout << "restored " << script.keys.size() << " keys and " << ValueCount(script)
+              << " values from " << undoFile << "\n";
+    return kExitOk;
+}
+
+// One line per undo file: when its fix ran, its size and what it restores.
+int List(const std::string& folder) {
+    const std::vector<std::string> names = UndoFiles(folder);
+    if (names.empty()) {
+        std::cerr << "no undo files in " << LocalPathFor(folder) << "\n";
+        return kExitOk;
+    }
+    std::cout << "date                 bytes     keys  values  file\n";
+    for (const std::string& name : names) {
+        const std::string path = LocalPathFor(folder + "\\" + name);
+        std::string bytes, error, keys = "?", values = "?";
+        regfile::Script script;
+        if (ReadFileBytes(path, &bytes) &&
+            (bytes.empty() || ParseUndoFile(bytes, name, &script, &error))) {
+            keys = std::to_string(script.keys.size());
+            values = std::to_string(ValueCount(script));
+        }
+        std::cout << PadToWidth(DateOf(name), 21) << PadToWidth(std::to_string(bytes.size()), 10)
+                  << PadToWidth(keys, 6) << PadToWidth(values, 8) << path << "\n";
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+bool ReadFileBytes(const std::string& path, std::string* bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream content;
+    content << in.rdbuf();
+    *bytes = content.str();
+    return true;
+}
+
+std::string UndoFolder(const std::string& pluginPath) {
+    return PluginWindowsFolder(pluginPath) + "\\Undo\\Hivemender";
+}
+
+bool UndoFileIsOlder(const std::string& a, const std::string& b) {
+    return OrderOf(a) < OrderOf(b);
+}
+
+std::vector<std::string> UndoFiles(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    Orvel::TFindHandle find(FindFirstFileA((folder + "\\*.reg").c_str(), &data));
+    if (!find)
+        return names;
+    do {
+        names.push_back(data.cFileName);
+    } while (FindNextFileA(find.Get(), &data));
+    std::sort(names.begin(), names.end(), UndoFileIsOlder);
+    return names;
+}
+
+int RunUndo(const Options& options, const std::string& pluginPath) {
+    const std::string folder = UndoFolder(pluginPath);
+    if (options.undoList)
+        return List(folder);
+    if (!options.undoLast)
+        return Restore(options.undoFile);
+    const std::vector<std::string> names = UndoFiles(folder);
+    if (names.empty())
+        return Fail("no undo file to restore in " + LocalPathFor(folder));
+    return Restore(LocalPathFor(folder + "\\" + names.back()));
+}
+
+} // namespace host
