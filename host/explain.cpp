@@ -78,15 +78,24 @@ std::vector<std::string> ExplainValue(const std::string& keyPath, const std::str
     RegKey key;
     if (key.OpenByText(AnsiFromUtf8(keyPath), kRead64) != ERROR_SUCCESS)
         return {"the key is gone"};
+    const std::string name = AnsiFromUtf8(valueName);
     std::vector<std::string> strings;
-    if (!ReadStrings(key, AnsiFromUtf8(valueName), &strings))
-        return {"the value is gone or holds no text"};
     std::string data;
-    for (const std::string& text : strings)
-        data += (data.empty() ? "" : " | ") + Utf8FromAnsi(text);
+    if (ReadStrings(key, name, &strings)) {
+        for (const std::string& text : strings)
+            data += (data.empty() ? "" : " | ") + Utf8FromAnsi(text);
+        data = "data: " + data;
+    } else if (RegQueryValueExA(key.Handle(), name.c_str(), nullptr, nullptr, nullptr, nullptr) ==
+               ERROR_SUCCESS) {
+        // A counter (shared DLLs) names its file by the value's name.
+        strings = {name};
+        data = "data: not text; the value's name is the file";
+    } else {
+        return {"the value is gone"};
+    }
     const std::string missing = MissingFile(strings);
-    return {"data: " + data, missing.empty() ? std::string("file: every file it names exists now")
-                                             : "file: " + Utf8FromAnsi(missing) + " (missing)"};
+    return {data, missing.empty() ? std::string("file: every file it names exists now")
+                                  : "file: " + Utf8FromAnsi(missing) + " (missing)"};
 }
 
 } // namespace host
