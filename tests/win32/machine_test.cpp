@@ -256,6 +256,29 @@ TEST_F(MachineTest, HostPathForMapsDrivesWithoutFolding) {
     EXPECT_EQ("", win32sim::HostPathFor("relative\\x"));
 }
 
+// The benchmark's probes-per-path figure stands on this count.
+TEST_F(MachineTest, FileQueryTallyCountsCallsAndPathsIgnoringCase) {
+    MachineConfig config;
+    config.drives = {{'C', DRIVE_FIXED, (m_root / "c").string()}};
+    Reset(config);
+    GetFileAttributesA("C:\\before.txt");
+    win32sim::StartFileQueryTally();
+    GetFileAttributesA("C:\\Windows");
+    GetFileAttributesA("c:\\WINDOWS");
+    GetFileAttributesA("C:\\missing.dll");
+    WIN32_FIND_DATAA data;
+    const HANDLE search = FindFirstFileA("C:\\missing.dll.*", &data);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, search);
+    win32sim::FileQueryTally tally = win32sim::StopFileQueryTally();
+    EXPECT_EQ(4u, tally.calls);
+    EXPECT_EQ(3u, tally.distinctPaths);
+    GetFileAttributesA("C:\\after.txt");
+    win32sim::StartFileQueryTally();
+    tally = win32sim::StopFileQueryTally();
+    EXPECT_EQ(0u, tally.calls) << "a new tally starts from nothing; stopped, nothing counts";
+    EXPECT_EQ(0u, tally.distinctPaths);
+}
+
 TEST_F(MachineTest, LoadsAFolderWithDefaults) {
     const fs::path folder = MachineFolder("plain", "");
     fs::create_directories(folder / "drives" / "D");
