@@ -9,10 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 #include <unistd.h>
 
@@ -522,12 +524,28 @@ TEST_F(MachineTest, RegeditFilesRoundTripThroughLoadAndSave) {
 // hex, multi-strings, 64-bit numbers, 1252 names, thousands of classes): it
 // must load, save and load again without a byte changing, or the benchmark
 // measures something other than the machine it generated.
+bool Generate(const fs::path& folder, int keys, int seed) {
+    const std::string command = std::string("python3 '") + HM_SOURCE_DIR +
+                                "/bench/generate-machine' --keys " + std::to_string(keys) +
+                                " --seed " + std::to_string(seed) + " '" + folder.string() +
+                                "' >/dev/null";
+    return std::system(command.c_str()) == 0;
+}
+
+DWORD SubkeyCount(HKEY root, const char* path) {
+    HKEY key;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return 0;
+    DWORD count = 0;
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return count;
+}
+
 TEST_F(MachineTest, GeneratedMachineRoundTripsThroughLoadAndSave) {
     const fs::path generated = m_root / "generated";
-    const std::string command = std::string("python3 '") + HM_SOURCE_DIR +
-                                "/bench/generate-machine' --keys 10000 --seed 7 '" +
-                                generated.string() + "' >/dev/null";
-    ASSERT_EQ(0, std::system(command.c_str()));
+    ASSERT_TRUE(Generate(generated, 10000, 7));
     std::string error;
     ASSERT_TRUE(win32sim::LoadMachine(generated.string(), &error)) << error;
     const std::vector<uint8_t> loaded = WholeRegistry();
@@ -536,11 +554,24 @@ TEST_F(MachineTest, GeneratedMachineRoundTripsThroughLoadAndSave) {
     for (size_t at = text.find("\r\n["); at != std::string::npos; at = text.find("\r\n[", at + 1))
         ++keys;
     EXPECT_GE(keys, 10000u);
+    // The classes root has the share of a real one: two fifths of the keys.
+    EXPECT_GE(SubkeyCount(HKEY_CLASSES_ROOT, "CLSID"), 600u);
+    EXPECT_GE(SubkeyCount(HKEY_CLASSES_ROOT, "Interface"), 150u);
+    EXPECT_GE(SubkeyCount(HKEY_CLASSES_ROOT, "TypeLib"), 60u);
 
     const fs::path second = MachineFolder("generated2", "");
     ASSERT_TRUE(win32sim::SaveRegistry((second / "machine.reg").string(), &error)) << error;
     ASSERT_TRUE(win32sim::LoadMachine(second.string(), &error)) << error;
     EXPECT_EQ(loaded, WholeRegistry());
+
+    // Figures measured on a machine stand for it only if the seed alone
+    // decides what it holds.
+    const fs::path again = m_root / "again";
+    ASSERT_TRUE(Generate(again, 10000, 7));
+    std::ifstream first(generated / "machine.reg", std::ios::binary);
+    std::ifstream repeat(again / "machine.reg", std::ios::binary);
+    EXPECT_TRUE(std::equal(std::istreambuf_iterator<char>(first), {},
+                           std::istreambuf_iterator<char>(repeat), {}));
 }
 
 } // namespace
