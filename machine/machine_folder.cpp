@@ -15,7 +15,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <signal.h>
 #include <unistd.h>
 
@@ -30,14 +29,16 @@ bool HasDrive(const MachineConfig& config, char letter) {
                        [letter](const DriveSpec& drive) { return drive.letter == letter; });
 }
 
-bool ReadWholeFile(const fs::path& path, std::string* bytes) {
-    std::ifstream in(path, std::ios::binary);
+// Straight into one buffer of the file's size: a machine.reg of a real
+// machine is a few hundred megabytes, and every extra copy is held at once.
+bool ReadWholeFile(const fs::path& path, std::vector<uint8_t>* bytes) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in)
         return false;
-    std::ostringstream text;
-    text << in.rdbuf();
-    *bytes = text.str();
-    return true;
+    bytes->resize(static_cast<size_t>(in.tellg()));
+    in.seekg(0);
+    return static_cast<bool>(in.read(reinterpret_cast<char*>(bytes->data()),
+                                     static_cast<std::streamsize>(bytes->size())));
 }
 
 // One fixed drive per drives/<L> folder.
@@ -72,11 +73,12 @@ bool ReadMachineFolder(const fs::path& folder, MachineConfig* config, regfile::S
     *config = MachineConfig{};
     config->drives = DiscoverDrives(folder);
     const fs::path ini = folder / "machine.ini";
-    std::string text;
+    std::vector<uint8_t> bytes;
     if (fs::exists(ini, ignored)) {
-        if (!ReadWholeFile(ini, &text))
+        if (!ReadWholeFile(ini, &bytes))
             return Fail(error, ini.string() + ": cannot be read");
-        if (!ApplyMachineIni(text, ini.string(), folder.string(), config, error))
+        if (!ApplyMachineIni(std::string(bytes.begin(), bytes.end()), ini.string(), folder.string(),
+                             config, error))
             return false;
     }
     std::sort(config->drives.begin(), config->drives.end(),
@@ -87,11 +89,10 @@ bool ReadMachineFolder(const fs::path& folder, MachineConfig* config, regfile::S
                                " is missing)");
     const fs::path reg = folder / "machine.reg";
     if (fs::exists(reg, ignored)) {
-        if (!ReadWholeFile(reg, &text))
+        if (!ReadWholeFile(reg, &bytes))
             return Fail(error, reg.string() + ": cannot be read");
         std::string parseError;
-        if (!regfile::Parse(std::vector<uint8_t>(text.begin(), text.end()), reg.string(), registry,
-                            &parseError))
+        if (!regfile::Parse(bytes, reg.string(), registry, &parseError))
             return Fail(error, parseError);
     }
     return true;

@@ -13,9 +13,11 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <shared_mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace win32sim::detail {
 namespace {
@@ -45,6 +47,27 @@ bool RedirectionDisabledHere() {
 
 void SetRedirectionDisabledHere(bool disabled) {
     t_redirection = {g_generation.load(), disabled};
+}
+
+struct QueryTally {
+    std::atomic<bool> running{false};
+    std::mutex mutex;
+    unsigned long long calls = 0;
+    std::unordered_set<std::string> paths;
+};
+
+QueryTally& Tally() {
+    static QueryTally tally;
+    return tally;
+}
+
+void NoteFileQuery(LPCSTR path) {
+    QueryTally& tally = Tally();
+    if (!tally.running.load(std::memory_order_relaxed) || !path)
+        return;
+    std::lock_guard lock(tally.mutex);
+    ++tally.calls;
+    tally.paths.insert(UpperAnsi(path));
 }
 
 FileSystem Snapshot() {
@@ -385,12 +408,32 @@ void ResetFiles(const MachineConfig& config) {
 
 } // namespace win32sim::detail
 
+namespace win32sim {
+
+void StartFileQueryTally() {
+    detail::QueryTally& tally = detail::Tally();
+    std::lock_guard lock(tally.mutex);
+    tally.calls = 0;
+    tally.paths.clear();
+    tally.running = true;
+}
+
+FileQueryTally StopFileQueryTally() {
+    detail::QueryTally& tally = detail::Tally();
+    std::lock_guard lock(tally.mutex);
+    tally.running = false;
+    return FileQueryTally{tally.calls, tally.paths.size()};
+}
+
+} // namespace win32sim
+
 using namespace win32sim;
 using namespace win32sim::detail;
 
 extern "C" {
 
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
+    NoteFileQuery(lpFileName);
     Located located;
     if (DWORD status = Locate(lpFileName, false, &located))
         return Fail(status, INVALID_FILE_ATTRIBUTES);
@@ -404,6 +447,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
 }
 
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
+    NoteFileQuery(lpFileName);
     if (!lpFileName || !*lpFileName)
         return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     const std::string text = lpFileName;

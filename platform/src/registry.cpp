@@ -245,33 +245,18 @@ std::string ValueName(LPCSTR name) {
     return name ? std::string(name) : std::string();
 }
 
-// Stored UTF-16LE string data in the ANSI form the A functions hand out.
-std::vector<BYTE> StoredToAnsi(const RegValue& value) {
-    if (!IsStringType(value.type))
-        return value.data;
-    std::u16string wide(value.data.size() / 2, u'\0');
-    for (size_t i = 0; i < wide.size(); ++i)
-        wide[i] = static_cast<char16_t>(value.data[2 * i] | (value.data[2 * i + 1] << 8));
-    const std::string ansi = Utf16ToAnsi(wide);
-    return std::vector<BYTE>(ansi.begin(), ansi.end());
-}
-
-std::vector<BYTE> AnsiToStored(const BYTE* data, DWORD count) {
-    const std::u16string wide =
-        AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(data), count));
-    std::vector<BYTE> stored(wide.size() * 2);
-    for (size_t i = 0; i < wide.size(); ++i) {
-        stored[2 * i] = static_cast<BYTE>(wide[i] & 0xFF);
-        stored[2 * i + 1] = static_cast<BYTE>(wide[i] >> 8);
-    }
-    return stored;
+// What Windows reports as a value's size: string data is kept as UTF-16,
+// one unit for each ANSI byte of 1252 text.
+DWORD StoredUtf16Size(const RegValue& value) {
+    const auto size = static_cast<DWORD>(value.data.size());
+    return IsStringType(value.type) ? 2 * size : size;
 }
 
 // Copies a value out the way RegQueryValueExA and RegEnumValueA do: the
 // needed size is always reported; a buffer too small gets nothing; string
 // data without its terminator gets one when the buffer has room for it.
 LONG CopyValueData(const RegValue& value, LPDWORD type, LPBYTE data, LPDWORD count) {
-    const std::vector<BYTE> bytes = StoredToAnsi(value);
+    const std::vector<BYTE>& bytes = value.data;
     const auto size = static_cast<DWORD>(bytes.size());
     LONG status = ERROR_SUCCESS;
     if (data && size > 0) {
@@ -527,7 +512,7 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
         maxSubkey = std::max(maxSubkey, static_cast<DWORD>(subkey->Name().size()));
     for (const auto& value : key.Values()) {
         maxName = std::max(maxName, static_cast<DWORD>(value.name.size()));
-        maxData = std::max(maxData, static_cast<DWORD>(value.data.size()));
+        maxData = std::max(maxData, StoredUtf16Size(value));
     }
     if (lpcchClass) {
         if (lpClass && *lpcchClass > 0)
@@ -586,10 +571,9 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DW
         // text but not its terminator gets the terminator stored as well.
         if (cbData > 0 && lpData[cbData - 1] != 0 && lpData[cbData] == 0)
             ++cbData;
-        stored = AnsiToStored(lpData, cbData);
-    } else if (cbData > 0) {
-        stored.assign(lpData, lpData + cbData);
     }
+    if (cbData > 0)
+        stored.assign(lpData, lpData + cbData);
     base.key->SetValue(ValueName(lpValueName), dwType, std::move(stored));
     return ERROR_SUCCESS;
 }

@@ -3,6 +3,7 @@
 #include "codepage.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 
 namespace win32sim::detail {
@@ -19,17 +20,28 @@ FILETIME Now() {
     return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
-char16_t UpperUnit(char c) {
-    return AnsiCharToUtf16(UpperAnsi(static_cast<unsigned char>(c)));
+// The upper-cased UTF-16 unit of every ANSI byte. Every lookup of a key
+// name compares names character by character in a binary search, so a
+// machine load asks this millions of times: a table answers at once.
+using UnitTable = std::array<char16_t, 256>;
+const UnitTable& UpperUnits() {
+    static const UnitTable table = [] {
+        UnitTable units{};
+        for (size_t c = 0; c < units.size(); ++c)
+            units[c] = AnsiCharToUtf16(UpperAnsi(static_cast<unsigned char>(c)));
+        return units;
+    }();
+    return table;
 }
 
 } // namespace
 
 int CompareKeyNames(std::string_view a, std::string_view b) {
+    const UnitTable& upper = UpperUnits();
     const size_t common = std::min(a.size(), b.size());
     for (size_t i = 0; i < common; ++i) {
-        const char16_t ua = UpperUnit(a[i]);
-        const char16_t ub = UpperUnit(b[i]);
+        const char16_t ua = upper[static_cast<unsigned char>(a[i])];
+        const char16_t ub = upper[static_cast<unsigned char>(b[i])];
         if (ua != ub)
             return ua < ub ? -1 : 1;
     }

@@ -1,9 +1,11 @@
 // The simulated registry's data: a tree of keys holding typed values.
 //
 // Names are kept as ANSI (1252) text in their first spelling and matched
-// without regard to case. Value data is kept the way Windows keeps it: raw
-// bytes, string types as UTF-16LE; converting for the A functions is the
-// API layer's business (registry.cpp). Nothing here locks: the API layer
+// without regard to case. Value data is kept as the A functions take and
+// hand it out, string types included: 1252 maps every byte to one UTF-16
+// unit and back, so keeping Windows' UTF-16 form would change no answer
+// and only double the memory of a machine's strings (registry.cpp reports
+// the UTF-16 sizes Windows reports). Nothing here locks: the API layer
 // holds the registry mutex around every use.
 #pragma once
 
@@ -64,7 +66,7 @@ private:
 // '_' and the other characters between 'Z' and 'a' sort after the letters.
 int CompareKeyNames(std::string_view a, std::string_view b);
 
-// String types are stored as UTF-16LE and converted for the A functions.
+// REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ: the types Windows keeps as UTF-16.
 bool IsStringType(DWORD type);
 
 } // namespace win32sim::detail

@@ -87,6 +87,19 @@ void SetSecurityFault(SecurityFault fault);
 // How many times ImpersonateSelf has succeeded in this process.
 unsigned long ImpersonationCount();
 
+// A tally of the questions asked of the file system (GetFileAttributesA and
+// FindFirstFileA) while it runs: every call, and the distinct path texts
+// asked about, letter case ignored. For measuring how often a scan asks
+// about the same file; it costs one flag test per call while stopped.
+struct FileQueryTally {
+    unsigned long long calls = 0;
+    unsigned long long distinctPaths = 0;
+};
+// Starts a tally afresh (a running one is restarted).
+void StartFileQueryTally();
+// Stops counting and returns what was counted since the start.
+FileQueryTally StopFileQueryTally();
+
 // One line describing the machine, for the host's and the demo's banners.
 std::string Describe();
 

@@ -1,0 +1,333 @@
+// A whole machine, measured in one run: how long the machine folder takes
+// to load, how long a bare walk of every key and value takes through the
+// registry API the engine reads with, and how long each section's scan and
+// the whole scan take next to it; how often the scan asks the file system
+// about the same path; and the process's peak memory.
+//
+// The whole scan runs a second time without the per-scan memory of file
+// answers; the program fails when the two find different problems, so a
+// memory that changes a finding can never pass for a speed-up.
+//
+//   machine_bench FOLDER [--repeat N] [--results FILE] [--load-only] [--no-reference]
+//
+// --load-only stops after the load, for profiling the loader alone;
+// --no-reference leaves out the scan without the file memory, which takes
+// a hundred times longer than the scan itself (for the largest machines).
+//
+// Sections run one at a time through the scan driver with a one-bit mask, so
+// a section whose scanner does not exist yet simply takes no time.
+#include "engine/hivemender.h"
+#include "engine/scan_report.h"
+#include "fileref/scan_file_cache.h"
+#include "machine/machine_folder.h"
+#include "registry/reg_key.h"
+#include "scan/exclusion_list.h"
+#include "scan/scan_driver.h"
+
+#include <win32sim/machine.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kSections = 11;
+const char* const kSectionNames[kSections] = {
+    "user software", "machine software", "classes",   "fonts",       "startup",   "sounds",
+    "uninstall",     "services",         "app paths", "shared DLLs", "help files"};
+
+double ProcessCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// Processor time, not wall time: the benchmark shares its machine, and a
+// busy neighbour stretches the wall clock of every step alike. Everything
+// measured runs on this one thread.
+double Seconds(const std::function<void()>& work) {
+    const double start = ProcessCpuSeconds();
+    work();
+    return ProcessCpuSeconds() - start;
+}
+
+// The best of `repeat` runs: the machine is shared with other work.
+double BestSeconds(int repeat, const std::function<void()>& work) {
+    double best = Seconds(work);
+    for (int i = 1; i < repeat; ++i)
+        best = std::min(best, Seconds(work));
+    return best;
+}
+
+// Kilobytes of /proc/self/status's line `field` (VmRSS, VmHWM).
+long MemoryKb(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(field) + ":";
+    while (std::getline(status, line)) {
+        if (line.rfind(prefix, 0) == 0)
+            return std::atol(line.c_str() + prefix.size());
+    }
+    return 0;
+}
+
+struct WalkCount {
+    unsigned long long keys = 0;
+    unsigned long long values = 0;
+};
+
+// Every value with its data, then every subkey, depth first: what a scan
+// cannot do with less.
+void BareWalk(RegKey& key, WalkCount& count) {
+    ++count.keys;
+    if (key.CountValues() == ERROR_SUCCESS) {
+        std::vector<char> name(key.m_dwValueNameSize + 1);
+        std::vector<BYTE> data(key.m_dwValueDataSize + 1);
+        for (DWORD i = 0; i < key.m_dwValueCount; ++i) {
+            DWORD nameLength = static_cast<DWORD>(name.size());
+            DWORD dataLength = static_cast<DWORD>(data.size());
+            DWORD type = REG_NONE;
+            if (RegEnumValueA(key.Handle(), i, name.data(), &nameLength, nullptr, &type,
+                              data.data(), &dataLength) == ERROR_SUCCESS)
+                ++count.values;
+        }
+    }
+    RegKey child;
+    for (LONG status = key.BeginSubkeys(child); status == ERROR_SUCCESS;
+         status = key.NextSubkey(child))
+        BareWalk(child, count);
+}
+
+WalkCount WalkFrom(HKEY root, const std::string& path, REGSAM access) {
+    WalkCount count;
+    RegKey key;
+    if (key.OpenPath(root, path, access) == ERROR_SUCCESS)
+        BareWalk(key, count);
+    return count;
+}
+
+struct ScanFigures {
+    double seconds = 0;
+    size_t problems = 0;
+    unsigned long long engineFileCalls = 0; // as the engine counts its own probes
+    unsigned long long memoryAnswers = 0;
+    win32sim::FileQueryTally tally; // as the file system saw them
+};
+
+// The driver's own steps without the per-scan memory of file answers: the
+// reference the memory must never disagree with.
+void RunScanWithoutFileMemory(CHivemender& engine) {
+    ClearExclusionList(engine);
+    engine.m_bAdministrator = IsAdministrator();
+    engine.m_problems.clear();
+    for (const SectionScan& entry : engine.m_sectionScanners) {
+        const bool enabled = (engine.m_dwSectionMask & (1u << entry.section)) != 0;
+        if (entry.scanner && enabled && (!entry.needsAdministrator || engine.m_bAdministrator))
+            entry.scanner(engine);
+    }
+    OrderProblems(engine);
+}
+
+ScanFigures Scan(CHivemender& engine, DWORD mask, bool fileMemory) {
+    engine.m_dwSectionMask = mask;
+    ScanFigures figures;
+    FileProbeCounters& counters = ThisThreadFileProbeCounters();
+    counters = FileProbeCounters{};
+    win32sim::StartFileQueryTally();
+    figures.seconds = Seconds([&] {
+        if (fileMemory)
+            RunScan(engine, engine.m_sectionScanners);
+        else
+            RunScanWithoutFileMemory(engine);
+    });
+    figures.tally = win32sim::StopFileQueryTally();
+    figures.problems = engine.m_problems.size();
+    figures.engineFileCalls = counters.fileSystemCalls;
+    figures.memoryAnswers = counters.cacheHits;
+    return figures;
+}
+
+class Results {
+public:
+    explicit Results(const std::string& path) : m_path(path) {}
+    void Add(const std::string& name, double value) {
+        m_lines += name + "\t" + std::to_string(value) + "\n";
+    }
+    ~Results() {
+        if (!m_path.empty())
+            std::ofstream(m_path, std::ios::binary) << m_lines;
+    }
+
+private:
+    std::string m_path;
+    std::string m_lines;
+};
+
+double Ratio(double a, double b) {
+    return b > 0 ? a / b : 0;
+}
+
+void PrintTarget(const char* what, double value, const char* target) {
+    std::printf("  %-44s %10.2f   target %s\n", what, value, target);
+}
+
+struct Options {
+    std::string folder;
+    int repeat = 1;
+    std::string results;
+    bool loadOnly = false;
+    bool reference = true;
+};
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--repeat" && i + 1 < argc)
+            options.repeat = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--load-only")
+            options.loadOnly = true;
+        else if (arg == "--no-reference")
+            options.reference = false;
+        else if (arg == "--results" && i + 1 < argc)
+            options.results = argv[++i];
+        else if (options.folder.empty() && arg.rfind("--", 0) != 0)
+            options.folder = arg;
+        else
+            return false;
+    }
+    return !options.folder.empty();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fprintf(stderr,
+                     "usage: machine_bench FOLDER [--repeat N] [--results FILE] [--load-only] "
+                     "[--no-reference]\n");
+        return 2;
+    }
+    const auto wallStart = std::chrono::steady_clock::now();
+    Results results(options.results);
+    const double regBytes = static_cast<double>(
+        std::filesystem::file_size(std::filesystem::path(options.folder) / "machine.reg"));
+    std::string error;
+    bool loaded = false;
+    const double load = Seconds([&] { loaded = win32sim::LoadMachine(options.folder, &error); });
+    if (!loaded) {
+        std::fprintf(stderr, "machine_bench: %s\n", error.c_str());
+        return 2;
+    }
+    const long rssLoaded = MemoryKb("VmRSS");
+    if (options.loadOnly) {
+        std::printf("load %.3f s, RSS after load %.0f MB, peak RSS %.0f MB, machine.reg %.1f MB\n",
+                    load, rssLoaded / 1024.0, MemoryKb("VmHWM") / 1024.0, regBytes / 1e6);
+        return 0;
+    }
+
+    WalkCount all, classes;
+    const double walk = BestSeconds(options.repeat, [&] {
+        all = WalkFrom(HKEY_USERS, "", kReadWrite64);
+        const WalkCount software = WalkFrom(HKEY_LOCAL_MACHINE, "SOFTWARE", kReadWrite64);
+        all.keys += software.keys;
+        all.values += software.values;
+    });
+    const double classesWalk =
+        BestSeconds(options.repeat, [&] { classes = WalkFrom(HKEY_CLASSES_ROOT, "", kRead64); });
+
+    std::printf("machine %s: machine.reg %.1f MB, %llu keys, %llu values "
+                "(classes root %llu keys, %llu values)\n",
+                options.folder.c_str(), regBytes / 1e6, all.keys, all.values, classes.keys,
+                classes.values);
+    std::printf("load %.3f s (%.0f keys/s), RSS after load %.0f MB\n", load, all.keys / load,
+                rssLoaded / 1024.0);
+    std::printf("bare walk %.3f s (HKEY_USERS and HKEY_LOCAL_MACHINE\\SOFTWARE), "
+                "classes root %.3f s\n\n",
+                walk, classesWalk);
+    results.Add("keys", static_cast<double>(all.keys));
+    results.Add("values", static_cast<double>(all.values));
+    results.Add("reg_bytes", regBytes);
+    results.Add("load_s", load);
+    results.Add("walk_s", walk);
+    results.Add("classes_walk_s", classesWalk);
+
+    CHivemender engine;
+    std::printf("%-18s %9s %9s %11s %11s %11s\n", "section", "seconds", "problems", "fs calls",
+                "distinct", "remembered");
+    std::vector<ScanFigures> sections(kSections);
+    for (int section = 0; section < kSections; ++section) {
+        ScanFigures& s = sections[section];
+        s = Scan(engine, 1u << section, true);
+        for (int i = 1; i < options.repeat; ++i)
+            s.seconds = std::min(s.seconds, Scan(engine, 1u << section, true).seconds);
+        std::printf("%2d %-15s %9.3f %9zu %11llu %11llu %11llu\n", section, kSectionNames[section],
+                    s.seconds, s.problems, s.tally.calls, s.tally.distinctPaths, s.memoryAnswers);
+        results.Add("section" + std::to_string(section) + "_s", s.seconds);
+    }
+
+    ScanFigures whole = Scan(engine, kDefaultSectionMask, true);
+    for (int i = 1; i < options.repeat; ++i)
+        whole.seconds = std::min(whole.seconds, Scan(engine, kDefaultSectionMask, true).seconds);
+    std::string report;
+    const double reportSeconds = Seconds([&] { report = ScanReportText(engine); });
+    const ProblemList remembered = engine.m_problems;
+    ScanFigures plain;
+    bool same = true;
+    if (options.reference) {
+        plain = Scan(engine, kDefaultSectionMask, false);
+        same = engine.m_problems.size() == remembered.size() && ScanReportText(engine) == report;
+    }
+    const long peak = MemoryKb("VmHWM");
+
+    std::printf("%-18s %9.3f %9zu %11llu %11llu %11llu\n", "all (0x77F)", whole.seconds,
+                whole.problems, whole.tally.calls, whole.tally.distinctPaths, whole.memoryAnswers);
+    std::printf("%-18s %9.3f %9zu %11llu %11llu\n", "all, no memory", plain.seconds, plain.problems,
+                plain.tally.calls, plain.tally.distinctPaths);
+    std::printf("report text %.3f s, %zu bytes\n\n", reportSeconds, report.size());
+
+    const double scanRatio = Ratio(whole.seconds, walk);
+    const double classesRatio = Ratio(sections[SectionClasses].seconds, classesWalk);
+    const double callsPerPath = Ratio(static_cast<double>(whole.tally.calls),
+                                      static_cast<double>(whole.tally.distinctPaths));
+    const double peakPerReg = Ratio(peak * 1024.0, regBytes);
+    std::printf("figures against their targets:\n");
+    PrintTarget("scan / bare walk", scanRatio, "<= 1.3");
+    PrintTarget("classes scan / classes root walk", classesRatio, "<= 1.5");
+    PrintTarget("file-system calls per distinct path", callsPerPath, "1.0");
+    PrintTarget("load seconds", load, "<= 2 at 700,000 keys");
+    PrintTarget("peak RSS / machine.reg", peakPerReg, "<= 2");
+    std::printf("  peak RSS %.0f MB\n", peak / 1024.0);
+    std::printf("findings with and without the file memory: %s\n", !options.reference
+                                                                       ? "not compared"
+                                                                   : same ? "identical"
+                                                                          : "DIFFER");
+    std::printf(
+        "(times are processor seconds; the whole run took %.0f s of wall time)\n",
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count());
+
+    results.Add("scan_s", whole.seconds);
+    results.Add("scan_nomemory_s", plain.seconds);
+    results.Add("report_s", reportSeconds);
+    results.Add("problems", static_cast<double>(whole.problems));
+    results.Add("fs_calls", static_cast<double>(whole.tally.calls));
+    results.Add("fs_distinct", static_cast<double>(whole.tally.distinctPaths));
+    results.Add("fs_calls_nomemory", static_cast<double>(plain.tally.calls));
+    results.Add("scan_ratio", scanRatio);
+    results.Add("classes_ratio", classesRatio);
+    results.Add("rss_load_mb", rssLoaded / 1024.0);
+    results.Add("peak_rss_mb", peak / 1024.0);
+    results.Add("peak_per_reg", peakPerReg);
+    results.Add("same_findings", same ? 1 : 0);
+    return same ? 0 : 1;
+}
