@@ -23,6 +23,14 @@ bool BeginsWithBrace(const std::string& text) {
     return !text.empty() && text[0] == '{';
 }
 
+// A verb carried out by DDE alone needs no command while its server runs,
+// and the shell's own server always does: Wine registers the Folder class's
+// "open" verb so, and removing it would stop folders opening.
+bool IsDdeOnlyVerb(const RegKey& verbKey) {
+    RegKey ddeexec;
+    return verbKey.OpenChild("ddeexec", ddeexec) == ERROR_SUCCESS;
+}
+
 bool VerbCommandRuns(const RegKey& commandKey) {
     std::string command;
     if (commandKey.QueryStringValue("", command) == ERROR_SUCCESS) {
@@ -144,7 +152,12 @@ void CheckShellVerb(CEngineState& engine, const RegKey& verbKey) {
     if (IsKeyExcluded(engine, verbKey))
         return;
     RegKey command;
-    if (!OpenIncludedChild(engine, verbKey, "Command", command) || !VerbCommandRuns(command))
+    if (verbKey.OpenChild("Command", command) != ERROR_SUCCESS) {
+        if (!IsDdeOnlyVerb(verbKey))
+            AddKeyProblem(verbKey, engine, SectionClasses);
+        return;
+    }
+    if (IsKeyExcluded(engine, command) || !VerbCommandRuns(command))
         AddKeyProblem(verbKey, engine, SectionClasses);
 }
 

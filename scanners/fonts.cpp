@@ -24,6 +24,14 @@ bool FontFilePresent(const std::string& fontsFolder, const std::string& fontFile
            ProbeFile(Orvel::PathCombineA(fontsFolder, fontFile), attributes);
 }
 
+// East Asian fonts register a vertical-writing face, "@" and the face's
+// name, in the same file as the face itself (Wine does so for every such
+// font it finds). That pair is no repeat: removing either entry would take a
+// working font's registration away.
+bool IsVerticalFace(const std::string& valueName) {
+    return valueName.rfind('@', 0) == 0;
+}
+
 } // namespace
 
 void ScanFonts(CEngineState& engine) {
@@ -45,7 +53,8 @@ LONG ScanFontKey(CEngineState& engine, RegKey& key) {
     LONG status = key.BeginValues(name, fontFile);
     for (; status == ERROR_SUCCESS && engine.m_bStop == 0;
          status = key.NextStringValue(name, fontFile)) {
-        if (NoteFontFile(engine, key, name, fontFile) && !FontFilePresent(fontsFolder, fontFile))
+        if ((IsVerticalFace(name) || NoteFontFile(engine, key, name, fontFile)) &&
+            !FontFilePresent(fontsFolder, fontFile))
             AddValueProblem("*", engine, SectionFonts, key, name);
         WaitWhilePaused(engine);
     }

@@ -32,8 +32,9 @@ void PlantFontsAndSounds(hmtest::MachineBuilder& m, const std::string& sounds) {
         .File("C:\\HmApp\\hmserif.ttf")
         .File("C:\\Windows\\Media\\hmding.wav")
         .String(kFonts, "HmSans", "hmsans.ttf")
-        .String(kFonts, "HmSans Again", "hmsans.ttf") // a repeat, though present
-        .String(kFonts, "HmSans Upper", "HMSANS.TTF") // another text: no repeat
+        .String(kFonts, "HmSans Again", "hmsans.ttf")  // a repeat, though present
+        .String(kFonts, "HmSans Upper", "HMSANS.TTF")  // another text: no repeat
+        .String(kFonts, "@HmSans Upper", "HMSANS.TTF") // its vertical face shares the file
         .String(kFonts, "HmSerif", "C:\\HmApp\\hmserif.ttf")
         .String(kFonts, "HmGone", "hmgone.ttf")
         .String(kFonts, "HmStick", "D:\\hmstick.ttf") // out of reach

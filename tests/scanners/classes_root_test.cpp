@@ -102,10 +102,11 @@ TEST(ClassesRootTest, IconsVerbsAndHandlersOfAFileType) {
         {"a Shell key without verbs",
          [&](MachineBuilder& m) { m.String(kRoot + ".hmdoc", "", kType).Key(shell); },
          {{kType + "\\Shell", ""}}},
-        {"verbs: no command, an excluded command, delegated, a short path, a good one",
+        {"verbs: no command, an excluded command, delegated, a short path, a good one, DDE",
          [&](MachineBuilder& m) {
              m.String(kRoot + ".hmdoc", "", kType)
                  .Key(shell + "\\hmbare")
+                 .String(shell + "\\hmdde\\ddeexec", "", "[ViewFolder(%l, %I, %S)]")
                  .String(shell + "\\hmexcluded\\command", "", "C:\\HmApp\\app.exe")
                  .String(shell + "\\hmdelegated\\command", "", "C:\\HmApp\\gone.exe %1")
                  .String(shell + "\\hmdelegated\\command", "DelegateExecute", kGoodClsid)
