@@ -221,7 +221,11 @@ void ClearExclusionList(CEngineState& engine) {
 }
 
 bool IsExcluded(CEngineState& engine, const std::string& keyPathText) {
-    return engine.m_exclusions.IsExcluded(keyPathText, ExclusionFilePath());
+    // The plug-in's folder is looked up when the list is read, once a scan,
+    // not at every key tested (a module lookup costs more than the test).
+    if (engine.m_exclusions.IsEmpty())
+        LoadExclusionList(engine);
+    return engine.m_exclusions.IsExcluded(keyPathText, std::string());
 }
 
 namespace {

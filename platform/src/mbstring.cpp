@@ -19,7 +19,9 @@
 
 #include "codepage.h"
 
+#include <array>
 #include <atomic>
+#include <iterator>
 #include <cerrno>
 #include <cstring>
 
@@ -56,19 +58,41 @@ const DoubleByteCodePage* FindDoubleByte(int codePage) {
     return nullptr;
 }
 
+// Which bytes lead a two-byte character, per code page, looked up once per
+// byte: the engine folds and compares every key path it tests.
+struct LeadBytes {
+    bool doubleByte = false;
+    bool lead[256] = {};
+};
+
+const LeadBytes& LeadBytesOf(int codePage) {
+    static const auto tables = [] {
+        std::array<LeadBytes, std::size(kDoubleByteCodePages) + 1> made{};
+        for (size_t i = 0; i < std::size(kDoubleByteCodePages); ++i) {
+            made[i + 1].doubleByte = true;
+            for (const LeadRange& range : kDoubleByteCodePages[i].ranges)
+                for (int c = range.first; c <= range.last; ++c)
+                    made[i + 1].lead[c] = true;
+        }
+        return made;
+    }();
+    const DoubleByteCodePage* page = FindDoubleByte(codePage);
+    return tables[page ? static_cast<size_t>(page - kDoubleByteCodePages) + 1 : 0];
+}
+
+std::atomic<const LeadBytes*> g_leadBytes{nullptr};
+
+const LeadBytes& CurrentLeadBytes() {
+    const LeadBytes* leads = g_leadBytes.load(std::memory_order_relaxed);
+    return leads ? *leads : LeadBytesOf(kAnsiCodePage);
+}
+
 bool IsLead(unsigned char c) {
-    const DoubleByteCodePage* page = FindDoubleByte(g_codePage.load(std::memory_order_relaxed));
-    if (page == nullptr)
-        return false;
-    for (const LeadRange& range : page->ranges) {
-        if (c >= range.first && c <= range.last)
-            return true;
-    }
-    return false;
+    return CurrentLeadBytes().lead[c];
 }
 
 bool IsDoubleByteCodePage() {
-    return FindDoubleByte(g_codePage.load(std::memory_order_relaxed)) != nullptr;
+    return CurrentLeadBytes().doubleByte;
 }
 
 // The length in bytes of the character at `p`: 2 for a lead byte with a trail
@@ -139,6 +163,7 @@ int _setmbcp(int codePage) {
     constexpr int kMbCpAnsi = -3;
     if (codePage == kMbCpAnsi || codePage == kAnsiCodePage || FindDoubleByte(codePage)) {
         g_codePage = codePage == kMbCpAnsi ? kAnsiCodePage : codePage;
+        g_leadBytes = &LeadBytesOf(g_codePage);
         return 0;
     }
     errno = EINVAL;
