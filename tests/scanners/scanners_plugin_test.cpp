@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,21 @@ std::string ExpectedReport(const std::vector<Entry>& entries) {
     return text + "]}\n";
 }
 
+// The problems of the software walks and the startup scanner, without their
+// ids: a Wine prefix brings findings of its own in the other sections (its
+// 16-bit class servers and missing bitmap fonts), which shift the numbering.
+std::vector<std::string> OwnSectionProblems(const std::string& report) {
+    static const std::regex problem(R"(\{[^{}]*\})");
+    static const std::regex id(R"("id": "[0-9]+", )");
+    static const std::regex ownSection(R"("section": "[014]"\})");
+    std::vector<std::string> problems;
+    for (std::sregex_iterator it(report.begin(), report.end(), problem), end; it != end; ++it) {
+        if (std::regex_search(it->str(), ownSection))
+            problems.push_back(std::regex_replace(it->str(), id, ""));
+    }
+    return problems;
+}
+
 TEST(ScannersPluginTest, BrokenStartupAndSoftwareValuesMakeTheExpectedReport) {
     hmtest::MachineBuilder machine;
     machine.File("C:\\HmTools\\ok.exe")
@@ -112,7 +128,10 @@ TEST(ScannersPluginTest, BrokenStartupAndSoftwareValuesMakeTheExpectedReport) {
     };
     if (withUserHive)
         expected.push_back({"Path", nullptr, userKey, 0});
-    EXPECT_EQ(ExpectedReport(expected), report);
+    if (hmtest::RunningOnStandIn())
+        EXPECT_EQ(ExpectedReport(expected), report);
+    else
+        EXPECT_EQ(OwnSectionProblems(ExpectedReport(expected)), OwnSectionProblems(report));
 }
 
 } // namespace
