@@ -28,6 +28,9 @@ class EngineRequestTest : public hmtest::ConformanceTest {};
 
 TEST_F(EngineRequestTest, RefusedStartLeavesTheRequestAloneAndABadModeReplacesIt) {
     auto* engine = new CHivemender;
+    // The scan only has to reach its report: under Wine a real one walks the
+    // whole prefix, which took longer than the gate waits on a slow machine.
+    engine->m_dwSectionMask = 0;
     ReportGate::Close(10000);
     engine->m_pfnResult = ReportGate::Callback;
     ASSERT_EQ(S_OK, engine->Start(0, Wide("{\"0\": \"fix\"}").data()));
