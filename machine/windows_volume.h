@@ -1,0 +1,63 @@
+// Offline Windows installations (Linux only): the registry of a Windows
+// volume read from its own hive files (regf, through hivex) into the
+// stand-in, and the stand-in's registry written back into them after a fix.
+//
+// A Windows volume is a folder holding Windows/System32/config/SOFTWARE
+// (names matched without regard to case, as on NTFS). Drive C of the
+// simulated machine is the volume itself.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace win32sim {
+
+// One part of a hive file placed in the stand-in's registry: the hive node
+// at `hiveNodePath` ("" for the hive's root key, else names below the root
+// joined by '\', e.g. "ControlSet001") is the stand-in key `keyPath` (a full
+// key path, e.g. "HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet").
+//
+// `excludedNodes` are hive nodes below `hiveNodePath` (paths from the hive's
+// root) that this mount leaves out because another mount places them, as
+// the SYSTEM hive's current control set is HKLM\SYSTEM\CurrentControlSet and
+// not HKLM\SYSTEM\ControlSet001. Writing back never touches an excluded
+// node through this mount, and never treats a stand-in key that is another
+// mount's `keyPath` as part of this one.
+struct HiveMount {
+    std::string hiveNodePath;
+    std::string keyPath;
+    std::vector<std::string> excludedNodes;
+};
+
+struct HiveFile {
+    std::string hostPath; // the hive file on the host
+    std::vector<HiveMount> mounts;
+};
+
+struct WindowsVolume {
+    std::string root; // the host folder of the volume (drive C)
+    std::vector<HiveFile> hives;
+};
+
+// Whether `folder` looks like the root of a Windows volume.
+bool IsWindowsVolume(const std::string& folder);
+
+// Replaces the stand-in's machine with the installation on `folder`. Every
+// hive is opened and read before anything of the current machine changes;
+// on failure returns false with a message naming the hive file and what is
+// wrong with it (truncated, bad checksum, not a hive).
+bool LoadWindowsVolume(const std::string& folder, WindowsVolume* volume, std::string* error);
+
+// Whether fixes may be written into the volume's hives: false with the
+// reason when the volume looks in use (a hibernated Windows' hiberfil.sys,
+// a hive whose two sequence numbers differ) unless `force`, or when a hive
+// or its folder cannot be written. Checked before a fix or an undo starts.
+bool CheckVolumeWritable(const WindowsVolume& volume, bool force, std::string* error);
+
+// Writes the stand-in's registry back into every hive whose keys differ:
+// each hive to a new file beside it, renamed over the old one only when
+// complete. Hive content the stand-in does not hold (security descriptors,
+// class names, nodes of other mounts) is kept as it was.
+bool SaveWindowsVolume(const WindowsVolume& volume, bool force, std::string* error);
+
+} // namespace win32sim
