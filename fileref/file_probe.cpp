@@ -7,10 +7,12 @@
 
 #include <mbstring.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <string_view>
 #include <vector>
 
 using fileref::Bytes;
@@ -87,6 +89,23 @@ DWORD AttributesWithoutRedirection(const std::string& path) {
     return CountedAttributes(path);
 }
 
+bool ContainsNoCase(const std::string& text, std::string_view lowerWord) {
+    const auto it = std::search(text.begin(), text.end(), lowerWord.begin(), lowerWord.end(),
+                                [](char c, char w) {
+                                    return (c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c) == w;
+                                });
+    return it != text.end();
+}
+
+// The WOW64 file system redirector changes only %windir%\System32 (and the
+// lastgood copy of it) and %windir%\regedit.exe; any other path answers the
+// same with redirection off, so asking again would only cost a call. Matched
+// anywhere in the text, byte-wise: a false match costs one call, never an
+// answer.
+bool RedirectionCanChange(const std::string& path) {
+    return ContainsNoCase(path, "system32") || ContainsNoCase(path, "regedit");
+}
+
 // Programs registered for a 64-bit folder are often looked for by 32-bit
 // installers under "Program Files (x86)", and the other way round.
 std::string WithoutX86Folder(const std::string& path) {
@@ -111,9 +130,11 @@ DWORD ProbeUncached(const std::string& path) {
     DWORD attributes = CountedAttributes(path);
     if (Found(attributes))
         return attributes;
-    attributes = AttributesWithoutRedirection(path);
-    if (Found(attributes))
-        return attributes;
+    if (RedirectionCanChange(path)) {
+        attributes = AttributesWithoutRedirection(path);
+        if (Found(attributes))
+            return attributes;
+    }
     const std::string folded = WithoutX86Folder(path);
     // Only the folder rewrite can change the answer: on a case-insensitive
     // file system the lower-cased copy alone names what the first look asked

@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cctype>
 #include <dirent.h>
+#include <mutex>
+#include <unordered_map>
+#include <time.h>
 #include <sys/stat.h>
 
 namespace win32sim::detail {
@@ -144,28 +147,112 @@ HostKind KindOf(const std::string& hostPath) {
     return S_ISDIR(info.st_mode) ? HostKind::Folder : HostKind::File;
 }
 
+namespace {
+
+// The names of one host folder by their upper-cased Windows name, each with
+// the host spelling a lookup takes (the smallest, so always the same one).
+struct FolderIndex {
+    timespec modified{};
+    ino_t inode = 0;
+    std::unordered_map<std::string, std::string> byUpperName;
+};
+
+// A scan asks about thousands of missing files in a few large folders; on
+// a case-sensitive host each miss would otherwise read the whole folder.
+// An index is trusted only while the folder's identity and modification time
+// are those it was read at, and only when that time lies well before the
+// reading: a host file system stamps times from a coarse clock, so a folder
+// changed within the same tick as the reading would look unchanged.
+class FolderIndexCache {
+public:
+    // False when the folder cannot be read; `found` empty when no entry matches.
+    bool Find(const std::string& folder, const std::string& name, std::string* found) {
+        struct stat info;
+        if (::stat(folder.c_str(), &info) != 0)
+            return false;
+        std::lock_guard lock(m_mutex);
+        auto it = m_indexes.find(folder);
+        if (it == m_indexes.end() || !Matches(it->second, info)) {
+            FolderIndex index;
+            if (!Read(folder, info, &index))
+                return false;
+            if (!IsSettled(info.st_mtim)) {
+                *found = Lookup(index, name);
+                return true;
+            }
+            it = m_indexes.insert_or_assign(folder, std::move(index)).first;
+        }
+        *found = Lookup(it->second, name);
+        return true;
+    }
+
+private:
+    static bool Matches(const FolderIndex& index, const struct stat& info) {
+        return index.inode == info.st_ino && index.modified.tv_sec == info.st_mtim.tv_sec &&
+               index.modified.tv_nsec == info.st_mtim.tv_nsec;
+    }
+
+    static bool IsSettled(const timespec& modified) {
+        constexpr time_t kSettledSeconds = 2;
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        return modified.tv_sec + kSettledSeconds < now.tv_sec;
+    }
+
+    static bool Read(const std::string& folder, const struct stat& info, FolderIndex* index) {
+        DIR* dir = ::opendir(folder.c_str());
+        if (!dir)
+            return false;
+        index->modified = info.st_mtim;
+        index->inode = info.st_ino;
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string hostName = entry->d_name;
+            if (hostName == "." || hostName == "..")
+                continue;
+            std::string& best = index->byUpperName[UpperAnsi(HostNameToAnsi(hostName))];
+            if (best.empty() || hostName < best)
+                best = hostName;
+        }
+        ::closedir(dir);
+        return true;
+    }
+
+    static std::string Lookup(const FolderIndex& index, const std::string& name) {
+        auto it = index.byUpperName.find(UpperAnsi(name));
+        return it == index.byUpperName.end() ? std::string() : it->second;
+    }
+
+    std::mutex m_mutex;
+    std::unordered_map<std::string, FolderIndex> m_indexes;
+};
+
+FolderIndexCache& Indexes() {
+    static FolderIndexCache cache;
+    return cache;
+}
+
+} // namespace
+
 std::string FindHostEntry(const std::string& folder, const std::string& name) {
     const std::string exact = AnsiToHostName(name);
     if (KindOf(folder + "/" + exact) != HostKind::Missing)
         return exact;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
-        return {};
-    std::string best;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string hostName = entry->d_name;
-        if (hostName == "." || hostName == "..")
-            continue;
-        // Several host spellings of one Windows name: take the same one every time.
-        if (EqualAnsiNoCase(HostNameToAnsi(hostName), name) && (best.empty() || hostName < best))
-            best = hostName;
-    }
-    ::closedir(dir);
-    return best;
+    std::string found;
+    Indexes().Find(folder, name, &found);
+    return found;
 }
 
 DWORD WalkHostPath(const std::string& hostRoot, const std::vector<std::string>& names, size_t count,
                    std::string* hostPath) {
+    // Most paths are spelled as the host holds them: one look at the whole
+    // path answers for every name on it, as an exact spelling wins anyway.
+    std::string exact = hostRoot;
+    for (size_t i = 0; i < count; ++i)
+        exact += "/" + AnsiToHostName(names[i]);
+    if (count > 0 && KindOf(exact) != HostKind::Missing) {
+        *hostPath = std::move(exact);
+        return ERROR_SUCCESS;
+    }
     std::string host = hostRoot;
     for (size_t i = 0; i < count; ++i) {
         const bool last = i + 1 == count;

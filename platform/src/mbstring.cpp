@@ -80,11 +80,12 @@ const LeadBytes& LeadBytesOf(int codePage) {
     return tables[page ? static_cast<size_t>(page - kDoubleByteCodePages) + 1 : 0];
 }
 
-std::atomic<const LeadBytes*> g_leadBytes{nullptr};
+// Asked once per byte the engine folds or steps over: one load, no search
+// for the code page's table and no guard of a function-local static.
+std::atomic<const LeadBytes*> g_leadBytes{&LeadBytesOf(kAnsiCodePage)};
 
 const LeadBytes& CurrentLeadBytes() {
-    const LeadBytes* leads = g_leadBytes.load(std::memory_order_relaxed);
-    return leads ? *leads : LeadBytesOf(kAnsiCodePage);
+    return *g_leadBytes.load(std::memory_order_relaxed);
 }
 
 bool IsLead(unsigned char c) {

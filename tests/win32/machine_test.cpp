@@ -16,6 +16,8 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -280,6 +282,26 @@ TEST_F(MachineTest, FileQueryTallyCountsCallsAndPathsIgnoringCase) {
     tally = win32sim::StopFileQueryTally();
     EXPECT_EQ(0u, tally.calls) << "a new tally starts from nothing; stopped, nothing counts";
     EXPECT_EQ(0u, tally.distinctPaths);
+}
+
+// Misses in a folder are answered from a listing kept while the folder is
+// unchanged; files added, renamed or removed on the host behind the stand-in's
+// back must still be seen, in whatever case they are spelled.
+TEST_F(MachineTest, LookupsIgnoringCaseSeeHostChangesBehindTheirBack) {
+    MachineConfig config;
+    config.drives = {{'C', DRIVE_FIXED, (m_root / "c").string()}};
+    Reset(config);
+    const fs::path folder = m_root / "c" / "Lib";
+    WriteHostFile((folder / "Old.dll").string());
+    const timespec settled[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, folder.c_str(), settled, 0));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\lib\\OLD.DLL"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\lib\\NEW.DLL"));
+    WriteHostFile((folder / "new.Dll").string());
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\lib\\NEW.DLL"));
+    fs::rename(folder / "Old.dll", folder / "gone.txt");
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\lib\\OLD.DLL"));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\lib\\GONE.TXT"));
 }
 
 TEST_F(MachineTest, LoadsAFolderWithDefaults) {
