@@ -90,10 +90,9 @@ DWORD AttributesWithoutRedirection(const std::string& path) {
 }
 
 bool ContainsNoCase(const std::string& text, std::string_view lowerWord) {
-    const auto it = std::search(text.begin(), text.end(), lowerWord.begin(), lowerWord.end(),
-                                [](char c, char w) {
-                                    return (c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c) == w;
-                                });
+    const auto it = std::search(
+        text.begin(), text.end(), lowerWord.begin(), lowerWord.end(),
+        [](char c, char w) { return (c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c) == w; });
     return it != text.end();
 }
 

@@ -9,9 +9,11 @@ struct ProbeAnswer {
     DWORD attributes;
 };
 
+// The same text asked with redirection on and off may answer differently,
+// so probes and searches are kept apart by the thread's redirection state.
 struct Memory {
-    std::unordered_map<std::string, ProbeAnswer> probes;
-    std::unordered_map<std::string, bool> searches;
+    std::unordered_map<std::string, ProbeAnswer> probes[2];
+    std::unordered_map<std::string, bool> searches[2];
     std::unordered_map<std::string, bool> classKeys;
 };
 
@@ -24,9 +26,8 @@ thread_local int t_scopes = 0;
 thread_local int t_redirectionOff = 0;
 thread_local FileProbeCounters t_counters;
 
-// The same text asked with redirection on and off may answer differently.
-std::string KeyFor(const std::string& text) {
-    return (t_redirectionOff > 0 ? '1' : '0') + text;
+int RedirectionState() {
+    return t_redirectionOff > 0 ? 1 : 0;
 }
 
 } // namespace
@@ -52,8 +53,9 @@ namespace fileref {
 bool RecallProbe(const std::string& path, bool& found, DWORD& attributes) {
     if (!t_memory)
         return false;
-    auto it = t_memory->probes.find(KeyFor(path));
-    if (it == t_memory->probes.end())
+    const auto& probes = t_memory->probes[RedirectionState()];
+    auto it = probes.find(path);
+    if (it == probes.end())
         return false;
     ++t_counters.cacheHits;
     found = it->second.found;
@@ -63,14 +65,15 @@ bool RecallProbe(const std::string& path, bool& found, DWORD& attributes) {
 
 void KeepProbe(const std::string& path, bool found, DWORD attributes) {
     if (t_memory)
-        t_memory->probes.insert_or_assign(KeyFor(path), ProbeAnswer{found, attributes});
+        t_memory->probes[RedirectionState()].insert_or_assign(path, ProbeAnswer{found, attributes});
 }
 
 bool RecallSearch(const std::string& name, bool& found) {
     if (!t_memory)
         return false;
-    auto it = t_memory->searches.find(KeyFor(name));
-    if (it == t_memory->searches.end())
+    const auto& searches = t_memory->searches[RedirectionState()];
+    auto it = searches.find(name);
+    if (it == searches.end())
         return false;
     ++t_counters.cacheHits;
     found = it->second;
@@ -79,7 +82,7 @@ bool RecallSearch(const std::string& name, bool& found) {
 
 void KeepSearch(const std::string& name, bool found) {
     if (t_memory)
-        t_memory->searches.insert_or_assign(KeyFor(name), found);
+        t_memory->searches[RedirectionState()].insert_or_assign(name, found);
 }
 
 bool RecallClassKey(const std::string& path, bool& exists) {

@@ -103,9 +103,9 @@ std::vector<uint8_t> ExportRegistry() {
     return regfile::Export({"HKEY_LOCAL_MACHINE", "HKEY_USERS"}, regfile::Encoding::Ansi);
 }
 
-LONG ApplyRegistry(const regfile::Script& script, std::string* error) {
+LONG ApplyRegistry(regfile::Script& script, std::string* error) {
     PrivilegedScope privileged;
-    return regfile::Apply(script, error);
+    return regfile::ApplyReleasing(script, error);
 }
 
 constexpr char kSavePrefix[] = "machine.reg.new-";

@@ -124,22 +124,39 @@ std::vector<uint8_t> Encode(const std::string& text, Encoding encoding) {
 
 } // namespace
 
+namespace {
+
+LONG ApplyKey(const KeyOp& op, std::string* error) {
+    std::string what;
+    const LONG status = op.remove ? ApplyRemoval(op, &what) : ApplyValues(op, &what);
+    if (status != ERROR_SUCCESS && error) {
+        // The whole key path can be 100 KB; the line finds it.
+        const size_t at = what.find(op.keyPath);
+        if (at != std::string::npos)
+            what.replace(at, op.keyPath.size(), detail::Abbreviated(op.keyPath));
+        *error = "line " + std::to_string(op.line) + ": " + what + " (error " +
+                 std::to_string(status) + ")";
+    }
+    return status;
+}
+
+} // namespace
+
 LONG Apply(const Script& script, std::string* error) {
     for (const auto& op : script.keys) {
-        std::string what;
-        const LONG status = op.remove ? ApplyRemoval(op, &what) : ApplyValues(op, &what);
-        if (status != ERROR_SUCCESS) {
-            // The whole key path can be 100 KB; the line finds it.
-            if (error) {
-                const size_t at = what.find(op.keyPath);
-                if (at != std::string::npos)
-                    what.replace(at, op.keyPath.size(), detail::Abbreviated(op.keyPath));
-                *error = "line " + std::to_string(op.line) + ": " + what + " (error " +
-                         std::to_string(status) + ")";
-            }
+        if (const LONG status = ApplyKey(op, error))
             return status;
-        }
     }
+    return ERROR_SUCCESS;
+}
+
+LONG ApplyReleasing(Script& script, std::string* error) {
+    for (auto& op : script.keys) {
+        if (const LONG status = ApplyKey(op, error))
+            return status;
+        op = KeyOp();
+    }
+    script.keys.clear();
     return ERROR_SUCCESS;
 }
 

@@ -46,6 +46,12 @@ bool Parse(const std::vector<uint8_t>& bytes, const std::string& sourceName, Scr
 // returns its Win32 code with `error` naming the key.
 LONG Apply(const Script& script, std::string* error);
 
+// Apply, giving each key's memory back as soon as it is in the registry: a
+// whole machine's script is as large as the registry it builds, and the two
+// need not be held at once. The script is left empty, or partly released on
+// failure.
+LONG ApplyReleasing(Script& script, std::string* error);
+
 enum class Encoding { Utf16le, Ansi };
 
 // Exports the keys named by full key path texts (each with its whole

@@ -9,6 +9,7 @@
 #include "registry/root_names.h"
 #include "registry/value_types.h"
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 #include <string_view>
@@ -21,8 +22,9 @@ using detail::Utf16BytesToAnsi;
 
 enum class Version { Regedit4, Regedit5 };
 
+// A line of the file, pointing into the text the parse holds.
 struct Line {
-    std::string text;
+    std::string_view text;
     int number = 0;
 };
 
@@ -59,30 +61,36 @@ std::u16string DecodeUtf8(const std::vector<uint8_t>& bytes, size_t start) {
 
 // The file as 1252 text: UTF-16LE with BOM (regedit's own form), UTF-8 with
 // BOM, or 8-bit text taken as 1252. Characters 1252 lacks become '?'.
-std::string DecodeFile(const std::vector<uint8_t>& bytes) {
+// Only text that needs converting is copied: a machine's 8-bit file is
+// read where it lies, and is hundreds of megabytes.
+std::string_view DecodeFile(const std::vector<uint8_t>& bytes, std::string* decoded) {
     if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
         std::u16string units;
         for (size_t i = 2; i + 1 < bytes.size(); i += 2)
             units.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
-        return detail::UnitsToAnsi(units);
+        *decoded = detail::UnitsToAnsi(units);
+        return *decoded;
     }
-    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
-        return detail::UnitsToAnsi(DecodeUtf8(bytes, 3));
-    return std::string(bytes.begin(), bytes.end());
+    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+        *decoded = detail::UnitsToAnsi(DecodeUtf8(bytes, 3));
+        return *decoded;
+    }
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-std::vector<Line> SplitLines(const std::string& text) {
+std::vector<Line> SplitLines(std::string_view text) {
     std::vector<Line> lines;
+    lines.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
     size_t start = 0;
     int number = 1;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
-        if (end == std::string::npos)
+        if (end == std::string_view::npos)
             end = text.size();
-        std::string line = text.substr(start, end - start);
+        std::string_view line = text.substr(start, end - start);
         if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(Line{std::move(line), number++});
+            line.remove_suffix(1);
+        lines.push_back(Line{line, number++});
         start = end + 1;
     }
     return lines;
@@ -423,7 +431,8 @@ bool Reader::ReadHexBytes(std::string_view text, std::vector<BYTE>* bytes) {
 
 bool Parse(const std::vector<uint8_t>& bytes, const std::string& sourceName, Script* out,
            std::string* error) {
-    Reader reader(SplitLines(DecodeFile(bytes)), sourceName);
+    std::string decoded;
+    Reader reader(SplitLines(DecodeFile(bytes, &decoded)), sourceName);
     return reader.Read(out, error);
 }
 

@@ -151,6 +151,12 @@ void CutAtMarker(std::string& line) {
 
 void CExclusionList::Clear() {
     m_entries.clear();
+    m_lengths.clear();
+}
+
+void CExclusionList::Insert(std::string entry) {
+    m_lengths.insert(entry.size());
+    m_entries.insert(std::move(entry));
 }
 
 bool CExclusionList::Load(const std::string& filePath) {
@@ -173,7 +179,7 @@ void CExclusionList::AddLine(std::string line) {
     if (line.find(kUserWildcard) != std::string::npos)
         AddForEveryUserHive(line);
     else
-        m_entries.insert(std::move(line));
+        Insert(std::move(line));
 }
 
 void CExclusionList::AddForEveryUserHive(const std::string& entry) {
@@ -189,14 +195,14 @@ void CExclusionList::AddForEveryUserHive(const std::string& entry) {
         // Only hives that hold the key get an entry.
         RegKey probe;
         if (probe.OpenByText(candidate, kRead) == ERROR_SUCCESS)
-            m_entries.insert(std::move(candidate));
+            Insert(std::move(candidate));
     }
 }
 
 bool CExclusionList::IsExcluded(const std::string& keyPathText, const std::string& filePath) {
     if (m_entries.empty())
         Load(filePath);
-    if (m_entries.empty())
+    if (m_lengths.count(keyPathText.size() + 1) == 0)
         return false;
     return m_entries.count(ToUpperMb(keyPathText) + "\\") != 0;
 }

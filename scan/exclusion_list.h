@@ -42,8 +42,12 @@ public:
 
 private:
     void AddForEveryUserHive(const std::string& entry);
+    void Insert(std::string entry);
 
     std::set<std::string> m_entries;
+    // The entries' lengths: upper-casing keeps a text's length, so a key path
+    // of any other length is no entry, and the walks test every key they meet.
+    std::set<size_t> m_lengths;
 };
 
 // Where the engine reads its exclusions: "regkeys.txt" in the plug-in's

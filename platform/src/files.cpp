@@ -201,31 +201,20 @@ bool FillFindData(const std::string& hostPath, const std::string& ansiName,
 // them: "." and ".." first (not in a drive's root), then by upper-cased name.
 std::vector<WIN32_FIND_DATAA> ListMatches(const std::string& hostFolder, bool isRoot,
                                           const std::string& pattern) {
-    std::vector<std::pair<std::string, std::string>> entries; // ANSI name, host name
-    if (!isRoot) {
-        entries.emplace_back(".", ".");
-        entries.emplace_back("..", "..");
-    }
-    std::vector<std::pair<std::string, std::string>> named;
-    if (DIR* dir = ::opendir(hostFolder.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            const std::string hostName = entry->d_name;
-            if (hostName != "." && hostName != "..")
-                named.emplace_back(HostNameToAnsi(hostName), hostName);
-        }
-        ::closedir(dir);
-    }
-    std::sort(named.begin(), named.end(), [](const auto& a, const auto& b) {
-        const int order = CompareAnsiNoCase(a.first, b.first);
-        return order != 0 ? order < 0 : a.second < b.second;
-    });
-    entries.insert(entries.end(), named.begin(), named.end());
     std::vector<WIN32_FIND_DATAA> matches;
-    for (const auto& [ansiName, hostName] : entries) {
+    const auto take = [&](const std::string& ansiName, const std::string& hostName) {
         WIN32_FIND_DATAA data;
         if (MatchesDosPattern(pattern, ansiName) &&
             FillFindData(hostFolder + "/" + hostName, ansiName, &data))
             matches.push_back(data);
+    };
+    if (!isRoot) {
+        take(".", ".");
+        take("..", "..");
+    }
+    if (const auto listed = ListHostFolder(hostFolder)) {
+        for (const HostFolderEntry& entry : *listed)
+            take(entry.ansiName, entry.hostName);
     }
     return matches;
 }

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <dirent.h>
 #include <mutex>
+#include <memory>
 #include <unordered_map>
 #include <time.h>
 #include <sys/stat.h>
@@ -149,47 +150,39 @@ HostKind KindOf(const std::string& hostPath) {
 
 namespace {
 
-// The names of one host folder by their upper-cased Windows name, each with
-// the host spelling a lookup takes (the smallest, so always the same one).
-struct FolderIndex {
+struct FolderListing {
     timespec modified{};
     ino_t inode = 0;
-    std::unordered_map<std::string, std::string> byUpperName;
+    std::shared_ptr<const std::vector<HostFolderEntry>> entries;
 };
 
-// A scan asks about thousands of missing files in a few large folders; on
-// a case-sensitive host each miss would otherwise read the whole folder.
-// An index is trusted only while the folder's identity and modification time
-// are those it was read at, and only when that time lies well before the
-// reading: a host file system stamps times from a coarse clock, so a folder
-// changed within the same tick as the reading would look unchanged.
-class FolderIndexCache {
+// A scan asks about thousands of missing files in a few large folders, by
+// name and by pattern; on a case-sensitive host each would otherwise read
+// the whole folder. A listing is trusted only while the folder's identity
+// and modification time are those it was read at, and only when that time
+// lies well before the reading: a host file system stamps times from a
+// coarse clock, so a folder changed within the same tick as the reading
+// would look unchanged.
+class FolderListingCache {
 public:
-    // False when the folder cannot be read; `found` empty when no entry matches.
-    bool Find(const std::string& folder, const std::string& name, std::string* found) {
+    std::shared_ptr<const std::vector<HostFolderEntry>> List(const std::string& folder) {
         struct stat info;
         if (::stat(folder.c_str(), &info) != 0)
-            return false;
+            return nullptr;
         std::lock_guard lock(m_mutex);
-        auto it = m_indexes.find(folder);
-        if (it == m_indexes.end() || !Matches(it->second, info)) {
-            FolderIndex index;
-            if (!Read(folder, info, &index))
-                return false;
-            if (!IsSettled(info.st_mtim)) {
-                *found = Lookup(index, name);
-                return true;
-            }
-            it = m_indexes.insert_or_assign(folder, std::move(index)).first;
-        }
-        *found = Lookup(it->second, name);
-        return true;
+        auto it = m_listings.find(folder);
+        if (it != m_listings.end() && Matches(it->second, info))
+            return it->second.entries;
+        auto entries = Read(folder);
+        if (entries && IsSettled(info.st_mtim))
+            m_listings.insert_or_assign(folder, FolderListing{info.st_mtim, info.st_ino, entries});
+        return entries;
     }
 
 private:
-    static bool Matches(const FolderIndex& index, const struct stat& info) {
-        return index.inode == info.st_ino && index.modified.tv_sec == info.st_mtim.tv_sec &&
-               index.modified.tv_nsec == info.st_mtim.tv_nsec;
+    static bool Matches(const FolderListing& listing, const struct stat& info) {
+        return listing.inode == info.st_ino && listing.modified.tv_sec == info.st_mtim.tv_sec &&
+               listing.modified.tv_nsec == info.st_mtim.tv_nsec;
     }
 
     static bool IsSettled(const timespec& modified) {
@@ -199,47 +192,56 @@ private:
         return modified.tv_sec + kSettledSeconds < now.tv_sec;
     }
 
-    static bool Read(const std::string& folder, const struct stat& info, FolderIndex* index) {
+    static std::shared_ptr<const std::vector<HostFolderEntry>> Read(const std::string& folder) {
         DIR* dir = ::opendir(folder.c_str());
         if (!dir)
-            return false;
-        index->modified = info.st_mtim;
-        index->inode = info.st_ino;
+            return nullptr;
+        auto entries = std::make_shared<std::vector<HostFolderEntry>>();
         while (const dirent* entry = ::readdir(dir)) {
             const std::string hostName = entry->d_name;
-            if (hostName == "." || hostName == "..")
-                continue;
-            std::string& best = index->byUpperName[UpperAnsi(HostNameToAnsi(hostName))];
-            if (best.empty() || hostName < best)
-                best = hostName;
+            if (hostName != "." && hostName != "..")
+                entries->push_back({HostNameToAnsi(hostName), hostName});
         }
         ::closedir(dir);
-        return true;
+        std::sort(entries->begin(), entries->end(), ListedBefore);
+        return entries;
     }
 
-    static std::string Lookup(const FolderIndex& index, const std::string& name) {
-        auto it = index.byUpperName.find(UpperAnsi(name));
-        return it == index.byUpperName.end() ? std::string() : it->second;
+    static bool ListedBefore(const HostFolderEntry& a, const HostFolderEntry& b) {
+        const int order = CompareAnsiNoCase(a.ansiName, b.ansiName);
+        return order != 0 ? order < 0 : a.hostName < b.hostName;
     }
 
     std::mutex m_mutex;
-    std::unordered_map<std::string, FolderIndex> m_indexes;
+    std::unordered_map<std::string, FolderListing> m_listings;
 };
 
-FolderIndexCache& Indexes() {
-    static FolderIndexCache cache;
+FolderListingCache& Listings() {
+    static FolderListingCache cache;
     return cache;
 }
 
 } // namespace
 
+std::shared_ptr<const std::vector<HostFolderEntry>> ListHostFolder(const std::string& folder) {
+    return Listings().List(folder);
+}
+
 std::string FindHostEntry(const std::string& folder, const std::string& name) {
     const std::string exact = AnsiToHostName(name);
     if (KindOf(folder + "/" + exact) != HostKind::Missing)
         return exact;
-    std::string found;
-    Indexes().Find(folder, name, &found);
-    return found;
+    const auto entries = ListHostFolder(folder);
+    if (!entries)
+        return {};
+    // Several host spellings of one Windows name: the listing's order puts
+    // the same one first every time.
+    auto it = std::lower_bound(entries->begin(), entries->end(), name,
+                               [](const HostFolderEntry& entry, const std::string& wanted) {
+                                   return CompareAnsiNoCase(entry.ansiName, wanted) < 0;
+                               });
+    return it != entries->end() && EqualAnsiNoCase(it->ansiName, name) ? it->hostName
+                                                                       : std::string();
 }
 
 DWORD WalkHostPath(const std::string& hostRoot, const std::vector<std::string>& names, size_t count,

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,16 @@ bool StartsWithNames(const std::vector<std::string>& a, const std::vector<std::s
 // What a host path holds.
 enum class HostKind { Missing, File, Folder };
 HostKind KindOf(const std::string& hostPath);
+
+struct HostFolderEntry {
+    std::string ansiName; // as the machine sees it
+    std::string hostName;
+};
+
+// The entries of a host folder but "." and "..", in the order NTFS lists
+// them: by upper-cased name, the host spelling breaking ties. Null when the
+// folder cannot be read. Shared, and kept while the folder is unchanged.
+std::shared_ptr<const std::vector<HostFolderEntry>> ListHostFolder(const std::string& folder);
 
 // The entry of host folder `folder` whose name equals `name` ignoring case
 // (an exact spelling wins over other spellings). Empty when there is none.
