@@ -125,7 +125,7 @@ bool HasHibernationFile(const std::string& root) {
 }
 
 bool ReadSequenceNumbers(const std::string& path, uint32_t* first, uint32_t* second) {
-    unsigned char header[12];
+    unsigned char header[12] = {};
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file)
         return false;
@@ -217,7 +217,6 @@ HKEY RootKey(const std::string& name) {
     static const std::pair<const char*, HKEY> roots[] = {
         {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
         {"HKEY_USERS", HKEY_USERS},
-        {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
     };
     for (const auto& [rootName, key] : roots) {
         if (EqualAnsiNoCase(name, rootName))
@@ -340,11 +339,14 @@ std::vector<BYTE> AnsiToWide(const std::vector<BYTE>& ansi) {
     return utf16;
 }
 
-// The bytes a stand-in value has in a hive: string types as UTF-16LE.
+// The types Windows keeps as UTF-16 and the stand-in as Windows-1252.
+bool IsStringType(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// The bytes a stand-in value has in a hive.
 std::vector<BYTE> HiveBytesOf(const ValueImage& value) {
-    const bool isString =
-        value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ;
-    return isString ? AnsiToWide(value.data) : value.data;
+    return IsStringType(value.type) ? AnsiToWide(value.data) : value.data;
 }
 
 std::vector<BYTE> WithoutTrailingNuls(std::vector<BYTE> text) {
@@ -361,9 +363,8 @@ bool SameValue(DWORD hiveType, const std::vector<BYTE>& hiveData, const ValueIma
         return false;
     if (HiveBytesOf(value) == hiveData)
         return true;
-    const bool isString =
-        value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ;
-    return isString && WithoutTrailingNuls(WideToAnsi(hiveData)) == WithoutTrailingNuls(value.data);
+    return IsStringType(value.type) &&
+           WithoutTrailingNuls(WideToAnsi(hiveData)) == WithoutTrailingNuls(value.data);
 }
 
 // One entry of the list hivex_node_set_values takes, owning its bytes.
@@ -609,10 +610,8 @@ bool WriteMounts(hive_h* hive, const HiveFile& file, const std::set<std::string>
         std::set<std::string> otherMounts = mountKeys;
         otherMounts.erase(UpperAnsi(mount.keyPath));
         KeyImage image;
-        if (!ReadMountImage(mount, otherMounts, &image, error)) {
-            *error = file.hostPath + ": " + *error + "; the hive was not written";
-            return false;
-        }
+        if (!ReadMountImage(mount, otherMounts, &image, error))
+            return Fail(error, file.hostPath + ": " + *error);
         if (!MountWriter(hive, mount, file.hostPath).Write(image, changes, error))
             return false;
     }
@@ -667,8 +666,10 @@ bool SaveWindowsVolume(const WindowsVolume& volume, bool force, std::string* err
     const std::set<std::string> mountKeys = MountKeys(volume);
     std::vector<NewHiveFile> written;
     for (const HiveFile& file : volume.hives) {
-        if (!WriteNewHive(file, mountKeys, &written, error))
-            return false; // the new files written so far are removed
+        if (!WriteNewHive(file, mountKeys, &written, error)) {
+            *error += "; no hive was changed"; // the new files written so far are removed
+            return false;
+        }
     }
     return ReplaceHives(&written, error);
 }

@@ -65,19 +65,6 @@ const char kSoftwareFix[] = R"(Windows Registry Editor Version 5.00
 "Two"=-
 )";
 
-const char kSoftwareFixed[] = R"(Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Classes]
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Vendor]
-"Path"="C:\\New\\app.exe"
-"Count"=dword:00000005
-"Café"=hex(1):6e,00,61,00,ef,00,76,00,65,00,00,00
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Vendor\Plugins]
-"One"="C:\\one.dll"
-)";
-
 const char kSystem[] = R"(Windows Registry Editor Version 5.00
 
 [HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Services\Svc]
@@ -99,15 +86,6 @@ const char kSystemFix[] = R"(Windows Registry Editor Version 5.00
 "ImagePath"=-
 
 [-HKEY_LOCAL_MACHINE\SYSTEM\Setup]
-)";
-
-const char kSystemFixed[] = R"(Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\SYSTEM\ControlSet001\Services\Svc]
-"Start"=dword:00000002
-
-[HKEY_LOCAL_MACHINE\SYSTEM\Select]
-"Current"=dword:00000001
 )";
 
 // Hive content Windows-1252 cannot hold: a value name with an omega and
@@ -136,7 +114,7 @@ void WriteBytes(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-std::string Run(const std::string& command) {
+std::string RunCommand(const std::string& command) {
     std::string out;
     if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
         char buffer[4096];
@@ -157,7 +135,8 @@ void MakeHive(const fs::path& hive, const std::string& prefix, const std::string
 }
 
 std::string ExportHive(const fs::path& hive, const std::string& prefix) {
-    return Run("hivexregedit --export --prefix '" + prefix + "' '" + hive.string() + "' '\\'");
+    return RunCommand("hivexregedit --export --prefix '" + prefix + "' '" + hive.string() +
+                      "' '\\'");
 }
 
 struct HiveCloser {
@@ -257,11 +236,18 @@ protected:
         ApplyToStandIn(Replace(kSystem, "ControlSet001", "CurrentControlSet"));
     }
 
-    std::string ExpectedExport(const char* name, const char* prefix, const char* text) {
+    // The hive as a fix should leave it: built afresh, and the fix merged
+    // into it by hivexregedit.
+    std::string ExpectedExport(const char* name, const char* prefix, const char* text,
+                               const std::string& fix) {
         const fs::path expected = m_root / name;
         MakeHive(expected, prefix, text);
         if (prefix == std::string(kSoftwarePrefix))
             AddOmegas(expected);
+        const fs::path merged = m_root / "fix.reg";
+        WriteBytes(merged, fix);
+        RunCommand("hivexregedit --merge --prefix '" + std::string(prefix) + "' '" +
+                   expected.string() + "' '" + merged.string() + "'");
         return ExportHive(expected, prefix);
     }
 
@@ -295,9 +281,10 @@ TEST_F(HiveWriterTest, FixThenUndoWritesOnlyTheChangesAndGivesBackTheHives) {
     ApplyToStandIn(kSystemFix);
     std::string error;
     ASSERT_TRUE(win32sim::SaveWindowsVolume(m_volume, false, &error)) << error;
-    EXPECT_EQ(ExpectedExport("fixed-software", kSoftwarePrefix, kSoftwareFixed),
+    EXPECT_EQ(ExpectedExport("fixed-software", kSoftwarePrefix, kSoftware, kSoftwareFix),
               ExportHive(m_software, kSoftwarePrefix));
-    EXPECT_EQ(ExpectedExport("fixed-system", kSystemPrefix, kSystemFixed),
+    EXPECT_EQ(ExpectedExport("fixed-system", kSystemPrefix, kSystem,
+                             Replace(kSystemFix, "CurrentControlSet", "ControlSet001")),
               ExportHive(m_system, kSystemPrefix));
     // Rewritten with their key's other values, from their own bytes.
     EXPECT_EQ(omega, RawValue(m_software, kOmegaName));
@@ -362,7 +349,7 @@ TEST_F(HiveWriterTest, AVolumeInUseOrAnUnsoundHiveIsRefusedAndNothingIsWritten) 
         {"open elsewhere", LockElsewhere, true, "open elsewhere"},
         {"read-only folder", ReadOnlyFolder, true, "cannot be written"},
     };
-    const std::string fixed = ExpectedExport("fixed", kSoftwarePrefix, kSoftwareFixed);
+    const std::string fixed = ExpectedExport("fixed", kSoftwarePrefix, kSoftware, kSoftwareFix);
     const std::string pristine = ReadBytes(m_software);
     m_volume.hives.resize(1);
     ApplyToStandIn(kSoftwareFix);
