@@ -182,8 +182,10 @@ bool CheckHives(const WindowsVolume& volume, bool force, std::string* error) {
     return true;
 }
 
-// An advisory lock, honoured by every program that locks hives the same
-// way (another hivemender, hivex users that lock): held for the whole save.
+// An advisory lock held for the whole save: another hivemender, or any
+// program that takes flock locks on the hive, holds it off. It cannot see
+// a Windows running from the same disk elsewhere: hiberfil.sys and the
+// sequence numbers are the signs of that.
 bool LockHives(const WindowsVolume& volume, std::vector<FileDescriptor>* locks,
                std::string* error) {
     for (const HiveFile& hive : volume.hives) {
