@@ -37,6 +37,13 @@ void AddCommonOptions(CLI::App& app, Options* options) {
         "a readable table (the default on a terminal; COLUMNS sets its width)");
 }
 
+// Only a Windows volume's hives are ever refused; the message says why.
+void AddForce(CLI::App* command, Options* options) {
+    command->add_flag("--force", options->force,
+                      "Linux: write into a Windows volume that looks in use (hibernated, or a\n"
+                      "hive not cleanly shut down)");
+}
+
 CLI::App* AddScan(CLI::App& app, Options* options) {
     auto* scan = app.add_subcommand("scan", "scan the registry and print the problems found");
     scan->add_flag("--explain", options->explain,
@@ -50,6 +57,7 @@ CLI::App* AddFix(CLI::App& app, Options* options, std::string* selection) {
     fix->add_option("--select", *selection, "problem ids and ranges, like 0-5,9")
         ->type_name("LIST");
     fix->add_flag("--all", options->selectAll, "fix every problem the scan found");
+    AddForce(fix, options);
     return fix;
 }
 
@@ -58,6 +66,7 @@ CLI::App* AddUndo(CLI::App& app, Options* options) {
     undo->add_option("file", options->undoFile, "the undo file to restore")->type_name("FILE");
     undo->add_flag("--list", options->undoList, "list the undo files with what each restores");
     undo->add_flag("--last", options->undoLast, "restore the newest undo file");
+    AddForce(undo, options);
     return undo;
 }
 

@@ -24,6 +24,7 @@ struct Options {
     bool explain = false;
     std::vector<IdRange> selection;
     bool selectAll = false;
+    bool force = false; // write into a volume that looks in use
     std::string undoFile;
     bool undoList = false;
     bool undoLast = false;

@@ -1,8 +1,8 @@
 // hivemender: a command-line host for Hivemender plug-ins.
 //
 //   hivemender [options] scan [--explain]
-//   hivemender [options] fix (--select 0-5,9 | --all)
-//   hivemender [options] undo (FILE | --last | --list)
+//   hivemender [options] fix (--select 0-5,9 | --all) [--force]
+//   hivemender [options] undo (FILE | --last | --list) [--force]
 //   hivemender [options] exclude (KEYPATH | --list | --remove KEYPATH)
 //
 // Exit codes: 0 success, 1 engine or usage error, 2 bad arguments.
@@ -160,9 +160,11 @@ int Fix(const Options& options, Session& session, const std::string& pluginPath,
         std::cerr << "nothing to fix: the scan found no problems\n";
         return kExitOk;
     }
+    std::string fixReport, error;
+    if (!MachineAcceptsChanges(options.force, &error))
+        return Fail(error);
     const std::string undoFolder = UndoFolder(pluginPath);
     const std::vector<std::string> before = UndoFiles(undoFolder);
-    std::string fixReport, error;
     if (int code = RunRequest(session, 1, FixRequest(ids), &fixReport))
         return code;
     Report parsed;
@@ -186,13 +188,16 @@ int Fix(const Options& options, Session& session, const std::string& pluginPath,
 
 int Run(const Options& options) {
     std::string description, error;
-    if (!PrepareMachine(MachineOptions{options.machineFolder}, &description, &error))
+    if (!PrepareMachine(MachineOptions{options.machineFolder, options.force}, &description, &error))
         return Fail(error);
     std::cerr << "machine: " << description << "\n";
     const std::string pluginPath =
         options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
-    if (options.command == Command::Undo)
+    if (options.command == Command::Undo) {
+        if (!options.undoList && !MachineAcceptsChanges(options.force, &error))
+            return Fail(error);
         return RunUndo(options, pluginPath);
+    }
     if (options.command == Command::Exclude)
         return RunExclude(options, pluginPath);
 

@@ -42,12 +42,19 @@ bool ReplaceFile(const std::string& source, const std::string& target, std::stri
 
 struct MachineOptions {
     std::string folder; // --machine; empty: HIVEMENDER_MACHINE, then the demo machine
+    bool force = false; // --force: write into a Windows volume that looks in use
 };
 
 // Makes the machine ready before the plug-in loads. On Linux this loads a
 // simulated machine (a scratch copy of the demo when none is named); on
 // Windows the real machine needs nothing. `description` says which.
 bool PrepareMachine(const MachineOptions& options, std::string* description, std::string* error);
+
+// Whether the machine may be changed now; false with the reason when not
+// (on Linux, a Windows volume that is hibernated, not cleanly shut down
+// without `force`, or whose hives cannot be written). Asked before a fix or
+// an undo starts, so a refused machine gets no undo file and no change.
+bool MachineAcceptsChanges(bool force, std::string* error);
 
 // Persists registry changes made by a fix or an undo (a simulated machine's
 // machine.reg, written atomically); nothing to do on Windows.

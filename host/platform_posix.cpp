@@ -3,6 +3,7 @@
 #include "host/platform.h"
 
 #include "machine/machine_folder.h"
+#include "machine/windows_volume.h"
 #include <win32sim/machine.h>
 
 #include <dlfcn.h>
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 namespace fs = std::filesystem;
 
@@ -33,6 +35,7 @@ private:
 
 std::string g_machineFolder; // where SaveMachine writes machine.reg
 bool g_machineIsScratch = false;
+std::optional<win32sim::WindowsVolume> g_volume; // set when the machine is a Windows volume
 
 fs::path ExecutableFolder() {
     std::error_code ec;
@@ -146,6 +149,10 @@ bool PrepareMachine(const MachineOptions& options, std::string* description, std
                            : "machine " + folder.string()) +
                    ": " + win32sim::Describe();
     return true;
+}
+
+bool MachineAcceptsChanges(bool force, std::string* error) {
+    return !g_volume || win32sim::CheckVolumeWritable(*g_volume, force, error);
 }
 
 bool SaveMachine(std::string* error) {

@@ -93,6 +93,10 @@ bool PrepareMachine(const MachineOptions& options, std::string* description, std
     return true;
 }
 
+bool MachineAcceptsChanges(bool, std::string*) {
+    return true;
+}
+
 bool SaveMachine(std::string*) {
     return true;
 }
