@@ -16,6 +16,7 @@
 //
 // Sections run one at a time through the scan driver with a one-bit mask, so
 // a section whose scanner does not exist yet simply takes no time.
+#include "walk_and_scan.h"
 #include "engine/hivemender.h"
 #include "engine/scan_report.h"
 #include "fileref/scan_file_cache.h"
@@ -41,10 +42,10 @@
 
 namespace {
 
-constexpr int kSections = 11;
-const char* const kSectionNames[kSections] = {
-    "user software", "machine software", "classes",   "fonts",       "startup",   "sounds",
-    "uninstall",     "services",         "app paths", "shared DLLs", "help files"};
+using bench::kSectionNames;
+using bench::kSections;
+using bench::WalkCount;
+using bench::WalkFrom;
 
 double ProcessCpuSeconds() {
     timespec now{};
@@ -61,12 +62,8 @@ double Seconds(const std::function<void()>& work) {
     return ProcessCpuSeconds() - start;
 }
 
-// The best of `repeat` runs: the machine is shared with other work.
 double BestSeconds(int repeat, const std::function<void()>& work) {
-    double best = Seconds(work);
-    for (int i = 1; i < repeat; ++i)
-        best = std::min(best, Seconds(work));
-    return best;
+    return bench::BestOf(repeat, Seconds, work);
 }
 
 // Kilobytes of /proc/self/status's line `field` (VmRSS, VmHWM).
@@ -79,41 +76,6 @@ long MemoryKb(const char* field) {
             return std::atol(line.c_str() + prefix.size());
     }
     return 0;
-}
-
-struct WalkCount {
-    unsigned long long keys = 0;
-    unsigned long long values = 0;
-};
-
-// Every value with its data, then every subkey, depth first: what a scan
-// cannot do with less.
-void BareWalk(RegKey& key, WalkCount& count) {
-    ++count.keys;
-    if (key.CountValues() == ERROR_SUCCESS) {
-        std::vector<char> name(key.m_dwValueNameSize + 1);
-        std::vector<BYTE> data(key.m_dwValueDataSize + 1);
-        for (DWORD i = 0; i < key.m_dwValueCount; ++i) {
-            DWORD nameLength = static_cast<DWORD>(name.size());
-            DWORD dataLength = static_cast<DWORD>(data.size());
-            DWORD type = REG_NONE;
-            if (RegEnumValueA(key.Handle(), i, name.data(), &nameLength, nullptr, &type,
-                              data.data(), &dataLength) == ERROR_SUCCESS)
-                ++count.values;
-        }
-    }
-    RegKey child;
-    for (LONG status = key.BeginSubkeys(child); status == ERROR_SUCCESS;
-         status = key.NextSubkey(child))
-        BareWalk(child, count);
-}
-
-WalkCount WalkFrom(HKEY root, const std::string& path, REGSAM access) {
-    WalkCount count;
-    RegKey key;
-    if (key.OpenPath(root, path, access) == ERROR_SUCCESS)
-        BareWalk(key, count);
-    return count;
 }
 
 struct ScanFigures {
@@ -237,12 +199,7 @@ int main(int argc, char** argv) {
     }
 
     WalkCount all, classes;
-    const double walk = BestSeconds(options.repeat, [&] {
-        all = WalkFrom(HKEY_USERS, "", kReadWrite64);
-        const WalkCount software = WalkFrom(HKEY_LOCAL_MACHINE, "SOFTWARE", kReadWrite64);
-        all.keys += software.keys;
-        all.values += software.values;
-    });
+    const double walk = BestSeconds(options.repeat, [&] { all = bench::WalkSoftware(); });
     const double classesWalk =
         BestSeconds(options.repeat, [&] { classes = WalkFrom(HKEY_CLASSES_ROOT, "", kRead64); });
 
