@@ -21,10 +21,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 
@@ -320,26 +322,49 @@ bool Hive::ReadMount(HiveMount* mount, regfile::Script* script, std::string* err
     return true;
 }
 
-// What hivex's errno on a failed open means for a person.
+constexpr size_t kBaseBlockSize = 0x1000;
+constexpr size_t kBinsSizeOffset = 0x28;  // the base block's count of hive bin bytes
+constexpr size_t kChecksumOffset = 0x1FC; // XOR of the 127 words before it
+
+uint32_t WordAt(const std::string& bytes, size_t offset) {
+    uint32_t word = 0;
+    std::memcpy(&word, bytes.data() + offset, sizeof(word));
+    return word;
+}
+
+bool ChecksumMatches(const std::string& base) {
+    uint32_t sum = 0;
+    for (size_t offset = 0; offset < kChecksumOffset; offset += 4)
+        sum ^= WordAt(base, offset);
+    return sum == WordAt(base, kChecksumOffset);
+}
+
+// What is wrong with a hive file hivex refused (errno `code`), for a person.
+// hivex's errno says little (a missing signature and a file cut short can
+// both be "not supported", a short file "invalid"); the base block tells.
 std::string OpenFailure(int code, const fs::path& path) {
-    std::error_code ignored;
-    const auto size = fs::file_size(path, ignored);
-    if (code == ENOTSUP && size < 0x1000)
-        return "not a registry hive (too short for the hive header)";
-    switch (code) {
-    case ENOTSUP:
-        return "not a registry hive (no regf header), or a hive format this program does not read";
-    case EINVAL:
-        return "damaged hive: the header checksum does not match";
-    case EFAULT:
-        return "damaged hive: it is truncated or a block of it is broken";
-    case ENOENT:
+    if (code == ENOENT)
         return "no such file";
-    case EACCES:
+    if (code == EACCES)
         return "cannot be read (permission denied)";
-    default:
-        return std::string("cannot be opened as a hive: ") + std::strerror(code);
-    }
+    std::ifstream in(path, std::ios::binary);
+    std::string base(kBaseBlockSize, '\0');
+    in.read(base.data(), static_cast<std::streamsize>(base.size()));
+    const auto read = static_cast<size_t>(in.gcount());
+    std::error_code ignored;
+    const auto size = static_cast<uint64_t>(fs::file_size(path, ignored));
+    if (read < 4 || base.compare(0, 4, "regf") != 0)
+        return "not a registry hive (no regf signature)";
+    if (read < kBaseBlockSize)
+        return "truncated: shorter than the hive's " + std::to_string(kBaseBlockSize) +
+               "-byte header";
+    if (!ChecksumMatches(base))
+        return "damaged hive: the header checksum does not match";
+    const uint64_t promised = kBaseBlockSize + uint64_t{WordAt(base, kBinsSizeOffset)};
+    if (size < promised)
+        return "truncated: the header promises " + std::to_string(promised) +
+               " bytes, the file holds " + std::to_string(size);
+    return std::string("damaged or unsupported hive: ") + std::strerror(code);
 }
 
 std::unique_ptr<Hive> OpenHive(const fs::path& path, std::string* error) {
