@@ -58,12 +58,6 @@ std::vector<DriveSpec> DiscoverDrives(const fs::path& folder) {
     return drives;
 }
 
-bool Fail(std::string* error, std::string message) {
-    if (error)
-        *error = std::move(message);
-    return false;
-}
-
 // Everything a machine folder holds, read and checked before anything of
 // the current machine changes.
 bool ReadMachineFolder(const fs::path& folder, MachineConfig* config, regfile::Script* registry,

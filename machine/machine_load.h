@@ -9,8 +9,17 @@
 #include <win32sim/machine.h>
 
 #include <string>
+#include <utility>
 
 namespace win32sim {
+
+// Sets `error`, when there is one, and returns false: how every step of a
+// load reports what stopped it.
+inline bool Fail(std::string* error, std::string message) {
+    if (error)
+        *error = std::move(message);
+    return false;
+}
 
 // Applies `folder`/machine.ini, when there is one, over `config` (whose
 // drives are already set), then checks that a drive holds the Windows folder.
