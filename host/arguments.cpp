@@ -80,6 +80,20 @@ CLI::App* AddExclude(CLI::App& app, Options* options) {
     return exclude;
 }
 
+CLI::App* AddExportMachine(CLI::App& app, Options* options) {
+    auto* exportMachine = app.add_subcommand(
+        "export-machine",
+        "Linux: write an offline Windows installation as a machine folder (machine.reg and\n"
+        "machine.ini, whose [drives] line puts drive C on DIR: edit it if DIR moves)");
+    exportMachine->add_option("volume", options->exportVolume, "the root of the Windows volume")
+        ->type_name("DIR")
+        ->required();
+    exportMachine->add_option("out", options->exportFolder, "the machine folder to write")
+        ->type_name("OUT")
+        ->required();
+    return exportMachine;
+}
+
 // The subcommand an option belongs to, when the person gave it to another.
 std::string OwnerOfOption(const CLI::App& app, const std::string& name) {
     for (const CLI::App* sub : app.get_subcommands({})) {
@@ -146,6 +160,8 @@ void CheckCommand(Options& options, const std::string& selection) {
         NormaliseKeyPath(&options.excludeKey);
         NormaliseKeyPath(&options.excludeRemove);
         break;
+    case Command::ExportMachine:
+        break;
     }
 }
 
@@ -203,6 +219,7 @@ int ParseArguments(int argc, const char* const* argv, Options* options, std::ost
         {AddFix(app, options, &selection), Command::Fix},
         {AddUndo(app, options), Command::Undo},
         {AddExclude(app, options), Command::Exclude},
+        {AddExportMachine(app, options), Command::ExportMachine},
     };
     for (const auto& [sub, command] : commands) {
         sub->allow_extras();

@@ -11,7 +11,7 @@
 namespace host {
 
 enum class Output { Default, Raw, Json, Table };
-enum class Command { Scan, Fix, Undo, Exclude };
+enum class Command { Scan, Fix, Undo, Exclude, ExportMachine };
 
 // An inclusive range of problem ids; a single id is a range of one.
 using IdRange = std::pair<int, int>;
@@ -31,6 +31,8 @@ struct Options {
     std::string excludeKey;
     bool excludeList = false;
     std::string excludeRemove;
+    std::string exportVolume; // export-machine DIR OUT
+    std::string exportFolder;
 };
 
 constexpr int kExitOk = 0;

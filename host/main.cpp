@@ -4,6 +4,7 @@
 //   hivemender [options] fix (--select 0-5,9 | --all) [--force]
 //   hivemender [options] undo (FILE | --last | --list) [--force]
 //   hivemender [options] exclude (KEYPATH | --list | --remove KEYPATH)
+//   hivemender export-machine DIR OUT
 //
 // Exit codes: 0 success, 1 engine or usage error, 2 bad arguments.
 #include "host/arguments.h"
@@ -188,6 +189,12 @@ int Fix(const Options& options, Session& session, const std::string& pluginPath,
 
 int Run(const Options& options) {
     std::string description, error;
+    if (options.command == Command::ExportMachine) {
+        if (!ExportMachine(options.exportVolume, options.exportFolder, &error))
+            return Fail(error);
+        std::cerr << "machine folder written: " << options.exportFolder << "\n";
+        return kExitOk;
+    }
     if (!PrepareMachine(MachineOptions{options.machineFolder, options.force}, &description, &error))
         return Fail(error);
     std::cerr << "machine: " << description << "\n";

@@ -57,8 +57,13 @@ bool PrepareMachine(const MachineOptions& options, std::string* description, std
 bool MachineAcceptsChanges(bool force, std::string* error);
 
 // Persists registry changes made by a fix or an undo (a simulated machine's
-// machine.reg, written atomically); nothing to do on Windows.
+// machine.reg, written atomically, or a Windows volume's hives); nothing to
+// do on Windows.
 bool SaveMachine(std::string* error);
+
+// Writes the installation on the Windows volume `volume` as a machine folder
+// `out` whose drive C is the volume. Not available on Windows.
+bool ExportMachine(const std::string& volume, const std::string& out, std::string* error);
 
 // Removes the scratch copy of the demo machine a scan worked on; a fix keeps
 // its copy, which holds the undo file. Nothing to do for a named machine.

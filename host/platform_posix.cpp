@@ -35,7 +35,9 @@ private:
 
 std::string g_machineFolder; // where SaveMachine writes machine.reg
 bool g_machineIsScratch = false;
-std::optional<win32sim::WindowsVolume> g_volume; // set when the machine is a Windows volume
+// Set when the machine is an offline installation: SaveMachine writes its hives.
+std::optional<win32sim::WindowsVolume> g_volume;
+bool g_forceVolume = false;
 
 fs::path ExecutableFolder() {
     std::error_code ec;
@@ -72,6 +74,19 @@ bool CopyDemo(fs::path* copy, std::string* error) {
         return false;
     }
     *copy = pattern;
+    return true;
+}
+
+// An offline installation: its hives are the registry, the volume drive C.
+bool PrepareVolume(const std::string& folder, bool force, std::string* description,
+                   std::string* error) {
+    win32sim::WindowsVolume volume;
+    if (!win32sim::LoadWindowsVolume(folder, &volume, error))
+        return false;
+    *description = "Windows volume " + folder + ": " + std::to_string(volume.hives.size()) +
+                   " hives, " + win32sim::Describe();
+    g_volume = std::move(volume);
+    g_forceVolume = force;
     return true;
 }
 
@@ -141,6 +156,8 @@ bool PrepareMachine(const MachineOptions& options, std::string* description, std
         *error = "no machine folder at " + folder.string();
         return false;
     }
+    if (!isDemo && win32sim::IsWindowsVolume(folder.string()))
+        return PrepareVolume(folder.string(), options.force, description, error);
     if (!win32sim::LoadMachine(folder.string(), error))
         return false;
     g_machineFolder = folder.string();
@@ -156,9 +173,17 @@ bool MachineAcceptsChanges(bool force, std::string* error) {
 }
 
 bool SaveMachine(std::string* error) {
+    if (g_volume)
+        return win32sim::SaveWindowsVolume(*g_volume, g_forceVolume, error);
     if (g_machineFolder.empty())
         return true;
     return win32sim::SaveRegistry((fs::path(g_machineFolder) / "machine.reg").string(), error);
+}
+
+bool ExportMachine(const std::string& volume, const std::string& out, std::string* error) {
+    win32sim::WindowsVolume loaded;
+    return win32sim::LoadWindowsVolume(volume, &loaded, error) &&
+           win32sim::SaveMachineFolder(out, error);
 }
 
 void DiscardScratchMachine() {

@@ -103,6 +103,12 @@ bool SaveMachine(std::string*) {
 
 void DiscardScratchMachine() {}
 
+bool ExportMachine(const std::string&, const std::string&, std::string* error) {
+    *error = "export-machine is not available on Windows: it reads an offline installation "
+             "on Linux";
+    return false;
+}
+
 std::string PluginWindowsFolder(const std::string& pluginPath) {
     char full[MAX_PATH] = {};
     if (!GetFullPathNameA(pluginPath.c_str(), MAX_PATH, full, nullptr))

@@ -3,6 +3,7 @@
 #include "machine/machine_folder.h"
 
 #include "machine/machine_ini.h"
+#include "machine/machine_load.h"
 #include "regfile/regfile.h"
 
 #include <win32sim/machine.h>
@@ -57,12 +58,6 @@ std::vector<DriveSpec> DiscoverDrives(const fs::path& folder) {
     return drives;
 }
 
-bool Fail(std::string* error, std::string message) {
-    if (error)
-        *error = std::move(message);
-    return false;
-}
-
 // Everything a machine folder holds, read and checked before anything of
 // the current machine changes.
 bool ReadMachineFolder(const fs::path& folder, MachineConfig* config, regfile::Script* registry,
@@ -72,22 +67,10 @@ bool ReadMachineFolder(const fs::path& folder, MachineConfig* config, regfile::S
         return Fail(error, folder.string() + ": not a folder");
     *config = MachineConfig{};
     config->drives = DiscoverDrives(folder);
-    const fs::path ini = folder / "machine.ini";
-    std::vector<uint8_t> bytes;
-    if (fs::exists(ini, ignored)) {
-        if (!ReadWholeFile(ini, &bytes))
-            return Fail(error, ini.string() + ": cannot be read");
-        if (!ApplyMachineIni(std::string(bytes.begin(), bytes.end()), ini.string(), folder.string(),
-                             config, error))
-            return false;
-    }
-    std::sort(config->drives.begin(), config->drives.end(),
-              [](const DriveSpec& a, const DriveSpec& b) { return a.letter < b.letter; });
-    if (!HasDrive(*config, config->windowsDir[0]))
-        return Fail(error, folder.string() + ": no drive holds the Windows folder " +
-                               config->windowsDir + " (drives/" + config->windowsDir.substr(0, 1) +
-                               " is missing)");
+    if (!ApplyMachineIniFile(folder.string(), config, error))
+        return false;
     const fs::path reg = folder / "machine.reg";
+    std::vector<uint8_t> bytes;
     if (fs::exists(reg, ignored)) {
         if (!ReadWholeFile(reg, &bytes))
             return Fail(error, reg.string() + ": cannot be read");
@@ -126,44 +109,9 @@ void RemoveAbandonedSaves(const fs::path& folder) {
     }
 }
 
-} // namespace
-
-bool LoadMachine(const std::string& folder, std::string* error) {
-    MachineConfig config;
-    regfile::Script registry;
-    if (!ReadMachineFolder(fs::absolute(folder), &config, &registry, error))
-        return false;
-    RemoveAbandonedSaves(fs::absolute(folder));
-    const bool hadMachine = IsMachineLoaded();
-    const MachineConfig previous = CurrentConfig();
-    const std::vector<uint8_t> previousRegistry =
-        hadMachine ? ExportRegistry() : std::vector<uint8_t>{};
-    ResetMachine(config, "");
-    std::string applyError;
-    if (registry.keys.empty() || ApplyRegistry(registry, &applyError) == ERROR_SUCCESS)
-        return true;
-    // Put the previous machine back, registry included.
-    if (hadMachine) {
-        ResetMachine(previous, "");
-        regfile::Script old;
-        std::string ignored;
-        if (regfile::Parse(previousRegistry, "previous registry", &old, &ignored))
-            ApplyRegistry(old, &ignored);
-    }
-    return Fail(error, (fs::absolute(folder) / "machine.reg").string() + ": " + applyError);
-}
-
-bool LoadMachineFromEnvironment(std::string* error) {
-    const char* folder = std::getenv("HIVEMENDER_MACHINE");
-    if (!folder || !*folder)
-        return Fail(error, "HIVEMENDER_MACHINE is not set");
-    if (IsMachineLoaded())
-        return true;
-    return LoadMachine(folder, error);
-}
-
-bool SaveRegistry(const std::string& hostPath, std::string* error) {
-    const std::vector<uint8_t> bytes = ExportRegistry();
+// New file first, then a rename, so a crash never leaves half a file.
+bool WriteFileAtomically(const std::string& hostPath, const std::vector<uint8_t>& bytes,
+                         std::string* error) {
     // RemoveAbandonedSaves knows this name.
     const std::string temporary = hostPath + ".new-" + std::to_string(::getpid());
     std::FILE* file = std::fopen(temporary.c_str(), "wb");
@@ -182,6 +130,81 @@ bool SaveRegistry(const std::string& hostPath, std::string* error) {
         return Fail(error, hostPath + ": " + std::strerror(renameErrno));
     }
     return true;
+}
+
+} // namespace
+
+bool ApplyMachineIniFile(const std::string& folder, MachineConfig* config, std::string* error) {
+    const fs::path ini = fs::path(folder) / "machine.ini";
+    std::error_code ignored;
+    if (fs::exists(ini, ignored)) {
+        std::vector<uint8_t> bytes;
+        if (!ReadWholeFile(ini, &bytes))
+            return Fail(error, ini.string() + ": cannot be read");
+        if (!ApplyMachineIni(std::string(bytes.begin(), bytes.end()), ini.string(), folder, config,
+                             error))
+            return false;
+    }
+    std::sort(config->drives.begin(), config->drives.end(),
+              [](const DriveSpec& a, const DriveSpec& b) { return a.letter < b.letter; });
+    if (!HasDrive(*config, config->windowsDir[0]))
+        return Fail(error, folder + ": no drive holds the Windows folder " + config->windowsDir +
+                               " (drives/" + config->windowsDir.substr(0, 1) + " is missing)");
+    return true;
+}
+
+bool ReplaceMachine(const MachineConfig& config, const regfile::Script& registry,
+                    const std::string& sourceName, std::string* error) {
+    const bool hadMachine = IsMachineLoaded();
+    const MachineConfig previous = CurrentConfig();
+    const std::vector<uint8_t> previousRegistry =
+        hadMachine ? ExportRegistry() : std::vector<uint8_t>{};
+    ResetMachine(config, "");
+    std::string applyError;
+    if (registry.keys.empty() || ApplyRegistry(registry, &applyError) == ERROR_SUCCESS)
+        return true;
+    // Put the previous machine back, registry included.
+    if (hadMachine) {
+        ResetMachine(previous, "");
+        regfile::Script old;
+        std::string ignored;
+        if (regfile::Parse(previousRegistry, "previous registry", &old, &ignored))
+            ApplyRegistry(old, &ignored);
+    }
+    return Fail(error, sourceName + ": " + applyError);
+}
+
+bool LoadMachine(const std::string& folder, std::string* error) {
+    MachineConfig config;
+    regfile::Script registry;
+    if (!ReadMachineFolder(fs::absolute(folder), &config, &registry, error))
+        return false;
+    RemoveAbandonedSaves(fs::absolute(folder));
+    return ReplaceMachine(config, registry, (fs::absolute(folder) / "machine.reg").string(), error);
+}
+
+bool LoadMachineFromEnvironment(std::string* error) {
+    const char* folder = std::getenv("HIVEMENDER_MACHINE");
+    if (!folder || !*folder)
+        return Fail(error, "HIVEMENDER_MACHINE is not set");
+    if (IsMachineLoaded())
+        return true;
+    return LoadMachine(folder, error);
+}
+
+bool SaveRegistry(const std::string& hostPath, std::string* error) {
+    return WriteFileAtomically(hostPath, ExportRegistry(), error);
+}
+
+bool SaveMachineFolder(const std::string& folder, std::string* error) {
+    std::error_code made;
+    fs::create_directories(folder, made);
+    if (made)
+        return Fail(error, folder + ": " + made.message());
+    const std::string ini = MachineIniText(CurrentConfig());
+    return SaveRegistry((fs::path(folder) / "machine.reg").string(), error) &&
+           WriteFileAtomically((fs::path(folder) / "machine.ini").string(),
+                               std::vector<uint8_t>(ini.begin(), ini.end()), error);
 }
 
 } // namespace win32sim

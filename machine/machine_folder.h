@@ -22,4 +22,9 @@ bool LoadMachineFromEnvironment(std::string* error);
 // Saves the registry as 8-bit .reg text (atomically: new file, then rename).
 bool SaveRegistry(const std::string& hostPath, std::string* error);
 
+// Writes the current machine as a machine folder: machine.reg and a
+// machine.ini holding every setting (drives with their host folders), so
+// that LoadMachine of the folder gives the same machine.
+bool SaveMachineFolder(const std::string& folder, std::string* error);
+
 } // namespace win32sim

@@ -32,6 +32,11 @@ std::string Lower(std::string text) {
     return text;
 }
 
+const std::map<std::string, UINT> kDriveTypes = {
+    {"fixed", DRIVE_FIXED},     {"removable", DRIVE_REMOVABLE}, {"cdrom", DRIVE_CDROM},
+    {"cd-rom", DRIVE_CDROM},    {"remote", DRIVE_REMOTE},       {"network", DRIVE_REMOTE},
+    {"ramdisk", DRIVE_RAMDISK}, {"unknown", DRIVE_UNKNOWN}};
+
 class IniReader {
 public:
     IniReader(std::string sourceName, std::string machineFolder, MachineConfig* config)
@@ -134,12 +139,8 @@ private:
     }
 
     static bool DriveType(const std::string& name, UINT* type) {
-        static const std::map<std::string, UINT> kTypes = {
-            {"fixed", DRIVE_FIXED},     {"removable", DRIVE_REMOVABLE}, {"cdrom", DRIVE_CDROM},
-            {"cd-rom", DRIVE_CDROM},    {"remote", DRIVE_REMOTE},       {"network", DRIVE_REMOTE},
-            {"ramdisk", DRIVE_RAMDISK}, {"unknown", DRIVE_UNKNOWN}};
-        auto it = kTypes.find(name);
-        if (it == kTypes.end())
+        auto it = kDriveTypes.find(name);
+        if (it == kDriveTypes.end())
             return false;
         *type = it->second;
         return true;
@@ -215,7 +216,43 @@ private:
     int m_line = 0;
 };
 
+std::string DriveTypeName(UINT type) {
+    for (const auto& [name, value] : kDriveTypes) {
+        if (value == type)
+            return name;
+    }
+    return "unknown";
+}
+
+// Quoted, so blanks at either end survive the reader's trimming; the
+// reader takes UTF-8, the machine's text is 1252.
+std::string IniLine(const std::string& name, const std::string& value) {
+    return AnsiToHostName(name) + " = \"" + AnsiToHostName(value) + "\"\n";
+}
+
 } // namespace
+
+std::string MachineIniText(const MachineConfig& config) {
+    static const char* const kDenials[] = {"open", "read", "write"};
+    std::string text = "[machine]\n";
+    text += IniLine("administrator", config.administrator ? "yes" : "no");
+    text += IniLine("wow64", config.wow64Process ? "yes" : "no");
+    text += IniLine("windows", config.windowsDir);
+    text += IniLine("plugin", config.pluginPath);
+    text += IniLine("user-sid", config.currentUserSid);
+    text += "\n[drives]\n";
+    for (const DriveSpec& drive : config.drives)
+        text += std::string(1, drive.letter) + " = " + DriveTypeName(drive.type) + ", " +
+                drive.hostFolder + "\n";
+    text += "\n[environment]\n";
+    for (const auto& [name, value] : config.environment)
+        text += IniLine(name, value);
+    text += "\n[denied]\n";
+    for (const DeniedKey& denied : config.deniedKeys)
+        text += AnsiToHostName(denied.keyPath) + " = " + kDenials[static_cast<int>(denied.denial)] +
+                "\n";
+    return text;
+}
 
 bool ApplyMachineIni(const std::string& text, const std::string& sourceName,
                      const std::string& machineFolder, MachineConfig* config, std::string* error) {

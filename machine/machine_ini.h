@@ -14,4 +14,8 @@ namespace win32sim {
 bool ApplyMachineIni(const std::string& text, const std::string& sourceName,
                      const std::string& machineFolder, MachineConfig* config, std::string* error);
 
+// The machine.ini text that ApplyMachineIni reads back into `config`: every
+// setting, and every drive with its host folder.
+std::string MachineIniText(const MachineConfig& config);
+
 } // namespace win32sim

@@ -77,6 +77,30 @@ one_line_error() { # name, expected text
 }
 
 case "$case_name" in
+windows-volume)
+    # An offline installation (real hive files) scans exactly as the same
+    # registry in a machine folder does, and exports as a machine folder
+    # that scans the same again.
+    "$here/../machine/make-volume" "$scratch/volume" "$scratch/twin"
+    run twin --machine "$scratch/twin" --raw scan
+    expect_rc 0 "scan of the machine folder twin"
+    run volume --machine "$scratch/volume" --raw scan
+    expect_rc 0 "scan of the volume"
+    grep -q '^machine: Windows volume ' "$scratch/volume.err" || fail "the volume was not loaded as one: $(cat "$scratch/volume.err")"
+    [ "$(problem_count "$scratch/volume.out")" -eq 6 ] || fail "the volume's scan found $(problem_count "$scratch/volume.out") problems, expected the fixture's 6"
+    same_file "$scratch/twin.out" "$scratch/volume.out"
+    run export export-machine "$scratch/volume" "$scratch/exported"
+    expect_rc 0 "export-machine"
+    run exported --machine "$scratch/exported" --raw scan
+    expect_rc 0 "scan of the exported machine folder"
+    same_file "$scratch/volume.out" "$scratch/exported.out"
+    # A damaged hive is refused with one line naming it.
+    truncate -s 5000 "$scratch/volume/windows/System32/CONFIG/SYSTEM"
+    run damaged --machine "$scratch/volume" --raw scan
+    expect_rc 1 "scan of a volume with a truncated hive"
+    one_line_error damaged "$scratch/volume/windows/System32/CONFIG/SYSTEM: truncated"
+    ;;
+
 scan-report)
     run scan --machine "$machine" --raw scan
     expect_rc 0 "scan"

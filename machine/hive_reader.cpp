@@ -1,0 +1,275 @@
+// Hive files read through hivex (hive_reader.h).
+#include "machine/hive_reader.h"
+
+#include "machine/machine_load.h"
+
+#include <win32sim/text.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string_view>
+
+namespace win32sim {
+namespace {
+
+namespace fs = std::filesystem;
+
+// hivex hands out names, data and lists in malloc'd memory.
+struct FreeDeleter {
+    void operator()(void* memory) const { std::free(memory); }
+};
+template <class T> using Malloced = std::unique_ptr<T, FreeDeleter>;
+
+bool IsStringData(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// UTF-16LE hive text to 1252 unit for unit: a missing terminator stays
+// missing, and an odd last byte, which no UTF-16 reader sees, is dropped.
+std::string AnsiFromUtf16(const char* bytes, size_t size) {
+    std::u16string units(size / 2, u'\0');
+    std::memcpy(units.data(), bytes, units.size() * 2);
+    std::string ansi(units.size(), '\0');
+    if (!units.empty())
+        WideCharToMultiByte(CP_ACP, 0, units.data(), static_cast<int>(units.size()), ansi.data(),
+                            static_cast<int>(ansi.size()), nullptr, nullptr);
+    return ansi;
+}
+
+// hivex gives names in UTF-8. False when 1252 has no form for one of them.
+bool AnsiName(const char* utf8, std::string* ansi) {
+    ansi->clear();
+    const int length = static_cast<int>(std::strlen(utf8));
+    if (length == 0)
+        return true;
+    std::u16string units(static_cast<size_t>(length), u'\0');
+    const int count =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, length, units.data(), length);
+    if (count <= 0)
+        return false;
+    ansi->assign(static_cast<size_t>(count), '\0');
+    BOOL lossy = FALSE;
+    WideCharToMultiByte(CP_ACP, 0, units.data(), count, ansi->data(), count, nullptr, &lossy);
+    return !lossy;
+}
+
+bool IsExcluded(const HiveMount& mount, const std::string& nodePath) {
+    for (const std::string& excluded : mount.excludedNodes) {
+        if (EqualAnsiNoCase(excluded, nodePath))
+            return true;
+    }
+    return false;
+}
+
+constexpr size_t kBaseBlockSize = 0x1000;
+constexpr size_t kBinsSizeOffset = 0x28;  // the base block's count of hive bin bytes
+constexpr size_t kChecksumOffset = 0x1FC; // XOR of the 127 words before it
+
+uint32_t WordAt(const std::string& bytes, size_t offset) {
+    uint32_t word = 0;
+    std::memcpy(&word, bytes.data() + offset, sizeof(word));
+    return word;
+}
+
+bool ChecksumMatches(const std::string& base) {
+    uint32_t sum = 0;
+    for (size_t offset = 0; offset < kChecksumOffset; offset += 4)
+        sum ^= WordAt(base, offset);
+    return sum == WordAt(base, kChecksumOffset);
+}
+
+// What is wrong with a hive file hivex refused (errno `code`), for a person.
+// hivex's errno says little (a missing signature and a file cut short can
+// both be "not supported", a short file "invalid"); the base block tells.
+std::string OpenFailure(int code, const fs::path& path) {
+    if (code == ENOENT)
+        return "no such file";
+    if (code == EACCES)
+        return "cannot be read (permission denied)";
+    std::ifstream in(path, std::ios::binary);
+    std::string base(kBaseBlockSize, '\0');
+    in.read(base.data(), static_cast<std::streamsize>(base.size()));
+    const auto read = static_cast<size_t>(in.gcount());
+    std::error_code ignored;
+    const auto size = static_cast<uint64_t>(fs::file_size(path, ignored));
+    if (read < 4 || base.compare(0, 4, "regf") != 0)
+        return "not a registry hive (no regf signature)";
+    if (read < kBaseBlockSize)
+        return "truncated: shorter than the hive's " + std::to_string(kBaseBlockSize) +
+               "-byte header";
+    if (!ChecksumMatches(base))
+        return "damaged hive: the header checksum does not match";
+    const uint64_t promised = kBaseBlockSize + uint64_t{WordAt(base, kBinsSizeOffset)};
+    if (size < promised)
+        return "truncated: the header promises " + std::to_string(promised) +
+               " bytes, the file holds " + std::to_string(size);
+    return std::string("damaged or unsupported hive: ") + std::strerror(code);
+}
+
+} // namespace
+
+hive_node_h HiveReader::NodeAt(const std::string& nodePath) const {
+    hive_node_h node = hivex_root(m_handle.get());
+    std::string_view rest = nodePath;
+    while (node && !rest.empty()) {
+        const size_t slash = rest.find('\\');
+        const std::string part(rest.substr(0, slash));
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        if (!part.empty())
+            node = hivex_node_get_child(m_handle.get(), node, part.c_str());
+    }
+    return node;
+}
+
+// A value's data as the stand-in keeps it (1252 text for string types).
+bool HiveReader::ValueData(hive_value_h value, DWORD* type, std::vector<BYTE>* data) const {
+    hive_type hiveType;
+    size_t size = 0;
+    Malloced<char> bytes(hivex_value_value(m_handle.get(), value, &hiveType, &size));
+    if (!bytes)
+        return false;
+    *type = static_cast<DWORD>(hiveType);
+    if (IsStringData(*type)) {
+        const std::string text = AnsiFromUtf16(bytes.get(), size);
+        data->assign(text.begin(), text.end());
+    } else {
+        data->assign(bytes.get(), bytes.get() + size);
+    }
+    return true;
+}
+
+bool HiveReader::LookUp(const std::string& nodePath, const char* name, DWORD* type,
+                        std::vector<BYTE>* data) const {
+    const hive_node_h node = NodeAt(nodePath);
+    const hive_value_h value = node ? hivex_node_get_value(m_handle.get(), node, name) : 0;
+    return value && ValueData(value, type, data);
+}
+
+std::string HiveReader::Text(const std::string& nodePath, const char* name) const {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    if (!LookUp(nodePath, name, &type, &data) || !IsStringData(type))
+        return {};
+    const std::string text(data.begin(), data.end());
+    return text.substr(0, text.find('\0'));
+}
+
+std::optional<DWORD> HiveReader::Dword(const std::string& nodePath, const char* name) const {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    if (!LookUp(nodePath, name, &type, &data) || type != REG_DWORD || data.size() < 4)
+        return std::nullopt;
+    return static_cast<DWORD>(data[0] | data[1] << 8 | data[2] << 16 | data[3] << 24);
+}
+
+std::vector<std::string> HiveReader::SubkeyNames(const std::string& nodePath) const {
+    std::vector<std::string> names;
+    const hive_node_h node = NodeAt(nodePath);
+    Malloced<hive_node_h> children(node ? hivex_node_children(m_handle.get(), node) : nullptr);
+    for (size_t i = 0; children && children.get()[i]; ++i) {
+        Malloced<char> name(hivex_node_name(m_handle.get(), children.get()[i]));
+        std::string ansi;
+        if (name && AnsiName(name.get(), &ansi))
+            names.push_back(ansi);
+    }
+    return names;
+}
+
+std::vector<std::pair<std::string, std::string>>
+HiveReader::TextValues(const std::string& nodePath) const {
+    std::vector<std::pair<std::string, std::string>> texts;
+    std::vector<regfile::ValueOp> values;
+    bool nameless = false;
+    const hive_node_h node = NodeAt(nodePath);
+    if (!node || !ReadValues(node, &values, &nameless))
+        return texts;
+    for (const regfile::ValueOp& value : values) {
+        if (IsStringData(value.type) && !value.isDefault) {
+            const std::string text(value.data.begin(), value.data.end());
+            texts.emplace_back(value.name, text.substr(0, text.find('\0')));
+        }
+    }
+    return texts;
+}
+
+// `nameless`: some value has a name 1252 cannot spell.
+bool HiveReader::ReadValues(hive_node_h node, std::vector<regfile::ValueOp>* values,
+                            bool* nameless) const {
+    Malloced<hive_value_h> list(hivex_node_values(m_handle.get(), node));
+    if (!list)
+        return false;
+    for (size_t i = 0; list.get()[i]; ++i) {
+        Malloced<char> name(hivex_value_key(m_handle.get(), list.get()[i]));
+        regfile::ValueOp value;
+        if (!name)
+            return false;
+        if (!AnsiName(name.get(), &value.name)) {
+            *nameless = true;
+            continue;
+        }
+        value.isDefault = value.name.empty();
+        if (!ValueData(list.get()[i], &value.type, &value.data))
+            return false;
+        values->push_back(std::move(value));
+    }
+    return true;
+}
+
+bool HiveReader::ReadNode(hive_node_h node, const std::string& nodePath, const std::string& keyPath,
+                          Walk& walk) const {
+    regfile::KeyOp key;
+    key.keyPath = keyPath;
+    bool nameless = false;
+    if (!ReadValues(node, &key.values, &nameless))
+        return false;
+    if (nameless) {
+        walk.mount->excludedNodes.push_back(nodePath);
+        return true;
+    }
+    walk.script->keys.push_back(std::move(key));
+    Malloced<hive_node_h> children(hivex_node_children(m_handle.get(), node));
+    if (!children)
+        return false;
+    for (size_t i = 0; children.get()[i]; ++i) {
+        Malloced<char> name(hivex_node_name(m_handle.get(), children.get()[i]));
+        if (!name)
+            return false;
+        const std::string childPath = nodePath.empty() ? name.get() : nodePath + "\\" + name.get();
+        std::string ansi;
+        if (!AnsiName(name.get(), &ansi)) {
+            walk.mount->excludedNodes.push_back(childPath);
+            continue;
+        }
+        if (!IsExcluded(*walk.mount, childPath) &&
+            !ReadNode(children.get()[i], childPath, keyPath + "\\" + ansi, walk))
+            return false;
+    }
+    return true;
+}
+
+bool HiveReader::ReadMount(HiveMount* mount, regfile::Script* script, std::string* error) const {
+    errno = 0;
+    const hive_node_h top = NodeAt(mount->hiveNodePath);
+    if (!top)
+        return Fail(error, m_path + ": no key " + mount->hiveNodePath);
+    Walk walk{mount, script};
+    if (!ReadNode(top, mount->hiveNodePath, mount->keyPath, walk))
+        return Fail(error,
+                    m_path + ": damaged key data (" + std::strerror(errno ? errno : EIO) + ")");
+    return true;
+}
+
+std::unique_ptr<HiveReader> HiveReader::Open(const std::string& path, std::string* error) {
+    errno = 0;
+    HiveHandle handle(hivex_open(path.c_str(), 0));
+    if (!handle) {
+        Fail(error, path + ": " + OpenFailure(errno, path));
+        return nullptr;
+    }
+    return std::make_unique<HiveReader>(std::move(handle), path);
+}
+
+} // namespace win32sim

@@ -1,0 +1,81 @@
+// One registry hive file (regf) opened through hivex and read in the
+// stand-in's terms (Linux only).
+//
+// The stand-in keeps names and string data in Windows-1252, as the A
+// registry functions show them. String data converts as RegQueryValueExA
+// converts it: a character 1252 lacks becomes '?'. A key or value *name*
+// 1252 lacks cannot be loaded without becoming another name (two names
+// could meet in one, and the write-back would take the '?' form for a new
+// key), so such a key is left out whole, as is a key holding such a value,
+// and the key is listed among its mount's excludedNodes (hive node paths
+// are in hivex's UTF-8): the write-back never touches what the engine could
+// not see.
+#pragma once
+
+#include "machine/windows_volume.h"
+#include "regfile/regfile.h"
+
+#include <windows.h>
+
+#include <hivex.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace win32sim {
+
+struct HiveCloser {
+    void operator()(hive_h* hive) const { hivex_close(hive); }
+};
+using HiveHandle = std::unique_ptr<hive_h, HiveCloser>;
+
+class HiveReader {
+public:
+    // Opens a hive for reading; null with "<path>: <what is wrong>" when the
+    // file is missing, truncated, has a bad header checksum or is no hive.
+    static std::unique_ptr<HiveReader> Open(const std::string& path, std::string* error);
+
+    HiveReader(HiveHandle handle, std::string path)
+        : m_handle(std::move(handle)), m_path(std::move(path)) {}
+
+    const std::string& Path() const { return m_path; }
+
+    // Whether the node at a '\'-separated path below the root exists.
+    bool HasNode(const std::string& nodePath) const { return NodeAt(nodePath) != 0; }
+
+    // A string value's text without its terminator; empty when absent.
+    std::string Text(const std::string& nodePath, const char* name) const;
+    std::optional<DWORD> Dword(const std::string& nodePath, const char* name) const;
+
+    // The names of a node's subkeys (those 1252 can spell) and its named
+    // string values as (name, text), for settings read from the hive.
+    std::vector<std::string> SubkeyNames(const std::string& nodePath) const;
+    std::vector<std::pair<std::string, std::string>> TextValues(const std::string& nodePath) const;
+
+    // Appends the keys `mount` places to `script`, parents first; keys left
+    // out for their names join the mount's excludedNodes.
+    bool ReadMount(HiveMount* mount, regfile::Script* script, std::string* error) const;
+
+private:
+    struct Walk {
+        HiveMount* mount;
+        regfile::Script* script;
+    };
+
+    hive_node_h NodeAt(const std::string& nodePath) const;
+    bool ValueData(hive_value_h value, DWORD* type, std::vector<BYTE>* data) const;
+    bool LookUp(const std::string& nodePath, const char* name, DWORD* type,
+                std::vector<BYTE>* data) const;
+    bool ReadValues(hive_node_h node, std::vector<regfile::ValueOp>* values, bool* nameless) const;
+    bool ReadNode(hive_node_h node, const std::string& nodePath, const std::string& keyPath,
+                  Walk& walk) const;
+
+    HiveHandle m_handle;
+    std::string m_path;
+};
+
+} // namespace win32sim
