@@ -153,7 +153,7 @@ bool ApplyMachineIniFile(const std::string& folder, MachineConfig* config, std::
     return true;
 }
 
-bool ReplaceMachine(const MachineConfig& config, const regfile::Script& registry,
+bool ReplaceMachine(const MachineConfig& config, regfile::Script& registry,
                     const std::string& sourceName, std::string* error) {
     const bool hadMachine = IsMachineLoaded();
     const MachineConfig previous = CurrentConfig();

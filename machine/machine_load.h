@@ -25,10 +25,11 @@ inline bool Fail(std::string* error, std::string message) {
 // drives are already set), then checks that a drive holds the Windows folder.
 bool ApplyMachineIniFile(const std::string& folder, MachineConfig* config, std::string* error);
 
-// Resets the machine to `config` and applies `registry`. When the registry
+// Resets the machine to `config` and applies `registry`, releasing it as it
+// goes (a whole machine's script is as large as its registry). When it
 // does not apply, the previous machine is put back and `error` reads
 // "<sourceName>: <what failed>".
-bool ReplaceMachine(const MachineConfig& config, const regfile::Script& registry,
+bool ReplaceMachine(const MachineConfig& config, regfile::Script& registry,
                     const std::string& sourceName, std::string* error);
 
 } // namespace win32sim
