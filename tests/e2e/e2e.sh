@@ -94,6 +94,30 @@ windows-volume)
     run exported --machine "$scratch/exported" --raw scan
     expect_rc 0 "scan of the exported machine folder"
     same_file "$scratch/volume.out" "$scratch/exported.out"
+    # A fix lands in the hives as it lands in the twin's machine.reg, and
+    # undo gives back hives whose every key and value is as before.
+    hives=("$scratch"/volume/windows/System32/CONFIG/{software,SYSTEM}
+        "$scratch"/volume/Users/ann/{ntuser.dat,AppData/Local/Microsoft/Windows/UsrClass.dat})
+    hive_text() { for hive in "${hives[@]}"; do hivexregedit --export "$hive" '\'; done; }
+    hive_text >"$scratch/hives-before.txt"
+    touch "$scratch/volume/HIBERFIL.SYS"
+    run hibernated --machine "$scratch/volume" --raw fix --all
+    expect_rc 1 "fix of a hibernated volume"
+    one_line_error hibernated "hibernated"
+    [ -z "$(find "$scratch/volume" -name '*.reg')" ] || fail "a refused fix left an undo file"
+    rm "$scratch/volume/HIBERFIL.SYS"
+    run volume-fix --machine "$scratch/volume" --raw fix --all
+    expect_rc 0 "fix --all of the volume"
+    run volume-rescan --machine "$scratch/volume" --raw scan
+    run undone --machine "$scratch/volume" undo --last
+    expect_rc 0 "undo --last on the volume"
+    hive_text >"$scratch/hives-after.txt"
+    same_file "$scratch/hives-before.txt" "$scratch/hives-after.txt"
+    # The twin's drive C is the volume: its undo file comes after the volume's.
+    run twin-fix --machine "$scratch/twin" --raw fix --all
+    same_file "$scratch/twin-fix.out" "$scratch/volume-fix.out"
+    run twin-rescan --machine "$scratch/twin" --raw scan
+    same_file "$scratch/twin-rescan.out" "$scratch/volume-rescan.out"
     # A damaged hive is refused with one line naming it.
     truncate -s 5000 "$scratch/volume/windows/System32/CONFIG/SYSTEM"
     run damaged --machine "$scratch/volume" --raw scan
