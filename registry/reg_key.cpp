@@ -32,6 +32,21 @@ std::string ExpandCapped(const std::string& text) {
     return expanded.data();
 }
 
+// Below a root the path is the name alone: key path texts carry exactly one
+// backslash after the root name. Every child of a walk passes here, so the
+// usual case (a path that ends in no backslash, a name that starts with
+// none) is joined directly; only a path whose last byte is 0x5C needs the
+// character-wise look, since on a double-byte code page that byte may be
+// the second half of a character.
+std::string ChildPath(const std::string& path, const std::string& name) {
+    if (path.empty() || path.back() == '\\' || (!name.empty() && name.front() == '\\'))
+        return Orvel::PathCombineA(path, name);
+    std::string joined;
+    joined.reserve(path.size() + 1 + name.size());
+    joined.append(path).push_back('\\');
+    return joined.append(name);
+}
+
 } // namespace
 
 LONG RegKey::Open(HKEY parent, const std::string& subkey, REGSAM access) {
@@ -73,9 +88,7 @@ LONG RegKey::OpenChild(const std::string& name, RegKey& child) const {
         return status;
     child.m_samAccess = m_samAccess;
     child.m_hRoot = m_hRoot;
-    // Below a root the path is the name alone: key path texts carry exactly
-    // one backslash after the root name.
-    child.m_path = Orvel::PathCombineA(m_path, name);
+    child.m_path = ChildPath(m_path, name);
     return ERROR_SUCCESS;
 }
 
