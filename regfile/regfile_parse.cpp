@@ -22,10 +22,42 @@ using detail::Utf16BytesToAnsi;
 
 enum class Version { Regedit4, Regedit5 };
 
-// A line of the file, pointing into the text the parse holds.
-struct Line {
-    std::string_view text;
-    int number = 0;
+// The file's lines one at a time, read where they lie in its text: a
+// machine's file is hundreds of megabytes and is never held again as a list
+// of lines. Starts on the first line; at the end it keeps the last line's
+// number, for messages about what the file lacks.
+class LineCursor {
+public:
+    explicit LineCursor(std::string_view text) : m_text(text) { Advance(); }
+
+    bool OnLine() const { return m_onLine; }
+    std::string_view Text() const { return m_line; }
+    int Number() const { return m_number > 0 ? m_number : 1; }
+
+    // Moves to the next line; false at the end of the text.
+    bool Advance() {
+        if (m_next >= m_text.size()) {
+            m_onLine = false;
+            return false;
+        }
+        size_t end = m_text.find('\n', m_next);
+        if (end == std::string_view::npos)
+            end = m_text.size();
+        m_line = m_text.substr(m_next, end - m_next);
+        if (!m_line.empty() && m_line.back() == '\r')
+            m_line.remove_suffix(1);
+        m_next = end + 1;
+        ++m_number;
+        m_onLine = true;
+        return true;
+    }
+
+private:
+    std::string_view m_text;
+    size_t m_next = 0;
+    std::string_view m_line;
+    int m_number = 0;
+    bool m_onLine = false;
 };
 
 // --- decoding ----------------------------------------------------------------------
@@ -78,24 +110,6 @@ std::string_view DecodeFile(const std::vector<uint8_t>& bytes, std::string* deco
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-std::vector<Line> SplitLines(std::string_view text) {
-    std::vector<Line> lines;
-    lines.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
-    size_t start = 0;
-    int number = 1;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string_view::npos)
-            end = text.size();
-        std::string_view line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        lines.push_back(Line{line, number++});
-        start = end + 1;
-    }
-    return lines;
-}
-
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
@@ -144,8 +158,8 @@ int HexDigit(char c) {
 
 class Reader {
 public:
-    Reader(std::vector<Line> lines, std::string sourceName)
-        : m_lines(std::move(lines)), m_sourceName(std::move(sourceName)) {}
+    Reader(std::string_view text, std::string sourceName)
+        : m_lines(text), m_sourceName(std::move(sourceName)) {}
 
     bool Read(Script* out, std::string* error);
 
@@ -162,9 +176,8 @@ private:
     bool CheckKeyNames(std::string_view path);
     bool Fail(const std::string& what);
 
-    std::vector<Line> m_lines;
+    LineCursor m_lines;
     std::string m_sourceName;
-    size_t m_index = 0; // the line being read
     Version m_version = Version::Regedit5;
     Script m_script;
     std::string m_error;
@@ -196,16 +209,14 @@ bool Reader::CheckKeyNames(std::string_view path) {
 }
 
 bool Reader::Fail(const std::string& what) {
-    const int number = m_index < m_lines.size() ? m_lines[m_index].number
-                                                : (m_lines.empty() ? 1 : m_lines.back().number);
-    m_error = m_sourceName + ":" + std::to_string(number) + ": " + what;
+    m_error = m_sourceName + ":" + std::to_string(m_lines.Number()) + ": " + what;
     return false;
 }
 
 bool Reader::Read(Script* out, std::string* error) {
     bool ok = ReadHeader();
-    for (++m_index; ok && m_index < m_lines.size(); ++m_index) {
-        const std::string_view text = TrimLeft(m_lines[m_index].text);
+    while (ok && m_lines.Advance()) {
+        const std::string_view text = TrimLeft(m_lines.Text());
         if (Trim(text).empty() || text.front() == ';')
             continue;
         if (text.front() == '[')
@@ -225,8 +236,7 @@ bool Reader::Read(Script* out, std::string* error) {
 }
 
 bool Reader::ReadHeader() {
-    m_index = 0;
-    const std::string_view header = m_lines.empty() ? std::string_view() : Trim(m_lines[0].text);
+    const std::string_view header = m_lines.OnLine() ? Trim(m_lines.Text()) : std::string_view();
     if (header == "Windows Registry Editor Version 5.00")
         m_version = Version::Regedit5;
     else if (header == "REGEDIT4")
@@ -248,7 +258,7 @@ bool Reader::ReadKeyLine(std::string_view text) {
         path.remove_prefix(1);
     }
     key.keyPath = std::string(path);
-    key.line = m_lines[m_index].number;
+    key.line = m_lines.Number();
     if (!CheckKeyNames(path))
         return false;
     HKEY root;
@@ -407,11 +417,9 @@ bool Reader::ReadHexBytes(std::string_view text, std::vector<BYTE>* bytes) {
         if (text.empty() || text.front() == ';')
             return true;
         if (text.front() == '\\' && Trim(text.substr(1)).empty()) {
-            if (++m_index >= m_lines.size()) {
-                --m_index;
+            if (!m_lines.Advance())
                 return Fail("the file ends inside a continued line");
-            }
-            text = m_lines[m_index].text;
+            text = m_lines.Text();
             continue;
         }
         const int high = HexDigit(text[0]);
@@ -432,7 +440,7 @@ bool Reader::ReadHexBytes(std::string_view text, std::vector<BYTE>* bytes) {
 bool Parse(const std::vector<uint8_t>& bytes, const std::string& sourceName, Script* out,
            std::string* error) {
     std::string decoded;
-    Reader reader(SplitLines(DecodeFile(bytes, &decoded)), sourceName);
+    Reader reader(DecodeFile(bytes, &decoded), sourceName);
     return reader.Read(out, error);
 }
 
