@@ -9,7 +9,6 @@
 #include "registry/root_names.h"
 #include "registry/value_types.h"
 
-#include <algorithm>
 #include <cctype>
 #include <optional>
 #include <string_view>
