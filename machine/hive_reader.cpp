@@ -131,7 +131,7 @@ bool HiveReader::ValueData(hive_value_h value, DWORD* type, std::vector<BYTE>* d
     Malloced<char> bytes(hivex_value_value(m_handle.get(), value, &hiveType, &size));
     if (!bytes)
         return false;
-    *type = static_cast<DWORD>(hiveType);
+    *type = TypeOf(hiveType);
     if (IsStringData(*type)) {
         const std::string text = AnsiFromUtf16(bytes.get(), size);
         data->assign(text.begin(), text.end());

@@ -20,6 +20,7 @@
 #include <hivex.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +33,19 @@ struct HiveCloser {
     void operator()(hive_h* hive) const { hivex_close(hive); }
 };
 using HiveHandle = std::unique_ptr<hive_h, HiveCloser>;
+
+// A value's type is any 32-bit number, hivex's enum names only the usual
+// ones: the type crosses as bytes, never loaded as the enum (a value
+// outside it would be undefined behaviour).
+static_assert(sizeof(hive_type) == sizeof(DWORD));
+inline DWORD TypeOf(const hive_type& type) {
+    DWORD raw = 0;
+    std::memcpy(&raw, &type, sizeof raw);
+    return raw;
+}
+inline void SetType(hive_set_value* value, DWORD raw) {
+    std::memcpy(&value->t, &raw, sizeof raw);
+}
 
 class HiveReader {
 public:

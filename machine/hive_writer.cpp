@@ -8,6 +8,7 @@
 // cannot hold exactly (UTF-16 outside Windows-1252, odd terminators) is kept
 // byte for byte. Each changed hive is written whole to a new file beside it
 // and renamed over the old one only once every changed hive has its new file.
+#include "machine/hive_reader.h"
 #include "machine/windows_volume.h"
 
 #include <win32sim/machine.h>
@@ -53,11 +54,6 @@ std::string ErrnoText() {
 
 // ---------------------------------------------------------------------------
 // Owners of the handles used here.
-
-struct HiveCloser {
-    void operator()(hive_h* hive) const { hivex_close(hive); }
-};
-using HiveHandle = std::unique_ptr<hive_h, HiveCloser>;
 
 struct MallocFreer {
     void operator()(void* block) const { std::free(block); }
@@ -510,8 +506,8 @@ bool MountWriter::ReadHiveValues(hive_node_h node, std::vector<HiveName>* names,
             return false;
         names->push_back(NameFromHive(key.get(), hivex_value_key_len(m_hive, *value)));
         const BYTE* bytes = reinterpret_cast<const BYTE*>(data.get());
-        values->push_back(HiveValue{names->back().utf8, static_cast<DWORD>(type),
-                                    std::vector<BYTE>(bytes, bytes + length)});
+        values->push_back(
+            HiveValue{names->back().utf8, TypeOf(type), std::vector<BYTE>(bytes, bytes + length)});
     }
     return true;
 }
@@ -557,9 +553,11 @@ bool MountWriter::SetValues(hive_node_h node, const std::string& nodePath,
     }
     std::vector<hive_set_value> list;
     for (const HiveValue& value : values) {
-        list.push_back(hive_set_value{
-            const_cast<char*>(value.name.c_str()), static_cast<hive_type>(value.type),
-            value.data.size(), reinterpret_cast<char*>(const_cast<BYTE*>(value.data.data()))});
+        hive_set_value& entry = list.emplace_back();
+        entry.key = const_cast<char*>(value.name.c_str());
+        SetType(&entry, value.type);
+        entry.len = value.data.size();
+        entry.value = reinterpret_cast<char*>(const_cast<BYTE*>(value.data.data()));
     }
     if (hivex_node_set_values(m_hive, node, list.size(), list.data(), 0) != 0)
         return HiveFailed("cannot set the values", nodePath);
