@@ -43,8 +43,6 @@ TEST_F(FilesTest, GetFileAttributesFollowsWindowsPathRules) {
     const AttributeCase cases[] = {
         {"@\\a.txt", kFile},
         {"@\\A.TXT", kFile},
-        {"@\\a.txt ", kFile},
-        {"@\\a.txt.", kFile},
         {"@\\a.txt. . ", kFile},
         {"@\\dir", kFolder},
         {"@\\dir\\", kFolder},

@@ -8,13 +8,8 @@
 // that grants access to BUILTIN\Administrators only.
 namespace {
 
-SID_IDENTIFIER_AUTHORITY NtAuthority() {
-    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    return nt;
-}
-
 PSID NewSid(std::initializer_list<DWORD> subs) {
-    SID_IDENTIFIER_AUTHORITY nt = NtAuthority();
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     DWORD s[8] = {0};
     BYTE n = 0;
     for (DWORD sub : subs)
@@ -62,11 +57,6 @@ private:
     PSID m_owner = nullptr;
 };
 
-GENERIC_MAPPING ReadWriteMapping() {
-    GENERIC_MAPPING mapping = {1, 2, 0, 3};
-    return mapping;
-}
-
 struct CheckResult {
     BOOL ok;
     DWORD error;
@@ -75,7 +65,7 @@ struct CheckResult {
 };
 
 CheckResult RunAccessCheck(PSECURITY_DESCRIPTOR sd, HANDLE token, DWORD desired) {
-    GENERIC_MAPPING mapping = ReadWriteMapping();
+    GENERIC_MAPPING mapping = {1, 2, 0, 3};
     alignas(8) BYTE privileges[20] = {0};
     DWORD privilegesLength = sizeof(privileges);
     CheckResult r = {FALSE, 0, 0xdeadbeef, 0xdead};
