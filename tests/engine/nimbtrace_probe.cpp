@@ -23,9 +23,4 @@ bool LooksLikeBuildTimestamp(const std::string& text) {
     return true;
 }
 
-std::string Describe(const NimbtraceCall& call) {
-    return std::to_string(call.level) + " " + call.file + " " + call.function + ":" +
-           std::to_string(call.line) + " [" + call.timestamp + "] " + call.message;
-}
-
 } // namespace hmtest

@@ -43,7 +43,4 @@ private:
 // __TIMESTAMP__'s shape: "Sun Dec  6 09:08:51 2026".
 bool LooksLikeBuildTimestamp(const std::string& text);
 
-// The host-side view of a log line, for assertions.
-std::string Describe(const NimbtraceCall& call);
-
 } // namespace hmtest

@@ -1,6 +1,7 @@
 // The engine object's own state, seen from inside.
 #include "engine/hivemender.h"
 #include "support/conformance.h"
+#include "support/text.h"
 #include "tests/engine/report_gate.h"
 
 #include <gtest/gtest.h>
@@ -15,14 +16,7 @@
 namespace {
 
 using hmtest::ReportGate;
-
-std::vector<WCHAR> Wide(const char* ascii) {
-    std::vector<WCHAR> text;
-    for (; *ascii != '\0'; ++ascii)
-        text.push_back(static_cast<WCHAR>(*ascii));
-    text.push_back(0);
-    return text;
-}
+using hmtest::Wide;
 
 class EngineRequestTest : public hmtest::ConformanceTest {};
 

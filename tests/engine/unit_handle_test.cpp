@@ -45,18 +45,6 @@ TEST_F(OwnedHandleTest, ClosesOnDestructionAndKeepsTheLastError) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
 }
 
-TEST_F(OwnedHandleTest, ReleaseGivesTheHandleUpWithoutClosing) {
-    HANDLE file = OpenScratchFile();
-    HANDLE released = nullptr;
-    {
-        Orvel::THandle owner(file);
-        released = owner.Release();
-        EXPECT_FALSE(owner);
-    }
-    EXPECT_EQ(file, released);
-    EXPECT_TRUE(CloseHandle(file));
-}
-
 TEST_F(OwnedHandleTest, InvalidHandleValueIsStoredAsNull) {
     Orvel::THandle owner(INVALID_HANDLE_VALUE);
     EXPECT_FALSE(owner);

@@ -106,13 +106,8 @@ TEST_F(ClassesRoundTripTest, FixingEveryClassProblemIsUndoneByTheUndoFile) {
     // interfaces; a missing template.
     ASSERT_EQ(14u, engine->m_problems.size());
     const auto undoFiles = hmtest::UndoFileNames();
-    const std::string report = hmtest::StartFixAndWait(
-        *engine, "{" + [&] {
-            std::string members;
-            for (size_t i = 0; i < engine->m_problems.size(); ++i)
-                members += (i ? ", \"" : "\"") + std::to_string(i) + "\": \"fix\"";
-            return members;
-        }() + "}");
+    const std::string report =
+        hmtest::StartFixAndWait(*engine, hmtest::SelectAllRequest(engine->m_problems.size()));
     EXPECT_EQ(std::string::npos, report.find("\"fixed\": \"false\"")) << report;
     const std::string undoFile = hmtest::NewUndoFile(undoFiles);
     ASSERT_FALSE(undoFile.empty());

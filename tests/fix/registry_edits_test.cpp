@@ -25,24 +25,6 @@ std::vector<BYTE> ValueBytes(const std::string& keyPath, const std::string& name
 
 using RegistryEditsTest = FixTest;
 
-TEST_F(RegistryEditsTest, DeletingAKeyTakesItsWholeSubtreeAfterSavingIt) {
-    hmtest::MachineBuilder machine;
-    machine.String(Root("Gone"), "v", "x")
-        .Key(Root("Gone\\A\\A1\\A2"))
-        .Dword(Root("Gone\\B"), "d", 1)
-        .String(Root("Stays"), "v", "y");
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
-    CUndoFile undo = CreateUndoFile();
-    EXPECT_EQ(ERROR_SUCCESS, DeleteKeyWithUndo(Root("Gone"), undo));
-    EXPECT_FALSE(KeyExists(Root("Gone")));
-    EXPECT_TRUE(KeyExists(Root("Stays")));
-    const std::string bytes = ReadWholeFile(undo.m_path);
-    for (const char* key : {"Gone]", "Gone\\A]", "Gone\\A\\A1]", "Gone\\A\\A1\\A2]", "Gone\\B]"})
-        EXPECT_NE(std::string::npos, bytes.find("[" + Root() + "\\" + key)) << key << "\n" << bytes;
-}
-
 // Problems spell keys as the scanner wrote them; a restore must bring the
 // key back under the name the registry had.
 TEST_F(RegistryEditsTest, TheUndoFileKeepsTheStoredSpellingOfADeletedKey) {

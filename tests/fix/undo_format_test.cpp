@@ -31,14 +31,6 @@ TEST(UndoFormat, ValueNames) {
     EXPECT_EQ("\"two\\r\\nlines\"", FormatRegValueName("two\r\nlines"));
 }
 
-TEST(UndoFormat, DwordTakesFourLittleEndianBytes) {
-    const BYTE ten[] = {10, 0, 0, 0};
-    EXPECT_EQ("dword:0000000a", FormatRegDword(ten));
-    const BYTE high[] = {0x78, 0x56, 0x34, 0xf2};
-    EXPECT_EQ("dword:f2345678", FormatRegDword(high));
-    EXPECT_EQ("dword:0000000a", Data(REG_DWORD, {10, 0, 0, 0}));
-}
-
 TEST(UndoFormat, DataByType) {
     struct Case {
         const char* what;
@@ -58,6 +50,14 @@ TEST(UndoFormat, DataByType) {
         {"none", REG_NONE, {0xff}, "hex(0):ff"},
         {"type beyond the named ones", 0x12345, {0}, "hex(12345):00"},
         {"empty expand string", REG_EXPAND_SZ, {}, "hex(2):"},
+        {"dword", REG_DWORD, {10, 0, 0, 0}, "dword:0000000a"},
+        {"dword, little-endian", REG_DWORD, {0x78, 0x56, 0x34, 0xf2}, "dword:f2345678"},
+        {"dword of two bytes", REG_DWORD, {10, 0}, "hex(4):0a,00"},
+        {"dword of five bytes", REG_DWORD, {1, 0, 0, 0, 2}, "hex(4):01,00,00,00,02"},
+        // The ",00 after every byte" shortcut would give e9,00 for the euro
+        // sign's 0x80 byte too; the .reg reader needs the real UTF-16 unit.
+        {"expand string, ANSI", REG_EXPAND_SZ, {0x80, 0xe9, 0}, "hex(2):ac,20,e9,00,00,00"},
+        {"multi string, ANSI", REG_MULTI_SZ, {0x80, 0, 0}, "hex(7):ac,20,00,00,00,00"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.expected, Data(c.type, c.bytes)) << c.what;
@@ -80,18 +80,6 @@ TEST(UndoFormat, StringsAQuotedLineCannotCarryGoOutAsUtf16Hex) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.expected, Data(REG_SZ, c.bytes)) << c.what;
-}
-
-TEST(UndoFormat, ExpandAndMultiStringsConvertTheAnsiCodePage) {
-    // The ",00 after every byte" shortcut would give e9,00 for the euro sign's
-    // 0x80 byte too; the .reg reader needs the real UTF-16 unit.
-    EXPECT_EQ("hex(2):ac,20,e9,00,00,00", Data(REG_EXPAND_SZ, {0x80, 0xe9, 0}));
-    EXPECT_EQ("hex(7):ac,20,00,00,00,00", Data(REG_MULTI_SZ, {0x80, 0, 0}));
-}
-
-TEST(UndoFormat, DwordOfAnotherSizeKeepsItsBytes) {
-    EXPECT_EQ("hex(4):0a,00", Data(REG_DWORD, {10, 0}));
-    EXPECT_EQ("hex(4):01,00,00,00,02", Data(REG_DWORD, {1, 0, 0, 0, 2}));
 }
 
 TEST(UndoFormat, LongDataStaysOnOneLine) {

@@ -35,7 +35,6 @@ TEST(ParseRequest, Requests) {
          {{"0", "fix"}, {"1", "fix"}}},
         {"escaped quote kept", R"({"0": "a\"b"})", {{"0", R"(a\"b)"}}},
         {"array value", R"({"fixes": ["0", "1"]})", {{"fixes", R"(["0", "1"])"}}},
-        {"repeated name", R"({"0": "false", "0": "fix"})", {{"0", "fix"}}},
         {"bare number", R"({"0": 5})", {{"0", ""}, {"5", ""}}},
         {"bare word takes next quoted text",
          R"({"0": true, "1": "fix"})",

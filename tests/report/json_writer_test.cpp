@@ -64,22 +64,6 @@ TEST(JsonWriter, NamesAreWrittenAsTheyAre) {
     EXPECT_EQ("{\"a \"b\"\\\": \"v\"}\n", Serialize(object));
 }
 
-TEST(JsonWriter, ArraysJoinElementsWithBareCommas) {
-    JsonObjectArray array;
-    JsonObject empty;
-    SetArray(empty, "problems", array);
-    EXPECT_EQ("{\"problems\": []}\n", Serialize(empty));
-
-    JsonObject element;
-    SetString(element, "id", "0");
-    array.Add(element);
-    SetString(element, "id", "1");
-    array.Add(element);
-    JsonObject two;
-    SetArray(two, "problems", array);
-    EXPECT_EQ("{\"problems\": [{\"id\": \"0\"},{\"id\": \"1\"}]}\n", Serialize(two));
-}
-
 // The stand-in's code page functions may not be in place yet; the
 // conversion is only checked where the platform converts at all.
 bool PlatformConvertsText() {

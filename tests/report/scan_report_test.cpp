@@ -47,25 +47,6 @@ TEST_F(ScanReportTest, AnEmptyListGivesTheBareDocument) {
     EXPECT_EQ("{\"finished\": \"scan\", \"problems\": []}\n", ScanReportText(m_engine));
 }
 
-TEST_F(ScanReportTest, TwoProblemsComeOutAsHostsExpectThem) {
-    if (!Ready())
-        return;
-    m_engine.m_problems = {
-        Problem(SectionStartup,
-                "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "Demo"),
-        Problem(
-            SectionUninstall,
-            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo"),
-    };
-    EXPECT_EQ(
-        "{\"finished\": \"scan\", \"problems\": [{\"value name\": \"Demo\", \"key path\": "
-        "\"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\", \"id\": "
-        "\"0\", \"section\": \"4\"},{\"key path\": "
-        "\"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo\", "
-        "\"id\": \"1\", \"section\": \"6\"}]}\n",
-        ScanReportText(m_engine));
-}
-
 TEST_F(ScanReportTest, EveryMemberInItsPlace) {
     if (!Ready())
         return;
