@@ -40,7 +40,6 @@ const ExtractRow kExtractRows[] = {
     {"shell32.dll,Control_RunDLL", true, "shell32.dll"},
     // No extension before the blank: the search finds notepad.exe by name.*.
     {"notepad readme.txt", true, "notepad"},
-    {"C:\\a\\b.dll;C:\\c\\d.dll", true, "C:\\a\\b.dll"},
     // A list element that is not rooted does not cut.
     {"C:\\a\\b.dll;d.dll", true, "C:\\a\\b.dll"},
     // The double quote ends the directory part.
@@ -99,20 +98,6 @@ TEST(ClassifierTest, KnownExtensions) {
     EXPECT_FALSE(HasKnownFileExtension("C:\\x\\file.html")); // five characters
     EXPECT_FALSE(HasKnownFileExtension("C:\\x\\song.mp3"));
     EXPECT_FALSE(HasKnownFileExtension(".exe")); // a dot at index 0 is no extension
-}
-
-TEST(ClassifierTest, ExtensionAndFileNamePart) {
-    std::string extension = "unchanged";
-    EXPECT_TRUE(GetFileExtension("C:\\a.b\\c.d.ext", extension));
-    EXPECT_EQ(".ext", extension);
-    extension = "unchanged";
-    EXPECT_FALSE(GetFileExtension("C:\\a.b\\c", extension));
-    EXPECT_EQ("unchanged", extension);
-    EXPECT_TRUE(GetFileExtension("a.", extension));
-    EXPECT_EQ(".", extension);
-    EXPECT_EQ("c.dll", GetFileNamePart("C:\\a\\b\\c.dll"));
-    EXPECT_EQ("c.dll", GetFileNamePart("c.dll"));
-    EXPECT_EQ("", GetFileNamePart("C:\\a\\"));
 }
 
 TEST(ExpandSystemRootPathTest, KernelStylePaths) {

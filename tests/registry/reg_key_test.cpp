@@ -99,40 +99,6 @@ TEST_F(RegKeyTest, OpenByTextRefusesUnknownRootsAndLeavesTheKeyAlone) {
     EXPECT_EQ(nullptr, missing.Handle());
 }
 
-TEST_F(RegKeyTest, KeyPathTextNamesEachRoot) {
-    struct Case {
-        HKEY root;
-        const char* text;
-    } cases[] = {
-        {HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT\\S-1-5-18\\Software"},
-        {HKEY_CURRENT_USER, "HKEY_CURRENT_USER\\S-1-5-18\\Software"},
-        {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE\\S-1-5-18\\Software"},
-        {HKEY_USERS, "HKEY_USERS\\S-1-5-18\\Software"},
-        {HKEY_CURRENT_CONFIG, "S-1-5-18\\Software"},
-    };
-    for (const Case& c : cases) {
-        RegKey key;
-        key.m_hRoot = c.root;
-        key.m_path = "S-1-5-18\\Software";
-        EXPECT_EQ(c.text, key.KeyPathText());
-        EXPECT_EQ("Software", key.LeafName());
-    }
-}
-
-TEST_F(RegKeyTest, ChildrenJoinTheirParentsPath) {
-    CreateKey("Outer\\Inner");
-    RegKey parent = OpenTestKey(kRead64);
-    RegKey child;
-    ASSERT_EQ(ERROR_SUCCESS, parent.OpenChild("Outer", child));
-    RegKey grandchild;
-    ASSERT_EQ(ERROR_SUCCESS, child.OpenChild("Inner", grandchild));
-    EXPECT_EQ(TestKeyText() + "\\Outer\\Inner", grandchild.KeyPathText());
-    EXPECT_EQ("Inner", grandchild.LeafName());
-    // A failed open leaves the child as it was.
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, child.OpenChild("Missing", grandchild));
-    EXPECT_EQ(TestKeyText() + "\\Outer\\Inner", grandchild.KeyPathText());
-}
-
 TEST_F(RegKeyTest, SubkeysComeInRegistryOrder) {
     {
         RegKey empty = OpenTestKey();
@@ -262,18 +228,6 @@ TEST_F(RegKeyTest, WritableUnlessTheUserIsDeniedWriting) {
     win32sim::DenyKey({TestKeyText(), win32sim::Denial::Write});
     EXPECT_FALSE(readOnly.IsKeyWritable());
 #endif
-}
-
-TEST_F(RegKeyTest, MovingHandsTheOpenKeyOver) {
-    RegKey key = OpenTestKey();
-    HKEY handle = key.Handle();
-    RegKey moved(std::move(key));
-    EXPECT_EQ(nullptr, key.Handle());
-    EXPECT_EQ(handle, moved.Handle());
-    EXPECT_EQ(TestKeyText(), moved.KeyPathText());
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(moved.Handle(), nullptr, nullptr, nullptr, nullptr,
-                                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                              nullptr));
 }
 
 TEST_F(RegKeyTest, AdministratorFollowsTheCallersToken) {

@@ -195,19 +195,6 @@ TEST_F(ExclusionListTest, AnEntryEndingInATrailByte0x5CGetsItsBackslash) {
     EXPECT_TRUE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\" + kanji));
 }
 
-TEST_F(ExclusionListTest, WithoutAFileOnlyTheBuiltInEntryApplies) {
-    BuildWithFile(nullptr);
-    if (!Ready())
-        return;
-    EXPECT_EQ(Entries{kBuiltIn}, LoadedEntries());
-    ClearExclusionList(m_engine);
-    EXPECT_TRUE(m_engine.m_exclusions.IsEmpty());
-    // The first test loads the list itself.
-    EXPECT_TRUE(IsExcluded(m_engine,
-                           "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Wow6432Node\\Wow6432Node"));
-    EXPECT_FALSE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node"));
-}
-
 TEST_F(ExclusionListTest, AnEntryExcludesExactlyOneKeyInAnyLetterCase) {
     BuildWithFile("hkey_local_machine\\software\\foo=blocked\r\n");
     if (!Ready())
@@ -294,7 +281,6 @@ TEST_F(ExclusionListTest, ShouldWalkKeyKeepsEachWalkInItsArea) {
     const WalkCase cases[] = {
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts", 1, false},
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", 1, true},
-        {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 1, false},
         // The area paths are prefixes: a sibling whose name starts alike goes too.
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunAnything", 1, false},
         {HKEY_LOCAL_MACHINE, "software\\microsoft\\windows\\currentversion\\app paths\\x.exe", 1,

@@ -77,20 +77,6 @@ TEST_F(ProblemListTest, RecordsKeepThePathsCaseAndALowerCasedIdentity) {
     EXPECT_TRUE(defaultValue.newValue.empty());
 }
 
-TEST_F(ProblemListTest, RepeatsAreRecordedAsTheyCome) {
-    hmtest::MachineBuilder machine;
-    machine.Key(kVendorKey);
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
-    RegKey key = OpenVendorKey();
-    AddKeyProblem(key, m_engine, SectionUninstall);
-    AddKeyProblem(key, m_engine, SectionUninstall);
-    AddValueProblem("*", m_engine, SectionStartup, key, "Run");
-    AddValueProblem("*", m_engine, SectionStartup, key, "Run");
-    EXPECT_EQ(4u, m_engine.m_problems.size());
-}
-
 TEST_F(ProblemListTest, AnAdministratorRecordsAKeyOpenedReadOnlyThatHeMayWrite) {
     hmtest::MachineBuilder machine;
     machine.Key(kVendorKey);

@@ -313,15 +313,4 @@ TEST(ClassesRootTest, OnlyAnAdministratorsScanRunsTheSection) {
     }
 }
 
-TEST(ClassesRootTest, AClassKeyTheAdministratorCannotWriteYieldsNothing) {
-    MachineBuilder machine;
-    machine.Key(kRoot + ".hmempty")
-        .Key(kRoot + ".hmlocked")
-        .Deny(kRoot + ".hmlocked", hmtest::KeyDenial::Write);
-    BUILD_OR_RETURN(machine);
-    CHivemender engine;
-    engine.m_bAdministrator = true;
-    EXPECT_EQ((std::vector<ClassFinding>{{".hmempty", ""}}), ScanClasses(engine));
-}
-
 } // namespace

@@ -52,20 +52,6 @@ TEST(SoftwareWalkTest, MachineWalkReportsMissingFilesOfKnownKinds) {
     EXPECT_EQ(expected, Sorted(FindingsUnder(engine, kVendor)));
 }
 
-TEST(SoftwareWalkTest, OtherDrivesAreNotReported) {
-    MachineBuilder machine;
-    machine.Drive('D', DRIVE_REMOVABLE)
-        .Drive('E', DRIVE_CDROM)
-        .Drive('N', DRIVE_REMOTE)
-        .String(kVendor, "Stick", "D:\\gone.exe")
-        .String(kVendor, "Disc", "E:\\setup.exe")
-        .String(kVendor, "Share", "N:\\gone.dll");
-    BUILD_OR_RETURN(machine);
-    CHivemender engine;
-    ScanMachineSoftware(engine);
-    EXPECT_EQ(std::vector<Finding>{}, FindingsUnder(engine, kVendor));
-}
-
 TEST(SoftwareWalkTest, RunAreaIsLeftToStartupInTheMachineButWalkedInUserHives) {
     const std::string tail = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
     const std::string machineRun =

@@ -65,17 +65,6 @@ TEST(StartupEntriesTest, ReportsMissingProgramsAndEmptyDataOnly) {
     EXPECT_EQ(expected, found);
 }
 
-TEST(StartupEntriesTest, OtherDrivesAreNotTested) {
-    MachineBuilder machine;
-    machine.Drive('D', DRIVE_REMOVABLE)
-        .Drive('N', DRIVE_REMOTE)
-        .String(kRun, "HmStick", "D:\\gone.exe")
-        .String(kRun, "HmShare", "\"N:\\apps\\gone.exe\" /s");
-    BUILD_OR_RETURN(machine);
-    CHivemender engine;
-    EXPECT_EQ(std::vector<Finding>{}, Scan(engine));
-}
-
 TEST(StartupEntriesTest, AnExcludedRunKeyIsSkippedAndRunOnceStillScanned) {
     MachineBuilder machine;
     machine.String(kRun, "HmGone", "C:\\HmStart\\gone.exe")
