@@ -290,7 +290,13 @@ bool SearchFile(const std::string& name) {
 }
 
 bool FoundInLanguageFolder(const std::string& folder, const std::string& name) {
-    const std::string languages = Orvel::PathCombineA(folder, "mui");
+    // Without a folder the name is searched for, never looked up here: a
+    // relative "mui" would be the host's current folder.
+    char expanded[kPathVariableBuffer] = {};
+    const DWORD length = ExpandEnvironmentStringsA(folder.c_str(), expanded, sizeof(expanded));
+    if (folder.empty() || length == 0 || length > sizeof(expanded))
+        return false;
+    const std::string languages = Orvel::PathCombineA(expanded, "mui");
     WIN32_FIND_DATAA data{};
     ++ThisThreadFileProbeCounters().fileSystemCalls;
     Orvel::TFindHandle search(FindFirstFileA(Orvel::PathCombineA(languages, "*").c_str(), &data));

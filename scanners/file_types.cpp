@@ -38,14 +38,14 @@ bool IsDdeOnlyVerb(const RegKey& verbKey) {
 bool VerbWorksWithoutCommand(const RegKey& verbKey) {
     std::string text;
     if (verbKey.QueryStringValue("ExplorerCommandHandler", text) == ERROR_SUCCESS)
-        return ClassesKeyExists(text, "CLSID");
+        return !text.empty() && ClassesKeyExists(text, "CLSID");
     DWORD type = REG_NONE;
     if (verbKey.QueryValueType("SubCommands", type) == ERROR_SUCCESS ||
         verbKey.QueryValueType("ExtendedSubCommandsKey", type) == ERROR_SUCCESS)
         return true;
     RegKey dropTarget;
     return verbKey.OpenChild("DropTarget", dropTarget) == ERROR_SUCCESS &&
-           dropTarget.QueryStringValue("CLSID", text) == ERROR_SUCCESS &&
+           dropTarget.QueryStringValue("CLSID", text) == ERROR_SUCCESS && !text.empty() &&
            ClassesKeyExists(text, "CLSID");
 }
 
