@@ -125,6 +125,44 @@ DWORD AttributesOfAnyExtension(const std::string& path) {
     return search ? data.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
 }
 
+// "PROGRA~1", "MICROS~2.EXE", "AB12CD~1": a generated 8.3 name, at most
+// eight characters, a tilde and digits ending the base, an extension of at
+// most three.
+bool IsShortNameShape(std::string_view name) {
+    const size_t dot = name.find('.');
+    const std::string_view base = name.substr(0, dot);
+    if (base.size() > 8 || (dot != std::string_view::npos && name.size() - dot - 1 > 3))
+        return false;
+    const size_t tilde = base.find('~');
+    if (tilde == 0 || tilde == std::string_view::npos || tilde + 1 == base.size())
+        return false;
+    return std::all_of(base.begin() + static_cast<ptrdiff_t>(tilde) + 1, base.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Windows answers for a short name only where the volume keeps them; the
+// simulated machine, an offline volume and Wine have none or other ones. A
+// path through a short name that does not resolve here cannot be judged, so
+// it counts as present: a file when its last name has an extension, a folder
+// otherwise. One that resolves is judged as any other path.
+DWORD AttributesThroughShortName(const std::string& path) {
+    size_t start = 0;
+    while (start < path.size()) {
+        size_t end = path.find('\\', start);
+        if (end == std::string::npos)
+            end = path.size();
+        if (IsShortNameShape(std::string_view(path).substr(start, end - start))) {
+            if (Found(CountedAttributes(path.substr(0, end))))
+                return INVALID_FILE_ATTRIBUTES;
+            const size_t lastName = path.find_last_of('\\') + 1;
+            return path.find('.', lastName) != std::string::npos ? FILE_ATTRIBUTE_ARCHIVE
+                                                                  : FILE_ATTRIBUTE_DIRECTORY;
+        }
+        start = end + 1;
+    }
+    return INVALID_FILE_ATTRIBUTES;
+}
+
 DWORD ProbeUncached(const std::string& path) {
     DWORD attributes = CountedAttributes(path);
     if (Found(attributes))
@@ -143,7 +181,10 @@ DWORD ProbeUncached(const std::string& path) {
         if (Found(attributes))
             return attributes;
     }
-    return AttributesOfAnyExtension(path);
+    attributes = AttributesOfAnyExtension(path);
+    if (Found(attributes))
+        return attributes;
+    return AttributesThroughShortName(path);
 }
 
 void AddPathVariable(DirectorySet& directories) {
@@ -246,6 +287,30 @@ bool SearchFile(const std::string& name) {
     found = SearchUncached(name);
     fileref::KeepSearch(name, found);
     return found;
+}
+
+bool FoundInLanguageFolder(const std::string& folder, const std::string& name) {
+    // Without a folder the name is searched for, never looked up here: a
+    // relative "mui" would be the host's current folder.
+    char expanded[kPathVariableBuffer] = {};
+    const DWORD length = ExpandEnvironmentStringsA(folder.c_str(), expanded, sizeof(expanded));
+    if (folder.empty() || length == 0 || length > sizeof(expanded))
+        return false;
+    const std::string languages = Orvel::PathCombineA(expanded, "mui");
+    WIN32_FIND_DATAA data{};
+    ++ThisThreadFileProbeCounters().fileSystemCalls;
+    Orvel::TFindHandle search(FindFirstFileA(Orvel::PathCombineA(languages, "*").c_str(), &data));
+    if (!search)
+        return false;
+    do {
+        const std::string language = data.cFileName;
+        DWORD attributes = INVALID_FILE_ATTRIBUTES;
+        if (IsDirectory(data.dwFileAttributes) && language != "." && language != ".." &&
+            ProbeFile(Orvel::PathCombineA(Orvel::PathCombineA(languages, language), name),
+                      attributes))
+            return true;
+    } while (FindNextFileA(search.Get(), &data));
+    return false;
 }
 
 bool GetFixedDriveMask(DWORD& mask) {

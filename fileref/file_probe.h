@@ -27,6 +27,11 @@ bool ProbeFile(const std::string& path, DWORD& attributes);
 // drive path is probed as it is. The place where it was found is not kept.
 bool SearchFile(const std::string& name);
 
+// True when `name` lies in a language folder below `folder`
+// (`folder`\mui\0409\`name`), where the MUI loader finds a localised help
+// file registered for the folder above it.
+bool FoundInLanguageFolder(const std::string& folder, const std::string& name);
+
 // The drive letters that were fixed disks when first asked (bit 0 = A).
 bool GetFixedDriveMask(DWORD& mask);
 bool IsFixedDrive(char letter);

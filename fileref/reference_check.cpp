@@ -214,6 +214,8 @@ bool CheckFileReference(std::string& text, std::string& file) {
     }
     if (text[s] == '%')
         return true; // a variable that did not expand
+    if (text.compare(0, 2, "@{") == 0)
+        return true; // a packaged app's resource: the package manager resolves it
     file = text.substr(s);
     ExtractCommandPath(file);
     if (file.size() >= kMaxPathLength)
@@ -228,7 +230,9 @@ bool CheckFileReference(std::string& text, std::string& file) {
     if (j >= text.size())
         return true;
     j = SkipBlanksAndQuotes(text, j);
-    if (j >= text.size())
+    // A switch ("-localserver <guid>", "-sta {CLSID}") makes the host serve
+    // a registered class: no library is named.
+    if (j >= text.size() || text[j] == '-')
         return true;
     std::string rest = text.substr(j);
     if (CheckFileReference(rest, file))

@@ -220,6 +220,10 @@ LONG RegKey::QueryDwordValue(const std::string& valueName, DWORD& out) const {
     return ERROR_SUCCESS;
 }
 
+LONG RegKey::QueryValueType(const std::string& valueName, DWORD& type) const {
+    return RegQueryValueExA(m_hKey.Get(), valueName.c_str(), nullptr, &type, nullptr, nullptr);
+}
+
 std::string RegKey::KeyPathText() const {
     return RootPrefix(m_hRoot) + m_path;
 }

@@ -69,6 +69,9 @@ public:
     // size; 2 for a missing one.
     [[nodiscard]] LONG QueryDwordValue(const std::string& valueName, DWORD& out) const;
 
+    // The type of a value of any type and size; 2 for a missing one.
+    [[nodiscard]] LONG QueryValueType(const std::string& valueName, DWORD& type) const;
+
     // "HKEY_LOCAL_MACHINE\SOFTWARE\..." (the path alone for another root).
     std::string KeyPathText() const;
     // The last component of the path, or the whole path.

@@ -46,7 +46,12 @@ int ScanAppPathEntry(CEngineState& engine, RegKey& entry) {
         if (!CheckFileReference(folders, file))
             AddValueProblem(folders, engine, SectionAppPaths, entry, kSearchFolders);
     }
-    if (!namesSomething)
+    // Windows keeps entries that only set how a program starts
+    // (BlockOnTSNonInstallMode, UseShortName, DropTarget...): only one
+    // holding nothing at all is left over.
+    DWORD values = 0;
+    if (!namesSomething && entry.CountChildren(nullptr, &values) == ERROR_SUCCESS &&
+        values == 0)
         AddKeyProblem(entry, engine, SectionAppPaths);
     return 0;
 }

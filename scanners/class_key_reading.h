@@ -27,6 +27,15 @@ inline bool ReadDefaultText(const RegKey& key, std::string& text) {
     return key.QueryStringValue("", text) == ERROR_SUCCESS && !text.empty();
 }
 
+// Windows Installer advertises a verb's command or a class's server with a
+// descriptor (a REG_MULTI_SZ value named after the key: "command",
+// "InprocServer32", "LocalServer32") that installs the product on first use;
+// the default value may then be absent or name a file not yet installed.
+inline bool HasInstallerDescriptor(const RegKey& key, const std::string& valueName) {
+    DWORD type = REG_NONE;
+    return key.QueryValueType(valueName, type) == ERROR_SUCCESS && type == REG_MULTI_SZ;
+}
+
 // The key's default value names a key below the classes-root area `area`
 // ("CLSID", "TypeLib", ...) in either registry view.
 inline bool DefaultNamesRegisteredKey(const RegKey& key, const char* area) {

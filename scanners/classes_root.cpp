@@ -116,6 +116,8 @@ void CheckServer(CEngineState& engine, const RegKey& entry, const char* name) {
     RegKey server;
     if (!OpenIncludedChild(engine, entry, name, server))
         return;
+    if (HasInstallerDescriptor(server, name))
+        return;
     std::string command, file;
     if (ReadDefaultText(server, command)) {
         if (CheckFileReference(command, file))

@@ -31,7 +31,27 @@ bool IsDdeOnlyVerb(const RegKey& verbKey) {
     return verbKey.OpenChild("ddeexec", ddeexec) == ERROR_SUCCESS;
 }
 
+// Ways a verb works without a command: a COM class carries it out
+// (ExplorerCommandHandler, or a DropTarget subkey naming one), or it is a
+// cascading menu whose entries are listed elsewhere (SubCommands, empty or
+// naming CommandStore verbs; ExtendedSubCommandsKey naming a key).
+bool VerbWorksWithoutCommand(const RegKey& verbKey) {
+    std::string text;
+    if (verbKey.QueryStringValue("ExplorerCommandHandler", text) == ERROR_SUCCESS)
+        return !text.empty() && ClassesKeyExists(text, "CLSID");
+    DWORD type = REG_NONE;
+    if (verbKey.QueryValueType("SubCommands", type) == ERROR_SUCCESS ||
+        verbKey.QueryValueType("ExtendedSubCommandsKey", type) == ERROR_SUCCESS)
+        return true;
+    RegKey dropTarget;
+    return verbKey.OpenChild("DropTarget", dropTarget) == ERROR_SUCCESS &&
+           dropTarget.QueryStringValue("CLSID", text) == ERROR_SUCCESS && !text.empty() &&
+           ClassesKeyExists(text, "CLSID");
+}
+
 bool VerbCommandRuns(const RegKey& commandKey) {
+    if (HasInstallerDescriptor(commandKey, "command"))
+        return true;
     std::string command;
     if (commandKey.QueryStringValue("", command) == ERROR_SUCCESS) {
         std::string file;
@@ -153,7 +173,7 @@ void CheckShellVerb(CEngineState& engine, const RegKey& verbKey) {
         return;
     RegKey command;
     if (verbKey.OpenChild("Command", command) != ERROR_SUCCESS) {
-        if (!IsDdeOnlyVerb(verbKey))
+        if (!IsDdeOnlyVerb(verbKey) && !VerbWorksWithoutCommand(verbKey))
             AddKeyProblem(verbKey, engine, SectionClasses);
         return;
     }

@@ -1,6 +1,7 @@
 #include "scanners/help_files.h"
 
 #include "base/common_library.h"
+#include "fileref/file_probe.h"
 #include "fileref/reference_check.h"
 #include "registry/reg_key.h"
 #include "scan/engine_state.h"
@@ -32,7 +33,7 @@ int ScanHelpKey(CEngineState& engine, RegKey& key) {
         // system's search path.
         std::string path = Orvel::PathCombineA(folder, helpFile);
         std::string file;
-        if (!CheckFileReference(path, file))
+        if (!CheckFileReference(path, file) && !FoundInLanguageFolder(folder, helpFile))
             AddValueProblem(path, engine, SectionHelpFiles, key, helpFile);
         WaitWhilePaused(engine);
     }

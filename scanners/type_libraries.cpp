@@ -84,13 +84,24 @@ bool CheckTypeLibLocale(CEngineState& engine, const RegKey& localeKey) {
     return found;
 }
 
+// COM's own interfaces (IUnknown, IClassFactory, IStream...) carry IIDs of
+// the block {xxxxxxxx-0000-0000-C000-000000000046}; COM marshals them itself,
+// so their key needs no proxy or type library and holding only the name is
+// how Windows and Wine register them.
+static bool IsComOwnInterface(const std::string& iid) {
+    static const std::string kComBlock = "-0000-0000-C000-000000000046}";
+    return iid.size() == 38 && iid.front() == '{' &&
+           _mbsicmp(reinterpret_cast<const unsigned char*>(iid.c_str() + 9),
+                    reinterpret_cast<const unsigned char*>(kComBlock.c_str())) == 0;
+}
+
 int ScanInterfaceEntry(CEngineState& engine, const RegKey& interfaceKey) {
     if (IsKeyExcluded(engine, interfaceKey))
         return 1;
     DWORD subkeys = 0;
     if (interfaceKey.CountChildren(&subkeys, nullptr) != ERROR_SUCCESS)
         return 1;
-    if (subkeys == 0) {
+    if (subkeys == 0 && !IsComOwnInterface(interfaceKey.LeafName())) {
         AddKeyProblem(interfaceKey, engine, SectionClasses);
         return 0;
     }

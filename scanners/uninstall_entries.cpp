@@ -21,6 +21,16 @@ bool IsInstallerPackage(const RegKey& entry) {
     return entry.QueryDwordValue("WindowsInstaller", flag) == ERROR_SUCCESS && flag == 1;
 }
 
+// Entries the list of programs never shows need no way to uninstall:
+// Windows' own components (SystemComponent = 1) and the name-less stubs
+// Windows keeps for its features (AddressBook, DirectDrawEx, IE40...).
+bool IsHiddenFromProgramList(const RegKey& entry) {
+    DWORD flag = 0;
+    std::string name;
+    return (entry.QueryDwordValue("SystemComponent", flag) == ERROR_SUCCESS && flag == 1) ||
+           entry.QueryStringValue("DisplayName", name) != ERROR_SUCCESS || name.empty();
+}
+
 } // namespace
 
 void ScanUninstallEntries(CEngineState& engine) {
@@ -41,7 +51,7 @@ int ScanUninstallEntry(CEngineState& engine, RegKey& entry) {
         if (!CheckFileReference(command, file))
             AddKeyProblem(entry, engine, SectionUninstall);
     }
-    if (!hasCommand && !IsInstallerPackage(entry))
+    if (!hasCommand && !IsInstallerPackage(entry) && !IsHiddenFromProgramList(entry))
         AddKeyProblem(entry, engine, SectionUninstall);
     return 0;
 }

@@ -63,6 +63,20 @@ TEST(ProbeFileTest, NameWithoutExtensionMatchesAnyExtensionFolderIncluded) {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, attributes);
 }
 
+TEST(ProbeFileTest, AShortNameThatDoesNotResolveCannotBeJudged) {
+    MachineBuilder machine;
+    machine.Folder("C:\\HMKEPT~1");
+    BUILD_OR_RETURN(machine);
+    DWORD attributes = 0;
+    EXPECT_TRUE(Probe("C:\\HMNONE~1\\HmApp\\app.exe", &attributes));
+    EXPECT_EQ(0u, attributes & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_TRUE(Probe("C:\\HMNONE~2\\HmApp", &attributes));
+    EXPECT_NE(0u, attributes & FILE_ATTRIBUTE_DIRECTORY);
+    // One that resolves is judged as any path; a tilde alone makes no short name.
+    EXPECT_FALSE(Probe("C:\\HMKEPT~1\\gone.exe"));
+    EXPECT_FALSE(Probe("C:\\HmApp~old\\gone.exe"));
+}
+
 TEST(SearchFileTest, SystemFoldersWithoutPathAndFoldersDoNotCount) {
     MachineBuilder machine;
     machine.Environment("Path", "").Folder("C:\\Windows\\hmsub");

@@ -99,6 +99,12 @@ const CheckRow kFixedDiskRows[] = {
     {"@C:\\Gone\\res.dll,-101", true, nullptr, nullptr},
     // "@" before a bare name is searched.
     {"@hmgone.dll,-5", false, "@*,-5", "hmgone.dll"},
+    // A packaged app's resource, resolved by the package manager.
+    {"@{Hm.App_1.0_x64__8wekyb3d8bbwe?ms-resource://Hm.App/Files/a.png}", true, nullptr, nullptr},
+    // rundll32 serving a registered class names no library.
+    {"rundll32.exe -sta {C90250F3-4D7D-4991-9B69-A5C5BC1C2AE6}", true, nullptr, "rundll32.exe"},
+    {"rundll32.exe -localserver 22d8c27b-47a1-48d1-ad08-7da7abd79617", true, nullptr,
+     "rundll32.exe"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, CheckFileReferenceTest, ::testing::ValuesIn(kFixedDiskRows));

@@ -60,7 +60,11 @@ void PlantEntries(hmtest::MachineBuilder& m) {
         .Dword(kUninstall + "HmInstallerZero", "WindowsInstaller", 0)
         .String(kUninstall + "HmInstallerText", "WindowsInstaller", "1")
         .String(kUninstall + "HmEmpty", "UninstallString", "")
-        .String(kUninstall + "HmOnPath", "UninstallString", "hmremove.exe /x")
+        .Dword(kUninstall + "HmSystemPart", "SystemComponent", 1) // hidden: kept
+        .String(kUninstall + "HmStub", "DisplayVersion", "1.0"); // no name, hidden: kept
+    for (const char* entry : {"HmInstallerZero", "HmInstallerText", "HmEmpty", "HmSystemPart"})
+        m.String(kUninstall + entry, "DisplayName", entry);
+    m.String(kUninstall + "HmOnPath", "UninstallString", "hmremove.exe /x")
         .String(kUninstall + "HmExcluded", "UninstallString", "C:\\HmApp\\gone.exe")
         .String(kAppPaths + "hmgone.exe", "", "C:\\HmApp\\gone.exe")
         .String(kAppPaths + "hmgone.exe", "Path", "C:\\HmGone") // the key goes: no Path finding
@@ -68,7 +72,8 @@ void PlantEntries(hmtest::MachineBuilder& m) {
         .String(kAppPaths + "hmlist.exe", "Path", "C:\\HmApp;C:\\HmGone", REG_EXPAND_SZ)
         .String(kAppPaths + "hmbadpath.exe", "", "C:\\HmApp\\app.exe")
         .String(kAppPaths + "hmbadpath.exe", "Path", "C:\\HmGone")
-        .Dword(kAppPaths + "hmnothing.exe", "UseUrl", 1)
+        .Key(kAppPaths + "hmnothing.exe")
+        .Dword(kAppPaths + "hmflagsonly.exe", "BlockOnTSNonInstallMode", 1) // kept
         .String(kAppPaths + "hmpathonly.exe", "Path", "C:\\HmApp")
         .Dword(kShared, "C:\\HmApp\\app.exe", 1)
         .Dword(kShared, "C:\\HmApp", 1)
