@@ -245,11 +245,14 @@ int Fix(const Options& options, Session& session, const std::string& pluginPath,
     if (int code = RunRequest(session, 1, FixRequest(ids), &fixReport))
         return code;
     // A report with an "error" may still list repairs that were made (those
-    // whose old state was saved): they are kept like any other.
+    // whose old state was saved): they are kept like any other. With none,
+    // the machine is left as it was, byte for byte.
     Report parsed;
     const bool readable = ParseReport(fixReport, &parsed, &error);
     const std::string failure = readable ? Member(parsed.members, "error") : "";
-    if (!SaveMachine(&error))
+    const bool repaired = std::any_of(parsed.entries.begin(), parsed.entries.end(),
+                                      [](const Members& e) { return Member(e, "fixed") == "true"; });
+    if ((failure.empty() || repaired) && !SaveMachine(&error))
         return Fail(error);
     if (!PrintReport(fixReport, options, &error))
         return Fail(error);
