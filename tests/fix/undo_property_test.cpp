@@ -46,7 +46,7 @@ public:
         ProblemList named;
         for (const ProblemRecord& problem : m_problems) {
             named.push_back(renamed(problem));
-            if (Chance(15)) { // the same again, which must change nothing more
+            if (Chance(30)) { // the same again, which must change nothing more
                 named.push_back(renamed(problem));
                 if (!problem.newValue.empty())
                     named.back().newValue += "-again";
