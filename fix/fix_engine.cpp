@@ -24,7 +24,8 @@ LONG Repair(const ProblemRecord& record, CUndoFile& undo) {
     case ProblemDeleteValue:
         return DeleteValueWithUndo(undo, record.keyPath, record.valueName);
     case ProblemReplaceValue:
-        return SetValueWithUndo(undo, record.keyPath, record.valueName, record.newValue);
+        return SetValueWithUndo(undo, record.keyPath, record.valueName, record.newValue,
+                                record.newValueType);
     default:
         return kNoRepair;
     }
