@@ -70,6 +70,22 @@ struct UnsavedRepairs {
     DWORD error = ERROR_SUCCESS;
 };
 
+// Whether the record is fixed: repaired now, or by an earlier record of
+// this run that named the same thing (`repaired` remembers their results).
+bool RepairOnce(const ProblemRecord& record, CUndoFile& undo,
+                std::map<std::string, bool>& repaired, UnsavedRepairs& unsaved) {
+    const auto [target, isFirst] = repaired.emplace(RepairTarget(record, undo), false);
+    if (!isFirst)
+        return target->second;
+    undo.m_dwSaveError = ERROR_SUCCESS;
+    target->second = CountsAsFixed(Repair(record, undo));
+    if (!target->second && undo.m_dwSaveError != ERROR_SUCCESS) {
+        ++unsaved.count;
+        unsaved.error = undo.m_dwSaveError;
+    }
+    return target->second;
+}
+
 // Repairs the selected problems in list order; returns how many are fixed.
 int RepairSelected(CEngineState& engine, CUndoFile& undo, JsonObjectArray& fixes,
                    UnsavedRepairs& unsaved) {
@@ -81,16 +97,7 @@ int RepairSelected(CEngineState& engine, CUndoFile& undo, JsonObjectArray& fixes
         WaitWhilePaused(engine);
         if (IsSelectedForFix(engine.m_request, i)) {
             const ProblemRecord& record = engine.m_problems[i];
-            const auto [target, isFirst] = repaired.emplace(RepairTarget(record, undo), false);
-            if (isFirst) {
-                undo.m_dwSaveError = ERROR_SUCCESS;
-                target->second = CountsAsFixed(Repair(record, undo));
-                if (!target->second && undo.m_dwSaveError != ERROR_SUCCESS) {
-                    ++unsaved.count;
-                    unsaved.error = undo.m_dwSaveError;
-                }
-            }
-            const bool fixed = target->second;
+            const bool fixed = RepairOnce(record, undo, repaired, unsaved);
             fixedCount += fixed ? 1 : 0;
             AddResult(engine, fixes, i, record, fixed);
         }
