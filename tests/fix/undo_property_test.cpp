@@ -167,7 +167,8 @@ protected:
         const unsigned long writes = win32sim::FileWritesCounted();
         win32sim::SetFileWriteFault({});
 #else
-        const unsigned long writes = 0;
+        const unsigned long writes = 0; // no faults to inject on Windows
+        (void)everyAfter;
 #endif
         if (faultAt == 0) {
             EXPECT_EQ(std::string::npos, report.find("\"fixed\": \"false\"")) << report;

@@ -87,15 +87,16 @@ TEST_F(ProblemListTest, ARewriteKeepsTheStoredTextAndType) {
         const char* marked;
         const char* newValue; // nullptr: not recorded
     } rows[] = {
-        {REG_EXPAND_SZ, "%SystemRoot%\\a;%SystemRoot%\\gone", "C:\\Windows\\a;*", "%SystemRoot%\\a"},
-        {REG_SZ, "C:\\a;C:\\gone;%SystemRoot%", "C:\\a;*;C:\\Windows", "C:\\a;%SystemRoot%"},
+        {REG_EXPAND_SZ, "%HmDir%\\a;%HmDir%\\gone", "C:\\Hm\\a;*", "%HmDir%\\a"},
+        {REG_SZ, "C:\\a;C:\\gone;%HmDir%", "C:\\a;*;C:\\Hm", "C:\\a;%HmDir%"},
         {REG_EXPAND_SZ, "%HmList%;C:\\gone", "C:\\a;C:\\b;*", nullptr},
         {REG_SZ, "C:\\x;C:\\gone", "C:\\a;*", nullptr},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.stored);
         hmtest::MachineBuilder machine;
-        machine.String(kVendorKey, "Path", row.stored, row.type).Environment("HmList", "C:\\a;C:\\b");
+        machine.String(kVendorKey, "Path", row.stored, row.type).Environment("HmList", "C:\\a;C:\\b")
+            .Environment("HmDir", "C:\\Hm");
         machine.Build();
         if (HasFatalFailure() || IsSkipped())
             return;
