@@ -9,6 +9,7 @@
 
 #include <mbstring.h>
 
+#include <map>
 #include <string>
 
 namespace {
@@ -23,7 +24,8 @@ LONG Repair(const ProblemRecord& record, CUndoFile& undo) {
     case ProblemDeleteValue:
         return DeleteValueWithUndo(undo, record.keyPath, record.valueName);
     case ProblemReplaceValue:
-        return SetValueWithUndo(undo, record.keyPath, record.valueName, record.newValue);
+        return SetValueWithUndo(undo, record.keyPath, record.valueName, record.newValue,
+                                record.newValueType);
     default:
         return kNoRepair;
     }
@@ -52,16 +54,50 @@ void AddResult(CEngineState& engine, JsonObjectArray& fixes, size_t index,
     fixes.Add(result);
 }
 
+// What a repair changes, the same text whichever alias names the key: two
+// sections can report one value under two paths, and the second repair must
+// neither save the first one's result as the old state nor change it again.
+std::string RepairTarget(const ProblemRecord& record, const CUndoFile& undo) {
+    if (record.kind == ProblemDeleteKey)
+        return KeyStateId(undo, record.keyPath);
+    return ValueStateId(undo, record.keyPath, record.valueName);
+}
+
+// Problems left unrepaired because their old state could not be saved, and
+// the last such failure's Win32 code.
+struct UnsavedRepairs {
+    int count = 0;
+    DWORD error = ERROR_SUCCESS;
+};
+
+// Whether the record is fixed: repaired now, or by an earlier record of
+// this run that named the same thing (`repaired` remembers their results).
+bool RepairOnce(const ProblemRecord& record, CUndoFile& undo,
+                std::map<std::string, bool>& repaired, UnsavedRepairs& unsaved) {
+    const auto [target, isFirst] = repaired.emplace(RepairTarget(record, undo), false);
+    if (!isFirst)
+        return target->second;
+    undo.m_dwSaveError = ERROR_SUCCESS;
+    target->second = CountsAsFixed(Repair(record, undo));
+    if (!target->second && undo.m_dwSaveError != ERROR_SUCCESS) {
+        ++unsaved.count;
+        unsaved.error = undo.m_dwSaveError;
+    }
+    return target->second;
+}
+
 // Repairs the selected problems in list order; returns how many are fixed.
-int RepairSelected(CEngineState& engine, CUndoFile& undo, JsonObjectArray& fixes) {
+int RepairSelected(CEngineState& engine, CUndoFile& undo, JsonObjectArray& fixes,
+                   UnsavedRepairs& unsaved) {
     int fixedCount = 0;
+    std::map<std::string, bool> repaired;
     if (engine.m_bStop != 0)
         return fixedCount;
     for (size_t i = 0; i < engine.m_problems.size(); ++i) {
         WaitWhilePaused(engine);
         if (IsSelectedForFix(engine.m_request, i)) {
             const ProblemRecord& record = engine.m_problems[i];
-            const bool fixed = CountsAsFixed(Repair(record, undo));
+            const bool fixed = RepairOnce(record, undo, repaired, unsaved);
             fixedCount += fixed ? 1 : 0;
             AddResult(engine, fixes, i, record, fixed);
         }
@@ -85,7 +121,8 @@ std::string RunFix(CEngineState& engine) {
     engine.m_bPause = 0;
     CUndoFile undo = CreateUndoFile();
     JsonObjectArray fixes;
-    const int fixedCount = RepairSelected(engine, undo, fixes);
+    UnsavedRepairs unsaved;
+    const int fixedCount = RepairSelected(engine, undo, fixes, unsaved);
     ReportFixedCount(fixedCount);
     JsonObject report;
     SetString(report, "finished", "fix");
@@ -98,5 +135,12 @@ std::string RunFix(CEngineState& engine) {
         SetString(report, "error",
                   "Cannot create the undo file (error " + std::to_string(undo.m_dwCreateError) +
                       ")");
+    else if (unsaved.count != 0)
+        // Those repairs were not made; without this the host would show a
+        // list of failures with no reason (a full disk, say).
+        SetString(report, "error",
+                  "Cannot save the old state of " + std::to_string(unsaved.count) +
+                      (unsaved.count == 1 ? " problem" : " problems") + " in the undo file (error " +
+                      std::to_string(unsaved.error) + ")");
     return Serialize(report);
 }

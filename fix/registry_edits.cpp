@@ -79,13 +79,13 @@ LONG DeleteValueWithUndo(CUndoFile& undo, const std::string& keyPath,
 }
 
 LONG SetValueWithUndo(CUndoFile& undo, const std::string& keyPath, const std::string& valueName,
-                      const std::string& newValue) {
+                      const std::string& newValue, DWORD type) {
     RegKey key;
     // A value that is gone is not created again: nothing could undo that.
     LONG status = OpenAndSaveValue(undo, keyPath, valueName, key);
     if (status != ERROR_SUCCESS)
         return status;
-    return RegSetValueExA(key.Handle(), valueName.c_str(), 0, REG_SZ,
+    return RegSetValueExA(key.Handle(), valueName.c_str(), 0, type,
                           reinterpret_cast<const BYTE*>(newValue.c_str()),
                           static_cast<DWORD>(newValue.size() + 1));
 }

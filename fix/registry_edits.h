@@ -17,6 +17,6 @@
 
 LONG DeleteKeyWithUndo(const std::string& keyPath, CUndoFile& undo);
 LONG DeleteValueWithUndo(CUndoFile& undo, const std::string& keyPath, const std::string& valueName);
-// Writes `newValue` as REG_SZ whatever the old type was.
+// Writes `newValue` as a string of `type` (REG_SZ or REG_EXPAND_SZ).
 LONG SetValueWithUndo(CUndoFile& undo, const std::string& keyPath, const std::string& valueName,
-                      const std::string& newValue);
+                      const std::string& newValue, DWORD type = REG_SZ);

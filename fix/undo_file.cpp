@@ -26,9 +26,6 @@ std::string UpperCased(std::string text) {
     return std::string(reinterpret_cast<const char*>(buffer.data()));
 }
 
-std::string EntryId(const std::string& section, const std::string& entryName) {
-    return UpperCased(section) + "\n" + UpperCased(entryName);
-}
 
 // "2026/12/06 10:15:03" is no file name: slashes become dashes and colons dots.
 std::string DateTimeFileStem() {
@@ -92,43 +89,32 @@ LONG ReadValue(const RegKey& key, const std::string& name, DWORD& type, std::vec
     return status;
 }
 
+// Remembers why the old state could not be saved, for the fix's report.
+LONG NoteSaveFailure(CUndoFile& undo, DWORD error) {
+    undo.m_dwSaveError = FailureCode(error);
+    return static_cast<LONG>(undo.m_dwSaveError);
+}
+
 LONG WriteEntry(const std::string& section, const std::string& entryName, const std::string& data,
-                const CUndoFile& undo) {
+                CUndoFile& undo) {
     if (WritePrivateProfileStringA(section.c_str(), entryName.c_str(), data.c_str(),
                                    undo.m_path.c_str()))
         return ERROR_SUCCESS;
-    return static_cast<LONG>(FailureCode(GetLastError()));
+    return NoteSaveFailure(undo, GetLastError());
 }
 
 // A key without values must still come back on restore, so its section
 // needs a header line. Writing an empty section does not give one everywhere
-// (Wine writes nothing for a section that does not exist yet), but every
-// implementation keeps a section whose last entry is deleted.
-//
-// The profile functions cannot find a section again whose name holds "]" or
-// begins or ends with a blank, so its placeholder could never be deleted and
-// would spoil the file. Such a section keeps a comment line instead, which
-// every .reg importer passes over.
-bool ProfileCanFindSection(const std::string& section) {
-    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
-    return section.find(']') == std::string::npos && !section.empty() &&
-           !isBlank(section.front()) && !isBlank(section.back());
-}
-
-LONG WriteBareSection(const std::string& section, const CUndoFile& undo) {
-    if (!ProfileCanFindSection(section)) {
-        const std::string comment = std::string(";") + kPlaceholderEntry + "=" + '\0';
-        if (!WritePrivateProfileSectionA(section.c_str(), comment.c_str(), undo.m_path.c_str()))
-            return static_cast<LONG>(FailureCode(GetLastError()));
+// (Wine writes nothing for a section that does not exist yet), so the
+// section gets a comment line, which every .reg importer passes over. It is
+// one write: an entry written and then deleted again would leave a line no
+// importer takes whenever the second write failed or the process died
+// between the two.
+LONG WriteBareSection(const std::string& section, CUndoFile& undo) {
+    const std::string comment = std::string(";") + kPlaceholderEntry + "=" + '\0';
+    if (WritePrivateProfileSectionA(section.c_str(), comment.c_str(), undo.m_path.c_str()))
         return ERROR_SUCCESS;
-    }
-    const std::string placeholder = std::string(kPlaceholderEntry) + "=" + '\0';
-    if (!WritePrivateProfileSectionA(section.c_str(), placeholder.c_str(), undo.m_path.c_str()))
-        return static_cast<LONG>(FailureCode(GetLastError()));
-    if (!WritePrivateProfileStringA(section.c_str(), kPlaceholderEntry, nullptr,
-                                    undo.m_path.c_str()))
-        return static_cast<LONG>(FailureCode(GetLastError()));
-    return ERROR_SUCCESS;
+    return NoteSaveFailure(undo, GetLastError());
 }
 
 // Saves the values of every key it enters; a key without values still
@@ -143,7 +129,7 @@ public:
         if (status != ERROR_SUCCESS)
             return status;
         const std::string section = key.KeyPathText();
-        const bool isNewSection = m_undo.m_savedSections.insert(UpperCased(section)).second;
+        const bool isNewSection = m_undo.m_savedSections.insert(KeyStateId(m_undo, section)).second;
         const size_t entriesBefore = m_undo.m_savedEntries.size();
         for (const std::string& name : names) {
             status = ExportValueToUndo(key, name, m_undo);
@@ -151,9 +137,13 @@ public:
             if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
                 return status;
         }
-        if (isNewSection && m_undo.m_savedEntries.size() == entriesBefore)
-            return WriteBareSection(section, m_undo);
-        return ERROR_SUCCESS;
+        if (!isNewSection || m_undo.m_savedEntries.size() != entriesBefore)
+            return ERROR_SUCCESS;
+        status = WriteBareSection(section, m_undo);
+        // Not in the file, so not saved: a later export must try again.
+        if (status != ERROR_SUCCESS)
+            m_undo.m_savedSections.erase(KeyStateId(m_undo, section));
+        return status;
     }
 
 private:
@@ -164,6 +154,7 @@ private:
 
 CUndoFile CreateUndoFile() {
     CUndoFile undo;
+    undo.m_aliases = CurrentKeyAliasFacts();
     // No folder when the plug-in's path does not fit MAX_PATH: joined with
     // nothing, "Undo" would name a folder below the host's current one, where
     // nobody would look for the file.
@@ -192,7 +183,7 @@ CUndoFile CreateUndoFile() {
 
 LONG ExportKeyToUndo(RegKey& key, CUndoFile& undo) {
     if (!undo.IsOpen())
-        return static_cast<LONG>(FailureCode(undo.m_dwCreateError));
+        return NoteSaveFailure(undo, undo.m_dwCreateError);
     UndoExporter exporter(undo);
     return WalkKeyTree(key, exporter);
 }
@@ -200,7 +191,7 @@ LONG ExportKeyToUndo(RegKey& key, CUndoFile& undo) {
 LONG ExportValueToUndo(const RegKey& key, const std::string& valueName, CUndoFile& undo) {
     const std::string section = key.KeyPathText();
     const std::string entryName = FormatRegValueName(valueName);
-    const std::string id = EntryId(section, entryName);
+    const std::string id = ValueStateId(undo, section, valueName);
     // The state before this run's first change is the one to restore.
     if (undo.m_savedEntries.count(id) != 0)
         return ERROR_SUCCESS;
@@ -210,14 +201,23 @@ LONG ExportValueToUndo(const RegKey& key, const std::string& valueName, CUndoFil
     if (status != ERROR_SUCCESS)
         return status;
     if (!undo.IsOpen())
-        return static_cast<LONG>(FailureCode(undo.m_dwCreateError));
+        return NoteSaveFailure(undo, undo.m_dwCreateError);
     status = WriteEntry(section, entryName,
                         FormatRegData(type, data.data(), static_cast<DWORD>(data.size())), undo);
     if (status != ERROR_SUCCESS)
         return status;
-    undo.m_savedSections.insert(UpperCased(section));
+    undo.m_savedSections.insert(KeyStateId(undo, section));
     undo.m_savedEntries.insert(id);
     return ERROR_SUCCESS;
+}
+
+std::string KeyStateId(const CUndoFile& undo, const std::string& keyPath) {
+    return UpperCased(BackingKeyPath(keyPath, undo.m_aliases));
+}
+
+std::string ValueStateId(const CUndoFile& undo, const std::string& keyPath,
+                         const std::string& valueName) {
+    return KeyStateId(undo, keyPath) + "\n" + UpperCased(FormatRegValueName(valueName));
 }
 
 std::string FormatRegData(DWORD type, const BYTE* data, DWORD size) {

@@ -9,13 +9,14 @@
 // - every fix gets a file of its own (a name already taken gets a suffix);
 // - the first state saved for a key or value in a run is the one kept: a
 //   value changed twice in a run is restored to its state before the first
-//   change;
+//   change, whichever of the key's names (see key_alias.h) each change used;
 // - every saved key has its section header, values or not;
 // - a saving reports failure unless all of it reached the file, and the
 //   repairs change nothing they could not save.
 #pragma once
 
 #include "regfile/value_text.h"
+#include "registry/key_alias.h"
 #include "registry/reg_key.h"
 
 #include <windows.h>
@@ -28,14 +29,24 @@ public:
     // Empty when no file could be created; then m_dwCreateError says why.
     std::string m_path;
     DWORD m_dwCreateError = ERROR_SUCCESS;
+    // The code of the last write to the file that failed (or the create
+    // error, when a save found no file); 0 while all went in.
+    DWORD m_dwSaveError = ERROR_SUCCESS;
 
     bool IsOpen() const { return !m_path.empty(); }
 
-    // What this run has saved, by upper-cased section, and section + "\n" +
-    // entry name: the profile functions match both without regard to case.
+    // What this run has saved, by StateId: the profile functions match
+    // sections and entries without regard to case.
     std::set<std::string> m_savedSections;
     std::set<std::string> m_savedEntries;
+    KeyAliasFacts m_aliases;
 };
+
+// One text for a key, or for a value of it (with `valueName`), whichever
+// alias names the key: its backing key's path, upper-cased.
+std::string KeyStateId(const CUndoFile& undo, const std::string& keyPath);
+std::string ValueStateId(const CUndoFile& undo, const std::string& keyPath,
+                         const std::string& valueName);
 
 // Creates a new undo file named by the local date and time in the folder
 // Undo\Hivemender beside the plug-in (creating the folders) and writes the

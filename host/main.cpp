@@ -23,6 +23,7 @@
 #include <iostream>
 #include <set>
 #include <algorithm>
+#include <cctype>
 #include <map>
 
 namespace host {
@@ -151,6 +152,81 @@ int RunRequest(Session& session, int mode, const std::string& request, std::stri
     return Fail(std::string("the engine refused the request (") + code + ")");
 }
 
+// The Win32 code at the end of a fix report's error, in words.
+std::string CodeInWords(const std::string& failure) {
+    const size_t at = failure.rfind("(error ");
+    if (at == std::string::npos)
+        return "";
+    static const std::map<int, const char*> kWords = {
+        {3, "the undo folder cannot be found"},
+        {5, "access to the undo folder is denied"},
+        {29, "the disk could not be written"},
+        {32, "another program is using the undo file"},
+        {39, "the disk is full"},
+        {112, "there is not enough space on the disk"},
+        {206, "the undo folder's path is too long"},
+    };
+    const int code = std::atoi(failure.c_str() + at + 7);
+    const auto words = kWords.find(code);
+    return words != kWords.end() ? std::string(": ") + words->second
+                                 : ": Windows error " + std::to_string(code);
+}
+
+std::string Counted(size_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// Compares problems by section, key and value; the classes root is the
+// machine's classes to the eye of this comparison, as the two sections that
+// report it see the same keys.
+std::string ProblemKey(const std::string& keyPath) {
+    std::string key = keyPath;
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](unsigned char c) { return c < 0x80 ? std::toupper(c) : c; });
+    const std::string classesRoot = "HKEY_CLASSES_ROOT";
+    if (key.compare(0, classesRoot.size(), classesRoot) == 0)
+        key.replace(0, classesRoot.size(), "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES");
+    return key;
+}
+
+std::string ProblemIdentity(const Members& entry) {
+    return Member(entry, "section") + "\n" + ProblemKey(Member(entry, "key path")) + "\n" +
+           Member(entry, "value name");
+}
+
+// A fix that deletes a key can leave its parent empty, and the next scan
+// reports the parent: the user hears so now rather than on the next scan.
+void TellWhatTheFixUncovered(const Report& scan, const Report& fix, const Report& rescan) {
+    std::set<std::string> known, emptiedParents;
+    for (const Members& entry : scan.entries)
+        known.insert(ProblemIdentity(entry));
+    for (const Members& entry : fix.entries) {
+        const std::string key = ProblemKey(Member(entry, "key path"));
+        if (Member(entry, "fixed") == "true" && Member(entry, "value name").empty() &&
+            key.rfind('\\') != std::string::npos)
+            emptiedParents.insert(key.substr(0, key.rfind('\\')));
+    }
+    size_t uncovered = 0, others = 0;
+    for (const Members& entry : rescan.entries) {
+        if (known.count(ProblemIdentity(entry)) == 0)
+            ++(emptiedParents.count(ProblemKey(Member(entry, "key path"))) ? uncovered : others);
+    }
+    if (uncovered != 0)
+        std::cerr << Counted(uncovered, "more problem", "more problems") << " appeared because this fix emptied their keys; run fix again\n";
+    if (others != 0)
+        std::cerr << Counted(others, "problem", "problems") << " not in the scan before the fix\n";
+}
+
+// Scans again after a fix and tells what the fix uncovered; silent when the
+// scan cannot be made or read (the fix itself is done and saved).
+void RescanAfterFix(Session& session, const std::string& scanReport, const Report& fix) {
+    std::string rescanReport, error;
+    Report scan, rescan;
+    if (RunRequest(session, 0, "{}", &rescanReport) == kExitOk &&
+        ParseReport(scanReport, &scan, &error) && ParseReport(rescanReport, &rescan, &error))
+        TellWhatTheFixUncovered(scan, fix, rescan);
+}
+
 int Fix(const Options& options, Session& session, const std::string& pluginPath,
         const std::string& scanReport) {
     std::vector<int> ids;
@@ -168,15 +244,15 @@ int Fix(const Options& options, Session& session, const std::string& pluginPath,
     const std::vector<std::string> before = UndoFiles(undoFolder);
     if (int code = RunRequest(session, 1, FixRequest(ids), &fixReport))
         return code;
+    // A report with an "error" may still list repairs that were made (those
+    // whose old state was saved): they are kept like any other. With none,
+    // the machine is left as it was, byte for byte.
     Report parsed;
-    if (ParseReport(fixReport, &parsed, &error)) {
-        const std::string failure = Member(parsed.members, "error");
-        if (!failure.empty()) {
-            PrintReport(fixReport, options, &error);
-            return Fail("the fix failed: " + failure);
-        }
-    }
-    if (!SaveMachine(&error))
+    const bool readable = ParseReport(fixReport, &parsed, &error);
+    const std::string failure = readable ? Member(parsed.members, "error") : "";
+    const bool repaired = std::any_of(parsed.entries.begin(), parsed.entries.end(),
+                                      [](const Members& e) { return Member(e, "fixed") == "true"; });
+    if ((failure.empty() || repaired) && !SaveMachine(&error))
         return Fail(error);
     if (!PrintReport(fixReport, options, &error))
         return Fail(error);
@@ -184,6 +260,10 @@ int Fix(const Options& options, Session& session, const std::string& pluginPath,
         if (std::find(before.begin(), before.end(), name) == before.end())
             std::cerr << "undo file: " << LocalPathFor(undoFolder + "\\" + name) << "\n";
     }
+    if (!failure.empty())
+        return Fail("the fix failed: " + failure + CodeInWords(failure));
+    if (readable)
+        RescanAfterFix(session, scanReport, parsed);
     return kExitOk;
 }
 

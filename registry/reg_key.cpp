@@ -189,10 +189,11 @@ LONG RegKey::NextValueName(std::string& name) {
     return status;
 }
 
-LONG RegKey::QueryStringValue(const std::string& valueName, std::string& out) const {
+LONG RegKey::QueryStoredString(const std::string& valueName, std::string& out,
+                               DWORD& type) const {
     std::vector<char> buffer(kMaxStringValueBytes, '\0');
     DWORD length = kMaxStringValueBytes;
-    DWORD type = REG_NONE;
+    type = REG_NONE;
     LONG status = RegQueryValueExA(m_hKey.Get(), valueName.c_str(), nullptr, &type,
                                    reinterpret_cast<BYTE*>(buffer.data()), &length);
     // A missing value leaves the type unset, so it is reported as 13 as well.
@@ -200,8 +201,17 @@ LONG RegKey::QueryStringValue(const std::string& valueName, std::string& out) co
         return ERROR_INVALID_DATA;
     if (status != ERROR_SUCCESS)
         return status;
-    out = ExpandCapped(TextOf(buffer, length));
+    out = TextOf(buffer, length);
     return ERROR_SUCCESS;
+}
+
+LONG RegKey::QueryStringValue(const std::string& valueName, std::string& out) const {
+    DWORD type = REG_NONE;
+    std::string stored;
+    const LONG status = QueryStoredString(valueName, stored, type);
+    if (status == ERROR_SUCCESS)
+        out = ExpandCapped(stored);
+    return status;
 }
 
 LONG RegKey::QueryDwordValue(const std::string& valueName, DWORD& out) const {

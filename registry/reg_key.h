@@ -65,6 +65,10 @@ public:
     // A string value with environment variables expanded. 13 for a value
     // that is missing or not a string, 234 for data over 8192 bytes.
     [[nodiscard]] LONG QueryStringValue(const std::string& valueName, std::string& out) const;
+    // A REG_SZ or REG_EXPAND_SZ value's text as stored (not expanded) and
+    // its type; the same codes and cap as QueryStringValue.
+    [[nodiscard]] LONG QueryStoredString(const std::string& valueName, std::string& out,
+                                         DWORD& type) const;
     // A REG_DWORD value of exactly four bytes. 13 for one of another type or
     // size; 2 for a missing one.
     [[nodiscard]] LONG QueryDwordValue(const std::string& valueName, DWORD& out) const;

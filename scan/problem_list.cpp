@@ -4,7 +4,63 @@
 #include "registry/reg_key.h"
 #include "scan/mb_case.h"
 
+#include <windows.h>
+
+#include <vector>
+
 namespace {
+
+std::vector<std::string> SplitList(const std::string& text) {
+    // ';' is below every trail byte of the double-byte code pages: a byte
+    // equal to it is always the separator.
+    std::vector<std::string> elements;
+    size_t start = 0;
+    for (size_t end = text.find(';'); end != std::string::npos; end = text.find(';', start)) {
+        elements.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    elements.push_back(text.substr(start));
+    return elements;
+}
+
+std::string Expanded(const std::string& text) {
+    std::vector<char> buffer(kMaxStringValueBytes, '\0');
+    const DWORD length = ExpandEnvironmentStringsA(text.c_str(), buffer.data(), kMaxStringValueBytes);
+    return length != 0 && length <= kMaxStringValueBytes ? buffer.data() : "";
+}
+
+// A rewrite drops the missing element from the value's own text: every other
+// element stays as stored (variables unexpanded), and so does the type. The
+// stored elements must each expand to the checked one in its place; where
+// they do not (a variable that expands to a list), which one to drop is not
+// certain, and false says the value is to be left alone. A value that
+// cannot be read as one string keeps the checked text.
+bool RewriteStoredText(const RegKey& key, const std::string& valueName, const std::string& marked,
+                       ProblemRecord& record) {
+    std::string stored;
+    DWORD type = REG_NONE;
+    if (key.QueryStoredString(valueName, stored, type) != ERROR_SUCCESS)
+        return true;
+    const std::vector<std::string> checked = SplitList(marked);
+    std::vector<std::string> elements = SplitList(stored);
+    if (elements.size() != checked.size())
+        return false;
+    size_t dropped = checked.size();
+    for (size_t i = 0; i < checked.size(); ++i) {
+        if (checked[i] == "*" && dropped == checked.size())
+            dropped = i;
+        else if (Expanded(elements[i]) != checked[i])
+            return false;
+    }
+    if (dropped == checked.size())
+        return false;
+    elements.erase(elements.begin() + static_cast<std::ptrdiff_t>(dropped));
+    record.newValue.clear();
+    for (size_t i = 0; i < elements.size(); ++i)
+        record.newValue += (i == 0 ? "" : ";") + elements[i];
+    record.newValueType = type;
+    return !record.newValue.empty();
+}
 
 void Append(CEngineState& engine, ProblemRecord record) {
     record.id = ToLowerMb(std::move(record.id));
@@ -51,6 +107,8 @@ void AddValueProblem(const std::string& data, CEngineState& engine, int section,
     ProblemRecord record;
     record.newValue = NewValueFromMarkedData(data);
     record.kind = record.newValue.empty() ? ProblemDeleteValue : ProblemReplaceValue;
+    if (record.kind == ProblemReplaceValue && !RewriteStoredText(key, valueName, data, record))
+        return;
     record.section = section;
     record.keyPath = key.KeyPathText();
     record.valueName = valueName;

@@ -33,6 +33,8 @@ struct ProblemRecord {
     std::string keyPath;
     std::string valueName;
     std::string newValue;
+    // The registry type newValue is written with: the rewritten value's own.
+    unsigned long newValueType = 1; // REG_SZ
     int kind = ProblemDeleteKey;
 };
 

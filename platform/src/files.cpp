@@ -9,6 +9,7 @@
 #include "machine_parts.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <atomic>
 #include <cerrno>
 #include <dirent.h>
@@ -399,6 +400,48 @@ void ResetFiles(const MachineConfig& config) {
 
 namespace win32sim {
 
+namespace {
+
+// HM_SIM_WRITE_FAULT=N (or N+, every one from the Nth) arms the fault in a
+// whole program, for tests that run the host as a person does.
+FileWriteFault FaultFromEnvironment() {
+    FileWriteFault fault;
+    if (const char* text = std::getenv("HM_SIM_WRITE_FAULT")) {
+        char* end = nullptr;
+        fault.nth = std::strtoul(text, &end, 10);
+        fault.everyAfter = end != nullptr && *end == '+';
+    }
+    return fault;
+}
+
+std::mutex g_faultMutex;
+FileWriteFault g_fault = FaultFromEnvironment();
+unsigned long g_writesCounted = 0;
+
+} // namespace
+
+void SetFileWriteFault(const FileWriteFault& fault) {
+    std::lock_guard lock(g_faultMutex);
+    g_fault = fault;
+    g_writesCounted = 0;
+}
+
+unsigned long FileWritesCounted() {
+    std::lock_guard lock(g_faultMutex);
+    return g_writesCounted;
+}
+
+namespace detail {
+// Counts one write or rename; its error when the armed fault hits it, else 0.
+DWORD InjectedWriteFault() {
+    std::lock_guard lock(g_faultMutex);
+    const unsigned long step = ++g_writesCounted;
+    const bool hit = g_fault.nth != 0 && (step == g_fault.nth ||
+                                          (g_fault.everyAfter && step > g_fault.nth));
+    return hit ? g_fault.error : 0;
+}
+} // namespace detail
+
 void StartFileQueryTally() {
     detail::QueryTally& tally = detail::Tally();
     std::lock_guard lock(tally.mutex);
@@ -511,6 +554,8 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
         return Fail(ERROR_INVALID_HANDLE, FALSE);
     if (!file->CanWrite())
         return Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (DWORD fault = InjectedWriteFault())
+        return Fail(fault, FALSE);
     const auto* bytes = static_cast<const char*>(lpBuffer);
     DWORD done = 0;
     while (done < nNumberOfBytesToWrite) {
@@ -570,6 +615,8 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
     if (dwFlags & ~static_cast<DWORD>(MOVEFILE_REPLACE_EXISTING))
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (DWORD fault = InjectedWriteFault())
+        return Fail(fault, FALSE);
     Located from;
     std::string fromHost;
     if (DWORD status = Locate(lpExistingFileName, false, &from))

@@ -174,6 +174,10 @@ fix-rescan)
     ;;
 
 undo)
+    # One value under both names of the classes (reported by two sections),
+    # and a class whose only subkey goes, leaving it empty for the next scan.
+    printf '\r\n[HKEY_CLASSES_ROOT\\.hmx\\ShellNew]\r\n"Commmand"="C:\\\\Gone\\\\maker.exe;C:\\\\Windows\\\\notepad.exe"\r\n' >>"$machine/machine.reg"
+    printf '\r\n[HKEY_CLASSES_ROOT\\CLSID\\{AB000000-0000-4000-8000-000000000001}\\InprocServer32]\r\n@="C:\\\\Gone\\\\hm.dll"\r\n' >>"$machine/machine.reg"
     # machine.reg as the stand-in writes it: an undo with nothing in it
     # loads the machine and saves it back unchanged.
     printf 'Windows Registry Editor Version 5.00\r\n\r\n' >"$scratch/nothing.reg"
@@ -183,6 +187,8 @@ undo)
     run fix --machine "$machine" --raw fix --all
     expect_rc 0 "fix --all"
     undo=$(undo_file_of fix)
+    grep -qx "1 more problem appeared because this fix emptied their keys; run fix again" "$scratch/fix.err" ||
+        fail "the fix did not tell what it uncovered: $(cat "$scratch/fix.err")"
     if [ "$(problem_count "$scratch/fix.out")" -gt 0 ]; then
         ! cmp -s "$scratch/before.reg" "$machine/machine.reg" || fail "fix --all changed nothing"
     fi
@@ -413,6 +419,23 @@ engine-errors)
     grep -q '"fixed": "true"' "$scratch/noundofolder.out" && fail "a problem was fixed without an undo file"
     rm "$machine/drives/C/Program Files (x86)/Hivemender/Undo"
     machine_unchanged "a failed run"
+    # The disk fills up during the fix: what was saved first is repaired and
+    # kept, the rest is not, the user hears why, and the undo file restores.
+    cp -r "$demo" "$scratch/full"
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n' >"$scratch/nothing.reg"
+    run normalise --machine "$scratch/full" undo "$scratch/nothing.reg"
+    cp "$scratch/full/machine.reg" "$scratch/full.before"
+    export HM_SIM_WRITE_FAULT=12+
+    run full --machine "$scratch/full" --raw fix --all
+    unset HM_SIM_WRITE_FAULT
+    expect_rc 1 "a fix on a disk that fills up"
+    grep -q '^hivemender: the fix failed: Cannot save the old state of [0-9]* problems in the undo file (error 112): there is not enough space on the disk$' "$scratch/full.err" ||
+        fail "no reason given: $(cat "$scratch/full.err")"
+    grep -q '"fixed": "true"' "$scratch/full.out" || fail "nothing saved was repaired"
+    ! cmp -s "$scratch/full.before" "$scratch/full/machine.reg" || fail "the repairs made were not kept"
+    run fullundo --machine "$scratch/full" undo "$(undo_file_of full)"
+    expect_rc 0 "undo of the fix that filled the disk"
+    check same-registry "$scratch/full.before" "$scratch/full/machine.reg"
     # A save killed before its rename leaves machine.reg.new-<pid>; the next
     # run removes it once that process is gone, and leaves a live one alone.
     : >"$machine/machine.reg.new-4194999"

@@ -12,6 +12,10 @@
 #include <memory>
 #include <thread>
 
+#ifndef _WIN32
+#include <win32sim/machine.h>
+#endif
+
 namespace {
 
 using hmtest::FixTest;
@@ -201,5 +205,102 @@ TEST_F(FixEngineTest, AStopFinishesTheProblemUnderRepairAndReportsNothingAfterIt
     }
     ExpectOneStatusCall(static_cast<int>(reported));
 }
+
+// The classes root and HKEY_LOCAL_MACHINE\SOFTWARE\Classes are one key, and
+// two sections report it under both names. Each thing is repaired once (the
+// later problem reports the first one's result) and the undo file gives
+// back the state before the first change.
+TEST_F(FixEngineTest, OneKeyReachedByTwoNamesIsRepairedOnceAndRestoredAsItWas) {
+    const std::string top = "HKEY_CLASSES_ROOT\\.hmalias";
+    const std::string alias = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.hmalias\\ShellNew";
+    hmtest::MachineBuilder machine;
+    machine.String(top + "\\ShellNew", "Commmand", "C:\\Gone\\maker.exe;C:\\Windows\\notepad.exe")
+        .String(top + "\\ShellNew\\Sub", "", "x");
+    machine.Build();
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    EnginePtr engine = NewEngine();
+    engine->m_problems = {
+        hmtest::ValueProblem(top + "\\ShellNew", "Commmand", "C:\\Windows\\notepad.exe", SectionClasses),
+        hmtest::ValueProblem(alias, "COMMMAND", "C:\\Windows\\other.exe"),
+        hmtest::KeyProblem(alias + "\\Sub"),
+        hmtest::KeyProblem(top + "\\ShellNew\\sub", SectionClasses),
+    };
+    const std::string original = hmtest::SnapshotTree(top);
+    const auto before = hmtest::UndoFileNames();
+    const std::string report = hmtest::StartFixAndWait(*engine, hmtest::SelectAllRequest(4));
+    EXPECT_EQ(4u, Occurrences(report, "\"fixed\": \"true\"")) << report;
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    ASSERT_TRUE(hmtest::ReadValue(alias, "Commmand", &type, &data));
+    EXPECT_STREQ("C:\\Windows\\notepad.exe", reinterpret_cast<const char*>(data.data()));
+    ExpectOneStatusCall(4);
+    const std::string undoFile = hmtest::NewUndoFile(before);
+    ASSERT_FALSE(undoFile.empty());
+    EXPECT_EQ("", hmtest::ImportRegFile(undoFile));
+    EXPECT_EQ(original, hmtest::SnapshotTree(top)) << hmtest::ReadWholeFile(undoFile);
+}
+
+#ifndef _WIN32
+// The disk fails, or the process dies, at any one write or rename of the
+// undo writer (header, entries, the sections of empty keys). Whatever state
+// that leaves, the undo file imports and gives back everything the fix
+// changed; what could not be saved is not repaired, and the report's error
+// says how many and why.
+TEST_F(FixEngineTest, AWriteFailingAtAnyStepLeavesAnUndoFileThatRestoresEverything) {
+    const auto build = [this](hmtest::MachineBuilder& machine) {
+        machine.String(Root("Gone"), "a", "x")
+            .Key(Root("Gone\\Empty"))
+            .Key(Root("Gone\\Deep\\Empty"))
+            .String(Root(), "v", "C:\\gone;C:\\kept")
+            .String(Root(), "w", "C:\\gone")
+            .Key(Root("Bare"));
+        machine.Build();
+        return std::vector<ProblemRecord>{
+            hmtest::KeyProblem(Root("Gone\\Deep")), hmtest::KeyProblem(Root("Gone")),
+            hmtest::ValueProblem(Root(), "v", "C:\\kept"), hmtest::ValueProblem(Root(), "w"),
+            hmtest::KeyProblem(Root("Bare"))};
+    };
+    unsigned long steps = 0; // counted by the run without a fault
+    for (bool everyAfter : {false, true}) {
+        for (unsigned long nth = 0; nth <= steps; ++nth) {
+            SCOPED_TRACE((everyAfter ? "from write " : "write ") + std::to_string(nth));
+            hmtest::MachineBuilder machine;
+            EnginePtr engine = NewEngine();
+            engine->m_problems = build(machine);
+            if (HasFatalFailure() || IsSkipped())
+                return;
+            const std::string original = hmtest::SnapshotTree(Root());
+            const auto before = hmtest::UndoFileNames();
+            win32sim::SetFileWriteFault({nth, everyAfter, 112});
+            const std::string report = hmtest::StartFixAndWait(*engine, hmtest::SelectAllRequest(5));
+            if (nth == 0)
+                steps = win32sim::FileWritesCounted();
+            win32sim::SetFileWriteFault({});
+            const size_t unfixed = Occurrences(report, "\"fixed\": \"false\"");
+            const std::string reason =
+                report.find("Cannot create the undo file (error 112)") != std::string::npos
+                    ? "" : "Cannot save the old state of " + std::to_string(unfixed) +
+                               (unfixed == 1 ? " problem" : " problems") + " in the undo file (error 112)";
+            if (unfixed != 0) {
+                EXPECT_NE(std::string::npos, report.find(reason)) << report;
+            }
+            std::set<std::string> fresh = hmtest::UndoFileNames();
+            for (const auto& name : before)
+                fresh.erase(name);
+            if (fresh.empty()) {
+                EXPECT_EQ(original, hmtest::SnapshotTree(Root())) << "changed without an undo file";
+                continue;
+            }
+            const std::string undoFile = hmtest::UndoFolder() + "\\" + *fresh.begin();
+            EXPECT_EQ("", hmtest::ImportRegFile(undoFile)) << hmtest::ReadWholeFile(undoFile);
+            EXPECT_EQ(original, hmtest::SnapshotTree(Root())) << hmtest::ReadWholeFile(undoFile);
+            if (HasFailure())
+                return;
+        }
+    }
+    EXPECT_GT(steps, 5u);
+}
+#endif
 
 } // namespace

@@ -74,7 +74,7 @@ TEST_F(RegistryEditsTest, KeyPathsWithoutASubkeyNameAreRefused) {
     EXPECT_EQ(kHeader, ReadWholeFile(undo.m_path));
 }
 
-TEST_F(RegistryEditsTest, ARewriteIsAlwaysAStringAndTheDefaultValueIsAddressedByAnEmptyName) {
+TEST_F(RegistryEditsTest, ARewriteHasTheTypeItIsGivenAndTheDefaultValueIsAddressedByAnEmptyName) {
     hmtest::MachineBuilder machine;
     machine.String(Root(), "Cmd", "%SystemRoot%\\gone.exe;%SystemRoot%\\x.exe", REG_EXPAND_SZ)
         .String(Root(), "", "default")
@@ -83,13 +83,14 @@ TEST_F(RegistryEditsTest, ARewriteIsAlwaysAStringAndTheDefaultValueIsAddressedBy
     if (HasFatalFailure() || IsSkipped())
         return;
     CUndoFile undo = CreateUndoFile();
-    EXPECT_EQ(ERROR_SUCCESS, SetValueWithUndo(undo, Root(), "Cmd", "%SystemRoot%\\x.exe"));
+    EXPECT_EQ(ERROR_SUCCESS,
+              SetValueWithUndo(undo, Root(), "Cmd", "%SystemRoot%\\x.exe", REG_EXPAND_SZ));
     DWORD type = 0;
     const std::string text = "%SystemRoot%\\x.exe";
     std::vector<BYTE> expected(text.begin(), text.end());
     expected.push_back(0);
     EXPECT_EQ(expected, ValueBytes(Root(), "Cmd", &type));
-    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), type);
     EXPECT_EQ(ERROR_SUCCESS, SetValueWithUndo(undo, Root(), "", "changed"));
     EXPECT_EQ(std::vector<BYTE>({'c', 'h', 'a', 'n', 'g', 'e', 'd', 0}), ValueBytes(Root(), ""));
     EXPECT_EQ(ERROR_SUCCESS, DeleteValueWithUndo(undo, Root("Other"), ""));

@@ -97,10 +97,13 @@ TEST_F(UndoFileTest, AKeyIsSavedDepthFirstWithASectionForEveryKeyEvenEmptyOnes) 
     EXPECT_EQ(ERROR_SUCCESS, ExportKeyToUndo(key, undo));
     const std::string bytes = ReadWholeFile(undo.m_path);
     EXPECT_EQ(0u, bytes.rfind("Windows Registry Editor Version 5.00\r\n", 0));
+    // A key without values keeps a comment line, written with its header.
+    const std::string empty = ";hivemender-placeholder=";
     const std::vector<std::string> expected = {
         "[" + Root() + "]",        "@=\"default\"",        "\"a\"=\"C:\\\\a \\\"q\\\"\"",
         "[" + Root("A") + "]",     "\"n\"=dword:0000000a", "[" + Root("A\\A1") + "]",
-        "[" + Root("A\\A2") + "]", "\"b\"=hex:01,ab",      "[" + Root("B") + "]",
+        empty,                     "[" + Root("A\\A2") + "]", "\"b\"=hex:01,ab",
+        "[" + Root("B") + "]",     empty,
     };
     EXPECT_EQ(Joined(expected), Joined(Body(bytes)));
 }
@@ -130,7 +133,8 @@ TEST_F(UndoFileTest, AKeyDeletedAfterItsValueChangedSavesTheValueAsItWasFirst) {
     EXPECT_EQ(ERROR_SUCCESS, SetValueWithUndo(undo, Root(), "Old", "after"));
     EXPECT_EQ(ERROR_SUCCESS, DeleteKeyWithUndo(Root(), undo));
     const std::vector<std::string> expected = {"[" + Root() + "]", "\"Old\"=\"before\"",
-                                               "\"Other\"=\"kept\"", "[" + Root("Sub") + "]"};
+                                               "\"Other\"=\"kept\"", "[" + Root("Sub") + "]",
+                                               ";hivemender-placeholder="};
     EXPECT_EQ(Joined(expected), Joined(Body(ReadWholeFile(undo.m_path))));
 }
 

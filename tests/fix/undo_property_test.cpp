@@ -2,9 +2,13 @@
 // (names with "]", ";", "=", quotes, backslashes in value names, blanks at
 // either end, non-ASCII; every value type; nested and empty keys), random
 // key, value and rewrite problems, every one fixed, the undo file imported,
-// and the tree must be what it was, byte for byte. HM_UNDO_SEEDS sets how
-// many trees (default 12); a failure names its seed, and HM_UNDO_SEED=N
-// replays that one alone.
+// and the tree must be what it was, byte for byte. Every other tree lies in
+// the classes, its problems named through either of the classes' two names
+// and some named twice. On the simulated machine each tree is then fixed
+// again with a write of the undo writer failing (once, or from then on as
+// after a kill), at a random step: the file must still give the tree back.
+// HM_UNDO_SEEDS sets how many trees (default 12); a failure names its seed,
+// and HM_UNDO_SEED=N replays that one alone.
 #include "support/conformance.h"
 #include "support/machine_builder.h"
 #include "tests/fix/fix_test_support.h"
@@ -15,6 +19,10 @@
 #include <memory>
 #include <random>
 
+#ifndef _WIN32
+#include <win32sim/machine.h>
+#endif
+
 namespace {
 
 using hmtest::FixTest;
@@ -23,14 +31,33 @@ class RandomTree {
 public:
     explicit RandomTree(unsigned seed) : m_random(seed) {}
 
-    // Builds the tree below `root` and lists the problems to fix in it.
-    ProblemList Build(hmtest::MachineBuilder& machine, const std::string& root) {
+    // Builds the tree below `root` and lists the problems to fix in it; with
+    // `alias` (another name of `root`), some problems use it.
+    ProblemList Build(hmtest::MachineBuilder& machine, const std::string& root,
+                      const std::string& alias = "") {
         AddKey(machine, root, 0);
-        return std::move(m_problems);
+        if (alias.empty())
+            return std::move(m_problems);
+        const auto renamed = [&](ProblemRecord problem) {
+            if (Chance(50))
+                problem.keyPath = alias + problem.keyPath.substr(root.size());
+            return problem;
+        };
+        ProblemList named;
+        for (const ProblemRecord& problem : m_problems) {
+            named.push_back(renamed(problem));
+            if (Chance(30)) { // the same again, which must change nothing more
+                named.push_back(renamed(problem));
+                if (!problem.newValue.empty())
+                    named.back().newValue += "-again";
+            }
+        }
+        return named;
     }
 
-private:
     int Below(int limit) { return std::uniform_int_distribution<int>(0, limit - 1)(m_random); }
+
+private:
     bool Chance(int percent) { return Below(100) < percent; }
 
     std::string Name(bool isKey) {
@@ -110,32 +137,71 @@ std::vector<unsigned> Seeds() {
     return seeds;
 }
 
-class UndoPropertyTest : public FixTest {};
-
-TEST_F(UndoPropertyTest, RandomTreesComeBackByteForByte) {
-    for (unsigned seed : Seeds()) {
-        SCOPED_TRACE("seed " + std::to_string(seed) +
-                     " (replay: HM_UNDO_SEED=" + std::to_string(seed) + ")");
-        const std::string root = Root("Tree" + std::to_string(seed));
+class UndoPropertyTest : public FixTest {
+protected:
+    // Builds tree `seed`, fixes all of it and imports the undo file: the tree
+    // must be as it was. Returns how many writes the undo writer made.
+    unsigned long FixAndUndo(unsigned seed, unsigned long faultAt, bool everyAfter) {
+        const bool inClasses = seed % 2 == 1;
+        const std::string name = "HmUndoTree" + std::to_string(seed);
+        const std::string root =
+            inClasses ? "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\" + name : Root(name);
         hmtest::MachineBuilder machine;
-        ProblemList problems = RandomTree(seed).Build(machine, root);
+        ProblemList problems =
+            RandomTree(seed).Build(machine, root, inClasses ? "HKEY_CLASSES_ROOT\\" + name : "");
         machine.Build();
         if (HasFatalFailure() || IsSkipped())
-            return;
+            return 0;
         const std::string original = hmtest::SnapshotTree(root);
 
         std::unique_ptr<CHivemender, void (*)(CHivemender*)> engine(
             new CHivemender, [](CHivemender* e) { e->Destroy(); });
         engine->m_problems = std::move(problems);
         const auto before = hmtest::UndoFileNames();
+#ifndef _WIN32
+        win32sim::SetFileWriteFault({faultAt, everyAfter, 112});
+#endif
         const std::string report =
             hmtest::StartFixAndWait(*engine, hmtest::SelectAllRequest(engine->m_problems.size()));
-        EXPECT_EQ(std::string::npos, report.find("\"fixed\": \"false\"")) << report;
-        const std::string undoFile = hmtest::NewUndoFile(before);
-        ASSERT_FALSE(undoFile.empty());
-
+#ifndef _WIN32
+        const unsigned long writes = win32sim::FileWritesCounted();
+        win32sim::SetFileWriteFault({});
+#else
+        const unsigned long writes = 0; // no faults to inject on Windows
+        (void)everyAfter;
+#endif
+        if (faultAt == 0) {
+            EXPECT_EQ(std::string::npos, report.find("\"fixed\": \"false\"")) << report;
+        }
+        std::set<std::string> fresh = hmtest::UndoFileNames();
+        for (const auto& old : before)
+            fresh.erase(old);
+        if (fresh.empty()) {
+            EXPECT_NE(0u, faultAt) << "no undo file";
+            EXPECT_EQ(original, hmtest::SnapshotTree(root));
+            return writes;
+        }
+        const std::string undoFile = hmtest::UndoFolder() + "\\" + *fresh.begin();
         EXPECT_EQ("", hmtest::ImportRegFile(undoFile));
         EXPECT_EQ(original, hmtest::SnapshotTree(root)) << hmtest::ReadWholeFile(undoFile);
+        return writes;
+    }
+};
+
+TEST_F(UndoPropertyTest, RandomTreesComeBackByteForByte) {
+    for (unsigned seed : Seeds()) {
+        SCOPED_TRACE("seed " + std::to_string(seed) +
+                     " (replay: HM_UNDO_SEED=" + std::to_string(seed) + ")");
+        const unsigned long writes = FixAndUndo(seed, 0, false);
+        if (HasFailure() || IsSkipped())
+            return;
+        if (!hmtest::RunningOnStandIn() || writes == 0)
+            continue;
+        RandomTree pick(seed * 7919u);
+        const unsigned long faultAt = 1 + static_cast<unsigned long>(pick.Below(static_cast<int>(writes)));
+        const bool everyAfter = pick.Below(2) == 1;
+        SCOPED_TRACE((everyAfter ? "failing from write " : "failing write ") + std::to_string(faultAt));
+        FixAndUndo(seed, faultAt, everyAfter);
         if (HasFailure())
             return;
     }

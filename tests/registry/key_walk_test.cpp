@@ -1,9 +1,12 @@
 // The one walk and the one recursive delete end on the first failure below
 // the top and return it, rather than passing over what they could not reach.
+#include "registry/key_alias.h"
 #include "registry/key_walk.h"
 #include "support/machine_builder.h"
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 namespace {
 
@@ -50,6 +53,41 @@ TEST(KeyWalk, ADeleteStopsAtASubkeyTheUserMayNotChangeAndKeepsItsParent) {
     EXPECT_FALSE(hmtest::KeyExists(std::string(kTree) + "\\A")) << "deleted before the failure";
     EXPECT_TRUE(hmtest::KeyExists(std::string(kTree) + "\\Denied"));
     EXPECT_TRUE(hmtest::KeyExists(std::string(kTree) + "\\Zed"));
+}
+
+} // namespace
+
+namespace {
+
+// Every alias of a classes key leads to the key that holds it. The user's
+// classes hive is linked only on Windows, so its rows use a made-up machine:
+// user S-1 with HKEY_USERS\S-1_Classes merged and linked, holding .own;
+// S-2 without a link.
+TEST(KeyAlias, EveryNameOfAClassesKeyLeadsToItsBackingKey) {
+    const std::set<std::string> existing = {"HKEY_USERS\\S-1_Classes\\.own"};
+    const auto exists = [&](const std::string& path) { return existing.count(path) != 0; };
+    const KeyAliasFacts windows{"S-1", {"S-1"}, exists};
+    const KeyAliasFacts wine{"", {}, exists};
+    const struct {
+        const KeyAliasFacts& facts;
+        const char* path;
+        const char* backing;
+    } rows[] = {
+        {wine, "HKEY_CLASSES_ROOT\\.txt\\ShellNew", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt\\ShellNew"},
+        {wine, "hkey_classes_root", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes"},
+        {wine, "HKEY_CLASSES_ROOTX\\a", "HKEY_CLASSES_ROOTX\\a"},
+        {wine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt"},
+        {wine, "HKEY_USERS\\S-1\\Software\\Classes\\.own", "HKEY_USERS\\S-1\\Software\\Classes\\.own"},
+        {windows, "HKEY_CLASSES_ROOT\\.own", "HKEY_USERS\\S-1_Classes\\.own"},
+        {windows, "HKEY_CLASSES_ROOT\\.txt", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\.txt"},
+        {windows, "HKEY_USERS\\s-1\\Software\\Classes\\.own", "HKEY_USERS\\s-1_Classes\\.own"},
+        {windows, "HKEY_USERS\\S-1\\SOFTWARE\\CLASSES", "HKEY_USERS\\S-1_Classes"},
+        {windows, "HKEY_USERS\\S-1\\Software\\ClassesX\\a", "HKEY_USERS\\S-1\\Software\\ClassesX\\a"},
+        {windows, "HKEY_USERS\\S-2\\Software\\Classes\\.own", "HKEY_USERS\\S-2\\Software\\Classes\\.own"},
+        {windows, "HKEY_USERS\\S-1_Classes\\.own", "HKEY_USERS\\S-1_Classes\\.own"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.backing, BackingKeyPath(row.path, row.facts)) << row.path;
 }
 
 } // namespace

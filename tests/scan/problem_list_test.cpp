@@ -77,6 +77,39 @@ TEST_F(ProblemListTest, RecordsKeepThePathsCaseAndALowerCasedIdentity) {
     EXPECT_TRUE(defaultValue.newValue.empty());
 }
 
+// A rewrite drops the missing element from the stored text and keeps the
+// rest unexpanded, and the type; when the stored elements do not each
+// expand to the checked one, nothing is recorded.
+TEST_F(ProblemListTest, ARewriteKeepsTheStoredTextAndType) {
+    const struct {
+        DWORD type;
+        const char* stored;
+        const char* marked;
+        const char* newValue; // nullptr: not recorded
+    } rows[] = {
+        {REG_EXPAND_SZ, "%HmDir%\\a;%HmDir%\\gone", "C:\\Hm\\a;*", "%HmDir%\\a"},
+        {REG_SZ, "C:\\a;C:\\gone;%HmDir%", "C:\\a;*;C:\\Hm", "C:\\a;%HmDir%"},
+        {REG_EXPAND_SZ, "%HmList%;C:\\gone", "C:\\a;C:\\b;*", nullptr},
+        {REG_SZ, "C:\\x;C:\\gone", "C:\\a;*", nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.stored);
+        hmtest::MachineBuilder machine;
+        machine.String(kVendorKey, "Path", row.stored, row.type).Environment("HmList", "C:\\a;C:\\b")
+            .Environment("HmDir", "C:\\Hm");
+        machine.Build();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        CHivemender engine;
+        AddValueProblem(row.marked, engine, SectionAppPaths, OpenVendorKey(), "Path");
+        ASSERT_EQ(row.newValue ? 1u : 0u, engine.m_problems.size());
+        if (row.newValue) {
+            EXPECT_EQ(row.newValue, engine.m_problems[0].newValue);
+            EXPECT_EQ(row.type, engine.m_problems[0].newValueType);
+        }
+    }
+}
+
 TEST_F(ProblemListTest, AnAdministratorRecordsAKeyOpenedReadOnlyThatHeMayWrite) {
     hmtest::MachineBuilder machine;
     machine.Key(kVendorKey);

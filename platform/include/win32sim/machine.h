@@ -87,6 +87,22 @@ void SetSecurityFault(SecurityFault fault);
 // How many times ImpersonateSelf has succeeded in this process.
 unsigned long ImpersonationCount();
 
+// Test hook of the file functions: a disk that fails, or a process killed,
+// at any one step of a writer. WriteFile and MoveFileExA calls are counted
+// (all threads) from the arming on; the `nth` fails with `error` and nothing
+// reaches the disk. With `everyAfter`, so does every later one: a disk that
+// stays full, or a process that died there, after which nothing it would
+// have written reaches the disk. `nth` 0 disarms it. A program started with
+// HM_SIM_WRITE_FAULT=N (or N+ for every one from the Nth) starts armed.
+struct FileWriteFault {
+    unsigned long nth = 0;
+    bool everyAfter = false;
+    DWORD error = 112; // ERROR_DISK_FULL
+};
+void SetFileWriteFault(const FileWriteFault& fault);
+// How many writes and renames were counted since the last SetFileWriteFault.
+unsigned long FileWritesCounted();
+
 // A tally of the questions asked of the file system (GetFileAttributesA and
 // FindFirstFileA) while it runs: every call, and the distinct path texts
 // asked about, letter case ignored. For measuring how often a scan asks
