@@ -536,7 +536,7 @@ f|fix
 --machine o|other-pc
 --ma|--machine
 --json fix --s|--select
---machine machine s|scan
+--machine fix s|scan
 undo n|notes.txt
 export-machine ''|machine other-pc
 fix --all x|
