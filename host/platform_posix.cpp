@@ -45,10 +45,17 @@ fs::path ExecutableFolder() {
     return ec ? fs::current_path() : self.parent_path();
 }
 
-// The demo shipped in the checkout, found from the build tree or beside us.
+// Everything is found from where this program lies, so an installed copy
+// works wherever its prefix is and moves with it: installed, the engine and
+// the demo sit in the prefix's private folders; in a build folder, the engine
+// is built in engine/ and the build links demo/ beside us to the checkout's.
+fs::path InstalledFolder(const char* fromBin) {
+    return (ExecutableFolder() / fromBin).lexically_normal();
+}
+
 fs::path DemoFolder() {
     for (const fs::path& candidate :
-         {ExecutableFolder() / "demo", fs::path(HM_SOURCE_DIR) / "demo"}) {
+         {InstalledFolder(HM_DEMO_FROM_BIN), ExecutableFolder() / "demo"}) {
         if (fs::exists(candidate / "machine.reg"))
             return candidate;
     }
@@ -59,7 +66,9 @@ fs::path DemoFolder() {
 bool CopyDemo(fs::path* copy, std::string* error) {
     const fs::path demo = DemoFolder();
     if (demo.empty()) {
-        *error = "the demo machine was not found (looked for demo/machine.reg)";
+        *error = "the demo machine was not found (looked for machine.reg in " +
+                 InstalledFolder(HM_DEMO_FROM_BIN).string() + " and " +
+                 (ExecutableFolder() / "demo").string() + ")";
         return false;
     }
     char pattern[] = "/tmp/hivemender-demo.XXXXXX";
@@ -110,7 +119,8 @@ std::unique_ptr<PluginLibrary> LoadPlugin(const std::string& path, std::string* 
 std::string DefaultPluginPath() {
     const fs::path folder = ExecutableFolder();
     for (const fs::path& candidate :
-         {folder / "libhivemender.so", folder.parent_path() / "engine" / "libhivemender.so"}) {
+         {InstalledFolder(HM_PLUGIN_FROM_BIN) / "libhivemender.so", folder / "libhivemender.so",
+          folder.parent_path() / "engine" / "libhivemender.so"}) {
         if (fs::exists(candidate))
             return candidate.string();
     }

@@ -539,6 +539,33 @@ wine-scan)
     echo "Wine prefix scanned: $(problem_count "$scratch/wine.out") problems"
     ;;
 
+completion)
+    # What TAB offers after the words before it (the last word is the one
+    # being completed); values come from the names the help gives them.
+    completion=$here/../../packaging/hivemender.bash-completion
+    mkdir "$scratch/other-pc"
+    touch "$scratch/notes.txt"
+    cd "$scratch"
+    while IFS='|' read -r words expected; do
+        eval "args=($words)" # '' is the empty word TAB completes
+        got=$(bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+                       _hivemender; printf "%s\n" "${COMPREPLY[@]}" | sort | xargs' \
+                  - "$completion" "$host" "${args[@]}")
+        [ "$got" = "$expected" ] || fail "hivemender $words<TAB> offers [$got], expected [$expected]"
+    done <<'ROWS'
+f|fix
+''|exclude export-machine fix scan undo
+--machine ''|machine other-pc
+--machine o|other-pc
+--ma|--machine
+--json fix --s|--select
+--machine fix s|scan
+undo n|notes.txt
+export-machine ''|machine other-pc
+fix --all x|
+ROWS
+    ;;
+
 *)
     fail "unknown case $case_name"
     ;;
