@@ -54,7 +54,10 @@ CLI::App* AddScan(CLI::App& app, Options* options) {
 CLI::App* AddFix(CLI::App& app, Options* options, std::string* selection) {
     auto* fix = app.add_subcommand(
         "fix", "scan, then fix the chosen problems of that scan after saving an undo file");
-    fix->add_option("--select", *selection, "problem ids and ranges, like 0-5,9")
+    fix->add_option("--select", *selection,
+                    "problem ids and ranges, like 0-5,9, as the last scan of this machine\n"
+                    "printed them; if any of them is gone from a fresh scan (the machine\n"
+                    "changed), nothing is fixed")
         ->type_name("LIST");
     fix->add_flag("--all", options->selectAll, "fix every problem the scan found");
     AddForce(fix, options);

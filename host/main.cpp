@@ -8,6 +8,7 @@
 //
 // Exit codes: 0 success, 1 engine or usage error, 2 bad arguments.
 #include "host/arguments.h"
+#include "host/chosen_problems.h"
 #include "host/commands.h"
 #include "host/explain.h"
 #include "host/platform.h"
@@ -96,19 +97,21 @@ int BadSelection(const std::string& message) {
     return kExitBadArguments;
 }
 
-// The ids a fix names: every problem of the scan for --all, else the
-// selection, each of which must be a problem of that scan.
-int SelectedIds(const Options& options, const std::string& scanReport, std::vector<int>* ids) {
-    Report report;
+// The ids a fix names: every problem of the fresh scan for --all, else the
+// problems chosen from the scan the person saw (`seen`), each found again
+// in the fresh scan.
+int SelectedIds(const Options& options, const std::string& seenReport,
+                const std::string& freshReport, std::vector<int>* ids) {
+    Report seen, fresh;
     std::string error;
-    if (!ParseReport(scanReport, &report, &error))
+    if (!ParseReport(freshReport, &fresh, &error) || !ParseReport(seenReport, &seen, &error))
         return Fail(error);
     if (options.selectAll) {
-        for (const auto& entry : report.entries)
+        for (const auto& entry : fresh.entries)
             ids->push_back(std::stoi(Member(entry, "id")));
         return kExitOk;
     }
-    const int count = static_cast<int>(report.entries.size());
+    const int count = static_cast<int>(seen.entries.size());
     std::set<int> chosen;
     for (const auto& [first, last] : options.selection) {
         if (last >= count)
@@ -120,7 +123,10 @@ int SelectedIds(const Options& options, const std::string& scanReport, std::vect
         for (int id = first; id <= last; ++id)
             chosen.insert(id);
     }
-    ids->assign(chosen.begin(), chosen.end());
+    std::string missing;
+    if (!MatchChosen(seen, std::vector<int>(chosen.begin(), chosen.end()), fresh, ids, &missing))
+        return Fail(missing + " is no longer found: the machine changed since the scan. "
+                              "Nothing was fixed; run scan again and choose from its ids");
     return kExitOk;
 }
 
@@ -152,9 +158,10 @@ int RunRequest(Session& session, int mode, const std::string& request, std::stri
 }
 
 int Fix(const Options& options, Session& session, const std::string& pluginPath,
-        const std::string& scanReport) {
+        const std::string& seenReport, const std::string& scanReport) {
     std::vector<int> ids;
-    if (int code = SelectedIds(options, scanReport, &ids))
+    if (int code = SelectedIds(options, seenReport.empty() ? scanReport : seenReport, scanReport,
+                               &ids))
         return code;
     if (ids.empty()) {
         // Nothing to repair: no undo file, and the machine stays as it is.
@@ -215,11 +222,22 @@ int Run(const Options& options) {
     if (!session.Valid())
         return Fail("GetPluginEngine returned no engine");
 
+    // fix --select names ids of the last scan this machine showed; the
+    // scratch demo copy is the same at every run, so its fresh scan serves.
+    std::string seenReport;
+    if (options.command == Command::Fix && !options.selectAll &&
+        !RecallScan(pluginPath, &seenReport) && !MachineIsScratchCopy())
+        return Fail("fix --select takes the ids of the last scan, and this machine has none: "
+                    "run scan first");
+
     std::string scanReport;
     if (int code = RunRequest(session, 0, "{}", &scanReport))
         return code;
     if (options.command == Command::Fix)
-        return Fix(options, session, pluginPath, scanReport);
+        return Fix(options, session, pluginPath, seenReport, scanReport);
+    if (!RememberScan(pluginPath, scanReport, &error))
+        std::cerr << "hivemender: warning: this scan could not be remembered (" << error
+                  << "), so fix --select refuses until a scan is\n";
     const bool printed = PrintReport(scanReport, options, &error);
     DiscardScratchMachine();
     return printed ? kExitOk : Fail(error);

@@ -69,6 +69,10 @@ bool ExportMachine(const std::string& volume, const std::string& out, std::strin
 // its copy, which holds the undo file. Nothing to do for a named machine.
 void DiscardScratchMachine();
 
+// True on the scratch copy of the demo machine, which is the same at every
+// run, so a fix there may take the ids of a scan it did not remember.
+bool MachineIsScratchCopy();
+
 // The Windows path of the plug-in's folder as the engine sees it.
 std::string PluginWindowsFolder(const std::string& pluginPath);
 

@@ -195,6 +195,10 @@ void DiscardScratchMachine() {
     g_machineIsScratch = false;
 }
 
+bool MachineIsScratchCopy() {
+    return g_machineIsScratch;
+}
+
 std::string PluginWindowsFolder(const std::string&) {
     const std::string& pluginPath = win32sim::CurrentConfig().pluginPath;
     const size_t slash = pluginPath.find_last_of('\\');

@@ -103,6 +103,10 @@ bool SaveMachine(std::string*) {
 
 void DiscardScratchMachine() {}
 
+bool MachineIsScratchCopy() {
+    return false;
+}
+
 bool ExportMachine(const std::string&, const std::string&, std::string* error) {
     *error = "export-machine is not available on Windows: it reads an offline installation "
              "on Linux";
