@@ -83,6 +83,17 @@ CLI::App* AddExclude(CLI::App& app, Options* options) {
     return exclude;
 }
 
+CLI::App* AddUi(CLI::App& app, Options* options) {
+    auto* ui = app.add_subcommand(
+        "ui", "serve a page on 127.0.0.1 to scan, fix, restore and exclude from a web browser,\n"
+              "until the page's Quit or Ctrl-C");
+    ui->add_option("--port", options->uiPort, "the port to listen on (default: a free one)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 65535));
+    ui->add_flag("--no-browser", options->uiNoBrowser, "only print the page's address");
+    return ui;
+}
+
 CLI::App* AddExportMachine(CLI::App& app, Options* options) {
     auto* exportMachine = app.add_subcommand(
         "export-machine",
@@ -164,6 +175,7 @@ void CheckCommand(Options& options, const std::string& selection) {
         NormaliseKeyPath(&options.excludeRemove);
         break;
     case Command::ExportMachine:
+    case Command::Ui:
         break;
     }
 }
@@ -223,6 +235,7 @@ int ParseArguments(int argc, const char* const* argv, Options* options, std::ost
         {AddUndo(app, options), Command::Undo},
         {AddExclude(app, options), Command::Exclude},
         {AddExportMachine(app, options), Command::ExportMachine},
+        {AddUi(app, options), Command::Ui},
     };
     for (const auto& [sub, command] : commands) {
         sub->allow_extras();

@@ -95,6 +95,13 @@ bool MatchChosen(const Report& seen, const std::vector<int>& chosen, const Repor
     return true;
 }
 
+std::string FixRequest(const std::vector<int>& ids) {
+    std::string request = "{";
+    for (size_t i = 0; i < ids.size(); ++i)
+        request += (i ? ", \"" : "\"") + std::to_string(ids[i]) + "\": \"fix\"";
+    return request + "}";
+}
+
 std::string DescribeProblem(const Members& problem) {
     std::string text = "problem " + Member(problem, "id") + " (" + Member(problem, "key path");
     const std::string valueName = Member(problem, "value name");

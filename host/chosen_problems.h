@@ -29,6 +29,9 @@ bool RecallScan(const std::string& pluginPath, std::string* report);
 bool MatchChosen(const Report& seen, const std::vector<int>& chosen, const Report& fresh,
                  std::vector<int>* freshIds, std::string* missing);
 
+// The engine's fix request naming these ids of its last scan.
+std::string FixRequest(const std::vector<int>& ids);
+
 // "problem 10 (HKEY_CLASSES_ROOT\X, value "V")" for messages.
 std::string DescribeProblem(const Members& problem);
 

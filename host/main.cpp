@@ -4,6 +4,7 @@
 //   hivemender [options] fix (--select 0-5,9 | --all) [--force]
 //   hivemender [options] undo (FILE | --last | --list) [--force]
 //   hivemender [options] exclude (KEYPATH | --list | --remove KEYPATH)
+//   hivemender [options] ui [--port N] [--no-browser]
 //   hivemender export-machine DIR OUT
 //
 // Exit codes: 0 success, 1 engine or usage error, 2 bad arguments.
@@ -130,13 +131,6 @@ int SelectedIds(const Options& options, const std::string& seenReport,
     return kExitOk;
 }
 
-std::string FixRequest(const std::vector<int>& ids) {
-    std::string request = "{";
-    for (size_t i = 0; i < ids.size(); ++i)
-        request += (i ? ", \"" : "\"") + std::to_string(ids[i]) + "\": \"fix\"";
-    return request + "}";
-}
-
 int RunRequest(Session& session, int mode, const std::string& request, std::string* report) {
     HRESULT started = S_OK;
     const bool showProgress = IsTerminal(2);
@@ -214,6 +208,8 @@ int Run(const Options& options) {
     }
     if (options.command == Command::Exclude)
         return RunExclude(options, pluginPath);
+    if (options.command == Command::Ui)
+        return RunUi(options, pluginPath, description, g_interrupted);
 
     auto plugin = LoadPlugin(pluginPath, &error);
     if (!plugin)

@@ -50,6 +50,14 @@ struct MachineOptions {
 // Windows the real machine needs nothing. `description` says which.
 bool PrepareMachine(const MachineOptions& options, std::string* description, std::string* error);
 
+// Reads the machine afresh from disk (a simulated machine's folder, a
+// Windows volume's hives), so a change another program made since is seen;
+// nothing to do on Windows, whose registry is live.
+bool ReloadMachine(std::string* error);
+
+// Opens `url` in the default browser; false when no opener is available.
+bool OpenInBrowser(const std::string& url);
+
 // Whether the machine may be changed now; false with the reason when not
 // (on Linux, a Windows volume that is hibernated, not cleanly shut down
 // without `force`, or whose hives cannot be written). Asked before a fix or
