@@ -223,9 +223,8 @@ async function explainProblem(problem, row, button) {
   if (open) { row.nextElementSibling.remove(); button.setAttribute("aria-expanded", "false"); return; }
   await operation("Reading the value", async () => {
     const answer = await api("POST", "/api/explain", { scan: state.scan, id: problem.id });
-    const cell = element("td", { colSpan: 7, text: answer.lines.join("\n") });
+    const cell = element("td", { colSpan: 6, text: answer.lines.join("\n") });
     row.after(element("tr", { className: "explain" }, [element("td"), cell]));
-    cell.colSpan = 6;
     button.setAttribute("aria-expanded", "true");
   });
 }
