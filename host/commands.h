@@ -1,5 +1,6 @@
-// The commands that work on the machine's files without loading the engine:
-// undo files (restore, list) and the exclusion list.
+// The commands beside scan and fix: undo files (restore, list) and the
+// exclusion list, which work on the machine's files without the engine, and
+// the page of `ui`. Their pieces serve the page too.
 #pragma once
 
 #include "host/arguments.h"
