@@ -112,6 +112,8 @@ def security(ui):
         ("a wrong cookie", "GET", "/", None, {"Cookie": "hm_session=" + "0" * len(ui.key)}, 403),
         ("a rebound host name", "GET", "/api/machine", None, {"Host": "attacker.example:%d" % ui.port}, 403),
         ("another port", "GET", "/", None, {"Host": "127.0.0.1:1"}, 403),
+        ("the other loopback name (allowed)", "GET", "/api/machine", None, {"Host": "localhost:%d" % ui.port}, 200),
+        ("an Origin of the other name", "POST", "/api/scan", {}, {"Origin": "http://localhost:%d" % ui.port}, 403),
         ("no Origin", "POST", "/api/scan", {}, {"Origin": None}, 403),
         ("a foreign Origin", "POST", "/api/exclusions", {"add": "HKLM\\SOFTWARE"}, {"Origin": "http://attacker.example"}, 403),
         ("a null Origin", "POST", "/api/scan", {}, {"Origin": "null"}, 403),
