@@ -239,6 +239,7 @@ async function scan() {
     state.shown.clear();
     $("fix-result").hidden = true;
     renderProblems();
+    $("groups").dataset.scan = state.scan; // which scan the list shows
     if (answer.warning) showMessage(answer.warning);
   });
 }

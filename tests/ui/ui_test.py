@@ -194,9 +194,11 @@ def browser(ui, counts, shots):
         wait.until(lambda d: not by_id("scan").get_attribute("disabled"))
 
     def scan():
+        shown = by_id("groups").get_attribute("data-scan")
         by_id("scan").click()
+        wait.until(lambda d: by_id("groups").get_attribute("data-scan") != shown)
         idle()
-        return until_text("summary", r"problems|no problems")
+        return by_id("summary").text
 
     def confirm():
         wait.until(lambda d: by_id("confirm").get_attribute("open") is not None)
