@@ -105,13 +105,15 @@ int SelectedIds(const Options& options, const std::string& seenReport,
                 const std::string& freshReport, std::vector<int>* ids) {
     Report seen, fresh;
     std::string error;
-    if (!ParseReport(freshReport, &fresh, &error) || !ParseReport(seenReport, &seen, &error))
+    if (!ParseReport(freshReport, &fresh, &error))
         return Fail(error);
     if (options.selectAll) {
         for (const auto& entry : fresh.entries)
             ids->push_back(std::stoi(Member(entry, "id")));
         return kExitOk;
     }
+    if (!ParseReport(seenReport, &seen, &error))
+        return Fail("the remembered scan cannot be read (" + error + "): run scan again");
     const int count = static_cast<int>(seen.entries.size());
     std::set<int> chosen;
     for (const auto& [first, last] : options.selection) {
@@ -154,8 +156,7 @@ int RunRequest(Session& session, int mode, const std::string& request, std::stri
 int Fix(const Options& options, Session& session, const std::string& pluginPath,
         const std::string& seenReport, const std::string& scanReport) {
     std::vector<int> ids;
-    if (int code = SelectedIds(options, seenReport.empty() ? scanReport : seenReport, scanReport,
-                               &ids))
+    if (int code = SelectedIds(options, seenReport, scanReport, &ids))
         return code;
     if (ids.empty()) {
         // Nothing to repair: no undo file, and the machine stays as it is.
@@ -221,8 +222,9 @@ int Run(const Options& options) {
     // fix --select names ids of the last scan this machine showed; the
     // scratch demo copy is the same at every run, so its fresh scan serves.
     std::string seenReport;
-    if (options.command == Command::Fix && !options.selectAll &&
-        !RecallScan(pluginPath, &seenReport) && !MachineIsScratchCopy())
+    const bool remembered = RecallScan(pluginPath, &seenReport);
+    if (options.command == Command::Fix && !options.selectAll && !remembered &&
+        !MachineIsScratchCopy())
         return Fail("fix --select takes the ids of the last scan, and this machine has none: "
                     "run scan first");
 
@@ -230,7 +232,7 @@ int Run(const Options& options) {
     if (int code = RunRequest(session, 0, "{}", &scanReport))
         return code;
     if (options.command == Command::Fix)
-        return Fix(options, session, pluginPath, seenReport, scanReport);
+        return Fix(options, session, pluginPath, remembered ? seenReport : scanReport, scanReport);
     if (!RememberScan(pluginPath, scanReport, &error))
         std::cerr << "hivemender: warning: this scan could not be remembered (" << error
                   << "), so fix --select refuses until a scan is\n";
