@@ -338,6 +338,11 @@ select-ranges)
     expect_rc 1 "fix --select of a problem already fixed"
     one_line_error stale "problem 3 ("
     cmp -s "$scratch/before-stale.reg" "$machine/machine.reg" || fail "a refused selection changed the machine"
+    # A remembered scan left empty is never taken for the fresh one.
+    : >"$machine/drives/C/Program Files (x86)/Hivemender/Undo/Hivemender/last scan.txt"
+    run empty --machine "$machine" --raw fix --select 11
+    expect_rc 1 "fix --select with an empty remembered scan"
+    one_line_error empty "the remembered scan cannot be read"
     # A fix keeps the remembered scan; a new scan replaces it.
     run rescan --machine "$machine" --json scan
     run fix0 --machine "$machine" --json fix --select 0
