@@ -148,9 +148,7 @@ int RunRequest(Session& session, int mode, const std::string& request, std::stri
     case Session::Outcome::StartFailed:
         break;
     }
-    char code[16];
-    std::snprintf(code, sizeof(code), "0x%08X", static_cast<unsigned>(started));
-    return Fail(std::string("the engine refused the request (") + code + ")");
+    return Fail(StartRefusal(started));
 }
 
 int Fix(const Options& options, Session& session, const std::string& pluginPath,

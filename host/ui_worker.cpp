@@ -9,7 +9,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace host {
 namespace {
@@ -126,9 +125,7 @@ UiWorker::Result UiWorker::RunEngine(Session& session, int mode, const std::stri
     case Session::Outcome::StartFailed:
         break;
     }
-    char code[16];
-    std::snprintf(code, sizeof(code), "0x%08X", static_cast<unsigned>(started));
-    return Refused(std::string("the engine refused the request (") + code + ")");
+    return Refused(StartRefusal(started));
 }
 
 UiWorker::Result UiWorker::Scan() {
