@@ -54,7 +54,10 @@ CLI::App* AddScan(CLI::App& app, Options* options) {
 CLI::App* AddFix(CLI::App& app, Options* options, std::string* selection) {
     auto* fix = app.add_subcommand(
         "fix", "scan, then fix the chosen problems of that scan after saving an undo file");
-    fix->add_option("--select", *selection, "problem ids and ranges, like 0-5,9")
+    fix->add_option("--select", *selection,
+                    "problem ids and ranges, like 0-5,9, as the last scan of this machine\n"
+                    "printed them; if any of them is gone from a fresh scan (the machine\n"
+                    "changed), nothing is fixed")
         ->type_name("LIST");
     fix->add_flag("--all", options->selectAll, "fix every problem the scan found");
     AddForce(fix, options);
@@ -78,6 +81,17 @@ CLI::App* AddExclude(CLI::App& app, Options* options) {
     exclude->add_option("--remove", options->excludeRemove, "scan the key again")
         ->type_name("KEYPATH");
     return exclude;
+}
+
+CLI::App* AddUi(CLI::App& app, Options* options) {
+    auto* ui = app.add_subcommand(
+        "ui", "serve a page on 127.0.0.1 to scan, fix, restore and exclude from a web browser,\n"
+              "until the page's Quit or Ctrl-C");
+    ui->add_option("--port", options->uiPort, "the port to listen on (default: a free one)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 65535));
+    ui->add_flag("--no-browser", options->uiNoBrowser, "only print the page's address");
+    return ui;
 }
 
 CLI::App* AddExportMachine(CLI::App& app, Options* options) {
@@ -161,6 +175,7 @@ void CheckCommand(Options& options, const std::string& selection) {
         NormaliseKeyPath(&options.excludeRemove);
         break;
     case Command::ExportMachine:
+    case Command::Ui:
         break;
     }
 }
@@ -220,6 +235,7 @@ int ParseArguments(int argc, const char* const* argv, Options* options, std::ost
         {AddUndo(app, options), Command::Undo},
         {AddExclude(app, options), Command::Exclude},
         {AddExportMachine(app, options), Command::ExportMachine},
+        {AddUi(app, options), Command::Ui},
     };
     for (const auto& [sub, command] : commands) {
         sub->allow_extras();

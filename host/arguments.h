@@ -11,7 +11,7 @@
 namespace host {
 
 enum class Output { Default, Raw, Json, Table };
-enum class Command { Scan, Fix, Undo, Exclude, ExportMachine };
+enum class Command { Scan, Fix, Undo, Exclude, ExportMachine, Ui };
 
 // An inclusive range of problem ids; a single id is a range of one.
 using IdRange = std::pair<int, int>;
@@ -33,6 +33,8 @@ struct Options {
     std::string excludeRemove;
     std::string exportVolume; // export-machine DIR OUT
     std::string exportFolder;
+    int uiPort = 0; // ui --port; 0: a free one
+    bool uiNoBrowser = false;
 };
 
 constexpr int kExitOk = 0;

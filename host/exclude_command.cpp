@@ -37,33 +37,64 @@ bool Save(const std::string& path, const ExclusionFile& file, std::string* error
     return false;
 }
 
-} // namespace
-
-int RunExclude(const Options& options, const std::string& pluginPath) {
-    const std::string path = ExclusionFilePath(pluginPath);
-    // A missing file is an empty list, and adding a key makes it.
+// A missing file is an empty list, and adding a key makes it.
+bool Load(const std::string& path, ExclusionFile* file, std::string* error) {
     std::string bytes;
     std::error_code ignored;
-    if (!ReadFileBytes(path, &bytes) && std::filesystem::exists(path, ignored))
-        return Fail("cannot read " + path);
-    ExclusionFile file = ParseExclusionFile(bytes);
+    if (!ReadFileBytes(path, &bytes) && std::filesystem::exists(path, ignored)) {
+        *error = "cannot read " + path;
+        return false;
+    }
+    *file = ParseExclusionFile(bytes);
+    return true;
+}
+
+} // namespace
+
+bool ReadExclusions(const std::string& pluginPath, std::vector<std::string>* keys,
+                    std::string* error) {
+    ExclusionFile file;
+    if (!Load(ExclusionFilePath(pluginPath), &file, error))
+        return false;
+    *keys = ExcludedKeys(file);
+    return true;
+}
+
+bool ChangeExclusions(const std::string& pluginPath, const std::string& keyPath, bool add,
+                      std::string* said, std::string* error) {
+    const std::string path = ExclusionFilePath(pluginPath);
+    ExclusionFile file;
+    if (!Load(path, &file, error))
+        return false;
+    if (add && !AddExclusion(&file, keyPath)) {
+        *said = "already excluded: " + keyPath;
+        return true;
+    }
+    if (!add && !RemoveExclusion(&file, keyPath)) {
+        *error = keyPath + " is not excluded (see hivemender exclude --list)";
+        return false;
+    }
+    if (!Save(path, file, error))
+        return false;
+    *said = (add ? "excluded: " : "no longer excluded: ") + keyPath;
+    return true;
+}
+
+int RunExclude(const Options& options, const std::string& pluginPath) {
+    std::string error, said;
     if (options.excludeList) {
-        for (const std::string& key : ExcludedKeys(file))
+        std::vector<std::string> keys;
+        if (!ReadExclusions(pluginPath, &keys, &error))
+            return Fail(error);
+        for (const std::string& key : keys)
             std::cout << key << "\n";
         return kExitOk;
     }
-    std::string error;
     const bool adding = options.excludeRemove.empty();
-    const std::string& key = adding ? options.excludeKey : options.excludeRemove;
-    if (adding && !AddExclusion(&file, key)) {
-        std::cout << "already excluded: " << key << "\n";
-        return kExitOk;
-    }
-    if (!adding && !RemoveExclusion(&file, key))
-        return Fail(key + " is not excluded (see hivemender exclude --list)");
-    if (!Save(path, file, &error))
+    if (!ChangeExclusions(pluginPath, adding ? options.excludeKey : options.excludeRemove, adding,
+                          &said, &error))
         return Fail(error);
-    std::cout << (adding ? "excluded: " : "no longer excluded: ") << key << "\n";
+    std::cout << said << "\n";
     return kExitOk;
 }
 

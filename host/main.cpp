@@ -4,10 +4,12 @@
 //   hivemender [options] fix (--select 0-5,9 | --all) [--force]
 //   hivemender [options] undo (FILE | --last | --list) [--force]
 //   hivemender [options] exclude (KEYPATH | --list | --remove KEYPATH)
+//   hivemender [options] ui [--port N] [--no-browser]
 //   hivemender export-machine DIR OUT
 //
 // Exit codes: 0 success, 1 engine or usage error, 2 bad arguments.
 #include "host/arguments.h"
+#include "host/chosen_problems.h"
 #include "host/commands.h"
 #include "host/explain.h"
 #include "host/platform.h"
@@ -97,19 +99,23 @@ int BadSelection(const std::string& message) {
     return kExitBadArguments;
 }
 
-// The ids a fix names: every problem of the scan for --all, else the
-// selection, each of which must be a problem of that scan.
-int SelectedIds(const Options& options, const std::string& scanReport, std::vector<int>* ids) {
-    Report report;
+// The ids a fix names: every problem of the fresh scan for --all, else the
+// problems chosen from the scan the person saw (`seen`), each found again
+// in the fresh scan.
+int SelectedIds(const Options& options, const std::string& seenReport,
+                const std::string& freshReport, std::vector<int>* ids) {
+    Report seen, fresh;
     std::string error;
-    if (!ParseReport(scanReport, &report, &error))
+    if (!ParseReport(freshReport, &fresh, &error))
         return Fail(error);
     if (options.selectAll) {
-        for (const auto& entry : report.entries)
+        for (const auto& entry : fresh.entries)
             ids->push_back(std::stoi(Member(entry, "id")));
         return kExitOk;
     }
-    const int count = static_cast<int>(report.entries.size());
+    if (!ParseReport(seenReport, &seen, &error))
+        return Fail("the remembered scan cannot be read (" + error + "): run scan again");
+    const int count = static_cast<int>(seen.entries.size());
     std::set<int> chosen;
     for (const auto& [first, last] : options.selection) {
         if (last >= count)
@@ -121,15 +127,11 @@ int SelectedIds(const Options& options, const std::string& scanReport, std::vect
         for (int id = first; id <= last; ++id)
             chosen.insert(id);
     }
-    ids->assign(chosen.begin(), chosen.end());
+    std::string missing;
+    if (!MatchChosen(seen, std::vector<int>(chosen.begin(), chosen.end()), fresh, ids, &missing))
+        return Fail(missing + " is no longer found: the machine changed since the scan. "
+                              "Nothing was fixed; run scan again and choose from its ids");
     return kExitOk;
-}
-
-std::string FixRequest(const std::vector<int>& ids) {
-    std::string request = "{";
-    for (size_t i = 0; i < ids.size(); ++i)
-        request += (i ? ", \"" : "\"") + std::to_string(ids[i]) + "\": \"fix\"";
-    return request + "}";
 }
 
 int RunRequest(Session& session, int mode, const std::string& request, std::string* report) {
@@ -147,9 +149,7 @@ int RunRequest(Session& session, int mode, const std::string& request, std::stri
     case Session::Outcome::StartFailed:
         break;
     }
-    char code[16];
-    std::snprintf(code, sizeof(code), "0x%08X", static_cast<unsigned>(started));
-    return Fail(std::string("the engine refused the request (") + code + ")");
+    return Fail(StartRefusal(started));
 }
 
 // The Win32 code at the end of a fix report's error, in words.
@@ -228,9 +228,9 @@ void RescanAfterFix(Session& session, const std::string& scanReport, const Repor
 }
 
 int Fix(const Options& options, Session& session, const std::string& pluginPath,
-        const std::string& scanReport) {
+        const std::string& seenReport, const std::string& scanReport) {
     std::vector<int> ids;
-    if (int code = SelectedIds(options, scanReport, &ids))
+    if (int code = SelectedIds(options, seenReport, scanReport, &ids))
         return code;
     if (ids.empty()) {
         // Nothing to repair: no undo file, and the machine stays as it is.
@@ -287,6 +287,8 @@ int Run(const Options& options) {
     }
     if (options.command == Command::Exclude)
         return RunExclude(options, pluginPath);
+    if (options.command == Command::Ui)
+        return RunUi(options, pluginPath, description, g_interrupted);
 
     auto plugin = LoadPlugin(pluginPath, &error);
     if (!plugin)
@@ -295,11 +297,23 @@ int Run(const Options& options) {
     if (!session.Valid())
         return Fail("GetPluginEngine returned no engine");
 
+    // fix --select names ids of the last scan this machine showed; the
+    // scratch demo copy is the same at every run, so its fresh scan serves.
+    std::string seenReport;
+    const bool remembered = RecallScan(pluginPath, &seenReport);
+    if (options.command == Command::Fix && !options.selectAll && !remembered &&
+        !MachineIsScratchCopy())
+        return Fail("fix --select takes the ids of the last scan, and this machine has none: "
+                    "run scan first");
+
     std::string scanReport;
     if (int code = RunRequest(session, 0, "{}", &scanReport))
         return code;
     if (options.command == Command::Fix)
-        return Fix(options, session, pluginPath, scanReport);
+        return Fix(options, session, pluginPath, remembered ? seenReport : scanReport, scanReport);
+    if (!RememberScan(pluginPath, scanReport, &error))
+        std::cerr << "hivemender: warning: this scan could not be remembered (" << error
+                  << "), so fix --select refuses until a scan is\n";
     const bool printed = PrintReport(scanReport, options, &error);
     DiscardScratchMachine();
     return printed ? kExitOk : Fail(error);

@@ -50,6 +50,14 @@ struct MachineOptions {
 // Windows the real machine needs nothing. `description` says which.
 bool PrepareMachine(const MachineOptions& options, std::string* description, std::string* error);
 
+// Reads the machine afresh from disk (a simulated machine's folder, a
+// Windows volume's hives), so a change another program made since is seen;
+// nothing to do on Windows, whose registry is live.
+bool ReloadMachine(std::string* error);
+
+// Opens `url` in the default browser; false when no opener is available.
+bool OpenInBrowser(const std::string& url);
+
 // Whether the machine may be changed now; false with the reason when not
 // (on Linux, a Windows volume that is hibernated, not cleanly shut down
 // without `force`, or whose hives cannot be written). Asked before a fix or
@@ -68,6 +76,10 @@ bool ExportMachine(const std::string& volume, const std::string& out, std::strin
 // Removes the scratch copy of the demo machine a scan worked on; a fix keeps
 // its copy, which holds the undo file. Nothing to do for a named machine.
 void DiscardScratchMachine();
+
+// True on the scratch copy of the demo machine, which is the same at every
+// run, so a fix there may take the ids of a scan it did not remember.
+bool MachineIsScratchCopy();
 
 // The Windows path of the plug-in's folder as the engine sees it.
 std::string PluginWindowsFolder(const std::string& pluginPath);

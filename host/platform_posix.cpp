@@ -8,6 +8,7 @@
 
 #include <dlfcn.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -178,6 +179,29 @@ bool PrepareMachine(const MachineOptions& options, std::string* description, std
     return true;
 }
 
+bool ReloadMachine(std::string* error) {
+    if (g_volume) {
+        const std::string folder = g_volume->root;
+        std::string description;
+        return PrepareVolume(folder, g_forceVolume, &description, error);
+    }
+    return g_machineFolder.empty() || win32sim::LoadMachine(g_machineFolder, error);
+}
+
+bool OpenInBrowser(const std::string& url) {
+    const pid_t child = fork();
+    if (child == 0) {
+        // The browser's chatter is not ours to show.
+        std::freopen("/dev/null", "w", stdout);
+        std::freopen("/dev/null", "w", stderr);
+        execlp("xdg-open", "xdg-open", url.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
 bool MachineAcceptsChanges(bool force, std::string* error) {
     return !g_volume || win32sim::CheckVolumeWritable(*g_volume, force, error);
 }
@@ -203,6 +227,10 @@ void DiscardScratchMachine() {
     fs::remove_all(g_machineFolder, ignored);
     g_machineFolder.clear();
     g_machineIsScratch = false;
+}
+
+bool MachineIsScratchCopy() {
+    return g_machineIsScratch;
 }
 
 std::string PluginWindowsFolder(const std::string&) {

@@ -2,6 +2,7 @@
 #include "host/platform.h"
 
 #include <windows.h>
+#include <shellapi.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -102,6 +103,20 @@ bool SaveMachine(std::string*) {
 }
 
 void DiscardScratchMachine() {}
+
+bool ReloadMachine(std::string*) {
+    return true;
+}
+
+bool OpenInBrowser(const std::string& url) {
+    const auto result = reinterpret_cast<INT_PTR>(
+        ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    return result > 32;
+}
+
+bool MachineIsScratchCopy() {
+    return false;
+}
 
 bool ExportMachine(const std::string&, const std::string&, std::string* error) {
     *error = "export-machine is not available on Windows: it reads an offline installation "

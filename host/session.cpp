@@ -1,6 +1,7 @@
 #include "host/session.h"
 
 #include <chrono>
+#include <cstdio>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -44,6 +45,12 @@ void AppendUtf8(std::string* out, uint32_t code) {
 constexpr HRESULT kWorkerAlreadyRunning = static_cast<HRESULT>(0x80070501);
 
 } // namespace
+
+std::string StartRefusal(HRESULT started) {
+    char code[16];
+    std::snprintf(code, sizeof(code), "0x%08X", static_cast<unsigned>(started));
+    return std::string("the engine refused the request (") + code + ")";
+}
 
 std::string Utf8FromWide(const WCHAR* text) {
     std::string out;

@@ -33,6 +33,9 @@ private:
     ICloudPlugin* m_engine;
 };
 
+// "the engine refused the request (0x80070501)" for a Start that failed.
+std::string StartRefusal(HRESULT started);
+
 // UTF-16 <-> UTF-8 for text crossing the plug-in boundary.
 std::string Utf8FromWide(const WCHAR* text);
 std::basic_string<WCHAR> WideFromUtf8(const std::string& text);

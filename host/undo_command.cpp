@@ -64,49 +64,24 @@ std::string FirstDeletion(const regfile::Script& script) {
 }
 
 int Restore(const std::string& undoFile) {
-    std::string bytes;
-    if (!ReadFileBytes(LocalPathFor(undoFile), &bytes))
-        return Fail("cannot read " + undoFile);
-    if (bytes.empty()) {
-        // A fix stopped before it saved anything leaves its undo file empty,
-        // and having saved nothing it changed nothing.
-        std::cout << "nothing to restore: " << undoFile << " is empty\n";
-        return kExitOk;
-    }
-    regfile::Script script;
-    std::string error;
-    if (!ParseUndoFile(bytes, undoFile, &script, &error))
+    std::string said, error;
+    if (!RestoreUndoFile(undoFile, &said, &error))
         return Fail(error);
-    if (const std::string deletion = FirstDeletion(script); !deletion.empty())
-        return Fail(undoFile + " is not an undo file: it " + deletion);
-    if (regfile::Apply(script, &error) != ERROR_SUCCESS)
-        return Fail("restoring " + undoFile + ": " + error);
-    if (!SaveMachine(&error))
-        return Fail(error);
-    std::cout << "restored " << script.keys.size() << " keys and " << ValueCount(script)
-              << " values from " << undoFile << "\n";
+    std::cout << said << "\n";
     return kExitOk;
 }
 
 // One line per undo file: when its fix ran, its size and what it restores.
 int List(const std::string& folder) {
-    const std::vector<std::string> names = UndoFiles(folder);
-    if (names.empty()) {
+    const std::vector<UndoFileInfo> files = DescribeUndoFiles(folder);
+    if (files.empty()) {
         std::cerr << "no undo files in " << LocalPathFor(folder) << "\n";
         return kExitOk;
     }
     std::cout << "date                 bytes     keys  values  file\n";
-    for (const std::string& name : names) {
-        const std::string path = LocalPathFor(folder + "\\" + name);
-        std::string bytes, error, keys = "?", values = "?";
-        regfile::Script script;
-        if (ReadFileBytes(path, &bytes) &&
-            (bytes.empty() || ParseUndoFile(bytes, name, &script, &error))) {
-            keys = std::to_string(script.keys.size());
-            values = std::to_string(ValueCount(script));
-        }
-        std::cout << PadToWidth(DateOf(name), 21) << PadToWidth(std::to_string(bytes.size()), 10)
-                  << PadToWidth(keys, 6) << PadToWidth(values, 8) << path << "\n";
+    for (const UndoFileInfo& file : files) {
+        std::cout << PadToWidth(file.date, 21) << PadToWidth(std::to_string(file.bytes), 10)
+                  << PadToWidth(file.keys, 6) << PadToWidth(file.values, 8) << file.path << "\n";
     }
     return kExitOk;
 }
@@ -121,6 +96,53 @@ bool ReadFileBytes(const std::string& path, std::string* bytes) {
     content << in.rdbuf();
     *bytes = content.str();
     return true;
+}
+
+bool RestoreUndoFile(const std::string& undoFile, std::string* said, std::string* error) {
+    std::string bytes;
+    if (!ReadFileBytes(LocalPathFor(undoFile), &bytes)) {
+        *error = "cannot read " + undoFile;
+        return false;
+    }
+    if (bytes.empty()) {
+        // A fix stopped before it saved anything leaves its undo file empty,
+        // and having saved nothing it changed nothing.
+        *said = "nothing to restore: " + undoFile + " is empty";
+        return true;
+    }
+    regfile::Script script;
+    if (!ParseUndoFile(bytes, undoFile, &script, error))
+        return false;
+    if (const std::string deletion = FirstDeletion(script); !deletion.empty()) {
+        *error = undoFile + " is not an undo file: it " + deletion;
+        return false;
+    }
+    if (regfile::Apply(script, error) != ERROR_SUCCESS) {
+        *error = "restoring " + undoFile + ": " + *error;
+        return false;
+    }
+    if (!SaveMachine(error))
+        return false;
+    *said = "restored " + std::to_string(script.keys.size()) + " keys and " +
+            std::to_string(ValueCount(script)) + " values from " + undoFile;
+    return true;
+}
+
+std::vector<UndoFileInfo> DescribeUndoFiles(const std::string& folder) {
+    std::vector<UndoFileInfo> files;
+    for (const std::string& name : UndoFiles(folder)) {
+        UndoFileInfo file{name, LocalPathFor(folder + "\\" + name), DateOf(name), 0, "?", "?"};
+        std::string bytes, error;
+        regfile::Script script;
+        if (ReadFileBytes(file.path, &bytes) &&
+            (bytes.empty() || ParseUndoFile(bytes, name, &script, &error))) {
+            file.keys = std::to_string(script.keys.size());
+            file.values = std::to_string(ValueCount(script));
+        }
+        file.bytes = bytes.size();
+        files.push_back(std::move(file));
+    }
+    return files;
 }
 
 std::string UndoFolder(const std::string& pluginPath) {

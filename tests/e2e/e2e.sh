@@ -48,9 +48,15 @@ same_file() { # expected file, actual file
     fi
 }
 
+# The scan a run remembers beside the undo files is no change (its folder
+# may be new); an undo file or any other file is.
 machine_unchanged() { # what
-    diff -r "$demo" "$machine" >/dev/null || {
-        diff -r "$demo" "$machine" | head -20 >&2
+    local undo="$machine/drives/C/Program Files (x86)/Hivemender/Undo" changes
+    changes=$(diff -r -x 'last scan.txt' "$demo" "$machine" |
+        grep -vxF "Only in ${undo%/Undo}: Undo" || true)
+    [ -d "$undo" ] && changes+=$(find "$undo" -type f ! -name 'last scan.txt')
+    [ -z "$changes" ] || {
+        echo "$changes" | head -20 >&2
         fail "$1 changed the machine folder"
     }
 }
@@ -310,6 +316,11 @@ explain)
 
 select-ranges)
     count=$(problem_count "$expected/scan.raw")
+    run noscan --machine "$machine" fix --select 0
+    expect_rc 1 "fix --select before any scan"
+    one_line_error noscan "run scan first"
+    run scan --machine "$machine" --json scan
+    expect_rc 0 "scan"
     run outofrange --machine "$machine" fix --select "0-2,$((count - 1))-$((count + 3))"
     expect_rc 2 "a range past the last problem"
     one_line_error outofrange "no problem $count: the scan found $count (ids 0 to $((count - 1)))"
@@ -320,6 +331,28 @@ select-ranges)
     expect_rc 0 "fix --select 0-2,4,1-3"
     ids=$(grep -o '"id": "[0-9]*"' "$scratch/fix.out" | grep -o '[0-9]*' | sort -n | paste -sd,)
     [ "$ids" = "0,1,2,3,4" ] || fail "fix --select 0-2,4,1-3 fixed $ids"
+    # The ids stay those of the scan the person saw: after problems 0-4 went,
+    # its id 10 still names the same problem, now at id 5 of a fresh scan.
+    key10=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["problems"][10]["key path"])' "$scratch/scan.out")
+    run fix10 --machine "$machine" --json fix --select 10
+    expect_rc 0 "fix --select 10 after other fixes"
+    grep -qF "\"key path\": $(python3 -c 'import json,sys; print(json.dumps(sys.argv[1]))' "$key10")" "$scratch/fix10.out" ||
+        fail "fix --select 10 fixed another problem than $key10: $(cat "$scratch/fix10.out")"
+    # A chosen problem that is gone fixes nothing, and says which.
+    cp "$machine/machine.reg" "$scratch/before-stale.reg"
+    run stale --machine "$machine" --raw fix --select 11,3
+    expect_rc 1 "fix --select of a problem already fixed"
+    one_line_error stale "problem 3 ("
+    cmp -s "$scratch/before-stale.reg" "$machine/machine.reg" || fail "a refused selection changed the machine"
+    # A remembered scan left empty is never taken for the fresh one.
+    : >"$machine/drives/C/Program Files (x86)/Hivemender/Undo/Hivemender/last scan.txt"
+    run empty --machine "$machine" --raw fix --select 11
+    expect_rc 1 "fix --select with an empty remembered scan"
+    one_line_error empty "the remembered scan cannot be read"
+    # A fix keeps the remembered scan; a new scan replaces it.
+    run rescan --machine "$machine" --json scan
+    run fix0 --machine "$machine" --json fix --select 0
+    expect_rc 0 "fix --select 0 of a new scan"
     ;;
 
 exclude)
@@ -360,9 +393,11 @@ undo-list)
     expect_rc 1 "undo --last without undo files"
     one_line_error last "no undo file to restore in "
     cp "$machine/machine.reg" "$scratch/before.reg"
+    run scan1 --machine "$machine" --raw scan
     run fix1 --machine "$machine" --raw fix --select 0
     expect_rc 0 "the first fix"
     cp "$machine/machine.reg" "$scratch/between.reg"
+    run scan2 --machine "$machine" --raw scan
     run fix2 --machine "$machine" --raw fix --select 0-1
     expect_rc 0 "the second fix"
     first=$(undo_file_of fix1) second=$(undo_file_of fix2)
@@ -407,10 +442,12 @@ engine-errors)
     expect_rc 0 "an empty undo file"
     grep -q "^nothing to restore: " "$scratch/empty.out" || fail "empty undo: $(cat "$scratch/empty.out")"
     # An id the scan did not report fixes nothing and writes nothing.
+    run scan --machine "$machine" --raw scan
     run outofrange --machine "$machine" fix --select 1,999
     expect_rc 2 "fix --select 999"
     one_line_error outofrange "no problem 999: the scan found $(problem_count "$expected/scan.raw") (ids 0 to "
     # Without an undo file nothing is repaired, and the reason is given.
+    rm -r "$machine/drives/C/Program Files (x86)/Hivemender/Undo"
     : >"$machine/drives/C/Program Files (x86)/Hivemender/Undo"
     run noundofolder --machine "$machine" --raw fix --all
     expect_rc 1 "a fix that cannot create its undo file"

@@ -1,3 +1,4 @@
+#include "host/chosen_problems.h"
 #include "host/report_format.h"
 
 #include <gtest/gtest.h>
@@ -74,6 +75,29 @@ TEST(ReportFormat, EmptyReportsStayWellFormed) {
     const Report scan = MustParse("{\"finished\": \"scan\", \"problems\": []}\n");
     EXPECT_TRUE(scan.entries.empty());
     EXPECT_EQ("{\"finished\": \"scan\", \"problems\": []}\n", host::ToStrictJson(scan));
+}
+
+// A chosen problem is found again by what it is; a problem reported twice
+// alike keeps its rank, and one gone from the fresh scan refuses the lot.
+TEST(ChosenProblems, AreFoundAgainByWhatTheyAreNotWhereTheyStood) {
+    auto problems = [](std::vector<std::pair<std::string, std::string>> rows) {
+        Report report;
+        for (const auto& [key, value] : rows)
+            report.entries.push_back({{"key path", key}, {"value name", value},
+                                      {"id", std::to_string(report.entries.size())},
+                                      {"section", "2"}});
+        return report;
+    };
+    const Report seen = problems({{"A", ""}, {"B", "v"}, {"B", "v"}, {"C", ""}});
+    const Report fresh = problems({{"0", ""}, {"B", "v"}, {"C", ""}, {"B", "v"}, {"B", "w"}});
+    std::vector<int> ids;
+    std::string missing;
+    ASSERT_TRUE(host::MatchChosen(seen, {1, 2, 3}, fresh, &ids, &missing));
+    EXPECT_EQ((std::vector<int>{1, 3, 2}), ids);
+    EXPECT_FALSE(host::MatchChosen(seen, {3, 0}, fresh, &ids, &missing));
+    EXPECT_EQ("problem 0 (A)", missing);
+    EXPECT_TRUE(ids.empty());
+    EXPECT_FALSE(host::MatchChosen(seen, {9}, fresh, &ids, &missing));
 }
 
 } // namespace

@@ -1,0 +1,15 @@
+# Writes the page's files into a C++ source as raw strings:
+#   cmake -DOUT=ui_page.cpp -DFOLDER=host/ui -P embed.cmake
+set(text "// Written by host/ui/embed.cmake from host/ui; edit those files instead.\nnamespace host {\n")
+foreach(pair "kUiIndexHtml=index.html" "kUiScript=ui.js" "kUiStyle=ui.css")
+    string(REPLACE "=" ";" pair "${pair}")
+    list(GET pair 0 name)
+    list(GET pair 1 file)
+    file(READ ${FOLDER}/${file} content)
+    if(content MATCHES "\\)hmpage\"")
+        message(FATAL_ERROR "${file} holds the raw string's end marker")
+    endif()
+    string(APPEND text "extern const char ${name}[];\nconst char ${name}[] = R\"hmpage(${content})hmpage\";\n")
+endforeach()
+string(APPEND text "} // namespace host\n")
+file(WRITE ${OUT} "${text}")
