@@ -23,6 +23,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -78,6 +79,8 @@ private:
     struct Walk {
         HiveMount* mount;
         regfile::Script* script;
+        std::set<hive_node_h> seen; // a damaged hive's lists can lead back to a key
+        std::string problem;        // why the walk stopped, when the hive is at fault
     };
 
     hive_node_h NodeAt(const std::string& nodePath) const;
@@ -86,7 +89,7 @@ private:
                 std::vector<BYTE>* data) const;
     bool ReadValues(hive_node_h node, std::vector<regfile::ValueOp>* values, bool* nameless) const;
     bool ReadNode(hive_node_h node, const std::string& nodePath, const std::string& keyPath,
-                  Walk& walk) const;
+                  size_t depth, Walk& walk) const;
 
     HiveHandle m_handle;
     std::string m_path;

@@ -45,6 +45,16 @@ bool KeyExists(HKEY root, const char* path) {
     return true;
 }
 
+// The offset of the key record (nk) named `name` in a hive's bytes.
+size_t KeyRecord(const std::string& bytes, const std::string& name) {
+    for (size_t at = bytes.find(name); at != std::string::npos; at = bytes.find(name, at + 1)) {
+        if (at >= 0x4C && bytes.compare(at - 0x4C, 2, "nk") == 0)
+            return at - 0x4C;
+    }
+    ADD_FAILURE() << "no key " << name;
+    return 0;
+}
+
 // One volume and its machine folder twin for the whole suite: building the
 // hives runs hivexregedit four times.
 class WindowsVolumeTest : public ::testing::Test {
@@ -68,6 +78,20 @@ protected:
         in.close();
         damage(&bytes);
         std::ofstream(copy / file, std::ios::binary | std::ios::trunc) << bytes;
+        return copy;
+    }
+
+    // A copy of the volume whose SOFTWARE nests a key 513 levels deep.
+    fs::path DeepVolume(const std::string& name) {
+        const fs::path copy = DamagedVolume(name, kSoftware, [](std::string*) {});
+        std::string path = "HKEY_LOCAL_MACHINE\\SOFTWARE";
+        for (int level = 2; level <= 513; ++level)
+            path += "\\d";
+        std::ofstream(s_root / "deep.reg")
+            << "Windows Registry Editor Version 5.00\r\n\r\n[" << path << "]\r\n";
+        RunTool(Quoted(kTools / "support" / "make-hive") +
+                " --prefix 'HKEY_LOCAL_MACHINE\\SOFTWARE' " + Quoted(copy / kSoftware) + " " +
+                Quoted(s_root / "deep.reg"));
         return copy;
     }
 
@@ -141,6 +165,13 @@ TEST_F(WindowsVolumeTest, RefusesADamagedHiveAndKeepsThePreviousMachine) {
     const auto badChecksum = [](std::string* bytes) { (*bytes)[0x1FC] ^= 0x5A; };
     const auto notAHive = [](std::string* bytes) { bytes->assign(8192, 'x'); };
     const auto headerOnly = [](std::string* bytes) { bytes->resize(100); };
+    const auto loop = [](std::string* bytes) { // ProfileList's subkeys become Windows NT's
+        const size_t parent = KeyRecord(*bytes, "Windows NT");
+        bytes->replace(KeyRecord(*bytes, "ProfileList") + 0x14, 0x10, *bytes, parent + 0x14, 0x10);
+    };
+    const auto badAddress = [](std::string* bytes) {
+        bytes->replace(KeyRecord(*bytes, "Types") + 0x28, 4, "\xF0\xFF\xFF\x7F");
+    };
     const struct {
         const char* name;
         const char* file;
@@ -153,12 +184,17 @@ TEST_F(WindowsVolumeTest, RefusesADamagedHiveAndKeepsThePreviousMachine) {
         {"short", kSoftware, headerOnly, ": truncated: shorter than the hive's 4096-byte header"},
         {"user-truncated", kNtuser, truncate, ": truncated: the header promises"},
         {"user-checksum", kNtuser, badChecksum, ": damaged hive: the header checksum"},
+        {"loop", kSoftware, loop, ": damaged hive: its key tree loops (a subkey list leads back"},
+        {"deep", kSoftware, nullptr, ": damaged hive: keys are nested deeper than the 512 levels"},
+        {"bad-address", kSoftware, badAddress,
+         ": damaged hive: a key, list or value points to a place that holds no such record"},
     };
     std::string error;
     ASSERT_TRUE(win32sim::LoadMachine((s_root / "machine").string(), &error)) << error;
     const std::vector<uint8_t> before = RegistryText();
     for (const auto& c : cases) {
-        const fs::path volumeFolder = DamagedVolume(c.name, c.file, c.damage);
+        const fs::path volumeFolder =
+            c.damage ? DamagedVolume(c.name, c.file, c.damage) : DeepVolume(c.name);
         win32sim::WindowsVolume volume{"untouched", {}};
         error.clear();
         EXPECT_FALSE(win32sim::LoadWindowsVolume(volumeFolder.string(), &volume, &error)) << c.name;
