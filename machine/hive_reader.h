@@ -44,9 +44,6 @@ inline DWORD TypeOf(const hive_type& type) {
     std::memcpy(&raw, &type, sizeof raw);
     return raw;
 }
-inline void SetType(hive_set_value* value, DWORD raw) {
-    std::memcpy(&value->t, &raw, sizeof raw);
-}
 
 class HiveReader {
 public:

@@ -4,10 +4,12 @@
 // A user's only registry is at stake, so the writer changes as little as it
 // can: it reads the stand-in's keys through the Win32 API, compares them with
 // the hive node by node, and touches only what differs. A value that did
-// not change is written back from its original bytes, so data the stand-in
-// cannot hold exactly (UTF-16 outside Windows-1252, odd terminators) is kept
-// byte for byte. Each changed hive is written whole to a new file beside it
+// not change keeps its cell, so data the stand-in cannot hold exactly
+// (UTF-16 outside Windows-1252, odd terminators) is kept byte for byte;
+// value lists and the subkey lists hivex changed are written cell by cell
+// as Windows writes them (hive_cells.h). Each changed hive is written whole to a new file beside it
 // and renamed over the old one only once every changed hive has its new file.
+#include "machine/hive_cells.h"
 #include "machine/hive_reader.h"
 #include "machine/windows_volume.h"
 
@@ -365,11 +367,20 @@ bool SameValue(DWORD hiveType, const std::vector<BYTE>& hiveData, const ValueIma
            WithoutTrailingNuls(WideToAnsi(hiveData)) == WithoutTrailingNuls(value.data);
 }
 
-// One entry of the list hivex_node_set_values takes, owning its bytes.
+// A value read from the hive, with its cell.
 struct HiveValue {
     std::string name; // UTF-8
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
+    hive_value_h cell = 0;
+};
+
+// What hivex cannot write as Windows does, written into the committed hive
+// cell by cell (hive_cells.h): new value lists and the subkey lists that
+// keys were added to or deleted from.
+struct CellEdits {
+    std::vector<std::pair<hive_node_h, std::vector<ValueSlot>>> values;
+    std::set<hive_node_h> subkeyLists;
 };
 
 // Finds the stand-in entry a hive name stands for, matched as the registry
@@ -396,8 +407,8 @@ template <class Image> bool NameTaken(const std::vector<HiveName>& names, const 
 
 class MountWriter {
 public:
-    MountWriter(hive_h* hive, const HiveMount& mount, const std::string& hivePath)
-        : m_hive(hive), m_mount(mount), m_hivePath(hivePath) {}
+    MountWriter(hive_h* hive, const HiveMount& mount, const std::string& hivePath, CellEdits* edits)
+        : m_hive(hive), m_mount(mount), m_hivePath(hivePath), m_edits(edits) {}
 
     // Brings the mount's hive node in line with `image`; counts the nodes
     // changed in `changes`.
@@ -409,14 +420,14 @@ private:
     bool ReadHiveValues(hive_node_h node, std::vector<HiveName>* names,
                         std::vector<HiveValue>* values);
     bool AddSubtree(hive_node_h parent, const std::string& parentPath, const KeyImage& image);
-    bool SetValues(hive_node_h node, const std::string& nodePath,
-                   const std::vector<HiveValue>& values);
+    bool SetValues(hive_node_h node, const std::string& nodePath, std::vector<ValueSlot> values);
     bool IsExcluded(const std::string& nodePath) const;
     bool HiveFailed(const std::string& what, const std::string& nodePath);
 
     hive_h* m_hive;
     const HiveMount& m_mount;
     const std::string& m_hivePath;
+    CellEdits* m_edits;
     size_t m_changes = 0;
     std::string m_error;
 };
@@ -480,6 +491,7 @@ bool MountWriter::SyncNode(hive_node_h node, const std::string& nodePath, const 
             gone.emplace_back(*child, childPath);
         }
     }
+    const size_t before = m_changes;
     for (const auto& [child, childPath] : gone) {
         if (hivex_node_delete_child(m_hive, child) != 0)
             return HiveFailed("cannot delete the key", childPath);
@@ -489,6 +501,8 @@ bool MountWriter::SyncNode(hive_node_h node, const std::string& nodePath, const 
         if (!NameTaken(names, subkey) && !AddSubtree(node, nodePath, subkey))
             return false;
     }
+    if (m_changes != before)
+        m_edits->subkeyLists.insert(node);
     return true;
 }
 
@@ -506,61 +520,52 @@ bool MountWriter::ReadHiveValues(hive_node_h node, std::vector<HiveName>* names,
             return false;
         names->push_back(NameFromHive(key.get(), hivex_value_key_len(m_hive, *value)));
         const BYTE* bytes = reinterpret_cast<const BYTE*>(data.get());
-        values->push_back(
-            HiveValue{names->back().utf8, TypeOf(type), std::vector<BYTE>(bytes, bytes + length)});
+        values->push_back(HiveValue{names->back().utf8, TypeOf(type),
+                                    std::vector<BYTE>(bytes, bytes + length), *value});
     }
     return true;
 }
 
 // The node's new value list: every value that did not change keeps its
-// original bytes, a changed one takes the stand-in's, a deleted one drops
-// out and a new one is added at the end.
+// cell, a changed one takes the stand-in's bytes, a deleted one drops out
+// and a new one is added at the end.
 bool MountWriter::SyncValues(hive_node_h node, const std::string& nodePath, const KeyImage& image) {
     std::vector<HiveName> names;
     std::vector<HiveValue> current;
     if (!ReadHiveValues(node, &names, &current))
         return HiveFailed("cannot read the values", nodePath);
-    std::vector<HiveValue> next;
+    std::vector<ValueSlot> next;
     bool changed = false;
     for (size_t i = 0; i < current.size(); ++i) {
         const ValueImage* value =
             names[i].touchable ? FindImage(image.values, names[i].ansi) : nullptr;
         if (!names[i].touchable || (value && SameValue(current[i].type, current[i].data, *value))) {
-            next.push_back(std::move(current[i]));
+            next.push_back(ValueSlot{current[i].cell, {}, REG_NONE, {}});
             continue;
         }
         if (value) // replaced; a value the stand-in lacks was deleted
-            next.push_back(HiveValue{current[i].name, value->type, HiveBytesOf(*value)});
+            next.push_back(ValueSlot{0, current[i].name, value->type, HiveBytesOf(*value)});
         changed = true;
     }
     for (const ValueImage& value : image.values) {
         if (NameTaken(names, value))
             continue;
-        next.push_back(HiveValue{AnsiToHostName(value.name), value.type, HiveBytesOf(value)});
+        next.push_back(ValueSlot{0, AnsiToHostName(value.name), value.type, HiveBytesOf(value)});
         changed = true;
     }
-    return !changed || SetValues(node, nodePath, next);
+    return !changed || SetValues(node, nodePath, std::move(next));
 }
 
 bool MountWriter::SetValues(hive_node_h node, const std::string& nodePath,
-                            const std::vector<HiveValue>& values) {
-    for (const HiveValue& value : values) {
+                            std::vector<ValueSlot> values) {
+    for (const ValueSlot& value : values) {
         if (value.name.find('\0') != std::string::npos) {
             errno = EINVAL;
-            return HiveFailed("a value name holds a NUL, so its values cannot be rewritten",
+            return HiveFailed("a value name holds a NUL, so the value cannot be rewritten",
                               nodePath);
         }
     }
-    std::vector<hive_set_value> list;
-    for (const HiveValue& value : values) {
-        hive_set_value& entry = list.emplace_back();
-        entry.key = const_cast<char*>(value.name.c_str());
-        SetType(&entry, value.type);
-        entry.len = value.data.size();
-        entry.value = reinterpret_cast<char*>(const_cast<BYTE*>(value.data.data()));
-    }
-    if (hivex_node_set_values(m_hive, node, list.size(), list.data(), 0) != 0)
-        return HiveFailed("cannot set the values", nodePath);
+    m_edits->values.emplace_back(node, std::move(values));
     ++m_changes;
     return true;
 }
@@ -605,17 +610,32 @@ bool FinishNewFile(const std::string& hivePath, const std::string& newPath, std:
 }
 
 bool WriteMounts(hive_h* hive, const HiveFile& file, const std::set<std::string>& mountKeys,
-                 size_t* changes, std::string* error) {
+                 CellEdits* edits, size_t* changes, std::string* error) {
     for (const HiveMount& mount : file.mounts) {
         std::set<std::string> otherMounts = mountKeys;
         otherMounts.erase(UpperAnsi(mount.keyPath));
         KeyImage image;
         if (!ReadMountImage(mount, otherMounts, &image, error))
             return Fail(error, file.hostPath + ": " + *error);
-        if (!MountWriter(hive, mount, file.hostPath).Write(image, changes, error))
+        if (!MountWriter(hive, mount, file.hostPath, edits).Write(image, changes, error))
             return false;
     }
     return true;
+}
+
+bool WriteCells(const std::string& path, const CellEdits& edits, std::string* error) {
+    HiveCells cells;
+    if (!cells.Load(path, error))
+        return false;
+    for (const auto& [node, values] : edits.values) {
+        if (!cells.SetValues(node, values, error))
+            return false;
+    }
+    for (hive_node_h node : edits.subkeyLists) {
+        if (!cells.SortSubkeys(node, error))
+            return false;
+    }
+    return cells.Save(error);
 }
 
 // Writes a changed hive's new file; `written` stays empty when nothing changed.
@@ -625,7 +645,8 @@ bool WriteNewHive(const HiveFile& file, const std::set<std::string>& mountKeys,
     if (!hive)
         return Fail(error, file.hostPath + ": cannot be opened for writing: " + ErrnoText());
     size_t changes = 0;
-    if (!WriteMounts(hive.get(), file, mountKeys, &changes, error))
+    CellEdits edits;
+    if (!WriteMounts(hive.get(), file, mountKeys, &edits, &changes, error))
         return false;
     if (changes == 0)
         return true;
@@ -633,7 +654,7 @@ bool WriteNewHive(const HiveFile& file, const std::set<std::string>& mountKeys,
     NewHiveFile newFile(file.hostPath, newPath);
     if (hivex_commit(hive.get(), newPath.c_str(), 0) != 0)
         return Fail(error, newPath + ": cannot be written: " + ErrnoText());
-    if (!FinishNewFile(file.hostPath, newPath, error))
+    if (!WriteCells(newPath, edits, error) || !FinishNewFile(file.hostPath, newPath, error))
         return false;
     written->push_back(std::move(newFile));
     return true;
