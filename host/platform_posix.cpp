@@ -85,6 +85,8 @@ bool PrepareVolume(const std::string& folder, bool force, std::string* descripti
         return false;
     *description = "Windows volume " + folder + ": " + std::to_string(volume.hives.size()) +
                    " hives, " + win32sim::Describe();
+    for (const std::string& note : volume.notes)
+        *description += "; " + note;
     g_volume = std::move(volume);
     g_forceVolume = force;
     return true;

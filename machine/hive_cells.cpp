@@ -212,7 +212,7 @@ bool HiveCells::Load(const std::string& path, std::string* error) {
     return true;
 }
 
-bool HiveCells::Save(std::string* error) {
+bool HiveCells::Save(uint32_t minimumSequence, std::string* error) {
     if (m_bytes.size() > m_binStart) {
         const size_t used = m_bytes.size() - m_binStart;
         const size_t size = (used + kBinAlign - 1) / kBinAlign * kBinAlign;
@@ -226,6 +226,7 @@ bool HiveCells::Save(std::string* error) {
         m_binStart = m_bytes.size();
     }
     SetWord(0x28, static_cast<uint32_t>(m_bytes.size() - kBinsStart));
+    SetWord(4, std::max(Word(4), minimumSequence));
     SetWord(8, Word(4)); // written whole: clean
     uint32_t checksum = 0;
     for (size_t at = 0; at < 0x1FC; at += 4)

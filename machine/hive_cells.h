@@ -33,8 +33,9 @@ uint32_t SubkeyNameHash(const std::u16string& name);
 class HiveCells {
 public:
     bool Load(const std::string& path, std::string* error);
-    // Writes the hive back with its new bin, clean, with a fresh checksum.
-    bool Save(std::string* error);
+    // Writes the hive back with its new bin, clean (both sequence numbers
+    // at least `minimumSequence`), with a fresh checksum.
+    bool Save(uint32_t minimumSequence, std::string* error);
 
     // Replaces the value list of the key at `node`; values not kept are freed.
     bool SetValues(size_t node, const std::vector<ValueSlot>& slots, std::string* error);

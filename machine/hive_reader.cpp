@@ -7,11 +7,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
+
+#include <unistd.h>
 
 namespace win32sim {
 namespace {
@@ -303,14 +306,39 @@ bool HiveReader::ReadMount(HiveMount* mount, regfile::Script* script, std::strin
     return true;
 }
 
+HiveHandle OpenAsWindowsLoads(const std::string& path, int flags, HiveRecovery* recovery) {
+    std::string ignored; // a file that is no hive is hivex's to explain
+    if (!RecoverHive(path, recovery, &ignored) || recovery->bytes.empty())
+        return HiveHandle(hivex_open(path.c_str(), flags));
+    // hivex opens only files: the recovered hive goes to a scratch file,
+    // gone once hivex holds it.
+    char scratch[] = "/tmp/hivemender-recovered.XXXXXX";
+    const int fd = ::mkstemp(scratch);
+    if (fd < 0)
+        return nullptr;
+    const std::vector<unsigned char>& bytes = recovery->bytes;
+    size_t written = 0;
+    for (ssize_t n = 0; written < bytes.size(); written += static_cast<size_t>(n)) {
+        if ((n = ::write(fd, bytes.data() + written, bytes.size() - written)) <= 0)
+            break;
+    }
+    ::close(fd);
+    HiveHandle handle(written == bytes.size() ? hivex_open(scratch, flags) : nullptr);
+    const int saved = errno;
+    std::remove(scratch);
+    errno = saved;
+    return handle;
+}
+
 std::unique_ptr<HiveReader> HiveReader::Open(const std::string& path, std::string* error) {
     errno = 0;
-    HiveHandle handle(hivex_open(path.c_str(), 0));
+    HiveRecovery recovery;
+    HiveHandle handle = OpenAsWindowsLoads(path, 0, &recovery);
     if (!handle) {
         Fail(error, path + ": " + OpenFailure(errno, path));
         return nullptr;
     }
-    return std::make_unique<HiveReader>(std::move(handle), path);
+    return std::make_unique<HiveReader>(std::move(handle), path, recovery.Describe(path));
 }
 
 } // namespace win32sim

@@ -12,6 +12,7 @@
 // not see.
 #pragma once
 
+#include "machine/hive_log.h"
 #include "machine/windows_volume.h"
 #include "regfile/regfile.h"
 
@@ -45,16 +46,23 @@ inline DWORD TypeOf(const hive_type& type) {
     return raw;
 }
 
+// The hive at `path` as Windows would load it: when it is dirty, with what
+// its transaction logs hold applied (`recovery` says what); errno tells
+// why hivex refused it.
+HiveHandle OpenAsWindowsLoads(const std::string& path, int flags, HiveRecovery* recovery);
+
 class HiveReader {
 public:
     // Opens a hive for reading; null with "<path>: <what is wrong>" when the
     // file is missing, truncated, has a bad header checksum or is no hive.
     static std::unique_ptr<HiveReader> Open(const std::string& path, std::string* error);
 
-    HiveReader(HiveHandle handle, std::string path)
-        : m_handle(std::move(handle)), m_path(std::move(path)) {}
+    HiveReader(HiveHandle handle, std::string path, std::string note)
+        : m_handle(std::move(handle)), m_path(std::move(path)), m_note(std::move(note)) {}
 
     const std::string& Path() const { return m_path; }
+    // One line on a dirty hive's recovery from its logs; empty when clean.
+    const std::string& Note() const { return m_note; }
 
     // Whether the node at a '\'-separated path below the root exists.
     bool HasNode(const std::string& nodePath) const { return NodeAt(nodePath) != 0; }
@@ -90,6 +98,7 @@ private:
 
     HiveHandle m_handle;
     std::string m_path;
+    std::string m_note;
 };
 
 } // namespace win32sim

@@ -122,22 +122,6 @@ bool HasHibernationFile(const std::string& root) {
     return false;
 }
 
-bool ReadSequenceNumbers(const std::string& path, uint32_t* first, uint32_t* second) {
-    unsigned char header[12] = {};
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return false;
-    const bool read = std::fread(header, 1, sizeof(header), file) == sizeof(header);
-    std::fclose(file);
-    auto le32 = [&header](size_t at) {
-        return uint32_t(header[at]) | uint32_t(header[at + 1]) << 8 |
-               uint32_t(header[at + 2]) << 16 | uint32_t(header[at + 3]) << 24;
-    };
-    *first = le32(4);
-    *second = le32(8);
-    return read;
-}
-
 // What --force cannot override: a hive that cannot be written or is damaged.
 bool CheckHiveSound(const std::string& path, std::string* error) {
     const std::string folder = fs::path(path).parent_path().string();
@@ -154,17 +138,22 @@ bool CheckHiveSound(const std::string& path, std::string* error) {
     return true;
 }
 
-// Windows raises the first sequence number before it writes a hive and the
-// second after; numbers that differ mean writes are still only in its logs.
+// A dirty hive is written as recovered from its logs (hive_log.h); one
+// whose logs are missing or could not be applied whole would lose changes.
 bool CheckHiveClean(const std::string& path, bool force, std::string* error) {
-    uint32_t first = 0, second = 0;
-    if (!ReadSequenceNumbers(path, &first, &second))
-        return Fail(error, path + ": the hive's base block cannot be read");
-    if (first == second || force)
+    HiveRecovery recovery;
+    if (!RecoverHive(path, &recovery, error))
+        return false;
+    if (recovery.Complete() || force)
         return true;
-    return Fail(error, path + " is dirty: Windows did not shut down cleanly (sequence numbers " +
-                           std::to_string(first) + " and " + std::to_string(second) +
-                           " differ) and its logs hold changes not yet in the hive" + kForceHint);
+    return Fail(error,
+                path + " is dirty: Windows did not shut down cleanly and " +
+                    (recovery.logs.empty()
+                         ? std::string("no transaction logs beside it hold its newest changes")
+                         : "its transaction logs could not be applied in full (log entries "
+                           "left out: " +
+                               std::to_string(recovery.leftOut) + ")") +
+                    kForceHint);
 }
 
 bool CheckHives(const WindowsVolume& volume, bool force, std::string* error) {
@@ -623,7 +612,8 @@ bool WriteMounts(hive_h* hive, const HiveFile& file, const std::set<std::string>
     return true;
 }
 
-bool WriteCells(const std::string& path, const CellEdits& edits, std::string* error) {
+bool WriteCells(const std::string& path, const CellEdits& edits, uint32_t logSequence,
+                std::string* error) {
     HiveCells cells;
     if (!cells.Load(path, error))
         return false;
@@ -635,13 +625,14 @@ bool WriteCells(const std::string& path, const CellEdits& edits, std::string* er
         if (!cells.SortSubkeys(node, error))
             return false;
     }
-    return cells.Save(error);
+    return cells.Save(logSequence + 1, error);
 }
 
 // Writes a changed hive's new file; `written` stays empty when nothing changed.
 bool WriteNewHive(const HiveFile& file, const std::set<std::string>& mountKeys,
                   std::vector<NewHiveFile>* written, std::string* error) {
-    HiveHandle hive(hivex_open(file.hostPath.c_str(), HIVEX_OPEN_WRITE));
+    HiveRecovery recovery;
+    HiveHandle hive = OpenAsWindowsLoads(file.hostPath, HIVEX_OPEN_WRITE, &recovery);
     if (!hive)
         return Fail(error, file.hostPath + ": cannot be opened for writing: " + ErrnoText());
     size_t changes = 0;
@@ -654,7 +645,8 @@ bool WriteNewHive(const HiveFile& file, const std::set<std::string>& mountKeys,
     NewHiveFile newFile(file.hostPath, newPath);
     if (hivex_commit(hive.get(), newPath.c_str(), 0) != 0)
         return Fail(error, newPath + ": cannot be written: " + ErrnoText());
-    if (!WriteCells(newPath, edits, error) || !FinishNewFile(file.hostPath, newPath, error))
+    if (!WriteCells(newPath, edits, recovery.highestSequence, error) ||
+        !FinishNewFile(file.hostPath, newPath, error))
         return false;
     written->push_back(std::move(newFile));
     return true;

@@ -37,6 +37,7 @@ struct HiveFile {
 struct WindowsVolume {
     std::string root; // the host folder of the volume (drive C)
     std::vector<HiveFile> hives;
+    std::vector<std::string> notes; // a line for each hive recovered from its logs
 };
 
 // Whether `folder` looks like the root of a Windows volume.

@@ -1,5 +1,6 @@
 // Offline Windows volumes read from real regf hive files, built from the
 // .reg text in volume/ by make-volume (hivex's own hivexregedit).
+#include "machine/hive_log.h"
 #include "machine/machine_folder.h"
 #include "machine/windows_volume.h"
 #include "regfile/regfile.h"
@@ -7,8 +8,10 @@
 #include <win32sim/machine.h>
 
 #include <gtest/gtest.h>
+#include <hivex.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -23,6 +26,7 @@ const fs::path kTools = fs::path(HM_SOURCE_DIR) / "tests";
 constexpr char kSid[] = "S-1-5-21-111-222-333-1001";
 constexpr char kSoftware[] = "windows/System32/CONFIG/software";
 constexpr char kNtuser[] = "Users/ann/ntuser.dat";
+constexpr char kUsrClass[] = "Users/ann/AppData/Local/Microsoft/Windows/UsrClass.dat";
 
 void RunTool(const std::string& command) {
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
@@ -229,6 +233,166 @@ TEST_F(WindowsVolumeTest, LeavesOutKeysNamedOutside1252) {
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\?mega"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Values"));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Caf\xE9"));
+}
+
+uint32_t Le32(const std::string& bytes, size_t at) {
+    uint32_t word = 0;
+    std::memcpy(&word, &bytes[at], 4);
+    return word;
+}
+
+void SetLe32(std::string* bytes, size_t at, uint32_t word) {
+    std::memcpy(&(*bytes)[at], &word, 4);
+    uint32_t sum = 0;
+    for (size_t offset = 0; offset < 0x1FC; offset += 4)
+        sum ^= Le32(*bytes, offset);
+    std::memcpy(&(*bytes)[0x1FC], &sum, 4); // the base block's checksum
+}
+
+void Apply(const std::vector<uint8_t>& text) {
+    regfile::Script script;
+    std::string error;
+    ASSERT_TRUE(regfile::Parse(text, "test", &script, &error)) << error;
+    win32sim::PrivilegedScope privileged;
+    ASSERT_EQ(ERROR_SUCCESS, regfile::Apply(script, &error)) << error;
+}
+
+std::string ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A real user classes hive that was not shut down cleanly, with the two
+// logs Windows left beside it: read with the logs' changes, fixed and
+// written clean above every log's sequence number, then undone.
+TEST_F(WindowsVolumeTest, ReadsADirtyHiveThroughItsLogsAndWritesItClean) {
+    const fs::path copy = DamagedVolume("dirty", kUsrClass, [](std::string*) {});
+    for (const char* suffix : {"", ".LOG1", ".LOG2"})
+        RunTool("xz -dc " + Quoted(kTools / "machine" / "real-hives" / "UsrClass.dat") + suffix +
+                ".xz >" + Quoted(copy / kUsrClass) + suffix);
+    const std::string classes = std::string(kSid) + "_Classes";
+    const std::string bag =
+        classes + "\\Local Settings\\Software\\Microsoft\\Windows\\Shell\\Bags\\26";
+    win32sim::WindowsVolume volume;
+    std::string error;
+    ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
+    EXPECT_EQ(volume.notes, std::vector<std::string>{(copy / kUsrClass).string() +
+                                                     ": not shut down cleanly; recovered from its "
+                                                     "transaction logs (log entries applied: 14, "
+                                                     "pages: 158)"});
+    EXPECT_TRUE(KeyExists(HKEY_USERS, bag.c_str())) << "a key only the logs hold";
+    { // a damaged byte in the third entry of .LOG2 (sequence 293) stops recovery there
+        const fs::path log2 = copy / (std::string(kUsrClass) + ".LOG2");
+        const std::string sound = ReadBytes(log2);
+        std::string damaged = sound;
+        damaged[151552 + 4096] ^= 1;
+        std::ofstream(log2, std::ios::binary | std::ios::trunc) << damaged;
+        win32sim::HiveRecovery partial;
+        ASSERT_TRUE(win32sim::RecoverHive((copy / kUsrClass).string(), &partial, &error));
+        EXPECT_EQ(6u, partial.entries);
+        EXPECT_EQ(8u, partial.leftOut);
+        std::ofstream(log2, std::ios::binary | std::ios::trunc) << sound;
+    }
+    const std::vector<uint8_t> recovered = RegistryText();
+    std::vector<uint8_t> bagText; // what the undo file holds
+    {
+        win32sim::PrivilegedScope privileged;
+        bagText = regfile::Export({"HKEY_USERS\\" + bag}, regfile::Encoding::Ansi);
+    }
+    const std::string deletion = "REGEDIT4\r\n\r\n[-HKEY_USERS\\" + bag + "]\r\n";
+    Apply(std::vector<uint8_t>(deletion.begin(), deletion.end()));
+    ASSERT_TRUE(win32sim::CheckVolumeWritable(volume, false, &error)) << error;
+    ASSERT_TRUE(win32sim::SaveWindowsVolume(volume, false, &error)) << error;
+    const std::string fixed = ReadBytes(copy / kUsrClass);
+    EXPECT_EQ(Le32(fixed, 4), Le32(fixed, 8));
+    EXPECT_GT(Le32(fixed, 4), 300u) << "the highest sequence number in the logs is 300";
+    RunTool("/usr/bin/python3 -c 'import pyregf, sys; f = pyregf.file(); f.open(sys.argv[1])\n"
+            "def walk(k): [v.data for v in k.values]; [walk(s) for s in k.sub_keys]\n"
+            "walk(f.get_root_key())' " +
+            Quoted(copy / kUsrClass)); // libregf reads it whole
+    EXPECT_TRUE(fs::exists(copy / (std::string(kUsrClass) + ".LOG1")));
+    win32sim::HiveRecovery again;
+    ASSERT_TRUE(win32sim::RecoverHive((copy / kUsrClass).string(), &again, &error));
+    EXPECT_FALSE(again.dirty) << "the old logs must not apply over the fixed hive";
+    ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
+    EXPECT_FALSE(KeyExists(HKEY_USERS, bag.c_str()));
+
+    Apply(bagText); // the undo file brings the key back
+    ASSERT_TRUE(win32sim::SaveWindowsVolume(volume, false, &error)) << error;
+    ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
+    EXPECT_TRUE(RegistryText() == recovered);
+}
+
+// Logs that cannot be applied whole, or none at all, leave a dirty hive
+// that a fix must not write without --force. The old log format (a DIRT
+// bitmap of pages) is applied when its timestamp is the hive's.
+TEST_F(WindowsVolumeTest, AppliesOldLogsAndRefusesToWriteAHiveWhoseLogsFailed) {
+    const fs::path copy = DamagedVolume("old-log", kNtuser, [](std::string*) {});
+    const fs::path ntuser = copy / kNtuser;
+    const std::string before = ReadBytes(ntuser);
+    {
+        hive_h* hive = hivex_open(ntuser.c_str(), HIVEX_OPEN_WRITE);
+        ASSERT_TRUE(hive);
+        char data[] = "l\0o\0g\0\0";
+        hive_set_value value{const_cast<char*>("FromOldLog"), hive_t_REG_SZ, sizeof data - 1, data};
+        EXPECT_EQ(0, hivex_node_set_value(hive, hivex_root(hive), &value, 0));
+        EXPECT_EQ(0, hivex_commit(hive, nullptr, 0));
+        hivex_close(hive);
+    }
+    const std::string after = ReadBytes(ntuser);
+    std::string log = after.substr(0, 512);
+    log.replace(12, 8, before, 12, 8); // the timestamp of the hive it belongs to
+    SetLe32(&log, 0x1C, 1);
+    SetLe32(&log, 8, Le32(log, 4));
+    std::string bitmap(Le32(after, 0x28) / 512 / 8, '\0'), pages;
+    for (size_t page = 0; page * 512 + 0x1000 < after.size(); ++page) {
+        if (before.size() <= 0x1000 + page * 512 ||
+            before.compare(0x1000 + page * 512, 512, after, 0x1000 + page * 512, 512) != 0) {
+            bitmap[page / 8] = static_cast<char>(bitmap[page / 8] | 1 << (page % 8));
+            pages += after.substr(0x1000 + page * 512, 512);
+        }
+    }
+    log += "DIRT" + bitmap;
+    log.resize((log.size() + 511) / 512 * 512, '\0');
+    std::ofstream(copy / (std::string(kNtuser) + ".LOG"), std::ios::binary) << log + pages;
+    std::string dirty = before;
+    SetLe32(&dirty, 4, Le32(dirty, 4) + 1);
+    std::ofstream(ntuser, std::ios::binary | std::ios::trunc) << dirty;
+
+    win32sim::WindowsVolume volume;
+    std::string error;
+    ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
+    ASSERT_EQ(1u, volume.notes.size());
+    EXPECT_NE(std::string::npos, volume.notes[0].find("(log entries applied: 1, pages: "));
+    HKEY user = nullptr;
+    BYTE text[16] = "";
+    DWORD size = sizeof text;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_USERS, kSid, 0, KEY_READ, &user));
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(user, "FromOldLog", nullptr, nullptr, text, &size));
+    RegCloseKey(user);
+    EXPECT_STREQ("log", reinterpret_cast<char*>(text));
+    EXPECT_TRUE(win32sim::CheckVolumeWritable(volume, false, &error)) << error;
+
+    const struct {
+        const char* log; // cut short, or gone
+        const char* reason;
+    } refusals[] = {
+        {"short", "its transaction logs could not be applied in full (log entries left out: 1); "
+                  "use --force to write anyway"},
+        {"gone",
+         "no transaction logs beside it hold its newest changes; use --force to write anyway"},
+    };
+    for (const auto& refusal : refusals) {
+        if (refusal.log == std::string("short"))
+            fs::resize_file(copy / (std::string(kNtuser) + ".LOG"), log.size() + 512);
+        else
+            fs::remove(copy / (std::string(kNtuser) + ".LOG"));
+        EXPECT_FALSE(win32sim::CheckVolumeWritable(volume, false, &error));
+        EXPECT_EQ(ntuser.string() + " is dirty: Windows did not shut down cleanly and " +
+                      refusal.reason,
+                  error);
+        EXPECT_TRUE(win32sim::CheckVolumeWritable(volume, true, &error)) << error;
+    }
 }
 
 } // namespace
