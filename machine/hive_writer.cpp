@@ -31,6 +31,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <set>
 #include <type_traits>
@@ -113,13 +114,29 @@ private:
 // ---------------------------------------------------------------------------
 // Checks before anything is written.
 
-bool HasHibernationFile(const std::string& root) {
+// Whether the volume's hiberfil.sys holds an image Windows will resume,
+// told by the signature its header starts with; empty when it holds none
+// (no file, an empty or zeroed one: Windows 8 and later zero the header
+// once resumed).
+std::string HibernationState(const std::string& root) {
+    static const std::pair<const char*, const char*> kImages[] = {
+        {"hibr", "hibernated"},                 // Windows 2000 to 7
+        {"HIBR", "hibernated or fast-started"}, // Windows 8 and later: both write it
+        {"wake", "hibernated, its resume started and not finished"},
+        {"WAKE", "hibernated or fast-started, its resume started and not finished"},
+    };
     std::error_code ignored;
     for (const auto& entry : fs::directory_iterator(root, ignored)) {
-        if (EqualAnsiNoCase(HostNameToAnsi(entry.path().filename().string()), "hiberfil.sys"))
-            return true;
+        if (!EqualAnsiNoCase(HostNameToAnsi(entry.path().filename().string()), "hiberfil.sys"))
+            continue;
+        char signature[4] = {};
+        std::ifstream(entry.path(), std::ios::binary).read(signature, sizeof signature);
+        for (const auto& [image, state] : kImages) {
+            if (std::memcmp(signature, image, 4) == 0)
+                return state;
+        }
     }
-    return false;
+    return {};
 }
 
 // What --force cannot override: a hive that cannot be written or is damaged.
@@ -157,10 +174,11 @@ bool CheckHiveClean(const std::string& path, bool force, std::string* error) {
 }
 
 bool CheckHives(const WindowsVolume& volume, bool force, std::string* error) {
-    if (!force && HasHibernationFile(volume.root))
-        return Fail(error, volume.root +
-                               ": Windows is hibernated (hiberfil.sys is present); a change "
-                               "now would be lost or break it when it resumes" +
+    const std::string hibernated = force ? "" : HibernationState(volume.root);
+    if (!hibernated.empty())
+        return Fail(error, volume.root + ": Windows is " + hibernated +
+                               " (hiberfil.sys holds its image); a change now would be lost or "
+                               "break it when it resumes" +
                                kForceHint);
     for (const HiveFile& hive : volume.hives) {
         if (!CheckHiveSound(hive.hostPath, error) || !CheckHiveClean(hive.hostPath, force, error))

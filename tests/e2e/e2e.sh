@@ -100,7 +100,7 @@ windows-volume)
         "$scratch"/volume/Users/ann/{ntuser.dat,AppData/Local/Microsoft/Windows/UsrClass.dat})
     hive_text() { for hive in "${hives[@]}"; do hivexregedit --export "$hive" '\'; done; }
     hive_text >"$scratch/hives-before.txt"
-    touch "$scratch/volume/HIBERFIL.SYS"
+    printf 'HIBR' >"$scratch/volume/HIBERFIL.SYS" # the signature of a hibernated image
     run hibernated --machine "$scratch/volume" --raw fix --all
     expect_rc 1 "fix of a hibernated volume"
     one_line_error hibernated "hibernated"

@@ -290,7 +290,20 @@ struct HeldLock {
     }
 };
 
+// Hand-made headers: only the signature at the start tells.
 void Hibernate(const fs::path& root, const fs::path&, HeldLock*) {
+    WriteBytes(root / "HIBERFIL.SYS", std::string("hibr\0\0\0\0", 8));
+}
+void FastStart(const fs::path& root, const fs::path&, HeldLock*) {
+    WriteBytes(root / "HIBERFIL.SYS", std::string("HIBR\0\0\0\0", 8));
+}
+void ResumeStarted(const fs::path& root, const fs::path&, HeldLock*) {
+    WriteBytes(root / "HIBERFIL.SYS", "wake");
+}
+void ResumedAndZeroed(const fs::path& root, const fs::path&, HeldLock*) {
+    WriteBytes(root / "HIBERFIL.SYS", std::string(4096, '\0'));
+}
+void EmptyHibernationFile(const fs::path& root, const fs::path&, HeldLock*) {
     WriteBytes(root / "HIBERFIL.SYS", "");
 }
 void MakeDirty(const fs::path&, const fs::path& hive, HeldLock*) {
@@ -319,8 +332,12 @@ TEST_F(HiveWriterTest, AVolumeInUseOrAnUnsoundHiveIsRefusedAndNothingIsWritten) 
         bool force;
         const char* reason; // empty: written
     } cases[] = {
-        {"hibernated", Hibernate, false, "Windows is hibernated"},
+        {"hibernated", Hibernate, false, ": Windows is hibernated (hiberfil.sys holds its image)"},
         {"hibernated, forced", Hibernate, true, ""},
+        {"fast-started", FastStart, false, "Windows is hibernated or fast-started (hiberfil"},
+        {"resume started", ResumeStarted, false, "hibernated, its resume started and not finished"},
+        {"resumed, zeroed", ResumedAndZeroed, false, ""},
+        {"empty hiberfil.sys", EmptyHibernationFile, false, ""},
         {"dirty", MakeDirty, false, "dirty: Windows did not shut down cleanly"},
         {"dirty, forced", MakeDirty, true, ""},
         {"truncated", Truncate, true, "truncated or with a bad checksum"},
