@@ -124,6 +124,20 @@ int SelectedIds(const Options& options, const std::string& scanReport, std::vect
     return kExitOk;
 }
 
+// The key paths of the chosen problems: the keys a fix of them writes.
+std::vector<std::string> KeyPathsOf(const std::string& scanReport, const std::vector<int>& ids) {
+    Report report;
+    std::string error;
+    std::vector<std::string> paths;
+    if (ParseReport(scanReport, &report, &error)) {
+        for (const auto& entry : report.entries) {
+            if (std::binary_search(ids.begin(), ids.end(), std::stoi(Member(entry, "id"))))
+                paths.push_back(Member(entry, "key path"));
+        }
+    }
+    return paths;
+}
+
 std::string FixRequest(const std::vector<int>& ids) {
     std::string request = "{";
     for (size_t i = 0; i < ids.size(); ++i)
@@ -162,7 +176,7 @@ int Fix(const Options& options, Session& session, const std::string& pluginPath,
         return kExitOk;
     }
     std::string fixReport, error;
-    if (!MachineAcceptsChanges(options.force, &error))
+    if (!MachineAcceptsChanges(options.force, KeyPathsOf(scanReport, ids), &error))
         return Fail(error);
     const std::string undoFolder = UndoFolder(pluginPath);
     const std::vector<std::string> before = UndoFiles(undoFolder);
@@ -201,8 +215,6 @@ int Run(const Options& options) {
     const std::string pluginPath =
         options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
     if (options.command == Command::Undo) {
-        if (!options.undoList && !MachineAcceptsChanges(options.force, &error))
-            return Fail(error);
         return RunUndo(options, pluginPath);
     }
     if (options.command == Command::Exclude)

@@ -170,8 +170,9 @@ bool PrepareMachine(const MachineOptions& options, std::string* description, std
     return true;
 }
 
-bool MachineAcceptsChanges(bool force, std::string* error) {
-    return !g_volume || win32sim::CheckVolumeWritable(*g_volume, force, error);
+bool MachineAcceptsChanges(bool force, const std::vector<std::string>& keyPaths,
+                           std::string* error) {
+    return !g_volume || win32sim::CheckVolumeWritable(*g_volume, force, keyPaths, error);
 }
 
 bool SaveMachine(std::string* error) {

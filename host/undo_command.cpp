@@ -63,7 +63,7 @@ std::string FirstDeletion(const regfile::Script& script) {
     return {};
 }
 
-int Restore(const std::string& undoFile) {
+int Restore(const std::string& undoFile, bool force) {
     std::string bytes;
     if (!ReadFileBytes(LocalPathFor(undoFile), &bytes))
         return Fail("cannot read " + undoFile);
@@ -79,6 +79,11 @@ int Restore(const std::string& undoFile) {
         return Fail(error);
     if (const std::string deletion = FirstDeletion(script); !deletion.empty())
         return Fail(undoFile + " is not an undo file: it " + deletion);
+    std::vector<std::string> keyPaths;
+    for (const regfile::KeyOp& key : script.keys)
+        keyPaths.push_back(key.keyPath);
+    if (!MachineAcceptsChanges(force, keyPaths, &error))
+        return Fail(error);
     if (regfile::Apply(script, &error) != ERROR_SUCCESS)
         return Fail("restoring " + undoFile + ": " + error);
     if (!SaveMachine(&error))
@@ -149,11 +154,11 @@ int RunUndo(const Options& options, const std::string& pluginPath) {
     if (options.undoList)
         return List(folder);
     if (!options.undoLast)
-        return Restore(options.undoFile);
+        return Restore(options.undoFile, options.force);
     const std::vector<std::string> names = UndoFiles(folder);
     if (names.empty())
         return Fail("no undo file to restore in " + LocalPathFor(folder));
-    return Restore(LocalPathFor(folder + "\\" + names.back()));
+    return Restore(LocalPathFor(folder + "\\" + names.back()), options.force);
 }
 
 } // namespace host

@@ -25,6 +25,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -173,18 +174,52 @@ bool CheckHiveClean(const std::string& path, bool force, std::string* error) {
                     kForceHint);
 }
 
-bool CheckHives(const WindowsVolume& volume, bool force, std::string* error) {
+bool CheckNotHibernated(const WindowsVolume& volume, bool force, std::string* error) {
     const std::string hibernated = force ? "" : HibernationState(volume.root);
     if (!hibernated.empty())
         return Fail(error, volume.root + ": Windows is " + hibernated +
                                " (hiberfil.sys holds its image); a change now would be lost or "
                                "break it when it resumes" +
                                kForceHint);
-    for (const HiveFile& hive : volume.hives) {
-        if (!CheckHiveSound(hive.hostPath, error) || !CheckHiveClean(hive.hostPath, force, error))
-            return false;
-    }
     return true;
+}
+
+bool CheckHiveWritable(const std::string& path, bool force, std::string* error) {
+    return CheckHiveSound(path, error) && CheckHiveClean(path, force, error);
+}
+
+// A key path as the mounts name it: HKEY_CLASSES_ROOT merges the machine's
+// classes and the current user's (UsrClass.dat, also the user's
+// Software\Classes), HKEY_CURRENT_USER is the user's key.
+std::vector<std::string> MountedPaths(const std::string& keyPath) {
+    const size_t slash = keyPath.find('\\');
+    const std::string root = UpperAnsi(keyPath.substr(0, slash));
+    const std::string rest = slash == std::string::npos ? "" : keyPath.substr(slash);
+    const std::string user = "HKEY_USERS\\" + CurrentConfig().currentUserSid;
+    if (root == "HKEY_CLASSES_ROOT" || root == "HKCR")
+        return {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes" + rest, user + "_Classes" + rest};
+    const std::string userClasses = UpperAnsi(user + "\\Software\\Classes");
+    const std::string full = root == "HKEY_CURRENT_USER" || root == "HKCU" ? user + rest : keyPath;
+    if (UpperAnsi(full).rfind(userClasses, 0) == 0)
+        return {full, user + "_Classes" + full.substr(userClasses.size())};
+    return {full};
+}
+
+// Whether `outer` is `inner` or one of its parents.
+bool IsOrHolds(const std::string& outer, const std::string& inner) {
+    const std::string a = UpperAnsi(outer), b = UpperAnsi(inner);
+    return b.rfind(a, 0) == 0 && (b.size() == a.size() || b[a.size()] == '\\');
+}
+
+// Whether a change of `keyPath` may write `hive`.
+bool Writes(const std::string& keyPath, const HiveFile& hive) {
+    for (const std::string& path : MountedPaths(keyPath)) {
+        for (const HiveMount& mount : hive.mounts) {
+            if (IsOrHolds(mount.keyPath, path) || IsOrHolds(path, mount.keyPath))
+                return true;
+        }
+    }
+    return false;
 }
 
 // An advisory lock held for the whole save: another hivemender, or any
@@ -647,18 +682,22 @@ bool WriteCells(const std::string& path, const CellEdits& edits, uint32_t logSeq
 }
 
 // Writes a changed hive's new file; `written` stays empty when nothing changed.
-bool WriteNewHive(const HiveFile& file, const std::set<std::string>& mountKeys,
+bool WriteNewHive(const HiveFile& file, const std::set<std::string>& mountKeys, bool force,
                   std::vector<NewHiveFile>* written, std::string* error) {
     HiveRecovery recovery;
     HiveHandle hive = OpenAsWindowsLoads(file.hostPath, HIVEX_OPEN_WRITE, &recovery);
     if (!hive)
-        return Fail(error, file.hostPath + ": cannot be opened for writing: " + ErrnoText());
+        return CheckHiveSound(file.hostPath, error) &&
+               Fail(error, file.hostPath + ": cannot be opened for writing: " + ErrnoText());
     size_t changes = 0;
     CellEdits edits;
     if (!WriteMounts(hive.get(), file, mountKeys, &edits, &changes, error))
         return false;
     if (changes == 0)
         return true;
+    if (!CheckHiveWritable(file.hostPath, force,
+                           error)) // only a hive written must be sound and clean
+        return false;
     const std::string newPath = file.hostPath + kNewHiveSuffix;
     NewHiveFile newFile(file.hostPath, newPath);
     if (hivex_commit(hive.get(), newPath.c_str(), 0) != 0)
@@ -685,19 +724,29 @@ bool ReplaceHives(std::vector<NewHiveFile>* written, std::string* error) {
 
 } // namespace
 
-bool CheckVolumeWritable(const WindowsVolume& volume, bool force, std::string* error) {
+bool CheckVolumeWritable(const WindowsVolume& volume, bool force,
+                         const std::vector<std::string>& keyPaths, std::string* error) {
     std::vector<FileDescriptor> locks;
-    return LockHives(volume, &locks, error) && CheckHives(volume, force, error);
+    if (!LockHives(volume, &locks, error) || !CheckNotHibernated(volume, force, error))
+        return false;
+    for (const HiveFile& hive : volume.hives) {
+        const bool written =
+            std::any_of(keyPaths.begin(), keyPaths.end(),
+                        [&hive](const std::string& key) { return Writes(key, hive); });
+        if (written && !CheckHiveWritable(hive.hostPath, force, error))
+            return false;
+    }
+    return true;
 }
 
 bool SaveWindowsVolume(const WindowsVolume& volume, bool force, std::string* error) {
     std::vector<FileDescriptor> locks;
-    if (!LockHives(volume, &locks, error) || !CheckHives(volume, force, error))
+    if (!LockHives(volume, &locks, error) || !CheckNotHibernated(volume, force, error))
         return false;
     const std::set<std::string> mountKeys = MountKeys(volume);
     std::vector<NewHiveFile> written;
     for (const HiveFile& file : volume.hives) {
-        if (!WriteNewHive(file, mountKeys, &written, error)) {
+        if (!WriteNewHive(file, mountKeys, force, &written, error)) {
             *error += "; no hive was changed"; // the new files written so far are removed
             return false;
         }

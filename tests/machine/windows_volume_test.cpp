@@ -301,7 +301,8 @@ TEST_F(WindowsVolumeTest, ReadsADirtyHiveThroughItsLogsAndWritesItClean) {
     }
     const std::string deletion = "REGEDIT4\r\n\r\n[-HKEY_USERS\\" + bag + "]\r\n";
     Apply(std::vector<uint8_t>(deletion.begin(), deletion.end()));
-    ASSERT_TRUE(win32sim::CheckVolumeWritable(volume, false, &error)) << error;
+    ASSERT_TRUE(win32sim::CheckVolumeWritable(volume, false, {"HKEY_USERS\\" + bag}, &error))
+        << error;
     ASSERT_TRUE(win32sim::SaveWindowsVolume(volume, false, &error)) << error;
     const std::string fixed = ReadBytes(copy / kUsrClass);
     EXPECT_EQ(Le32(fixed, 4), Le32(fixed, 8));
@@ -359,6 +360,7 @@ TEST_F(WindowsVolumeTest, AppliesOldLogsAndRefusesToWriteAHiveWhoseLogsFailed) {
     SetLe32(&dirty, 4, Le32(dirty, 4) + 1);
     std::ofstream(ntuser, std::ios::binary | std::ios::trunc) << dirty;
 
+    const std::string userKey = std::string("HKEY_USERS\\") + kSid;
     win32sim::WindowsVolume volume;
     std::string error;
     ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
@@ -371,7 +373,7 @@ TEST_F(WindowsVolumeTest, AppliesOldLogsAndRefusesToWriteAHiveWhoseLogsFailed) {
     EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(user, "FromOldLog", nullptr, nullptr, text, &size));
     RegCloseKey(user);
     EXPECT_STREQ("log", reinterpret_cast<char*>(text));
-    EXPECT_TRUE(win32sim::CheckVolumeWritable(volume, false, &error)) << error;
+    EXPECT_TRUE(win32sim::CheckVolumeWritable(volume, false, {userKey}, &error)) << error;
 
     const struct {
         const char* log; // cut short, or gone
@@ -387,11 +389,11 @@ TEST_F(WindowsVolumeTest, AppliesOldLogsAndRefusesToWriteAHiveWhoseLogsFailed) {
             fs::resize_file(copy / (std::string(kNtuser) + ".LOG"), log.size() + 512);
         else
             fs::remove(copy / (std::string(kNtuser) + ".LOG"));
-        EXPECT_FALSE(win32sim::CheckVolumeWritable(volume, false, &error));
+        EXPECT_FALSE(win32sim::CheckVolumeWritable(volume, false, {userKey}, &error));
         EXPECT_EQ(ntuser.string() + " is dirty: Windows did not shut down cleanly and " +
                       refusal.reason,
                   error);
-        EXPECT_TRUE(win32sim::CheckVolumeWritable(volume, true, &error)) << error;
+        EXPECT_TRUE(win32sim::CheckVolumeWritable(volume, true, {userKey}, &error)) << error;
     }
 }
 
