@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <tuple>
 
 namespace host {
@@ -93,6 +94,16 @@ bool MatchChosen(const Report& seen, const std::vector<int>& chosen, const Repor
         freshIds->push_back(found->second);
     }
     return true;
+}
+
+std::vector<std::string> KeyPathsOf(const Report& report, const std::vector<int>& ids) {
+    const std::set<int> wanted(ids.begin(), ids.end());
+    std::vector<std::string> paths;
+    for (const Members& entry : report.entries) {
+        if (wanted.count(std::stoi(Member(entry, "id"))) != 0)
+            paths.push_back(Member(entry, "key path"));
+    }
+    return paths;
 }
 
 std::string FixRequest(const std::vector<int>& ids) {

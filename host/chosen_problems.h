@@ -29,6 +29,10 @@ bool RecallScan(const std::string& pluginPath, std::string* report);
 bool MatchChosen(const Report& seen, const std::vector<int>& chosen, const Report& fresh,
                  std::vector<int>* freshIds, std::string* missing);
 
+// The key paths of the problems `ids` of `report`: the keys a fix of them
+// writes, so the hives that must accept a change.
+std::vector<std::string> KeyPathsOf(const Report& report, const std::vector<int>& ids);
+
 // The engine's fix request naming these ids of its last scan.
 std::string FixRequest(const std::vector<int>& ids);
 

@@ -33,7 +33,8 @@ bool UndoFileIsOlder(const std::string& a, const std::string& b);
 
 // Restores an undo file (a local path) into the machine and saves it;
 // `said` is the line a person reads ("restored 4 keys and 3 values from ...").
-bool RestoreUndoFile(const std::string& undoFile, std::string* said, std::string* error);
+bool RestoreUndoFile(const std::string& undoFile, bool force, std::string* said,
+                     std::string* error);
 
 struct UndoFileInfo {
     std::string name, path, date; // file name, local path, "2026-12-06 10:18:00"

@@ -238,7 +238,9 @@ int Fix(const Options& options, Session& session, const std::string& pluginPath,
         return kExitOk;
     }
     std::string fixReport, error;
-    if (!MachineAcceptsChanges(options.force, &error))
+    Report fresh;
+    if (!ParseReport(scanReport, &fresh, &error) ||
+        !MachineAcceptsChanges(options.force, KeyPathsOf(fresh, ids), &error))
         return Fail(error);
     const std::string undoFolder = UndoFolder(pluginPath);
     const std::vector<std::string> before = UndoFiles(undoFolder);
@@ -281,8 +283,6 @@ int Run(const Options& options) {
     const std::string pluginPath =
         options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
     if (options.command == Command::Undo) {
-        if (!options.undoList && !MachineAcceptsChanges(options.force, &error))
-            return Fail(error);
         return RunUndo(options, pluginPath);
     }
     if (options.command == Command::Exclude)

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace host {
 
@@ -58,11 +59,13 @@ bool ReloadMachine(std::string* error);
 // Opens `url` in the default browser; false when no opener is available.
 bool OpenInBrowser(const std::string& url);
 
-// Whether the machine may be changed now; false with the reason when not
-// (on Linux, a Windows volume that is hibernated, not cleanly shut down
-// without `force`, or whose hives cannot be written). Asked before a fix or
-// an undo starts, so a refused machine gets no undo file and no change.
-bool MachineAcceptsChanges(bool force, std::string* error);
+// Whether the keys at `keyPaths` may be changed now; false with the reason
+// when not (on Linux, a Windows volume that is hibernated, or a hive they
+// are in that was not cleanly shut down, without `force`, or cannot be
+// written). Asked before a fix or an undo starts, so a refused machine gets
+// no undo file and no change.
+bool MachineAcceptsChanges(bool force, const std::vector<std::string>& keyPaths,
+                           std::string* error);
 
 // Persists registry changes made by a fix or an undo (a simulated machine's
 // machine.reg, written atomically, or a Windows volume's hives); nothing to

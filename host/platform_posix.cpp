@@ -95,6 +95,8 @@ bool PrepareVolume(const std::string& folder, bool force, std::string* descripti
         return false;
     *description = "Windows volume " + folder + ": " + std::to_string(volume.hives.size()) +
                    " hives, " + win32sim::Describe();
+    for (const std::string& note : volume.notes)
+        *description += "; " + note;
     g_volume = std::move(volume);
     g_forceVolume = force;
     return true;
@@ -202,8 +204,9 @@ bool OpenInBrowser(const std::string& url) {
            WEXITSTATUS(status) == 0;
 }
 
-bool MachineAcceptsChanges(bool force, std::string* error) {
-    return !g_volume || win32sim::CheckVolumeWritable(*g_volume, force, error);
+bool MachineAcceptsChanges(bool force, const std::vector<std::string>& keyPaths,
+                           std::string* error) {
+    return !g_volume || win32sim::CheckVolumeWritable(*g_volume, force, keyPaths, error);
 }
 
 bool SaveMachine(std::string* error) {

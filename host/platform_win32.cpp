@@ -94,7 +94,7 @@ bool PrepareMachine(const MachineOptions& options, std::string* description, std
     return true;
 }
 
-bool MachineAcceptsChanges(bool, std::string*) {
+bool MachineAcceptsChanges(bool, const std::vector<std::string>&, std::string*) {
     return true;
 }
 

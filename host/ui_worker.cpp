@@ -158,8 +158,6 @@ UiWorker::Result UiWorker::Fix(long scanNumber, const std::vector<int>& ids) {
                            "fixed; choose again from the list now shown");
         return OnFreshMachine(session, [this, &ids](Session& session) {
             std::string text, error, missing;
-            if (!MachineAcceptsChanges(m_force, &error))
-                return Refused(error);
             if (Result run = RunEngine(session, 0, "{}", &text); !run.ok)
                 return run;
             Report fresh, fixes;
@@ -169,6 +167,8 @@ UiWorker::Result UiWorker::Fix(long scanNumber, const std::vector<int>& ids) {
             if (!MatchChosen(m_seen, ids, fresh, &freshIds, &missing))
                 return Refused(missing + " is no longer found: the machine changed since the "
                                          "scan. Nothing was fixed; scan again and choose again");
+            if (!MachineAcceptsChanges(m_force, KeyPathsOf(fresh, freshIds), &error))
+                return Refused(error);
             const std::string folder = UndoFolder(m_pluginPath);
             const std::vector<std::string> before = UndoFiles(folder);
             if (Result run = RunEngine(session, 1, FixRequest(freshIds), &text); !run.ok)
@@ -223,8 +223,7 @@ UiWorker::Result UiWorker::Restore(const std::string& fileName) {
             if (std::find(names.begin(), names.end(), fileName) == names.end())
                 return Refused("no undo file called \"" + fileName + "\"");
             std::string said, error;
-            if (!MachineAcceptsChanges(m_force, &error) ||
-                !RestoreUndoFile(LocalPathFor(folder + "\\" + fileName), &said, &error))
+            if (!RestoreUndoFile(LocalPathFor(folder + "\\" + fileName), m_force, &said, &error))
                 return Refused(error);
             return Done(json{{"said", said}});
         });

@@ -63,9 +63,9 @@ std::string FirstDeletion(const regfile::Script& script) {
     return {};
 }
 
-int Restore(const std::string& undoFile) {
+int Restore(const std::string& undoFile, bool force) {
     std::string said, error;
-    if (!RestoreUndoFile(undoFile, &said, &error))
+    if (!RestoreUndoFile(undoFile, force, &said, &error))
         return Fail(error);
     std::cout << said << "\n";
     return kExitOk;
@@ -98,7 +98,8 @@ bool ReadFileBytes(const std::string& path, std::string* bytes) {
     return true;
 }
 
-bool RestoreUndoFile(const std::string& undoFile, std::string* said, std::string* error) {
+bool RestoreUndoFile(const std::string& undoFile, bool force, std::string* said,
+                     std::string* error) {
     std::string bytes;
     if (!ReadFileBytes(LocalPathFor(undoFile), &bytes)) {
         *error = "cannot read " + undoFile;
@@ -117,6 +118,11 @@ bool RestoreUndoFile(const std::string& undoFile, std::string* said, std::string
         *error = undoFile + " is not an undo file: it " + deletion;
         return false;
     }
+    std::vector<std::string> keyPaths;
+    for (const regfile::KeyOp& key : script.keys)
+        keyPaths.push_back(key.keyPath);
+    if (!MachineAcceptsChanges(force, keyPaths, error))
+        return false;
     if (regfile::Apply(script, error) != ERROR_SUCCESS) {
         *error = "restoring " + undoFile + ": " + *error;
         return false;
@@ -171,11 +177,11 @@ int RunUndo(const Options& options, const std::string& pluginPath) {
     if (options.undoList)
         return List(folder);
     if (!options.undoLast)
-        return Restore(options.undoFile);
+        return Restore(options.undoFile, options.force);
     const std::vector<std::string> names = UndoFiles(folder);
     if (names.empty())
         return Fail("no undo file to restore in " + LocalPathFor(folder));
-    return Restore(LocalPathFor(folder + "\\" + names.back()));
+    return Restore(LocalPathFor(folder + "\\" + names.back()), options.force);
 }
 
 } // namespace host

@@ -5,12 +5,16 @@
 
 #include <win32sim/text.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
+
+#include <unistd.h>
 
 namespace win32sim {
 namespace {
@@ -107,6 +111,33 @@ std::string OpenFailure(int code, const fs::path& path) {
         return "truncated: the header promises " + std::to_string(promised) +
                " bytes, the file holds " + std::to_string(size);
     return std::string("damaged or unsupported hive: ") + std::strerror(code);
+}
+
+// Windows refuses to load a key nested deeper than this below the hive's root.
+constexpr size_t kMaxKeyDepth = 512;
+
+// hivex reports damage in the key tree as an errno; what it means for the hive.
+std::string KeyDataDamage(int code) {
+    switch (code) {
+    case EFAULT:
+    case EINVAL:
+        return "a key, list or value points to a place that holds no such record";
+    case ENOTSUP:
+        return "a record is of a kind no hive holds";
+    case ERANGE:
+    case E2BIG:
+        return "a key claims more subkeys, values or data than a hive can hold";
+    case ENOMEM:
+        return "a record claims more memory than there is";
+    default:
+        return std::string("its key data cannot be read (") + std::strerror(code) + ")";
+    }
+}
+
+size_t DepthOf(const std::string& nodePath) {
+    return nodePath.empty()
+               ? 1
+               : 2 + static_cast<size_t>(std::count(nodePath.begin(), nodePath.end(), '\\'));
 }
 
 } // namespace
@@ -218,8 +249,19 @@ bool HiveReader::ReadValues(hive_node_h node, std::vector<regfile::ValueOp>* val
     return true;
 }
 
+// `depth` counts the hive's root key as 1.
 bool HiveReader::ReadNode(hive_node_h node, const std::string& nodePath, const std::string& keyPath,
-                          Walk& walk) const {
+                          size_t depth, Walk& walk) const {
+    if (!walk.seen.insert(node).second) {
+        walk.problem = "damaged hive: its key tree loops (a subkey list leads back to \\" +
+                       nodePath + " or one of its parents)";
+        return false;
+    }
+    if (depth > kMaxKeyDepth) {
+        walk.problem = "damaged hive: keys are nested deeper than the " +
+                       std::to_string(kMaxKeyDepth) + " levels Windows loads";
+        return false;
+    }
     regfile::KeyOp key;
     key.keyPath = keyPath;
     bool nameless = false;
@@ -244,7 +286,7 @@ bool HiveReader::ReadNode(hive_node_h node, const std::string& nodePath, const s
             continue;
         }
         if (!IsExcluded(*walk.mount, childPath) &&
-            !ReadNode(children.get()[i], childPath, keyPath + "\\" + ansi, walk))
+            !ReadNode(children.get()[i], childPath, keyPath + "\\" + ansi, depth + 1, walk))
             return false;
     }
     return true;
@@ -255,21 +297,48 @@ bool HiveReader::ReadMount(HiveMount* mount, regfile::Script* script, std::strin
     const hive_node_h top = NodeAt(mount->hiveNodePath);
     if (!top)
         return Fail(error, m_path + ": no key " + mount->hiveNodePath);
-    Walk walk{mount, script};
-    if (!ReadNode(top, mount->hiveNodePath, mount->keyPath, walk))
-        return Fail(error,
-                    m_path + ": damaged key data (" + std::strerror(errno ? errno : EIO) + ")");
+    Walk walk{mount, script, {}, {}};
+    if (!ReadNode(top, mount->hiveNodePath, mount->keyPath, DepthOf(mount->hiveNodePath), walk))
+        return Fail(error, m_path + ": " +
+                               (walk.problem.empty()
+                                    ? "damaged hive: " + KeyDataDamage(errno ? errno : EIO)
+                                    : walk.problem));
     return true;
+}
+
+HiveHandle OpenAsWindowsLoads(const std::string& path, int flags, HiveRecovery* recovery) {
+    std::string ignored; // a file that is no hive is hivex's to explain
+    if (!RecoverHive(path, recovery, &ignored) || recovery->bytes.empty())
+        return HiveHandle(hivex_open(path.c_str(), flags));
+    // hivex opens only files: the recovered hive goes to a scratch file,
+    // gone once hivex holds it.
+    char scratch[] = "/tmp/hivemender-recovered.XXXXXX";
+    const int fd = ::mkstemp(scratch);
+    if (fd < 0)
+        return nullptr;
+    const std::vector<unsigned char>& bytes = recovery->bytes;
+    size_t written = 0;
+    for (ssize_t n = 0; written < bytes.size(); written += static_cast<size_t>(n)) {
+        if ((n = ::write(fd, bytes.data() + written, bytes.size() - written)) <= 0)
+            break;
+    }
+    ::close(fd);
+    HiveHandle handle(written == bytes.size() ? hivex_open(scratch, flags) : nullptr);
+    const int saved = errno;
+    std::remove(scratch);
+    errno = saved;
+    return handle;
 }
 
 std::unique_ptr<HiveReader> HiveReader::Open(const std::string& path, std::string* error) {
     errno = 0;
-    HiveHandle handle(hivex_open(path.c_str(), 0));
+    HiveRecovery recovery;
+    HiveHandle handle = OpenAsWindowsLoads(path, 0, &recovery);
     if (!handle) {
         Fail(error, path + ": " + OpenFailure(errno, path));
         return nullptr;
     }
-    return std::make_unique<HiveReader>(std::move(handle), path);
+    return std::make_unique<HiveReader>(std::move(handle), path, recovery.Describe(path));
 }
 
 } // namespace win32sim

@@ -12,6 +12,7 @@
 // not see.
 #pragma once
 
+#include "machine/hive_log.h"
 #include "machine/windows_volume.h"
 #include "regfile/regfile.h"
 
@@ -23,6 +24,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,9 +45,11 @@ inline DWORD TypeOf(const hive_type& type) {
     std::memcpy(&raw, &type, sizeof raw);
     return raw;
 }
-inline void SetType(hive_set_value* value, DWORD raw) {
-    std::memcpy(&value->t, &raw, sizeof raw);
-}
+
+// The hive at `path` as Windows would load it: when it is dirty, with what
+// its transaction logs hold applied (`recovery` says what); errno tells
+// why hivex refused it.
+HiveHandle OpenAsWindowsLoads(const std::string& path, int flags, HiveRecovery* recovery);
 
 class HiveReader {
 public:
@@ -53,10 +57,12 @@ public:
     // file is missing, truncated, has a bad header checksum or is no hive.
     static std::unique_ptr<HiveReader> Open(const std::string& path, std::string* error);
 
-    HiveReader(HiveHandle handle, std::string path)
-        : m_handle(std::move(handle)), m_path(std::move(path)) {}
+    HiveReader(HiveHandle handle, std::string path, std::string note)
+        : m_handle(std::move(handle)), m_path(std::move(path)), m_note(std::move(note)) {}
 
     const std::string& Path() const { return m_path; }
+    // One line on a dirty hive's recovery from its logs; empty when clean.
+    const std::string& Note() const { return m_note; }
 
     // Whether the node at a '\'-separated path below the root exists.
     bool HasNode(const std::string& nodePath) const { return NodeAt(nodePath) != 0; }
@@ -78,6 +84,8 @@ private:
     struct Walk {
         HiveMount* mount;
         regfile::Script* script;
+        std::set<hive_node_h> seen; // a damaged hive's lists can lead back to a key
+        std::string problem;        // why the walk stopped, when the hive is at fault
     };
 
     hive_node_h NodeAt(const std::string& nodePath) const;
@@ -86,10 +94,11 @@ private:
                 std::vector<BYTE>* data) const;
     bool ReadValues(hive_node_h node, std::vector<regfile::ValueOp>* values, bool* nameless) const;
     bool ReadNode(hive_node_h node, const std::string& nodePath, const std::string& keyPath,
-                  Walk& walk) const;
+                  size_t depth, Walk& walk) const;
 
     HiveHandle m_handle;
     std::string m_path;
+    std::string m_note;
 };
 
 } // namespace win32sim

@@ -4,10 +4,12 @@
 // A user's only registry is at stake, so the writer changes as little as it
 // can: it reads the stand-in's keys through the Win32 API, compares them with
 // the hive node by node, and touches only what differs. A value that did
-// not change is written back from its original bytes, so data the stand-in
-// cannot hold exactly (UTF-16 outside Windows-1252, odd terminators) is kept
-// byte for byte. Each changed hive is written whole to a new file beside it
+// not change keeps its cell, so data the stand-in cannot hold exactly
+// (UTF-16 outside Windows-1252, odd terminators) is kept byte for byte;
+// value lists and the subkey lists hivex changed are written cell by cell
+// as Windows writes them (hive_cells.h). Each changed hive is written whole to a new file beside it
 // and renamed over the old one only once every changed hive has its new file.
+#include "machine/hive_cells.h"
 #include "machine/hive_reader.h"
 #include "machine/windows_volume.h"
 
@@ -23,12 +25,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <set>
 #include <type_traits>
@@ -111,29 +115,29 @@ private:
 // ---------------------------------------------------------------------------
 // Checks before anything is written.
 
-bool HasHibernationFile(const std::string& root) {
+// Whether the volume's hiberfil.sys holds an image Windows will resume,
+// told by the signature its header starts with; empty when it holds none
+// (no file, an empty or zeroed one: Windows 8 and later zero the header
+// once resumed).
+std::string HibernationState(const std::string& root) {
+    static const std::pair<const char*, const char*> kImages[] = {
+        {"hibr", "hibernated"},                 // Windows 2000 to 7
+        {"HIBR", "hibernated or fast-started"}, // Windows 8 and later: both write it
+        {"wake", "hibernated, its resume started and not finished"},
+        {"WAKE", "hibernated or fast-started, its resume started and not finished"},
+    };
     std::error_code ignored;
     for (const auto& entry : fs::directory_iterator(root, ignored)) {
-        if (EqualAnsiNoCase(HostNameToAnsi(entry.path().filename().string()), "hiberfil.sys"))
-            return true;
+        if (!EqualAnsiNoCase(HostNameToAnsi(entry.path().filename().string()), "hiberfil.sys"))
+            continue;
+        char signature[4] = {};
+        std::ifstream(entry.path(), std::ios::binary).read(signature, sizeof signature);
+        for (const auto& [image, state] : kImages) {
+            if (std::memcmp(signature, image, 4) == 0)
+                return state;
+        }
     }
-    return false;
-}
-
-bool ReadSequenceNumbers(const std::string& path, uint32_t* first, uint32_t* second) {
-    unsigned char header[12] = {};
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return false;
-    const bool read = std::fread(header, 1, sizeof(header), file) == sizeof(header);
-    std::fclose(file);
-    auto le32 = [&header](size_t at) {
-        return uint32_t(header[at]) | uint32_t(header[at + 1]) << 8 |
-               uint32_t(header[at + 2]) << 16 | uint32_t(header[at + 3]) << 24;
-    };
-    *first = le32(4);
-    *second = le32(8);
-    return read;
+    return {};
 }
 
 // What --force cannot override: a hive that cannot be written or is damaged.
@@ -152,30 +156,70 @@ bool CheckHiveSound(const std::string& path, std::string* error) {
     return true;
 }
 
-// Windows raises the first sequence number before it writes a hive and the
-// second after; numbers that differ mean writes are still only in its logs.
+// A dirty hive is written as recovered from its logs (hive_log.h); one
+// whose logs are missing or could not be applied whole would lose changes.
 bool CheckHiveClean(const std::string& path, bool force, std::string* error) {
-    uint32_t first = 0, second = 0;
-    if (!ReadSequenceNumbers(path, &first, &second))
-        return Fail(error, path + ": the hive's base block cannot be read");
-    if (first == second || force)
+    HiveRecovery recovery;
+    if (!RecoverHive(path, &recovery, error))
+        return false;
+    if (recovery.Complete() || force)
         return true;
-    return Fail(error, path + " is dirty: Windows did not shut down cleanly (sequence numbers " +
-                           std::to_string(first) + " and " + std::to_string(second) +
-                           " differ) and its logs hold changes not yet in the hive" + kForceHint);
+    return Fail(error,
+                path + " is dirty: Windows did not shut down cleanly and " +
+                    (recovery.logs.empty()
+                         ? std::string("no transaction logs beside it hold its newest changes")
+                         : "its transaction logs could not be applied in full (log entries "
+                           "left out: " +
+                               std::to_string(recovery.leftOut) + ")") +
+                    kForceHint);
 }
 
-bool CheckHives(const WindowsVolume& volume, bool force, std::string* error) {
-    if (!force && HasHibernationFile(volume.root))
-        return Fail(error, volume.root +
-                               ": Windows is hibernated (hiberfil.sys is present); a change "
-                               "now would be lost or break it when it resumes" +
+bool CheckNotHibernated(const WindowsVolume& volume, bool force, std::string* error) {
+    const std::string hibernated = force ? "" : HibernationState(volume.root);
+    if (!hibernated.empty())
+        return Fail(error, volume.root + ": Windows is " + hibernated +
+                               " (hiberfil.sys holds its image); a change now would be lost or "
+                               "break it when it resumes" +
                                kForceHint);
-    for (const HiveFile& hive : volume.hives) {
-        if (!CheckHiveSound(hive.hostPath, error) || !CheckHiveClean(hive.hostPath, force, error))
-            return false;
-    }
     return true;
+}
+
+bool CheckHiveWritable(const std::string& path, bool force, std::string* error) {
+    return CheckHiveSound(path, error) && CheckHiveClean(path, force, error);
+}
+
+// A key path as the mounts name it: HKEY_CLASSES_ROOT merges the machine's
+// classes and the current user's (UsrClass.dat, also the user's
+// Software\Classes), HKEY_CURRENT_USER is the user's key.
+std::vector<std::string> MountedPaths(const std::string& keyPath) {
+    const size_t slash = keyPath.find('\\');
+    const std::string root = UpperAnsi(keyPath.substr(0, slash));
+    const std::string rest = slash == std::string::npos ? "" : keyPath.substr(slash);
+    const std::string user = "HKEY_USERS\\" + CurrentConfig().currentUserSid;
+    if (root == "HKEY_CLASSES_ROOT" || root == "HKCR")
+        return {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes" + rest, user + "_Classes" + rest};
+    const std::string userClasses = UpperAnsi(user + "\\Software\\Classes");
+    const std::string full = root == "HKEY_CURRENT_USER" || root == "HKCU" ? user + rest : keyPath;
+    if (UpperAnsi(full).rfind(userClasses, 0) == 0)
+        return {full, user + "_Classes" + full.substr(userClasses.size())};
+    return {full};
+}
+
+// Whether `outer` is `inner` or one of its parents.
+bool IsOrHolds(const std::string& outer, const std::string& inner) {
+    const std::string a = UpperAnsi(outer), b = UpperAnsi(inner);
+    return b.rfind(a, 0) == 0 && (b.size() == a.size() || b[a.size()] == '\\');
+}
+
+// Whether a change of `keyPath` may write `hive`.
+bool Writes(const std::string& keyPath, const HiveFile& hive) {
+    for (const std::string& path : MountedPaths(keyPath)) {
+        for (const HiveMount& mount : hive.mounts) {
+            if (IsOrHolds(mount.keyPath, path) || IsOrHolds(path, mount.keyPath))
+                return true;
+        }
+    }
+    return false;
 }
 
 // An advisory lock held for the whole save: another hivemender, or any
@@ -365,11 +409,20 @@ bool SameValue(DWORD hiveType, const std::vector<BYTE>& hiveData, const ValueIma
            WithoutTrailingNuls(WideToAnsi(hiveData)) == WithoutTrailingNuls(value.data);
 }
 
-// One entry of the list hivex_node_set_values takes, owning its bytes.
+// A value read from the hive, with its cell.
 struct HiveValue {
     std::string name; // UTF-8
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
+    hive_value_h cell = 0;
+};
+
+// What hivex cannot write as Windows does, written into the committed hive
+// cell by cell (hive_cells.h): new value lists and the subkey lists that
+// keys were added to or deleted from.
+struct CellEdits {
+    std::vector<std::pair<hive_node_h, std::vector<ValueSlot>>> values;
+    std::set<hive_node_h> subkeyLists;
 };
 
 // Finds the stand-in entry a hive name stands for, matched as the registry
@@ -396,8 +449,8 @@ template <class Image> bool NameTaken(const std::vector<HiveName>& names, const 
 
 class MountWriter {
 public:
-    MountWriter(hive_h* hive, const HiveMount& mount, const std::string& hivePath)
-        : m_hive(hive), m_mount(mount), m_hivePath(hivePath) {}
+    MountWriter(hive_h* hive, const HiveMount& mount, const std::string& hivePath, CellEdits* edits)
+        : m_hive(hive), m_mount(mount), m_hivePath(hivePath), m_edits(edits) {}
 
     // Brings the mount's hive node in line with `image`; counts the nodes
     // changed in `changes`.
@@ -409,14 +462,14 @@ private:
     bool ReadHiveValues(hive_node_h node, std::vector<HiveName>* names,
                         std::vector<HiveValue>* values);
     bool AddSubtree(hive_node_h parent, const std::string& parentPath, const KeyImage& image);
-    bool SetValues(hive_node_h node, const std::string& nodePath,
-                   const std::vector<HiveValue>& values);
+    bool SetValues(hive_node_h node, const std::string& nodePath, std::vector<ValueSlot> values);
     bool IsExcluded(const std::string& nodePath) const;
     bool HiveFailed(const std::string& what, const std::string& nodePath);
 
     hive_h* m_hive;
     const HiveMount& m_mount;
     const std::string& m_hivePath;
+    CellEdits* m_edits;
     size_t m_changes = 0;
     std::string m_error;
 };
@@ -480,6 +533,7 @@ bool MountWriter::SyncNode(hive_node_h node, const std::string& nodePath, const 
             gone.emplace_back(*child, childPath);
         }
     }
+    const size_t before = m_changes;
     for (const auto& [child, childPath] : gone) {
         if (hivex_node_delete_child(m_hive, child) != 0)
             return HiveFailed("cannot delete the key", childPath);
@@ -489,6 +543,8 @@ bool MountWriter::SyncNode(hive_node_h node, const std::string& nodePath, const 
         if (!NameTaken(names, subkey) && !AddSubtree(node, nodePath, subkey))
             return false;
     }
+    if (m_changes != before)
+        m_edits->subkeyLists.insert(node);
     return true;
 }
 
@@ -506,61 +562,52 @@ bool MountWriter::ReadHiveValues(hive_node_h node, std::vector<HiveName>* names,
             return false;
         names->push_back(NameFromHive(key.get(), hivex_value_key_len(m_hive, *value)));
         const BYTE* bytes = reinterpret_cast<const BYTE*>(data.get());
-        values->push_back(
-            HiveValue{names->back().utf8, TypeOf(type), std::vector<BYTE>(bytes, bytes + length)});
+        values->push_back(HiveValue{names->back().utf8, TypeOf(type),
+                                    std::vector<BYTE>(bytes, bytes + length), *value});
     }
     return true;
 }
 
 // The node's new value list: every value that did not change keeps its
-// original bytes, a changed one takes the stand-in's, a deleted one drops
-// out and a new one is added at the end.
+// cell, a changed one takes the stand-in's bytes, a deleted one drops out
+// and a new one is added at the end.
 bool MountWriter::SyncValues(hive_node_h node, const std::string& nodePath, const KeyImage& image) {
     std::vector<HiveName> names;
     std::vector<HiveValue> current;
     if (!ReadHiveValues(node, &names, &current))
         return HiveFailed("cannot read the values", nodePath);
-    std::vector<HiveValue> next;
+    std::vector<ValueSlot> next;
     bool changed = false;
     for (size_t i = 0; i < current.size(); ++i) {
         const ValueImage* value =
             names[i].touchable ? FindImage(image.values, names[i].ansi) : nullptr;
         if (!names[i].touchable || (value && SameValue(current[i].type, current[i].data, *value))) {
-            next.push_back(std::move(current[i]));
+            next.push_back(ValueSlot{current[i].cell, {}, REG_NONE, {}});
             continue;
         }
         if (value) // replaced; a value the stand-in lacks was deleted
-            next.push_back(HiveValue{current[i].name, value->type, HiveBytesOf(*value)});
+            next.push_back(ValueSlot{0, current[i].name, value->type, HiveBytesOf(*value)});
         changed = true;
     }
     for (const ValueImage& value : image.values) {
         if (NameTaken(names, value))
             continue;
-        next.push_back(HiveValue{AnsiToHostName(value.name), value.type, HiveBytesOf(value)});
+        next.push_back(ValueSlot{0, AnsiToHostName(value.name), value.type, HiveBytesOf(value)});
         changed = true;
     }
-    return !changed || SetValues(node, nodePath, next);
+    return !changed || SetValues(node, nodePath, std::move(next));
 }
 
 bool MountWriter::SetValues(hive_node_h node, const std::string& nodePath,
-                            const std::vector<HiveValue>& values) {
-    for (const HiveValue& value : values) {
+                            std::vector<ValueSlot> values) {
+    for (const ValueSlot& value : values) {
         if (value.name.find('\0') != std::string::npos) {
             errno = EINVAL;
-            return HiveFailed("a value name holds a NUL, so its values cannot be rewritten",
+            return HiveFailed("a value name holds a NUL, so the value cannot be rewritten",
                               nodePath);
         }
     }
-    std::vector<hive_set_value> list;
-    for (const HiveValue& value : values) {
-        hive_set_value& entry = list.emplace_back();
-        entry.key = const_cast<char*>(value.name.c_str());
-        SetType(&entry, value.type);
-        entry.len = value.data.size();
-        entry.value = reinterpret_cast<char*>(const_cast<BYTE*>(value.data.data()));
-    }
-    if (hivex_node_set_values(m_hive, node, list.size(), list.data(), 0) != 0)
-        return HiveFailed("cannot set the values", nodePath);
+    m_edits->values.emplace_back(node, std::move(values));
     ++m_changes;
     return true;
 }
@@ -605,35 +652,58 @@ bool FinishNewFile(const std::string& hivePath, const std::string& newPath, std:
 }
 
 bool WriteMounts(hive_h* hive, const HiveFile& file, const std::set<std::string>& mountKeys,
-                 size_t* changes, std::string* error) {
+                 CellEdits* edits, size_t* changes, std::string* error) {
     for (const HiveMount& mount : file.mounts) {
         std::set<std::string> otherMounts = mountKeys;
         otherMounts.erase(UpperAnsi(mount.keyPath));
         KeyImage image;
         if (!ReadMountImage(mount, otherMounts, &image, error))
             return Fail(error, file.hostPath + ": " + *error);
-        if (!MountWriter(hive, mount, file.hostPath).Write(image, changes, error))
+        if (!MountWriter(hive, mount, file.hostPath, edits).Write(image, changes, error))
             return false;
     }
     return true;
 }
 
+bool WriteCells(const std::string& path, const CellEdits& edits, uint32_t logSequence,
+                std::string* error) {
+    HiveCells cells;
+    if (!cells.Load(path, error))
+        return false;
+    for (const auto& [node, values] : edits.values) {
+        if (!cells.SetValues(node, values, error))
+            return false;
+    }
+    for (hive_node_h node : edits.subkeyLists) {
+        if (!cells.SortSubkeys(node, error))
+            return false;
+    }
+    return cells.Save(logSequence + 1, error);
+}
+
 // Writes a changed hive's new file; `written` stays empty when nothing changed.
-bool WriteNewHive(const HiveFile& file, const std::set<std::string>& mountKeys,
+bool WriteNewHive(const HiveFile& file, const std::set<std::string>& mountKeys, bool force,
                   std::vector<NewHiveFile>* written, std::string* error) {
-    HiveHandle hive(hivex_open(file.hostPath.c_str(), HIVEX_OPEN_WRITE));
+    HiveRecovery recovery;
+    HiveHandle hive = OpenAsWindowsLoads(file.hostPath, HIVEX_OPEN_WRITE, &recovery);
     if (!hive)
-        return Fail(error, file.hostPath + ": cannot be opened for writing: " + ErrnoText());
+        return CheckHiveSound(file.hostPath, error) &&
+               Fail(error, file.hostPath + ": cannot be opened for writing: " + ErrnoText());
     size_t changes = 0;
-    if (!WriteMounts(hive.get(), file, mountKeys, &changes, error))
+    CellEdits edits;
+    if (!WriteMounts(hive.get(), file, mountKeys, &edits, &changes, error))
         return false;
     if (changes == 0)
         return true;
+    if (!CheckHiveWritable(file.hostPath, force,
+                           error)) // only a hive written must be sound and clean
+        return false;
     const std::string newPath = file.hostPath + kNewHiveSuffix;
     NewHiveFile newFile(file.hostPath, newPath);
     if (hivex_commit(hive.get(), newPath.c_str(), 0) != 0)
         return Fail(error, newPath + ": cannot be written: " + ErrnoText());
-    if (!FinishNewFile(file.hostPath, newPath, error))
+    if (!WriteCells(newPath, edits, recovery.highestSequence, error) ||
+        !FinishNewFile(file.hostPath, newPath, error))
         return false;
     written->push_back(std::move(newFile));
     return true;
@@ -654,19 +724,29 @@ bool ReplaceHives(std::vector<NewHiveFile>* written, std::string* error) {
 
 } // namespace
 
-bool CheckVolumeWritable(const WindowsVolume& volume, bool force, std::string* error) {
+bool CheckVolumeWritable(const WindowsVolume& volume, bool force,
+                         const std::vector<std::string>& keyPaths, std::string* error) {
     std::vector<FileDescriptor> locks;
-    return LockHives(volume, &locks, error) && CheckHives(volume, force, error);
+    if (!LockHives(volume, &locks, error) || !CheckNotHibernated(volume, force, error))
+        return false;
+    for (const HiveFile& hive : volume.hives) {
+        const bool written =
+            std::any_of(keyPaths.begin(), keyPaths.end(),
+                        [&hive](const std::string& key) { return Writes(key, hive); });
+        if (written && !CheckHiveWritable(hive.hostPath, force, error))
+            return false;
+    }
+    return true;
 }
 
 bool SaveWindowsVolume(const WindowsVolume& volume, bool force, std::string* error) {
     std::vector<FileDescriptor> locks;
-    if (!LockHives(volume, &locks, error) || !CheckHives(volume, force, error))
+    if (!LockHives(volume, &locks, error) || !CheckNotHibernated(volume, force, error))
         return false;
     const std::set<std::string> mountKeys = MountKeys(volume);
     std::vector<NewHiveFile> written;
     for (const HiveFile& file : volume.hives) {
-        if (!WriteNewHive(file, mountKeys, &written, error)) {
+        if (!WriteNewHive(file, mountKeys, force, &written, error)) {
             *error += "; no hive was changed"; // the new files written so far are removed
             return false;
         }

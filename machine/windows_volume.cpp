@@ -125,6 +125,8 @@ public:
 private:
     const HiveReader* AddHive(std::unique_ptr<HiveReader> hive, std::vector<HiveMount> mounts) {
         m_volume.hives.push_back(HiveFile{hive->Path(), std::move(mounts)});
+        if (!hive->Note().empty())
+            m_volume.notes.push_back(hive->Note());
         m_open.push_back(std::move(hive));
         return m_open.back().get();
     }

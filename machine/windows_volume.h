@@ -37,6 +37,7 @@ struct HiveFile {
 struct WindowsVolume {
     std::string root; // the host folder of the volume (drive C)
     std::vector<HiveFile> hives;
+    std::vector<std::string> notes; // a line for each hive recovered from its logs
 };
 
 // Whether `folder` looks like the root of a Windows volume.
@@ -48,11 +49,13 @@ bool IsWindowsVolume(const std::string& folder);
 // wrong with it (truncated, bad checksum, not a hive).
 bool LoadWindowsVolume(const std::string& folder, WindowsVolume* volume, std::string* error);
 
-// Whether fixes may be written into the volume's hives: false with the
-// reason when the volume looks in use (a hibernated Windows' hiberfil.sys,
-// a hive whose two sequence numbers differ) unless `force`, or when a hive
-// or its folder cannot be written. Checked before a fix or an undo starts.
-bool CheckVolumeWritable(const WindowsVolume& volume, bool force, std::string* error);
+// Whether a change of the keys at `keyPaths` (full key paths, any root) may
+// be written into the volume's hives: false with the reason when Windows is
+// hibernated or fast-started, or a hive the change writes is dirty without
+// logs that apply whole, unless `force`; or when such a hive or its folder
+// cannot be written. Checked before a fix or an undo starts.
+bool CheckVolumeWritable(const WindowsVolume& volume, bool force,
+                         const std::vector<std::string>& keyPaths, std::string* error);
 
 // Writes the stand-in's registry back into every hive whose keys differ:
 // each hive to a new file beside it, renamed over the old one only when

@@ -106,7 +106,7 @@ windows-volume)
         "$scratch"/volume/Users/ann/{ntuser.dat,AppData/Local/Microsoft/Windows/UsrClass.dat})
     hive_text() { for hive in "${hives[@]}"; do hivexregedit --export "$hive" '\'; done; }
     hive_text >"$scratch/hives-before.txt"
-    touch "$scratch/volume/HIBERFIL.SYS"
+    printf 'HIBR' >"$scratch/volume/HIBERFIL.SYS" # the signature of a hibernated image
     run hibernated --machine "$scratch/volume" --raw fix --all
     expect_rc 1 "fix of a hibernated volume"
     one_line_error hibernated "hibernated"
@@ -119,6 +119,13 @@ windows-volume)
     expect_rc 0 "undo --last on the volume"
     hive_text >"$scratch/hives-after.txt"
     same_file "$scratch/hives-before.txt" "$scratch/hives-after.txt"
+    # libregf, a reader independent of hivex, reads every written hive whole.
+    for hive in "${hives[@]}"; do
+        /usr/bin/python3 -c 'import pyregf, sys
+f = pyregf.file(); f.open(sys.argv[1])
+def walk(key): [value.data for value in key.values]; [walk(sub) for sub in key.sub_keys]
+walk(f.get_root_key())' "$hive" || fail "libregf cannot read $hive"
+    done
     # The twin's drive C is the volume: its undo file comes after the volume's.
     run twin-fix --machine "$scratch/twin" --raw fix --all
     same_file "$scratch/twin-fix.out" "$scratch/volume-fix.out"

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 namespace {
 
@@ -27,6 +28,7 @@ namespace fs = std::filesystem;
 using win32sim::WindowsVolume;
 
 const char kSoftwarePrefix[] = "HKEY_LOCAL_MACHINE\\SOFTWARE";
+const char kRemovedKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Removed";
 const char kSystemPrefix[] = "HKEY_LOCAL_MACHINE\\SYSTEM";
 
 const char kSoftware[] = R"(Windows Registry Editor Version 5.00
@@ -125,11 +127,13 @@ std::string RunCommand(const std::string& command) {
     return out;
 }
 
-void MakeHive(const fs::path& hive, const std::string& prefix, const std::string& text) {
+void MakeHive(const fs::path& hive, const std::string& prefix, const std::string& text,
+              int minor = 3) {
     const fs::path source = hive.string() + ".source.reg";
     WriteBytes(source, text);
-    ASSERT_EQ(0, std::system(("'" HM_SOURCE_DIR "/tests/support/make-hive' --prefix '" + prefix +
-                              "' '" + hive.string() + "' '" + source.string() + "'")
+    ASSERT_EQ(0, std::system(("'" HM_SOURCE_DIR "/tests/support/make-hive' --minor " +
+                              std::to_string(minor) + " --prefix '" + prefix + "' '" +
+                              hive.string() + "' '" + source.string() + "'")
                                  .c_str()));
     fs::remove(source);
 }
@@ -287,7 +291,20 @@ struct HeldLock {
     }
 };
 
+// Hand-made headers: only the signature at the start tells.
 void Hibernate(const fs::path& root, const fs::path&, HeldLock*) {
+    WriteBytes(root / "HIBERFIL.SYS", std::string("hibr\0\0\0\0", 8));
+}
+void FastStart(const fs::path& root, const fs::path&, HeldLock*) {
+    WriteBytes(root / "HIBERFIL.SYS", std::string("HIBR\0\0\0\0", 8));
+}
+void ResumeStarted(const fs::path& root, const fs::path&, HeldLock*) {
+    WriteBytes(root / "HIBERFIL.SYS", "wake");
+}
+void ResumedAndZeroed(const fs::path& root, const fs::path&, HeldLock*) {
+    WriteBytes(root / "HIBERFIL.SYS", std::string(4096, '\0'));
+}
+void EmptyHibernationFile(const fs::path& root, const fs::path&, HeldLock*) {
     WriteBytes(root / "HIBERFIL.SYS", "");
 }
 void MakeDirty(const fs::path&, const fs::path& hive, HeldLock*) {
@@ -316,8 +333,12 @@ TEST_F(HiveWriterTest, AVolumeInUseOrAnUnsoundHiveIsRefusedAndNothingIsWritten) 
         bool force;
         const char* reason; // empty: written
     } cases[] = {
-        {"hibernated", Hibernate, false, "Windows is hibernated"},
+        {"hibernated", Hibernate, false, ": Windows is hibernated (hiberfil.sys holds its image)"},
         {"hibernated, forced", Hibernate, true, ""},
+        {"fast-started", FastStart, false, "Windows is hibernated or fast-started (hiberfil"},
+        {"resume started", ResumeStarted, false, "hibernated, its resume started and not finished"},
+        {"resumed, zeroed", ResumedAndZeroed, false, ""},
+        {"empty hiberfil.sys", EmptyHibernationFile, false, ""},
         {"dirty", MakeDirty, false, "dirty: Windows did not shut down cleanly"},
         {"dirty, forced", MakeDirty, true, ""},
         {"truncated", Truncate, true, "truncated or with a bad checksum"},
@@ -340,7 +361,8 @@ TEST_F(HiveWriterTest, AVolumeInUseOrAnUnsoundHiveIsRefusedAndNothingIsWritten) 
         test.damage(m_root, m_software, &lock);
         const std::string before = ReadBytes(m_software);
         std::string checkError, saveError;
-        const bool accepted = win32sim::CheckVolumeWritable(m_volume, test.force, &checkError);
+        const bool accepted =
+            win32sim::CheckVolumeWritable(m_volume, test.force, {kRemovedKey}, &checkError);
         const bool saved = win32sim::SaveWindowsVolume(m_volume, test.force, &saveError);
         if (!*test.reason) {
             EXPECT_TRUE(accepted) << checkError;
@@ -353,12 +375,190 @@ TEST_F(HiveWriterTest, AVolumeInUseOrAnUnsoundHiveIsRefusedAndNothingIsWritten) 
         }
         EXPECT_FALSE(accepted);
         EXPECT_FALSE(saved);
-        EXPECT_EQ(checkError, saveError);
+        EXPECT_EQ(0u, saveError.rfind(checkError, 0)) << saveError;
         EXPECT_NE(std::string::npos, saveError.find(test.reason)) << saveError;
         EXPECT_EQ(!test.force, saveError.find("use --force") != std::string::npos) << saveError;
         EXPECT_TRUE(before == ReadBytes(m_software)) << "the refused hive changed";
         EXPECT_FALSE(fs::exists(m_software.string() + ".hivemender-new"));
     }
+}
+
+// Keys beside each other whose order depends on upper-casing beyond ASCII
+// (U+00FF, U+00B5 among them), one holding a value too big for one
+// cell in format 1.4 and later.
+const char kApps[] = "Windows Registry Editor Version 5.00\r\n\r\n"
+                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\\xC3\x89"
+                     "b.exe]\r\n\r\n"
+                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\\xC3\xBF]\r\n\r\n"
+                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\\xC2\xB5]\r\n\r\n"
+                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\z]\r\n\r\n"
+                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\\xC3\xA9"
+                     "a.exe]\r\n"
+                     "\"Small\"=dword:00000001\r\n\"Path\"=\"C:\\\\a.exe\"\r\n\"Big\"=hex:";
+constexpr size_t kBigSize = 40000;
+
+uint32_t Le32(const std::string& bytes, size_t at) {
+    uint32_t word = 0;
+    std::memcpy(&word, &bytes[at], 4);
+    return word;
+}
+
+size_t CellOf(uint32_t offset) {
+    return 0x1000 + size_t{offset};
+}
+
+std::string CellBytes(const std::string& bytes, size_t cell) {
+    return bytes.substr(cell, -static_cast<int32_t>(Le32(bytes, cell)));
+}
+
+// The key record (nk) in use of a key named in Latin-1, as hivex stores it.
+size_t KeyRecord(const std::string& bytes, const std::string& name) {
+    for (size_t at = bytes.find(name); at != std::string::npos; at = bytes.find(name, at + 1)) {
+        if (at >= 0x50 && bytes.compare(at - 0x4C, 2, "nk") == 0 &&
+            Le32(bytes, at - 4) % 0x10000 == name.size() && Le32(bytes, at - 0x50) >> 31)
+            return at - 0x50;
+    }
+    ADD_FAILURE() << "no key " << name;
+    return 0;
+}
+
+// A key's subkeys as its lh list holds them: Latin-1 name and hash.
+std::vector<std::pair<std::string, uint32_t>> SubkeyList(const std::string& bytes, size_t key) {
+    const size_t list = CellOf(Le32(bytes, key + 0x20));
+    EXPECT_EQ("lh", bytes.substr(list + 4, 2));
+    std::vector<std::pair<std::string, uint32_t>> subkeys;
+    for (size_t i = 0; i < Le32(bytes, list + 6) % 0x10000; ++i) {
+        const size_t subkey = CellOf(Le32(bytes, list + 8 + 8 * i));
+        subkeys.emplace_back(bytes.substr(subkey + 0x50, Le32(bytes, subkey + 0x4C) % 0x10000),
+                             Le32(bytes, list + 12 + 8 * i));
+    }
+    return subkeys;
+}
+
+// Every value cell of a key with the cells of its data, by cell offset.
+std::map<size_t, std::string> ValueCells(const std::string& bytes, size_t key) {
+    std::map<size_t, std::string> cells;
+    const size_t list = CellOf(Le32(bytes, key + 0x2C));
+    for (size_t i = 0; i < Le32(bytes, key + 0x28); ++i) {
+        const size_t value = CellOf(Le32(bytes, list + 4 + 4 * i));
+        std::string& kept = cells[value] = CellBytes(bytes, value);
+        if (Le32(bytes, value + 8) & 0x80000000)
+            continue; // the data is in the value cell
+        const size_t data = CellOf(Le32(bytes, value + 12));
+        kept += CellBytes(bytes, data);
+        if (bytes.compare(data + 4, 2, "db") != 0)
+            continue;
+        const size_t segments = CellOf(Le32(bytes, data + 8));
+        for (size_t s = 0; s < Le32(bytes, data + 4) >> 16; ++s)
+            kept += CellBytes(bytes, CellOf(Le32(bytes, segments + 4 + 4 * s)));
+    }
+    return cells;
+}
+
+// libregf, a reader independent of hivex, reads every key and value of the
+// hive and finds the big value whole.
+const char kLibregfCheck[] = R"(/usr/bin/python3 -c '
+import pyregf, sys
+f = pyregf.file(); f.open(sys.argv[1])
+def walk(key):
+    for value in key.values:
+        if value.name == "Big":
+            print(value.data == bytes(i * 7 % 256 for i in range(40000)), len(value.data))
+        value.data
+    for sub in key.sub_keys:
+        walk(sub)
+walk(f.get_root_key())' )";
+
+// Only a hive a change writes must be clean: a dirty SYSTEM without logs
+// blocks a change of its keys, not one of SOFTWARE's or of the classes
+// (HKEY_CLASSES_ROOT is SOFTWARE's Classes and the user's classes hive).
+TEST_F(HiveWriterTest, OnlyTheHivesAChangeWritesMustBeClean) {
+    PatchFirstSequenceNumber(m_system);
+    const struct {
+        const char* key;
+        bool accepted;
+    } cases[] = {
+        {kRemovedKey, true},
+        {"HKEY_CLASSES_ROOT\\.txt", true},
+        {"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Svc", false},
+        {"HKEY_LOCAL_MACHINE", false},
+    };
+    std::string error;
+    for (const auto& c : cases)
+        EXPECT_EQ(c.accepted, win32sim::CheckVolumeWritable(m_volume, false, {c.key}, &error))
+            << c.key;
+    ApplyToStandIn(kSoftwareFix);
+    EXPECT_TRUE(win32sim::SaveWindowsVolume(m_volume, false, &error)) << error;
+    EXPECT_FALSE(SequenceNumbersAgree(m_system)) << "SYSTEM was not to be written";
+    ApplyToStandIn(kSystemFix);
+    EXPECT_FALSE(win32sim::SaveWindowsVolume(m_volume, false, &error));
+    EXPECT_NE(std::string::npos, error.find("SYSTEM is dirty")) << error;
+    PatchFirstSequenceNumber(m_software);
+    EXPECT_FALSE(
+        win32sim::CheckVolumeWritable(m_volume, false, {"HKEY_CLASSES_ROOT\\.txt"}, &error));
+}
+
+// Format 1.5: a deleted key restored (an undo) gets its big value back as a
+// big-data record; a later change of one of its values rewrites that value
+// alone; and the parent's subkey list ends in Windows' order with Windows'
+// hashes, names upper-cased by Unicode (U+00FF to U+0178, U+00B5 to U+039C).
+TEST_F(HiveWriterTest, BigValuesStayBigDataAndSubkeyListsKeepWindowsOrder) {
+    std::string apps = kApps;
+    for (size_t i = 0; i < kBigSize; ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, i ? ",%02x" : "%02x", static_cast<unsigned>(i * 7 % 256));
+        apps += hex;
+    }
+    apps += "\r\n";
+    MakeHive(m_software, kSoftwarePrefix, apps, 5);
+    win32sim::ResetMachine(win32sim::MachineConfig{}, (m_root / "scratch").string());
+    ApplyToStandIn(apps);
+    m_volume.hives.resize(1);
+    std::string error;
+    ApplyToStandIn("Windows Registry Editor Version 5.00\r\n\r\n"
+                   "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\\xC3\xA9"
+                   "a.exe]\r\n");
+    ASSERT_TRUE(win32sim::SaveWindowsVolume(m_volume, false, &error)) << error;
+    ApplyToStandIn(apps);
+    ASSERT_TRUE(win32sim::SaveWindowsVolume(m_volume, false, &error)) << error;
+    const std::string restored = ReadBytes(m_software);
+    EXPECT_EQ("True 40000\n", RunCommand(kLibregfCheck + m_software.string()));
+
+    auto hash = [](std::u16string upper) {
+        uint32_t h = 0;
+        for (char16_t unit : upper)
+            h = h * 37 + unit;
+        return h;
+    };
+    const std::vector<std::pair<std::string, uint32_t>> windowsOrder = {
+        {"z", hash(u"Z")},
+        {"\xE9"
+         "a.exe",
+         hash(u"\u00C9A.EXE")},
+        {"\xC9"
+         "b.exe",
+         hash(u"\u00C9B.EXE")},
+        {"\xFF", hash(u"\u0178")},
+        {"\xB5", hash(u"\u039C")},
+    };
+    EXPECT_EQ(windowsOrder, SubkeyList(restored, KeyRecord(restored, "Apps")));
+
+    const auto before = ValueCells(restored, KeyRecord(restored, "\xE9"
+                                                                 "a.exe"));
+    ApplyToStandIn("Windows Registry Editor Version 5.00\r\n\r\n"
+                   "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\\xC3\xA9"
+                   "a.exe]\r\n"
+                   "\"Path\"=\"C:\\\\b.exe\"\r\n");
+    ASSERT_TRUE(win32sim::SaveWindowsVolume(m_volume, false, &error)) << error;
+    const std::string changed = ReadBytes(m_software);
+    const auto after = ValueCells(changed, KeyRecord(changed, "\xE9"
+                                                              "a.exe"));
+    size_t untouched = 0;
+    for (const auto& [cell, content] : before)
+        untouched += after.count(cell) && after.at(cell) == content;
+    EXPECT_EQ(3u, after.size());
+    EXPECT_EQ(2u, untouched) << "Small and Big must keep their cells byte for byte";
+    EXPECT_EQ("True 40000\n", RunCommand(kLibregfCheck + m_software.string()));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // Offline Windows volumes read from real regf hive files, built from the
 // .reg text in volume/ by make-volume (hivex's own hivexregedit).
+#include "machine/hive_log.h"
 #include "machine/machine_folder.h"
 #include "machine/windows_volume.h"
 #include "regfile/regfile.h"
@@ -7,8 +8,10 @@
 #include <win32sim/machine.h>
 
 #include <gtest/gtest.h>
+#include <hivex.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -23,6 +26,7 @@ const fs::path kTools = fs::path(HM_SOURCE_DIR) / "tests";
 constexpr char kSid[] = "S-1-5-21-111-222-333-1001";
 constexpr char kSoftware[] = "windows/System32/CONFIG/software";
 constexpr char kNtuser[] = "Users/ann/ntuser.dat";
+constexpr char kUsrClass[] = "Users/ann/AppData/Local/Microsoft/Windows/UsrClass.dat";
 
 void RunTool(const std::string& command) {
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
@@ -43,6 +47,16 @@ bool KeyExists(HKEY root, const char* path) {
         return false;
     RegCloseKey(key);
     return true;
+}
+
+// The offset of the key record (nk) named `name` in a hive's bytes.
+size_t KeyRecord(const std::string& bytes, const std::string& name) {
+    for (size_t at = bytes.find(name); at != std::string::npos; at = bytes.find(name, at + 1)) {
+        if (at >= 0x4C && bytes.compare(at - 0x4C, 2, "nk") == 0)
+            return at - 0x4C;
+    }
+    ADD_FAILURE() << "no key " << name;
+    return 0;
 }
 
 // One volume and its machine folder twin for the whole suite: building the
@@ -68,6 +82,20 @@ protected:
         in.close();
         damage(&bytes);
         std::ofstream(copy / file, std::ios::binary | std::ios::trunc) << bytes;
+        return copy;
+    }
+
+    // A copy of the volume whose SOFTWARE nests a key 513 levels deep.
+    fs::path DeepVolume(const std::string& name) {
+        const fs::path copy = DamagedVolume(name, kSoftware, [](std::string*) {});
+        std::string path = "HKEY_LOCAL_MACHINE\\SOFTWARE";
+        for (int level = 2; level <= 513; ++level)
+            path += "\\d";
+        std::ofstream(s_root / "deep.reg")
+            << "Windows Registry Editor Version 5.00\r\n\r\n[" << path << "]\r\n";
+        RunTool(Quoted(kTools / "support" / "make-hive") +
+                " --prefix 'HKEY_LOCAL_MACHINE\\SOFTWARE' " + Quoted(copy / kSoftware) + " " +
+                Quoted(s_root / "deep.reg"));
         return copy;
     }
 
@@ -141,6 +169,13 @@ TEST_F(WindowsVolumeTest, RefusesADamagedHiveAndKeepsThePreviousMachine) {
     const auto badChecksum = [](std::string* bytes) { (*bytes)[0x1FC] ^= 0x5A; };
     const auto notAHive = [](std::string* bytes) { bytes->assign(8192, 'x'); };
     const auto headerOnly = [](std::string* bytes) { bytes->resize(100); };
+    const auto loop = [](std::string* bytes) { // ProfileList's subkeys become Windows NT's
+        const size_t parent = KeyRecord(*bytes, "Windows NT");
+        bytes->replace(KeyRecord(*bytes, "ProfileList") + 0x14, 0x10, *bytes, parent + 0x14, 0x10);
+    };
+    const auto badAddress = [](std::string* bytes) {
+        bytes->replace(KeyRecord(*bytes, "Types") + 0x28, 4, "\xF0\xFF\xFF\x7F");
+    };
     const struct {
         const char* name;
         const char* file;
@@ -153,12 +188,17 @@ TEST_F(WindowsVolumeTest, RefusesADamagedHiveAndKeepsThePreviousMachine) {
         {"short", kSoftware, headerOnly, ": truncated: shorter than the hive's 4096-byte header"},
         {"user-truncated", kNtuser, truncate, ": truncated: the header promises"},
         {"user-checksum", kNtuser, badChecksum, ": damaged hive: the header checksum"},
+        {"loop", kSoftware, loop, ": damaged hive: its key tree loops (a subkey list leads back"},
+        {"deep", kSoftware, nullptr, ": damaged hive: keys are nested deeper than the 512 levels"},
+        {"bad-address", kSoftware, badAddress,
+         ": damaged hive: a key, list or value points to a place that holds no such record"},
     };
     std::string error;
     ASSERT_TRUE(win32sim::LoadMachine((s_root / "machine").string(), &error)) << error;
     const std::vector<uint8_t> before = RegistryText();
     for (const auto& c : cases) {
-        const fs::path volumeFolder = DamagedVolume(c.name, c.file, c.damage);
+        const fs::path volumeFolder =
+            c.damage ? DamagedVolume(c.name, c.file, c.damage) : DeepVolume(c.name);
         win32sim::WindowsVolume volume{"untouched", {}};
         error.clear();
         EXPECT_FALSE(win32sim::LoadWindowsVolume(volumeFolder.string(), &volume, &error)) << c.name;
@@ -193,6 +233,168 @@ TEST_F(WindowsVolumeTest, LeavesOutKeysNamedOutside1252) {
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\?mega"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Values"));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Caf\xE9"));
+}
+
+uint32_t Le32(const std::string& bytes, size_t at) {
+    uint32_t word = 0;
+    std::memcpy(&word, &bytes[at], 4);
+    return word;
+}
+
+void SetLe32(std::string* bytes, size_t at, uint32_t word) {
+    std::memcpy(&(*bytes)[at], &word, 4);
+    uint32_t sum = 0;
+    for (size_t offset = 0; offset < 0x1FC; offset += 4)
+        sum ^= Le32(*bytes, offset);
+    std::memcpy(&(*bytes)[0x1FC], &sum, 4); // the base block's checksum
+}
+
+void Apply(const std::vector<uint8_t>& text) {
+    regfile::Script script;
+    std::string error;
+    ASSERT_TRUE(regfile::Parse(text, "test", &script, &error)) << error;
+    win32sim::PrivilegedScope privileged;
+    ASSERT_EQ(ERROR_SUCCESS, regfile::Apply(script, &error)) << error;
+}
+
+std::string ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A real user classes hive that was not shut down cleanly, with the two
+// logs Windows left beside it: read with the logs' changes, fixed and
+// written clean above every log's sequence number, then undone.
+TEST_F(WindowsVolumeTest, ReadsADirtyHiveThroughItsLogsAndWritesItClean) {
+    const fs::path copy = DamagedVolume("dirty", kUsrClass, [](std::string*) {});
+    for (const char* suffix : {"", ".LOG1", ".LOG2"})
+        RunTool("xz -dc " + Quoted(kTools / "machine" / "real-hives" / "UsrClass.dat") + suffix +
+                ".xz >" + Quoted(copy / kUsrClass) + suffix);
+    const std::string classes = std::string(kSid) + "_Classes";
+    const std::string bag =
+        classes + "\\Local Settings\\Software\\Microsoft\\Windows\\Shell\\Bags\\26";
+    win32sim::WindowsVolume volume;
+    std::string error;
+    ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
+    EXPECT_EQ(volume.notes, std::vector<std::string>{(copy / kUsrClass).string() +
+                                                     ": not shut down cleanly; recovered from its "
+                                                     "transaction logs (log entries applied: 14, "
+                                                     "pages: 158)"});
+    EXPECT_TRUE(KeyExists(HKEY_USERS, bag.c_str())) << "a key only the logs hold";
+    { // a damaged byte in the third entry of .LOG2 (sequence 293) stops recovery there
+        const fs::path log2 = copy / (std::string(kUsrClass) + ".LOG2");
+        const std::string sound = ReadBytes(log2);
+        std::string damaged = sound;
+        damaged[151552 + 4096] ^= 1;
+        std::ofstream(log2, std::ios::binary | std::ios::trunc) << damaged;
+        win32sim::HiveRecovery partial;
+        ASSERT_TRUE(win32sim::RecoverHive((copy / kUsrClass).string(), &partial, &error));
+        EXPECT_EQ(6u, partial.entries);
+        EXPECT_EQ(8u, partial.leftOut);
+        std::ofstream(log2, std::ios::binary | std::ios::trunc) << sound;
+    }
+    const std::vector<uint8_t> recovered = RegistryText();
+    std::vector<uint8_t> bagText; // what the undo file holds
+    {
+        win32sim::PrivilegedScope privileged;
+        bagText = regfile::Export({"HKEY_USERS\\" + bag}, regfile::Encoding::Ansi);
+    }
+    const std::string deletion = "REGEDIT4\r\n\r\n[-HKEY_USERS\\" + bag + "]\r\n";
+    Apply(std::vector<uint8_t>(deletion.begin(), deletion.end()));
+    ASSERT_TRUE(win32sim::CheckVolumeWritable(volume, false, {"HKEY_USERS\\" + bag}, &error))
+        << error;
+    ASSERT_TRUE(win32sim::SaveWindowsVolume(volume, false, &error)) << error;
+    const std::string fixed = ReadBytes(copy / kUsrClass);
+    EXPECT_EQ(Le32(fixed, 4), Le32(fixed, 8));
+    EXPECT_GT(Le32(fixed, 4), 300u) << "the highest sequence number in the logs is 300";
+    RunTool("/usr/bin/python3 -c 'import pyregf, sys; f = pyregf.file(); f.open(sys.argv[1])\n"
+            "def walk(k): [v.data for v in k.values]; [walk(s) for s in k.sub_keys]\n"
+            "walk(f.get_root_key())' " +
+            Quoted(copy / kUsrClass)); // libregf reads it whole
+    EXPECT_TRUE(fs::exists(copy / (std::string(kUsrClass) + ".LOG1")));
+    win32sim::HiveRecovery again;
+    ASSERT_TRUE(win32sim::RecoverHive((copy / kUsrClass).string(), &again, &error));
+    EXPECT_FALSE(again.dirty) << "the old logs must not apply over the fixed hive";
+    ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
+    EXPECT_FALSE(KeyExists(HKEY_USERS, bag.c_str()));
+
+    Apply(bagText); // the undo file brings the key back
+    ASSERT_TRUE(win32sim::SaveWindowsVolume(volume, false, &error)) << error;
+    ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
+    EXPECT_TRUE(RegistryText() == recovered);
+}
+
+// Logs that cannot be applied whole, or none at all, leave a dirty hive
+// that a fix must not write without --force. The old log format (a DIRT
+// bitmap of pages) is applied when its timestamp is the hive's.
+TEST_F(WindowsVolumeTest, AppliesOldLogsAndRefusesToWriteAHiveWhoseLogsFailed) {
+    const fs::path copy = DamagedVolume("old-log", kNtuser, [](std::string*) {});
+    const fs::path ntuser = copy / kNtuser;
+    const std::string before = ReadBytes(ntuser);
+    {
+        hive_h* hive = hivex_open(ntuser.c_str(), HIVEX_OPEN_WRITE);
+        ASSERT_TRUE(hive);
+        char data[] = "l\0o\0g\0\0";
+        hive_set_value value{const_cast<char*>("FromOldLog"), hive_t_REG_SZ, sizeof data - 1, data};
+        EXPECT_EQ(0, hivex_node_set_value(hive, hivex_root(hive), &value, 0));
+        EXPECT_EQ(0, hivex_commit(hive, nullptr, 0));
+        hivex_close(hive);
+    }
+    const std::string after = ReadBytes(ntuser);
+    std::string log = after.substr(0, 512);
+    log.replace(12, 8, before, 12, 8); // the timestamp of the hive it belongs to
+    SetLe32(&log, 0x1C, 1);
+    SetLe32(&log, 8, Le32(log, 4));
+    std::string bitmap(Le32(after, 0x28) / 512 / 8, '\0'), pages;
+    for (size_t page = 0; page * 512 + 0x1000 < after.size(); ++page) {
+        if (before.size() <= 0x1000 + page * 512 ||
+            before.compare(0x1000 + page * 512, 512, after, 0x1000 + page * 512, 512) != 0) {
+            bitmap[page / 8] = static_cast<char>(bitmap[page / 8] | 1 << (page % 8));
+            pages += after.substr(0x1000 + page * 512, 512);
+        }
+    }
+    log += "DIRT" + bitmap;
+    log.resize((log.size() + 511) / 512 * 512, '\0');
+    std::ofstream(copy / (std::string(kNtuser) + ".LOG"), std::ios::binary) << log + pages;
+    std::string dirty = before;
+    SetLe32(&dirty, 4, Le32(dirty, 4) + 1);
+    std::ofstream(ntuser, std::ios::binary | std::ios::trunc) << dirty;
+
+    const std::string userKey = std::string("HKEY_USERS\\") + kSid;
+    win32sim::WindowsVolume volume;
+    std::string error;
+    ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
+    ASSERT_EQ(1u, volume.notes.size());
+    EXPECT_NE(std::string::npos, volume.notes[0].find("(log entries applied: 1, pages: "));
+    HKEY user = nullptr;
+    BYTE text[16] = "";
+    DWORD size = sizeof text;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_USERS, kSid, 0, KEY_READ, &user));
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(user, "FromOldLog", nullptr, nullptr, text, &size));
+    RegCloseKey(user);
+    EXPECT_STREQ("log", reinterpret_cast<char*>(text));
+    EXPECT_TRUE(win32sim::CheckVolumeWritable(volume, false, {userKey}, &error)) << error;
+
+    const struct {
+        const char* log; // cut short, or gone
+        const char* reason;
+    } refusals[] = {
+        {"short", "its transaction logs could not be applied in full (log entries left out: 1); "
+                  "use --force to write anyway"},
+        {"gone",
+         "no transaction logs beside it hold its newest changes; use --force to write anyway"},
+    };
+    for (const auto& refusal : refusals) {
+        if (refusal.log == std::string("short"))
+            fs::resize_file(copy / (std::string(kNtuser) + ".LOG"), log.size() + 512);
+        else
+            fs::remove(copy / (std::string(kNtuser) + ".LOG"));
+        EXPECT_FALSE(win32sim::CheckVolumeWritable(volume, false, {userKey}, &error));
+        EXPECT_EQ(ntuser.string() + " is dirty: Windows did not shut down cleanly and " +
+                      refusal.reason,
+                  error);
+        EXPECT_TRUE(win32sim::CheckVolumeWritable(volume, true, {userKey}, &error)) << error;
+    }
 }
 
 } // namespace
