@@ -598,7 +598,7 @@ completion)
         [ "$got" = "$expected" ] || fail "hivemender $words<TAB> offers [$got], expected [$expected]"
     done <<'ROWS'
 f|fix
-''|exclude export-machine fix scan undo
+''|exclude export-machine fix scan ui undo
 --machine ''|machine other-pc
 --machine o|other-pc
 --ma|--machine
