@@ -1,6 +1,7 @@
 #include "fix/fix_engine.h"
 
 #include "scan/engine_state.h"
+#include "scan/exclusion_list.h"
 #include "fix/registry_edits.h"
 #include "fix/status_library.h"
 #include "fix/undo_file.h"
@@ -16,7 +17,11 @@ namespace {
 // The result of a record whose kind names no repair.
 constexpr LONG kNoRepair = ERROR_INVALID_HANDLE;
 
-LONG Repair(const ProblemRecord& record, CUndoFile& undo) {
+LONG Repair(CEngineState& engine, const ProblemRecord& record, CUndoFile& undo) {
+    // What the user excluded is never changed, nor deleted with a parent.
+    if (IsExcluded(engine, record.keyPath) ||
+        (record.kind == ProblemDeleteKey && HoldsExcludedKey(engine, record.keyPath)))
+        return ERROR_ACCESS_DENIED;
     switch (record.kind) {
     case ProblemDeleteKey:
         return DeleteKeyWithUndo(record.keyPath, undo);
@@ -61,7 +66,7 @@ int RepairSelected(CEngineState& engine, CUndoFile& undo, JsonObjectArray& fixes
         WaitWhilePaused(engine);
         if (IsSelectedForFix(engine.m_request, i)) {
             const ProblemRecord& record = engine.m_problems[i];
-            const bool fixed = CountsAsFixed(Repair(record, undo));
+            const bool fixed = CountsAsFixed(Repair(engine, record, undo));
             fixedCount += fixed ? 1 : 0;
             AddResult(engine, fixes, i, record, fixed);
         }

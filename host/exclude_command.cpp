@@ -37,33 +37,65 @@ bool Save(const std::string& path, const ExclusionFile& file, std::string* error
     return false;
 }
 
+std::string Shown(const std::string& ansiLine) {
+    ExclusionFile one;
+    one.lines.push_back(ansiLine);
+    return Utf8Line(one, 0);
+}
+
+// A missing file is an empty list, and adding a key makes it.
+bool ReadList(const std::string& path, ExclusionFile* file) {
+    std::string bytes;
+    std::error_code ignored;
+    if (!ReadFileBytes(path, &bytes) && std::filesystem::exists(path, ignored))
+        return false;
+    *file = ParseExclusionFile(bytes);
+    return true;
+}
+
+// Adds or removes the line of `keyPath` (as ExclusionKeyPath gives it) in
+// the file at `path`: one read, one edit, one replacing write.
+int EditExclusions(const std::string& path, const std::string& keyPath, bool adding) {
+    ExclusionFile file;
+    if (!ReadList(path, &file))
+        return Fail("cannot read " + path);
+    std::string error;
+    const std::string line = ExclusionLine(keyPath, CurrentUserSid(), &error);
+    if (line.empty())
+        return Fail(error);
+    const std::string shown = Shown(line);
+    const size_t covering = CoveringLine(file, line);
+    if (adding && covering < file.lines.size()) {
+        std::cout << "already excluded: " << shown << "\n";
+        return kExitOk;
+    }
+    if (adding) {
+        AppendLine(&file, line);
+    } else if (RemoveLines(&file, line) == 0) {
+        if (covering < file.lines.size())
+            return Fail(shown + " is excluded by the line " + Utf8Line(file, covering) +
+                        ", which keeps its whole subtree out");
+        return Fail(shown + " is not excluded (see hivemender exclude --list)");
+    }
+    if (!Save(path, file, &error))
+        return Fail(error);
+    std::cout << (adding ? "excluded: " : "no longer excluded: ") << shown << "\n";
+    return kExitOk;
+}
+
 } // namespace
 
 int RunExclude(const Options& options, const std::string& pluginPath) {
     const std::string path = ExclusionFilePath(pluginPath);
-    // A missing file is an empty list, and adding a key makes it.
-    std::string bytes;
-    std::error_code ignored;
-    if (!ReadFileBytes(path, &bytes) && std::filesystem::exists(path, ignored))
+    if (!options.excludeList) {
+        const bool adding = options.excludeRemove.empty();
+        return EditExclusions(path, adding ? options.excludeKey : options.excludeRemove, adding);
+    }
+    ExclusionFile file;
+    if (!ReadList(path, &file))
         return Fail("cannot read " + path);
-    ExclusionFile file = ParseExclusionFile(bytes);
-    if (options.excludeList) {
-        for (const std::string& key : ExcludedKeys(file))
-            std::cout << key << "\n";
-        return kExitOk;
-    }
-    std::string error;
-    const bool adding = options.excludeRemove.empty();
-    const std::string& key = adding ? options.excludeKey : options.excludeRemove;
-    if (adding && !AddExclusion(&file, key)) {
-        std::cout << "already excluded: " << key << "\n";
-        return kExitOk;
-    }
-    if (!adding && !RemoveExclusion(&file, key))
-        return Fail(key + " is not excluded (see hivemender exclude --list)");
-    if (!Save(path, file, &error))
-        return Fail(error);
-    std::cout << (adding ? "excluded: " : "no longer excluded: ") << key << "\n";
+    for (const std::string& key : ExcludedKeys(file))
+        std::cout << key << "\n";
     return kExitOk;
 }
 

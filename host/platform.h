@@ -72,6 +72,10 @@ void DiscardScratchMachine();
 // The Windows path of the plug-in's folder as the engine sees it.
 std::string PluginWindowsFolder(const std::string& pluginPath);
 
+// The current user's SID ("S-1-5-21-..."), the name of the user's hive
+// below HKEY_USERS; empty when it cannot be read.
+std::string CurrentUserSid();
+
 // A path a person can open on this computer for a Windows path of the machine.
 std::string LocalPathFor(const std::string& windowsPath);
 

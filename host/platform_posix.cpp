@@ -201,6 +201,10 @@ std::string PluginWindowsFolder(const std::string&) {
     return slash == std::string::npos ? std::string() : pluginPath.substr(0, slash);
 }
 
+std::string CurrentUserSid() {
+    return win32sim::CurrentConfig().currentUserSid;
+}
+
 std::string LocalPathFor(const std::string& windowsPath) {
     const std::string local = win32sim::HostPathFor(windowsPath);
     return local.empty() ? windowsPath : local;

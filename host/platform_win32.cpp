@@ -2,6 +2,7 @@
 #include "host/platform.h"
 
 #include <windows.h>
+#include <sddl.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -118,6 +119,24 @@ std::string PluginWindowsFolder(const std::string& pluginPath) {
 
 std::string LocalPathFor(const std::string& windowsPath) {
     return windowsPath;
+}
+
+std::string CurrentUserSid() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return {};
+    std::string sid;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::string buffer(size, '\0');
+    char* text = nullptr;
+    if (size > 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+        ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+        sid = text;
+        LocalFree(text);
+    }
+    CloseHandle(token);
+    return sid;
 }
 
 } // namespace host
