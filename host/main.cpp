@@ -104,8 +104,13 @@ int SelectedIds(const Options& options, const std::string& scanReport, std::vect
     if (!ParseReport(scanReport, &report, &error))
         return Fail(error);
     if (options.selectAll) {
-        for (const auto& entry : report.entries)
-            ids->push_back(std::stoi(Member(entry, "id")));
+        for (const auto& entry : report.entries) {
+            if (IsUnreadable(entry))
+                std::cerr << "problem " << Member(entry, "id") << " is left alone: "
+                          << kUnreadableText << "\n";
+            else
+                ids->push_back(std::stoi(Member(entry, "id")));
+        }
         return kExitOk;
     }
     const int count = static_cast<int>(report.entries.size());
@@ -117,8 +122,12 @@ int SelectedIds(const Options& options, const std::string& scanReport, std::vect
                 (count == 0
                      ? std::string("none")
                      : std::to_string(count) + " (ids 0 to " + std::to_string(count - 1) + ")"));
-        for (int id = first; id <= last; ++id)
+        for (int id = first; id <= last; ++id) {
+            if (IsUnreadable(report.entries[static_cast<size_t>(id)]))
+                return Fail("problem " + std::to_string(id) + " cannot be fixed: " +
+                            kUnreadableText);
             chosen.insert(id);
+        }
     }
     ids->assign(chosen.begin(), chosen.end());
     return kExitOk;

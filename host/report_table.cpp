@@ -126,8 +126,9 @@ std::string Printable(const std::string& text) {
 }
 
 Row RowOf(const Members& entry, bool isFix, bool fitted) {
+    const bool unreadable = IsUnreadable(entry);
     const std::string user = Printable(Member(entry, "user name"));
-    const std::string keyPath = Printable(Member(entry, "key path"));
+    const std::string keyPath = unreadable ? kUnreadableText : Printable(Member(entry, "key path"));
     Row row = {Member(entry, "id"), fitted ? ShortKeyPath(keyPath, user) : keyPath,
                Printable(Member(entry, "value name")), Printable(Member(entry, "new value"))};
     if (!fitted)
@@ -221,7 +222,7 @@ std::string ToTable(const Report& report, const TableStyle& style) {
     for (const Members& entry : report.entries) {
         const std::string section = Member(entry, "section");
         auto& group = sections[SectionOrder(section)];
-        group.first = SectionName(section);
+        group.first = section.empty() ? "unreadable" : SectionName(section);
         group.second.push_back(RowOf(entry, isFix, fitted));
         for (size_t c = 0; c < columns.size(); ++c)
             natural[c] = std::max(natural[c], DisplayWidth(group.second.back()[c]));
