@@ -68,7 +68,7 @@ public:
             return false;
         if (report->arrayName.empty())
             return true;
-        if (At(at, "]") ? !TopRest(at + 1, m_prefix) : !Elements(at, 0))
+        if (At(at, "]") ? !TopRest(at + 1, m_prefix) : !Elements(at))
             return false;
         if (!At(at, "]"))
             Collect(at, report);
@@ -129,7 +129,16 @@ private:
     // the object's end could begin.
     std::vector<std::pair<std::string, size_t>> BareTexts(size_t at) {
         std::vector<std::pair<std::string, size_t>> texts;
-        for (size_t i = at + 1; i < m_text.size(); ++i) {
+        // Problem N ends in its id and section, and that text can stand
+        // unescaped only there or inside a bare text: no reading of the
+        // problem reaches past the last place it stands.
+        size_t stop = m_text.size();
+        if (m_arrayName == "problems") {
+            const std::string idAndSection =
+                ", \"id\": \"" + std::to_string(m_index) + "\", \"section\": \"";
+            stop = std::min(stop, m_text.rfind(idAndSection) + 1);
+        }
+        for (size_t i = at + 1; i < stop; ++i) {
             if (m_text.compare(i, 3, ", \"") == 0 || m_text[i] == '}') {
                 const std::string value = m_text.substr(at, i - at);
                 if (IsTrimmed(value))
@@ -228,26 +237,50 @@ private:
         return true;
     }
 
-    // Whether the elements from `at` (the `index`-th on) and the rest of the
-    // report can be read at all; keeps the readings that can.
-    bool Elements(size_t at, size_t index) {
-        const auto key = std::make_pair(at, index);
-        if (const auto known = m_good.find(key); known != m_good.end())
-            return !known->second.empty();
-        m_index = index;
-        std::vector<Reading> readings;
-        Objects(at, m_arrayName, &readings);
-        std::vector<Reading> good;
-        for (Reading& reading : readings) {
-            const bool last = At(reading.end, "]") && TopRest(reading.end + 1, m_prefix);
-            if (last || (At(reading.end, ",") && Elements(reading.end + 1, index + 1))) {
-                m_ends[key] = m_ends[key] || last;
-                good.push_back(std::move(reading));
+    // Whether the elements from `start` and the rest of the report can be
+    // read at all; keeps, for each place a problem can start, the readings
+    // of it that lead to the end. Level by level rather than recursively: a
+    // report may hold many thousand problems.
+    bool Elements(size_t start) {
+        std::vector<std::set<size_t>> levels = {{start}};
+        std::map<std::pair<size_t, size_t>, std::vector<Reading>> found;
+        for (size_t index = 0; index < levels.size(); ++index) {
+            std::set<size_t> next;
+            m_index = index;
+            for (size_t at : levels[index]) {
+                std::vector<Reading>& readings = found[{at, index}];
+                Objects(at, m_arrayName, &readings);
+                for (const Reading& reading : readings) {
+                    if (At(reading.end, ","))
+                        next.insert(reading.end + 1);
+                }
+            }
+            if (!next.empty())
+                levels.push_back(std::move(next));
+        }
+        for (size_t index = levels.size(); index-- > 0;) {
+            for (size_t at : levels[index]) {
+                const auto key = std::make_pair(at, index);
+                std::vector<Reading>& readings = found[key];
+                std::vector<Reading> good;
+                for (Reading& reading : readings) {
+                    const bool last = At(reading.end, "]") && TopRest(reading.end + 1, m_prefix);
+                    if (last || (At(reading.end, ",") && Leads(reading.end + 1, index + 1))) {
+                        m_ends[key] = m_ends[key] || last;
+                        good.push_back(std::move(reading));
+                    }
+                }
+                if (readings.size() > kMostReadings)
+                    good.push_back({{{"unreadable", "true"}}, std::string::npos});
+                m_good[key] = std::move(good);
             }
         }
-        if (readings.size() > kMostReadings)
-            good.push_back({{{"unreadable", "true"}}, std::string::npos});
-        return !(m_good[key] = std::move(good)).empty();
+        return Leads(start, 0);
+    }
+
+    bool Leads(size_t at, size_t index) const {
+        const auto good = m_good.find({at, index});
+        return good != m_good.end() && !good->second.empty();
     }
 
     // Each position's readings, over every way through the array: a
@@ -263,7 +296,8 @@ private:
                 ends = ends || m_ends[key];
                 for (const Reading& reading : m_good[key]) {
                     seen.insert(reading.members);
-                    if (reading.end != std::string::npos && m_good.count({reading.end + 1, index + 1}))
+                    if (reading.end != std::string::npos && At(reading.end, ",") &&
+                        Leads(reading.end + 1, index + 1))
                         next.insert({reading.end + 1, index + 1});
                 }
             }
