@@ -121,7 +121,13 @@ void CExclusionList::AddForEveryUserHive(const std::string& entry) {
 bool CExclusionList::IsExcluded(const std::string& keyPathText, const std::string& filePath) {
     if (m_entries.empty())
         Load(filePath);
-    // Only a prefix as long as an entry can be one: a look-up per length.
+    // Only a prefix as long as an entry and ending at a backslash can be
+    // one; most keys have none, and are not upper-cased at all.
+    const auto endsAnEntry = [&](size_t length) {
+        return length == keyPathText.size() + 1 || keyPathText[length - 1] == '\\';
+    };
+    if (std::none_of(m_lengths.begin(), m_lengths.upper_bound(keyPathText.size() + 1), endsAnEntry))
+        return false;
     const std::string key = KeyEntry(keyPathText);
     for (size_t length : m_lengths) {
         if (length > key.size())
