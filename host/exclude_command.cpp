@@ -89,7 +89,8 @@ int RunExclude(const Options& options, const std::string& pluginPath) {
     const std::string path = ExclusionFilePath(pluginPath);
     if (!options.excludeList) {
         const bool adding = options.excludeRemove.empty();
-        return EditExclusions(path, adding ? options.excludeKey : options.excludeRemove, adding);
+        return EditExclusions(
+            path, Utf8FromArgument(adding ? options.excludeKey : options.excludeRemove), adding);
     }
     ExclusionFile file;
     if (!ReadList(path, &file))

@@ -201,6 +201,10 @@ std::string PluginWindowsFolder(const std::string&) {
     return slash == std::string::npos ? std::string() : pluginPath.substr(0, slash);
 }
 
+std::string Utf8FromArgument(const std::string& argument) {
+    return argument;
+}
+
 std::string CurrentUserSid() {
     return win32sim::CurrentConfig().currentUserSid;
 }
