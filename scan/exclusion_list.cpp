@@ -142,10 +142,15 @@ bool CExclusionList::HoldsExcludedKey(const std::string& keyPathText) const {
     const std::string key = BackingEntry(KeyEntry(keyPathText));
     for (const std::string& entry : m_entries) {
         const std::string backing = BackingEntry(entry);
-        RegKey excluded;
-        if (backing.size() > key.size() && EntryCovers(key, backing) &&
-            excluded.OpenByText(entry.substr(0, entry.size() - 1), kRead) == ERROR_SUCCESS)
-            return true;
+        if (backing.size() <= key.size() || !EntryCovers(key, backing))
+            continue;
+        // In either registry view: the delete may reach the other one.
+        for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+            RegKey excluded;
+            if (excluded.OpenByText(entry.substr(0, entry.size() - 1), kRead | view) ==
+                ERROR_SUCCESS)
+                return true;
+        }
     }
     return false;
 }
