@@ -1,6 +1,7 @@
 #include "fix/fix_engine.h"
 
 #include "scan/engine_state.h"
+#include "scan/exclusion_list.h"
 #include "fix/registry_edits.h"
 #include "fix/status_library.h"
 #include "fix/undo_file.h"
@@ -17,7 +18,11 @@ namespace {
 // The result of a record whose kind names no repair.
 constexpr LONG kNoRepair = ERROR_INVALID_HANDLE;
 
-LONG Repair(const ProblemRecord& record, CUndoFile& undo) {
+LONG Repair(CEngineState& engine, const ProblemRecord& record, CUndoFile& undo) {
+    // What the user excluded is never changed, nor deleted with a parent.
+    if (IsExcluded(engine, record.keyPath) ||
+        (record.kind == ProblemDeleteKey && HoldsExcludedKey(engine, record.keyPath)))
+        return ERROR_ACCESS_DENIED;
     switch (record.kind) {
     case ProblemDeleteKey:
         return DeleteKeyWithUndo(record.keyPath, undo);
@@ -72,13 +77,13 @@ struct UnsavedRepairs {
 
 // Whether the record is fixed: repaired now, or by an earlier record of
 // this run that named the same thing (`repaired` remembers their results).
-bool RepairOnce(const ProblemRecord& record, CUndoFile& undo,
+bool RepairOnce(CEngineState& engine, const ProblemRecord& record, CUndoFile& undo,
                 std::map<std::string, bool>& repaired, UnsavedRepairs& unsaved) {
     const auto [target, isFirst] = repaired.emplace(RepairTarget(record, undo), false);
     if (!isFirst)
         return target->second;
     undo.m_dwSaveError = ERROR_SUCCESS;
-    target->second = CountsAsFixed(Repair(record, undo));
+    target->second = CountsAsFixed(Repair(engine, record, undo));
     if (!target->second && undo.m_dwSaveError != ERROR_SUCCESS) {
         ++unsaved.count;
         unsaved.error = undo.m_dwSaveError;
@@ -97,7 +102,7 @@ int RepairSelected(CEngineState& engine, CUndoFile& undo, JsonObjectArray& fixes
         WaitWhilePaused(engine);
         if (IsSelectedForFix(engine.m_request, i)) {
             const ProblemRecord& record = engine.m_problems[i];
-            const bool fixed = RepairOnce(record, undo, repaired, unsaved);
+            const bool fixed = RepairOnce(engine, record, undo, repaired, unsaved);
             fixedCount += fixed ? 1 : 0;
             AddResult(engine, fixes, i, record, fixed);
         }

@@ -78,8 +78,12 @@ bool MatchChosen(const Report& seen, const std::vector<int>& chosen, const Repor
     const auto seenRanked = Ranked(seen);
     const auto freshRanked = Ranked(fresh);
     std::map<std::pair<Identity, int>, int> freshByIdentity;
-    for (size_t i = 0; i < freshRanked.size(); ++i)
-        freshByIdentity.emplace(freshRanked[i], std::stoi(Member(fresh.entries[i], "id")));
+    // A problem whose report can be read more than one way is never a match:
+    // what it names is not certain.
+    for (size_t i = 0; i < freshRanked.size(); ++i) {
+        if (!IsUnreadable(fresh.entries[i]))
+            freshByIdentity.emplace(freshRanked[i], std::stoi(Member(fresh.entries[i], "id")));
+    }
     freshIds->clear();
     for (int id : chosen) {
         const auto inSeen = seenById.find(id);

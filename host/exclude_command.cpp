@@ -37,6 +37,12 @@ bool Save(const std::string& path, const ExclusionFile& file, std::string* error
     return false;
 }
 
+std::string Shown(const std::string& ansiLine) {
+    ExclusionFile one;
+    one.lines.push_back(ansiLine);
+    return Utf8Line(one, 0);
+}
+
 // A missing file is an empty list, and adding a key makes it.
 bool Load(const std::string& path, ExclusionFile* file, std::string* error) {
     std::string bytes;
@@ -60,23 +66,35 @@ bool ReadExclusions(const std::string& pluginPath, std::vector<std::string>* key
     return true;
 }
 
+// Adds or removes the line of `keyPath` (as a person types it): one read,
+// one edit, one replacing write.
 bool ChangeExclusions(const std::string& pluginPath, const std::string& keyPath, bool add,
                       std::string* said, std::string* error) {
     const std::string path = ExclusionFilePath(pluginPath);
     ExclusionFile file;
     if (!Load(path, &file, error))
         return false;
-    if (add && !AddExclusion(&file, keyPath)) {
-        *said = "already excluded: " + keyPath;
+    const std::string line = ExclusionLine(keyPath, CurrentUserSid(), error);
+    if (line.empty())
+        return false;
+    const std::string shown = Shown(line);
+    const size_t covering = CoveringLine(file, line);
+    if (add && covering < file.lines.size()) {
+        *said = "already excluded: " + shown;
         return true;
     }
-    if (!add && !RemoveExclusion(&file, keyPath)) {
-        *error = keyPath + " is not excluded (see hivemender exclude --list)";
+    if (add) {
+        AppendLine(&file, line);
+    } else if (RemoveLines(&file, line) == 0) {
+        *error = covering < file.lines.size()
+                     ? shown + " is excluded by the line " + Utf8Line(file, covering) +
+                           ", which keeps its whole subtree out"
+                     : shown + " is not excluded (see hivemender exclude --list)";
         return false;
     }
     if (!Save(path, file, error))
         return false;
-    *said = (add ? "excluded: " : "no longer excluded: ") + keyPath;
+    *said = (add ? "excluded: " : "no longer excluded: ") + shown;
     return true;
 }
 
@@ -91,8 +109,8 @@ int RunExclude(const Options& options, const std::string& pluginPath) {
         return kExitOk;
     }
     const bool adding = options.excludeRemove.empty();
-    if (!ChangeExclusions(pluginPath, adding ? options.excludeKey : options.excludeRemove, adding,
-                          &said, &error))
+    const std::string keyPath = Utf8FromArgument(adding ? options.excludeKey : options.excludeRemove);
+    if (!ChangeExclusions(pluginPath, keyPath, adding, &said, &error))
         return Fail(error);
     std::cout << said << "\n";
     return kExitOk;

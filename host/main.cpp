@@ -109,8 +109,13 @@ int SelectedIds(const Options& options, const std::string& seenReport,
     if (!ParseReport(freshReport, &fresh, &error))
         return Fail(error);
     if (options.selectAll) {
-        for (const auto& entry : fresh.entries)
-            ids->push_back(std::stoi(Member(entry, "id")));
+        for (const auto& entry : fresh.entries) {
+            if (IsUnreadable(entry))
+                std::cerr << "problem " << Member(entry, "id") << " is left alone: "
+                          << kUnreadableText << "\n";
+            else
+                ids->push_back(std::stoi(Member(entry, "id")));
+        }
         return kExitOk;
     }
     if (!ParseReport(seenReport, &seen, &error))
@@ -124,8 +129,12 @@ int SelectedIds(const Options& options, const std::string& seenReport,
                 (count == 0
                      ? std::string("none")
                      : std::to_string(count) + " (ids 0 to " + std::to_string(count - 1) + ")"));
-        for (int id = first; id <= last; ++id)
+        for (int id = first; id <= last; ++id) {
+            if (IsUnreadable(seen.entries[static_cast<size_t>(id)]))
+                return Fail("problem " + std::to_string(id) + " cannot be fixed: " +
+                            kUnreadableText);
             chosen.insert(id);
+        }
     }
     std::string missing;
     if (!MatchChosen(seen, std::vector<int>(chosen.begin(), chosen.end()), fresh, ids, &missing))

@@ -87,6 +87,14 @@ bool MachineIsScratchCopy();
 // The Windows path of the plug-in's folder as the engine sees it.
 std::string PluginWindowsFolder(const std::string& pluginPath);
 
+// A command-line argument as UTF-8: on Windows the arguments arrive in the
+// ANSI code page, elsewhere in UTF-8 already.
+std::string Utf8FromArgument(const std::string& argument);
+
+// The current user's SID ("S-1-5-21-..."), the name of the user's hive
+// below HKEY_USERS; empty when it cannot be read.
+std::string CurrentUserSid();
+
 // A path a person can open on this computer for a Windows path of the machine.
 std::string LocalPathFor(const std::string& windowsPath);
 

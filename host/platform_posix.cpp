@@ -242,6 +242,14 @@ std::string PluginWindowsFolder(const std::string&) {
     return slash == std::string::npos ? std::string() : pluginPath.substr(0, slash);
 }
 
+std::string Utf8FromArgument(const std::string& argument) {
+    return argument;
+}
+
+std::string CurrentUserSid() {
+    return win32sim::CurrentConfig().currentUserSid;
+}
+
 std::string LocalPathFor(const std::string& windowsPath) {
     const std::string local = win32sim::HostPathFor(windowsPath);
     return local.empty() ? windowsPath : local;

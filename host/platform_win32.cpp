@@ -1,11 +1,15 @@
 // Windows: the plug-in is a DLL and the machine is the one we run on.
 #include "host/platform.h"
 
+#include "host/session.h"
+
 #include <windows.h>
+#include <sddl.h>
 #include <shellapi.h>
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace host {
@@ -133,6 +137,56 @@ std::string PluginWindowsFolder(const std::string& pluginPath) {
 
 std::string LocalPathFor(const std::string& windowsPath) {
     return windowsPath;
+}
+
+namespace {
+
+std::string AnsiFromWide(const WCHAR* wide) {
+    const int size = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<size_t>(std::max(size, 1)), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, ansi.data(), size, nullptr, nullptr);
+    ansi.resize(ansi.size() - 1);
+    return ansi;
+}
+
+} // namespace
+
+std::string Utf8FromArgument(const std::string& argument) {
+    // The C runtime hands over the arguments in the ANSI code page, with '?'
+    // for what it lacks; the wide command line has them as typed.
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::string utf8;
+    for (int i = 1; wide != nullptr && i < count && utf8.empty(); ++i) {
+        if (AnsiFromWide(wide[i]) == argument)
+            utf8 = Utf8FromWide(wide[i]);
+    }
+    LocalFree(wide);
+    if (!utf8.empty() || argument.empty())
+        return utf8;
+    const int size = static_cast<int>(argument.size());
+    std::basic_string<WCHAR> converted(argument.size(), L'\0');
+    converted.resize(static_cast<size_t>(
+        std::max(0, MultiByteToWideChar(CP_ACP, 0, argument.data(), size, converted.data(), size))));
+    return Utf8FromWide(converted.c_str());
+}
+
+std::string CurrentUserSid() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return {};
+    std::string sid;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::string buffer(size, '\0');
+    char* text = nullptr;
+    if (size > 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+        ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+        sid = text;
+        LocalFree(text);
+    }
+    CloseHandle(token);
+    return sid;
 }
 
 } // namespace host

@@ -26,6 +26,13 @@ bool ParseReport(const std::string& text, Report* report, std::string* error);
 // Strict RFC 8259 JSON of the same document, one line, ending in a line feed.
 std::string ToStrictJson(const Report& report);
 
+// A problem whose bytes the engine's report lets be read more than one way
+// (a name holding what looks like the end of a member): it holds only its
+// position as "id" and "unreadable": "true", is shown as such and is never
+// selected for a fix.
+bool IsUnreadable(const Members& entry);
+extern const char kUnreadableText[];
+
 // Looks a member up; empty when absent.
 std::string Member(const Members& members, const std::string& name);
 

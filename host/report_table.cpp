@@ -1,6 +1,7 @@
 #include "host/report_table.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <numeric>
 
@@ -103,11 +104,33 @@ std::vector<Column> ColumnsOf(bool isFix, bool fitted) {
     return columns;
 }
 
+// Registry names may hold any character, and a terminal acts on control
+// characters (ESC starts a command, BEL rings): those of C0, DEL and C1
+// (U+0080 to U+009F, in UTF-8 after 0xC2) are shown as \xNN instead.
+std::string Printable(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool c1 = c == 0xC2 && i + 1 < text.size() &&
+                        (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
+        if (c >= 0x20 && c != 0x7F && !c1) {
+            out.push_back(text[i]);
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof(escaped), "\\x%02X",
+                      c1 ? static_cast<unsigned char>(text[++i]) : c);
+        out += escaped;
+    }
+    return out;
+}
+
 Row RowOf(const Members& entry, bool isFix, bool fitted) {
-    const std::string user = Member(entry, "user name");
-    const std::string keyPath = Member(entry, "key path");
+    const bool unreadable = IsUnreadable(entry);
+    const std::string user = Printable(Member(entry, "user name"));
+    const std::string keyPath = unreadable ? kUnreadableText : Printable(Member(entry, "key path"));
     Row row = {Member(entry, "id"), fitted ? ShortKeyPath(keyPath, user) : keyPath,
-               Member(entry, "value name"), Member(entry, "new value")};
+               Printable(Member(entry, "value name")), Printable(Member(entry, "new value"))};
     if (!fitted)
         row.push_back(user);
     if (isFix)
@@ -199,7 +222,7 @@ std::string ToTable(const Report& report, const TableStyle& style) {
     for (const Members& entry : report.entries) {
         const std::string section = Member(entry, "section");
         auto& group = sections[SectionOrder(section)];
-        group.first = SectionName(section);
+        group.first = section.empty() ? "unreadable" : SectionName(section);
         group.second.push_back(RowOf(entry, isFix, fitted));
         for (size_t c = 0; c < columns.size(); ++c)
             natural[c] = std::max(natural[c], DisplayWidth(group.second.back()[c]));
@@ -218,8 +241,9 @@ std::string ToTable(const Report& report, const TableStyle& style) {
                 continue;
             for (const std::string& note : notes->second) {
                 const std::string text =
-                    fitted ? ShortenMiddle(note, style.width - std::min(style.width, noteIndent))
-                           : note;
+                    fitted ? ShortenMiddle(Printable(note),
+                                           style.width - std::min(style.width, noteIndent))
+                           : Printable(note);
                 out += std::string(noteIndent, ' ') + text + "\n";
             }
         }

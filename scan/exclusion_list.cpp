@@ -3,7 +3,8 @@
 #include "scan/engine_state.h"
 #include "base/common_library.h"
 #include "registry/reg_key.h"
-#include "scan/mb_case.h"
+#include "registry/exclusion_format.h"
+#include "registry/mb_case.h"
 
 #include <mbstring.h>
 
@@ -20,8 +21,6 @@ constexpr char kBuiltInEntry[] =
 constexpr char kUserWildcard[] = "HKEY_USERS\\*\\";
 constexpr char kWildcardStep[] = "\\*\\";
 constexpr char kFileName[] = "regkeys.txt";
-// Lines are read into a 1024-byte buffer: a longer line is cut to fit.
-constexpr size_t kMaxLineLength = 1023;
 constexpr REGSAM kRead = 0x20019; // KEY_READ
 
 const unsigned char* Bytes(const std::string& text) {
@@ -60,91 +59,13 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
     return true;
 }
 
-bool StartsWith(const std::string& text, const char* prefix) {
-    return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
-std::string WideToAnsi(const std::vector<WCHAR>& wide) {
-    if (wide.empty())
-        return {};
-    const int count = static_cast<int>(wide.size());
-    const int size =
-        WideCharToMultiByte(CP_ACP, 0, wide.data(), count, nullptr, 0, nullptr, nullptr);
-    std::string ansi(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_ACP, 0, wide.data(), count, ansi.data(), size, nullptr, nullptr);
-    return ansi;
-}
-
-// UTF-16 code units from `from` on; an odd last byte is dropped.
-std::vector<WCHAR> Utf16Units(const std::string& bytes, size_t from, bool bigEndian) {
-    std::vector<WCHAR> wide;
-    for (size_t at = from; at + 1 < bytes.size(); at += 2) {
-        const auto first = static_cast<unsigned char>(bytes[at]);
-        const auto second = static_cast<unsigned char>(bytes[at + 1]);
-        wide.push_back(static_cast<WCHAR>(bigEndian ? first << 8 | second : second << 8 | first));
-    }
-    return wide;
-}
-
-std::vector<WCHAR> Utf8Units(const std::string& bytes, size_t from) {
-    const int count = static_cast<int>(bytes.size() - from);
-    const int size = MultiByteToWideChar(CP_UTF8, 0, bytes.data() + from, count, nullptr, 0);
-    std::vector<WCHAR> wide(static_cast<size_t>(size > 0 ? size : 0));
-    if (size > 0)
-        MultiByteToWideChar(CP_UTF8, 0, bytes.data() + from, count, wide.data(), size);
-    return wide;
-}
-
-// The text in the ANSI code page, whichever of Notepad's encodings it was
-// saved in: its byte-order mark says which; without one it is ANSI already.
-std::string DecodeToAnsi(const std::string& bytes) {
-    if (StartsWith(bytes, "\xFF\xFE"))
-        return WideToAnsi(Utf16Units(bytes, 2, false));
-    if (StartsWith(bytes, "\xFE\xFF"))
-        return WideToAnsi(Utf16Units(bytes, 2, true));
-    if (StartsWith(bytes, "\xEF\xBB\xBF"))
-        return WideToAnsi(Utf8Units(bytes, 3));
-    return bytes;
-}
-
-// CR LF, LF and a lone CR each end a line: editors write all three.
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
-    }
-    return lines;
-}
-
-// A line is handled as the C text it was read into: up to a NUL byte, and
-// cut after 1023 bytes. The lines after a long one still count.
-std::string AsReadLine(std::string line) {
-    line.resize(std::min(line.size(), kMaxLineLength));
-    line.resize(std::strlen(line.c_str()));
-    return line;
-}
-
-// Multibyte-aware: in a double-byte code page a trail byte can equal '\\'.
-bool EndsWithBackslash(const std::string& text) {
-    const unsigned char* last = _mbsrchr(Bytes(text), '\\');
-    return last != nullptr && last[1] == '\0';
-}
-
-bool IsIgnoredLine(const std::string& line) {
-    return line.empty() || line[0] == ';' || line[0] == '[' || line[0] == ' ';
-}
-
-void CutAtMarker(std::string& line) {
-    size_t marker = line.find("=LOCKED");
-    if (marker == std::string::npos)
-        marker = line.find("=BLOCKED");
-    if (marker != std::string::npos)
-        line.resize(marker);
+// The classes root is a view of the machine's classes key: a delete through
+// one path removes what an entry names through the other.
+std::string BackingEntry(const std::string& entry) {
+    static const std::string classesRoot = "HKEY_CLASSES_ROOT\\";
+    if (entry.compare(0, classesRoot.size(), classesRoot) != 0)
+        return entry;
+    return "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES\\" + entry.substr(classesRoot.size());
 }
 
 } // namespace
@@ -164,22 +85,20 @@ bool CExclusionList::Load(const std::string& filePath) {
     std::string bytes;
     if (filePath.empty() || !ReadWholeFile(filePath, bytes))
         return true;
-    for (std::string& line : SplitLines(DecodeToAnsi(bytes)))
-        AddLine(AsReadLine(std::move(line)));
+    const ExclusionFile file = ParseExclusionFile(bytes);
+    for (size_t i = 0; i < file.lines.size(); ++i)
+        AddLine(EngineLine(file, i));
     return true;
 }
 
-void CExclusionList::AddLine(std::string line) {
-    line = ToUpperMb(std::move(line));
-    if (IsIgnoredLine(line))
+void CExclusionList::AddLine(const std::string& line) {
+    std::string entry = ExclusionEntry(line);
+    if (entry.empty())
         return;
-    CutAtMarker(line);
-    if (!EndsWithBackslash(line))
-        line += '\\';
-    if (line.find(kUserWildcard) != std::string::npos)
-        AddForEveryUserHive(line);
+    if (entry.find(kUserWildcard) != std::string::npos)
+        AddForEveryUserHive(entry);
     else
-        Insert(std::move(line));
+        Insert(std::move(entry));
 }
 
 void CExclusionList::AddForEveryUserHive(const std::string& entry) {
@@ -202,9 +121,38 @@ void CExclusionList::AddForEveryUserHive(const std::string& entry) {
 bool CExclusionList::IsExcluded(const std::string& keyPathText, const std::string& filePath) {
     if (m_entries.empty())
         Load(filePath);
-    if (m_lengths.count(keyPathText.size() + 1) == 0)
+    // Only a prefix as long as an entry and ending at a backslash can be
+    // one; most keys have none, and are not upper-cased at all.
+    const auto endsAnEntry = [&](size_t length) {
+        return length == keyPathText.size() + 1 || keyPathText[length - 1] == '\\';
+    };
+    if (std::none_of(m_lengths.begin(), m_lengths.upper_bound(keyPathText.size() + 1), endsAnEntry))
         return false;
-    return m_entries.count(ToUpperMb(keyPathText) + "\\") != 0;
+    const std::string key = KeyEntry(keyPathText);
+    for (size_t length : m_lengths) {
+        if (length > key.size())
+            break;
+        if (key[length - 1] == '\\' && m_entries.count(std::string_view(key).substr(0, length)) != 0)
+            return true;
+    }
+    return false;
+}
+
+bool CExclusionList::HoldsExcludedKey(const std::string& keyPathText) const {
+    const std::string key = BackingEntry(KeyEntry(keyPathText));
+    for (const std::string& entry : m_entries) {
+        const std::string backing = BackingEntry(entry);
+        if (backing.size() <= key.size() || !EntryCovers(key, backing))
+            continue;
+        // In either registry view: the delete may reach the other one.
+        for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+            RegKey excluded;
+            if (excluded.OpenByText(entry.substr(0, entry.size() - 1), kRead | view) ==
+                ERROR_SUCCESS)
+                return true;
+        }
+    }
+    return false;
 }
 
 std::string ExclusionFilePath() {
@@ -224,6 +172,12 @@ void AddExclusionLine(CEngineState& engine, const std::string& line) {
 
 void ClearExclusionList(CEngineState& engine) {
     engine.m_exclusions.Clear();
+}
+
+bool HoldsExcludedKey(CEngineState& engine, const std::string& keyPathText) {
+    if (engine.m_exclusions.IsEmpty())
+        LoadExclusionList(engine);
+    return engine.m_exclusions.HoldsExcludedKey(keyPathText);
 }
 
 bool IsExcluded(CEngineState& engine, const std::string& keyPathText) {

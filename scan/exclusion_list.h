@@ -1,11 +1,10 @@
 // Keys the user keeps out of every scan, and the walk filter of the two
 // software walks.
 //
-// The user lists key path texts in "regkeys.txt" beside the plug-in, one a
-// line, optionally ending in "=LOCKED" or "=BLOCKED"; "HKEY_USERS\*\" stands
-// for every user hive. An entry excludes exactly one key: a walking scanner
-// keeps a whole subtree out only because it does not descend below a key it
-// skipped.
+// The user lists key path texts in "regkeys.txt" beside the plug-in (its
+// format: registry/exclusion_format.h). An entry keeps its key and the key's
+// whole subtree out of every rule, and no repair deletes a key that holds an
+// excluded one.
 //
 // Each engine holds its own list, so two engines may scan at once. The list
 // is emptied when a scan starts and read afresh from the file at the first
@@ -14,6 +13,7 @@
 
 #include <set>
 #include <string>
+#include <string_view>
 
 struct CEngineState;
 class RegKey;
@@ -27,26 +27,29 @@ public:
     // or UTF-16 with a byte-order mark, its lines ending in CR LF, LF or CR.
     // Always true.
     bool Load(const std::string& filePath);
-    // One line of the file: upper-cased, markers cut, a backslash appended,
-    // the user wildcard expanded. Comments, section headers, lines starting
-    // with a space and empty lines add nothing.
-    void AddLine(std::string line);
-    // Whether the key path text (as KeyPathText gives it, no trailing
-    // backslash; any letter case) names an excluded key. Loads `filePath`
-    // first when the list is empty.
+    // One line of the file as the engine reads it, its entry added with the
+    // user wildcard expanded. Lines that name no key add nothing.
+    void AddLine(const std::string& line);
+    // Whether the key path text (as KeyPathText gives it; any letter case)
+    // names an excluded key or one below it. Loads `filePath` first when the
+    // list is empty.
     bool IsExcluded(const std::string& keyPathText, const std::string& filePath);
+    // Whether an existing excluded key lies strictly below the key, through
+    // either path of the classes root.
+    bool HoldsExcludedKey(const std::string& keyPathText) const;
 
     bool IsEmpty() const { return m_entries.empty(); }
     // Upper case, each with a trailing backslash, in byte order.
-    const std::set<std::string>& Entries() const { return m_entries; }
+    const std::set<std::string, std::less<>>& Entries() const { return m_entries; }
 
 private:
     void AddForEveryUserHive(const std::string& entry);
     void Insert(std::string entry);
 
-    std::set<std::string> m_entries;
-    // The entries' lengths: upper-casing keeps a text's length, so a key path
-    // of any other length is no entry, and the walks test every key they meet.
+    std::set<std::string, std::less<>> m_entries;
+    // The entries' lengths: upper-casing keeps a text's length, so only a
+    // prefix of one of these lengths can be an entry, and the walks test
+    // every key they meet.
     std::set<size_t> m_lengths;
 };
 
@@ -59,6 +62,7 @@ bool LoadExclusionList(CEngineState& engine);
 void AddExclusionLine(CEngineState& engine, const std::string& line);
 void ClearExclusionList(CEngineState& engine);
 bool IsExcluded(CEngineState& engine, const std::string& keyPathText);
+bool HoldsExcludedKey(CEngineState& engine, const std::string& keyPathText);
 
 // The software walks' filter. True when the key is to be examined and walked
 // below: not excluded, and inside the walk's area. Mode 0 walks the user

@@ -1,8 +1,9 @@
 #include "scan/problem_list.h"
 
 #include "scan/engine_state.h"
+#include "scan/exclusion_list.h"
 #include "registry/reg_key.h"
-#include "scan/mb_case.h"
+#include "registry/mb_case.h"
 
 #include <windows.h>
 
@@ -73,6 +74,16 @@ bool PassesAdmissionGate(const RegKey& key, const CEngineState& engine) {
     return !engine.m_bAdministrator || key.IsKeyWritable();
 }
 
+namespace {
+
+// Whatever rule found it, nothing on a key the user excluded, or below one,
+// is shown.
+bool Admitted(const RegKey& key, CEngineState& engine) {
+    return !IsExcluded(engine, key.KeyPathText()) && PassesAdmissionGate(key, engine);
+}
+
+} // namespace
+
 std::string NewValueFromMarkedData(const std::string& data) {
     // Texts of three characters or fewer cannot hold a list with a mark in it.
     if (data.size() <= 3)
@@ -90,7 +101,7 @@ std::string NewValueFromMarkedData(const std::string& data) {
 }
 
 void AddKeyProblem(const RegKey& key, CEngineState& engine, int section) {
-    if (!PassesAdmissionGate(key, engine))
+    if (!Admitted(key, engine))
         return;
     ProblemRecord record;
     record.keyPath = key.KeyPathText();
@@ -102,7 +113,7 @@ void AddKeyProblem(const RegKey& key, CEngineState& engine, int section) {
 
 void AddValueProblem(const std::string& data, CEngineState& engine, int section, const RegKey& key,
                      const std::string& valueName) {
-    if (!PassesAdmissionGate(key, engine))
+    if (!Admitted(key, engine))
         return;
     ProblemRecord record;
     record.newValue = NewValueFromMarkedData(data);

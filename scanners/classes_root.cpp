@@ -2,8 +2,9 @@
 
 #include "fileref/command_path.h"
 #include "fileref/reference_check.h"
-#include "scan/mb_case.h"
+#include "registry/mb_case.h"
 #include "scan/problem_list.h"
+#include "scan/subkey_loop.h"
 #include "scanners/class_key_reading.h"
 #include "scanners/file_types.h"
 #include "scanners/type_libraries.h"
@@ -30,22 +31,18 @@ void ScanArea(CEngineState& engine, const RegKey& root, const char* area, EntryS
     if (root.OpenChild(area, areaKey) != ERROR_SUCCESS || engine.m_bStop != 0 ||
         IsKeyExcluded(engine, areaKey))
         return;
-    RegKey entry;
-    for (LONG status = areaKey.BeginSubkeys(entry); status == ERROR_SUCCESS && engine.m_bStop == 0;
-         status = areaKey.NextSubkey(entry)) {
-        scan(engine, entry);
-        WaitWhilePaused(engine);
-    }
+    ForEachIncludedSubkey(engine, areaKey, [&](RegKey& entry) { scan(engine, entry); },
+                          PauseTest::AfterEach);
 }
 
 void ScanExtensions(CEngineState& engine, RegKey& root) {
-    RegKey sub;
-    for (LONG status = root.BeginSubkeys(sub); status == ERROR_SUCCESS && engine.m_bStop == 0;
-         status = root.NextSubkey(sub)) {
-        if (sub.LeafName().rfind('.', 0) == 0)
-            ScanFileExtension(engine, sub);
-        WaitWhilePaused(engine);
-    }
+    ForEachIncludedSubkey(
+        engine, root,
+        [&](RegKey& sub) {
+            if (sub.LeafName().rfind('.', 0) == 0)
+                ScanFileExtension(engine, sub);
+        },
+        PauseTest::AfterEach);
 }
 
 void ScanShellClass(CEngineState& engine, const RegKey& root, const char* name) {

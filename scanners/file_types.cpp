@@ -4,6 +4,7 @@
 #include "fileref/file_probe.h"
 #include "fileref/reference_check.h"
 #include "scan/problem_list.h"
+#include "scan/subkey_loop.h"
 #include "scanners/class_key_reading.h"
 
 #include <shlobj.h>
@@ -86,10 +87,7 @@ void CheckHandlerTree(CEngineState& engine, RegKey& key) {
         CheckHandlerLeaf(engine, key);
         return;
     }
-    RegKey child;
-    for (LONG status = key.BeginSubkeys(child); status == ERROR_SUCCESS;
-         status = key.NextSubkey(child))
-        CheckHandlerTree(engine, child);
+    ForEachIncludedSubkey(engine, key, [&](RegKey& child) { CheckHandlerTree(engine, child); });
 }
 
 bool TemplateFileFound(const std::string& fileName) {
@@ -162,10 +160,7 @@ void CheckShellVerbs(CEngineState& engine, const RegKey& classKey) {
         AddKeyProblem(shell, engine, SectionClasses);
         return;
     }
-    RegKey verb;
-    for (LONG status = shell.BeginSubkeys(verb); status == ERROR_SUCCESS;
-         status = shell.NextSubkey(verb))
-        CheckShellVerb(engine, verb);
+    ForEachIncludedSubkey(engine, shell, [&](RegKey& verb) { CheckShellVerb(engine, verb); });
 }
 
 void CheckShellVerb(CEngineState& engine, const RegKey& verbKey) {

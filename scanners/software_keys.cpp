@@ -5,6 +5,7 @@
 #include "fileref/reference_check.h"
 #include "registry/reg_key.h"
 #include "scan/exclusion_list.h"
+#include "scan/subkey_loop.h"
 #include "scan/problem_list.h"
 #include "scan/scan_driver.h"
 
@@ -53,11 +54,8 @@ int WalkSoftwareKey(CEngineState& engine, RegKey& key, int mode) {
         return 0;
     ExamineValues(engine, key, mode);
     // Each level keeps its child open while the levels below it are walked.
-    RegKey child;
-    for (LONG status = key.BeginSubkeys(child); status == ERROR_SUCCESS && engine.m_bStop == 0;
-         status = key.NextSubkey(child)) {
-        WalkSoftwareKey(engine, child, mode);
-        WaitWhilePaused(engine);
-    }
+    ForEachIncludedSubkey(
+        engine, key, [&](RegKey& child) { WalkSoftwareKey(engine, child, mode); },
+        PauseTest::AfterEach);
     return 0;
 }

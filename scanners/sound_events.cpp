@@ -5,6 +5,7 @@
 #include "registry/reg_key.h"
 #include "scan/engine_state.h"
 #include "scan/exclusion_list.h"
+#include "scan/subkey_loop.h"
 #include "scan/problem_list.h"
 
 namespace {
@@ -32,13 +33,6 @@ bool SoundPresent(CEngineState& engine, const std::string& sound) {
            ProbeFile(Orvel::PathCombineA(GetMediaDirectory(engine), sound), attributes);
 }
 
-// Each level stops with the stop flag; there is no pause test in this walk.
-template <typename Visit> void ForEachSubkey(CEngineState& engine, RegKey& parent, Visit visit) {
-    RegKey child;
-    for (LONG status = parent.BeginSubkeys(child); status == ERROR_SUCCESS && engine.m_bStop == 0;
-         status = parent.NextSubkey(child))
-        visit(child);
-}
 
 } // namespace
 
@@ -47,7 +41,7 @@ void ScanSoundEvents(CEngineState& engine) {
     if (users.OpenPath(HKEY_USERS, "", kReadWrite64) != ERROR_SUCCESS)
         return;
     // Hives without sound schemes (the profiles' classes keys) are passed over.
-    ForEachSubkey(engine, users, [&](RegKey& hive) {
+    ForEachIncludedSubkey(engine, users, [&](RegKey& hive) {
         RegKey apps;
         if (hive.OpenChild(kSchemeApps, apps) == ERROR_SUCCESS)
             (void)ScanSoundApps(engine, apps);
@@ -57,9 +51,9 @@ void ScanSoundEvents(CEngineState& engine) {
 int ScanSoundApps(CEngineState& engine, RegKey& apps) {
     if (IsExcluded(engine, apps.KeyPathText()))
         return 1;
-    ForEachSubkey(engine, apps, [&](RegKey& application) {
-        ForEachSubkey(engine, application, [&](RegKey& event) {
-            ForEachSubkey(engine, event,
+    ForEachIncludedSubkey(engine, apps, [&](RegKey& application) {
+        ForEachIncludedSubkey(engine, application, [&](RegKey& event) {
+            ForEachIncludedSubkey(engine, event,
                           [&](RegKey& scheme) { (void)CheckSoundScheme(engine, scheme); });
         });
     });

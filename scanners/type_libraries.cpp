@@ -2,6 +2,7 @@
 
 #include "fileref/reference_check.h"
 #include "scan/problem_list.h"
+#include "scan/subkey_loop.h"
 #include "scanners/class_key_reading.h"
 
 #include <mbstring.h>
@@ -34,15 +35,13 @@ void CheckHelpDirectory(CEngineState& engine, const RegKey& helpKey) {
 // False as well when the version has no subkey that opens.
 bool CheckTypeLibVersion(CEngineState& engine, RegKey& versionKey) {
     bool versionGood = false;
-    RegKey sub;
-    for (LONG status = versionKey.BeginSubkeys(sub); status == ERROR_SUCCESS && engine.m_bStop == 0;
-         status = versionKey.NextSubkey(sub)) {
+    ForEachIncludedSubkey(engine, versionKey, [&](RegKey& sub) {
         const std::string leaf = sub.LeafName();
-        if (NameIs(leaf, "HELPDIR") && !IsKeyExcluded(engine, sub))
+        if (NameIs(leaf, "HELPDIR"))
             CheckHelpDirectory(engine, sub);
         else if (!NameIs(leaf, "FLAGS") && CheckTypeLibLocale(engine, sub))
             versionGood = true;
-    }
+    });
     return versionGood;
 }
 
@@ -56,16 +55,12 @@ void ScanTypeLibEntry(CEngineState& engine, RegKey& libraryKey) {
     if (IsKeyExcluded(engine, libraryKey))
         return;
     bool anyGood = false;
-    RegKey version;
-    // An excluded version ends the walk over the versions after it.
-    for (LONG status = libraryKey.BeginSubkeys(version);
-         status == ERROR_SUCCESS && engine.m_bStop == 0 && !IsKeyExcluded(engine, version);
-         status = libraryKey.NextSubkey(version)) {
+    ForEachIncludedSubkey(engine, libraryKey, [&](RegKey& version) {
         if (CheckTypeLibVersion(engine, version))
             anyGood = true;
         else
             AddKeyProblem(version, engine, SectionClasses);
-    }
+    });
     if (!anyGood)
         AddKeyProblem(libraryKey, engine, SectionClasses);
 }

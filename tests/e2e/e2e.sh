@@ -390,6 +390,18 @@ exclude)
     run create --machine "$machine" exclude "$key"
     expect_rc 0 "exclude without regkeys.txt"
     [ "$(cat "$regkeys")" = "$key"$'\r' ] || fail "the new regkeys.txt holds: $(od -c "$regkeys" | head)"
+    # HKCU is the current user's hive under HKEY_USERS, where the engine walks it.
+    run hkcu --machine "$machine" exclude 'HKCU\Software\Tailspin\Skyracer'
+    expect_rc 0 "exclude HKCU\\..."
+    run hkcuscan --machine "$machine" --raw scan
+    grep -qF '"value name": "GamePath"' "$scratch/hkcuscan.out" && fail "an HKCU exclusion is not obeyed"
+    # What the engine cannot read back as the key is refused in one line.
+    run marker --machine "$machine" exclude 'HKLM\SOFTWARE\A=Locked'
+    expect_rc 1 "exclude of a key holding a marker"
+    one_line_error marker '"=LOCKED"'
+    run long --machine "$machine" exclude "HKLM\SOFTWARE\\$(printf '%01100d' 0)"
+    expect_rc 1 "exclude of a key longer than a line"
+    one_line_error long "at most 1023 bytes"
     ;;
 
 undo-list)

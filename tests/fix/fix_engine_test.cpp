@@ -1,6 +1,7 @@
 // A fix driven through Start(1, request) as a host drives it: which
 // problems it selects, the report it sends, the status call, stopping.
 #include "fix/fix_engine.h"
+#include "scan/exclusion_list.h"
 #include "support/conformance.h"
 #include "support/machine_builder.h"
 #include "tests/fix/fix_test_support.h"
@@ -145,22 +146,34 @@ TEST_F(FixEngineTest, TheReportListsTheSelectedProblemsInListOrderByteForByte) {
     ExpectOneStatusCall(static_cast<int>(Occurrences(report, "\"fixed\": \"true\"")));
 }
 
-TEST_F(FixEngineTest, AProblemOnAKeyTheUserMayNotChangeIsReportedNotFixed) {
+// Neither a key the user may not change nor one he excluded, whether the
+// problem names it, a key above it or (through the classes root) an alias.
+TEST_F(FixEngineTest, AProblemOnAKeyTheUserMayNotChangeOrExcludedIsReportedNotFixed) {
+    const std::string classes = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\HmFixExcluded";
     hmtest::MachineBuilder machine;
     machine.String(Root("Locked"), "v", "x")
         .Key(Root("Locked\\Sub"))
         .Deny(Root("Locked"), hmtest::KeyDenial::Write)
-        .Deny(Root("Locked\\Sub"), hmtest::KeyDenial::Write);
+        .Deny(Root("Locked\\Sub"), hmtest::KeyDenial::Write)
+        .String(MachineRoot("Holder\\Kept"), "v", "x")
+        .Key(classes + "\\Kept");
     machine.Build();
     if (HasFatalFailure() || IsSkipped())
         return;
     EnginePtr engine = NewEngine();
+    AddExclusionLine(*engine, MachineRoot("Holder\\Kept"));
+    AddExclusionLine(*engine, "HKEY_CLASSES_ROOT\\HmFixExcluded\\Kept");
     engine->m_problems = {hmtest::ValueProblem(Root("Locked"), "v"),
-                          hmtest::KeyProblem(Root("Locked\\Sub"))};
-    const std::string before = hmtest::SnapshotTree(Root());
-    const std::string report = hmtest::StartFixAndWait(*engine, "{\"0\": \"fix\", \"1\": \"fix\"}");
-    EXPECT_EQ(2u, Occurrences(report, "\"fixed\": \"false\"")) << report;
-    EXPECT_EQ(before, hmtest::SnapshotTree(Root()));
+                          hmtest::KeyProblem(Root("Locked\\Sub")),
+                          hmtest::KeyProblem(MachineRoot("Holder")),
+                          hmtest::ValueProblem(MachineRoot("Holder\\Kept"), "v"),
+                          hmtest::KeyProblem(classes)};
+    const std::string before = hmtest::SnapshotTree(Root()) + hmtest::SnapshotTree(MachineRoot()) +
+                               hmtest::SnapshotTree(classes);
+    const std::string report = hmtest::StartFixAndWait(*engine, hmtest::SelectAllRequest(5));
+    EXPECT_EQ(5u, Occurrences(report, "\"fixed\": \"false\"")) << report;
+    EXPECT_EQ(before, hmtest::SnapshotTree(Root()) + hmtest::SnapshotTree(MachineRoot()) +
+                          hmtest::SnapshotTree(classes));
     ExpectOneStatusCall(0);
 }
 

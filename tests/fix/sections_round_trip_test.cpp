@@ -129,7 +129,7 @@ TEST_F(SectionsRoundTripTest, EverySectionIsFoundFixedAndRestored) {
     const std::string sounds =
         "HKEY_USERS\\" + machine.CurrentUserSid() + "\\AppEvents\\Schemes\\Apps\\HmApp";
     machine.Drive('D', DRIVE_REMOVABLE)
-        .File(ExclusionFilePath(), kUninstall + "HmExcluded\r\n" + kOtherApps + "\r\n" + kShared);
+        .File(ExclusionFilePath(), kUninstall + "HmExcluded\r\n" + kOtherApps);
     PlantFontsAndSounds(machine, sounds);
     PlantEntries(machine);
     PlantServices(machine);

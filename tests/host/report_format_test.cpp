@@ -43,11 +43,39 @@ TEST(ReportFormat, TellsEscapedQuotesFromValuesEndingInABackslash) {
     for (const auto& c : cases) {
         const std::string text =
             std::string("{\"finished\": \"scan\", \"problems\": [{\"new value\": ") + c.encoded +
-            ", \"id\": \"0\"}]}\n";
+            ", \"key path\": \"K\", \"id\": \"0\", \"section\": \"1\"}]}\n";
         const Report report = MustParse(text);
         ASSERT_EQ(1u, report.entries.size()) << text;
         EXPECT_EQ(c.value, host::Member(report.entries[0], "new value")) << text;
         EXPECT_EQ("0", host::Member(report.entries[0], "id")) << text;
+    }
+}
+
+// Names may hold what looks like the end of a member (a text starting with
+// "[" is written bare): each problem is read exactly where the bytes allow
+// one reading, and marked unreadable where they allow more.
+TEST(ReportFormat, MarksOnlyTheProblemsThatReadMoreThanOneWay) {
+    const std::string next = "{\"key path\": \"L\", \"id\": \"1\", \"section\": \"1\"}]}\n";
+    struct Case {
+        const char* first; // the members before "key path" of problem 0
+        const char* valueName; // empty: unreadable
+    } cases[] = {
+        {"\"value name\": [a\", \"b, ", "[a\", \"b"},
+        {"\"value name\": \"a\\\", \\\"key path\\\": \\\"b\", ", "a\", \"key path\": \"b"},
+        {"\"value name\": \"x\\\", ", "x\\"},
+        {"\"value name\": [a, \"user name\": \"Bob\", ", ""},
+        // Problems are numbered in order: a second problem 0 is no reading.
+        {"\"value name\": [a, \"key path\": \"K\", \"id\": \"0\", \"section\": \"1\"},{\"value name\": [b, ",
+         "[a, \"key path\": \"K\", \"id\": \"0\", \"section\": \"1\"},{\"value name\": [b"},
+    };
+    for (const auto& c : cases) {
+        const std::string text = std::string("{\"finished\": \"scan\", \"problems\": [{") + c.first +
+                                 "\"key path\": \"K\", \"id\": \"0\", \"section\": \"1\"}," + next;
+        const Report report = MustParse(text);
+        ASSERT_EQ(2u, report.entries.size()) << text;
+        EXPECT_EQ(*c.valueName == '\0', host::IsUnreadable(report.entries[0])) << text;
+        EXPECT_EQ(c.valueName, host::Member(report.entries[0], "value name")) << text;
+        EXPECT_EQ("L", host::Member(report.entries[1], "key path")) << text;
     }
 }
 

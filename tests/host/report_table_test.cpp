@@ -74,8 +74,14 @@ TEST(ReportTable, GroupsBySectionWithCountsAndKeepsFullPathsWithoutAWidth) {
     EXPECT_EQ("3 problems in 2 sections", lines[6]);
 }
 
+// Colour is the only command the table sends a terminal: control
+// characters of registry names are shown escaped.
 TEST(ReportTable, ColoursOnlyWhenAskedAndPutsNotesBelowTheirRow) {
-    EXPECT_EQ(std::string::npos, host::ToTable(ScanReport(), {80, false, {}}).find('\x1B'));
+    Report named = ScanReport();
+    named.entries[0][3].second = "Sky\x1B]0;x\x07racer\xC2\x9B""2J";
+    const std::string plain = host::ToTable(named, {0, false, {}});
+    EXPECT_EQ(std::string::npos, plain.find_first_of("\x1B\x07\x9B")) << plain;
+    EXPECT_NE(std::string::npos, plain.find("Sky\\x1B]0;x\\x07racer\\x9B2J")) << plain;
     EXPECT_NE(std::string::npos,
               host::ToTable(ScanReport(), {80, true, {}}).find("\x1B[1;36mstartup (2)\x1B[0m"));
     const std::vector<std::string> lines =

@@ -4,7 +4,7 @@
 #include "engine/hivemender.h"
 #include "registry/reg_key.h"
 #include "scan/exclusion_list.h"
-#include "scan/mb_case.h"
+#include "registry/mb_case.h"
 #include "scan/scan_driver.h"
 #include "support/conformance.h"
 #include "support/machine_builder.h"
@@ -19,7 +19,7 @@
 
 namespace {
 
-using Entries = std::set<std::string>;
+using Entries = std::set<std::string, std::less<>>;
 
 constexpr char kBuiltIn[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432NODE\\WOW6432NODE\\WOW6432NODE\\";
 
@@ -63,7 +63,8 @@ TEST_F(ExclusionListTest, FileLinesBecomeUpperCaseEntriesWithABackslash) {
                   "hkey_local_machine\\software\\foo=blocked\r\n"
                   "HKEY_LOCAL_MACHINE\\SOFTWARE\\Bar=Locked and the rest\r\n"
                   "HKEY_LOCAL_MACHINE\\SOFTWARE\\Both=BLOCKED=LOCKED\r\n"
-                  "HKEY_LOCAL_MACHINE\\SOFTWARE\\Slashed\\\n"
+                  "HKEY_LOCAL_MACHINE\\SOFTWARE\\Slashed\\\\\n"
+                  "HKEY_CLASSES_ROOT\r\n"
                   "HKEY_LOCAL_MACHINE\\SOFTWARE\\Trailing \r\n"
                   "HKEY_LOCAL_MACHINE\\SOFTWARE\\NoLineFeed");
     if (!Ready())
@@ -75,6 +76,7 @@ TEST_F(ExclusionListTest, FileLinesBecomeUpperCaseEntriesWithABackslash) {
         // "=LOCKED" is looked for first, wherever it stands.
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\BOTH=BLOCKED\\",
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\SLASHED\\",
+        "HKEY_CLASSES_ROOT\\",
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\TRAILING \\",
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\NOLINEFEED\\",
     };
@@ -195,15 +197,33 @@ TEST_F(ExclusionListTest, AnEntryEndingInATrailByte0x5CGetsItsBackslash) {
     EXPECT_TRUE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\" + kanji));
 }
 
-TEST_F(ExclusionListTest, AnEntryExcludesExactlyOneKeyInAnyLetterCase) {
+// A line keeps its key and the key's whole subtree out; the classes root
+// alone is the same key however many backslashes follow it.
+TEST_F(ExclusionListTest, AnEntryExcludesItsKeyAndSubtreeInAnyLetterCase) {
     BuildWithFile("hkey_local_machine\\software\\foo=blocked\r\n");
     if (!Ready())
         return;
-    EXPECT_TRUE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Foo"));
-    EXPECT_TRUE(IsExcluded(m_engine, "hkey_local_machine\\software\\FOO"));
-    EXPECT_FALSE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Foo\\Bar"));
-    EXPECT_FALSE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Fo"));
-    EXPECT_FALSE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\FooBar"));
+    const struct {
+        const char* line; // added to the file's
+        const char* key;
+        bool excluded;
+    } cases[] = {
+        {"", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Foo", true},
+        {"", "hkey_local_machine\\software\\FOO\\Bar\\Baz", true},
+        {"", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Fo", false},
+        {"", "HKEY_LOCAL_MACHINE\\SOFTWARE\\FooBar", false},
+        {"", "HKEY_LOCAL_MACHINE\\SOFTWARE", false},
+        {"HKEY_CLASSES_ROOT", "HKEY_CLASSES_ROOT\\CLSID\\{X}", true},
+        {"HKEY_CLASSES_ROOT\\", "HKEY_CLASSES_ROOT\\", true},
+        {"HKEY_CLASSES_ROOT\\\\", "HKEY_CLASSES_ROOT\\.txt", true},
+        {"HKEY_CLASSES_ROOT\\\\", "HKEY_CLASSES_ROOTS\\.txt", false},
+    };
+    for (const auto& c : cases) {
+        ClearExclusionList(m_engine);
+        LoadExclusionList(m_engine);
+        AddExclusionLine(m_engine, c.line);
+        EXPECT_EQ(c.excluded, IsExcluded(m_engine, c.key)) << c.line << " / " << c.key;
+    }
 }
 
 TEST_F(ExclusionListTest, EachScanReadsTheFileAfresh) {
@@ -288,7 +308,7 @@ TEST_F(ExclusionListTest, ShouldWalkKeyKeepsEachWalkInItsArea) {
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\Shell", 1, true},
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 1, true},
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Excluded", 1, false},
-        {HKEY_LOCAL_MACHINE, "SOFTWARE\\Excluded\\Below", 1, true},
+        {HKEY_LOCAL_MACHINE, "SOFTWARE\\Excluded\\Below", 1, false},
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Wow6432Node\\Wow6432Node\\Wow6432Node", 1, false},
         {HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet", 1, false},
         {HKEY_USERS, "S-1-5-18\\Software\\Vendor", 1, false},

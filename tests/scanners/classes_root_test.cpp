@@ -231,6 +231,12 @@ TEST(ClassesRootTest, ExtensionsAndTheirProgIds) {
                  .String(kTypeKey + "\\CLSID", "", kMissingClsid);
          },
          {{".hmempty", ""}, {kType + "\\CLSID", ""}}},
+        {"nothing below an excluded ProgID is reported",
+         [&](MachineBuilder& m) {
+             m.String(kRoot + ".hmdoc", "", kType).String(kTypeKey + "\\CLSID", "", kMissingClsid);
+         },
+         {},
+         {kType}},
         {"a ProgID leading to the root or to a class area reports neither",
          [&](MachineBuilder& m) {
              m.String(kRoot + ".hmroot", "", "\\")
@@ -268,6 +274,13 @@ TEST(ClassesRootTest, TypeLibrariesAndInterfaces) {
                  .Key(lib + "\\2.0");
          },
          {{"TypeLib\\{HM00CCCC-0000-0000-0000-000000000000}", ""}}},
+        {"an excluded version is passed over, and the good one after it keeps the library",
+         [&](MachineBuilder& m) {
+             m.String(lib + "\\1.0\\0\\win32", "", "C:\\HmApp\\gone.tlb")
+                 .String(lib + "\\2.0\\0\\win32", "", "C:\\HmApp\\app.dll");
+         },
+         {},
+         {"TypeLib\\{HM00CCCC-0000-0000-0000-000000000000}\\1.0"}},
         {"interfaces: no subkeys, a 32-bit proxy, an empty TypeLib, unknown references",
          [&](MachineBuilder& m) {
              m.Key(iface + "{HM0000D0-0000-0000-0000-000000000000}")

@@ -164,6 +164,7 @@ typedef INT_PTR (*FARPROC)();
 #define CP_THREAD_ACP 3
 #define CP_UTF8 65001
 #define MB_ERR_INVALID_CHARS 0x00000008
+#define WC_NO_BEST_FIT_CHARS 0x00000400 // no look-alikes: the stand-in never maps to one
 
 // File attributes and drive types
 #define FILE_ATTRIBUTE_READONLY 0x00000001

@@ -1,4 +1,4 @@
-#include "scan/mb_case.h"
+#include "registry/mb_case.h"
 
 #include <mbstring.h>
 
