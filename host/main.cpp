@@ -1,12 +1,13 @@
 // hivemender: a command-line host for Hivemender plug-ins.
 //
 //   hivemender [options] scan [--explain]
-//   hivemender [options] fix (--select 0-5,9 | --all) [--force]
-//   hivemender [options] undo (FILE | --last | --list) [--force]
-//   hivemender [options] exclude (KEYPATH | --list | --remove KEYPATH)
-//   hivemender export-machine DIR OUT
+//   hivemender [options] fix (--select 0-5,9 | --all) [--force] [--wait]
+//   hivemender [options] undo (FILE | --last | --list) [--force] [--wait]
+//   hivemender [options] exclude (KEYPATH | --list | --remove KEYPATH) [--wait]
+//   hivemender export-machine DIR OUT [--force] [--wait]
 //
-// Exit codes: 0 success, 1 engine or usage error, 2 bad arguments.
+// Exit codes: 0 success, 1 engine or usage error (a busy machine too),
+// 2 bad arguments.
 #include "host/arguments.h"
 #include "host/commands.h"
 #include "host/explain.h"
@@ -24,6 +25,7 @@
 #include <set>
 #include <algorithm>
 #include <map>
+#include <regex>
 
 namespace host {
 namespace {
@@ -151,6 +153,27 @@ int RunRequest(Session& session, int mode, const std::string& request, std::stri
     return Fail(std::string("the engine refused the request (") + code + ")");
 }
 
+// The engine ends some messages with a Win32 error code; its text stays as it
+// is (hosts match it), and the number is put into words after it.
+std::string WithErrorWords(const std::string& message) {
+    static const std::regex code("\\(error ([0-9]+)\\)");
+    static const std::map<unsigned long, const char*> words = {
+        {2, "a file was not found"},
+        {3, "a folder was not found and could not be made (is the disk read-only?)"},
+        {5, "access was denied"},
+        {19, "the disk is write-protected"},
+        {32, "another program has the file open"},
+        {39, "the disk is full"},
+        {112, "the disk is full"},
+    };
+    std::smatch match;
+    if (!std::regex_search(message, match, code))
+        return message;
+    const auto found = words.find(std::stoul(match[1].str()));
+    return found == words.end() ? message
+                                : message + ": error " + match[1].str() + " means " + found->second;
+}
+
 int Fix(const Options& options, Session& session, const std::string& pluginPath,
         const std::string& scanReport) {
     std::vector<int> ids;
@@ -173,7 +196,7 @@ int Fix(const Options& options, Session& session, const std::string& pluginPath,
         const std::string failure = Member(parsed.members, "error");
         if (!failure.empty()) {
             PrintReport(fixReport, options, &error);
-            return Fail("the fix failed: " + failure);
+            return Fail("the fix failed: " + WithErrorWords(failure));
         }
     }
     if (!SaveMachine(&error))
@@ -187,15 +210,40 @@ int Fix(const Options& options, Session& session, const std::string& pluginPath,
     return kExitOk;
 }
 
+const char* CommandName(Command command) {
+    switch (command) {
+    case Command::Fix:
+        return "fix";
+    case Command::Undo:
+        return "undo";
+    case Command::Exclude:
+        return "exclude";
+    default:
+        return "a scan";
+    }
+}
+
+bool ChangesMachine(const Options& options) {
+    return options.command == Command::Fix || (options.command == Command::Undo && !options.undoList) ||
+           (options.command == Command::Exclude && !options.excludeList);
+}
+
 int Run(const Options& options) {
     std::string description, error;
     if (options.command == Command::ExportMachine) {
-        if (!ExportMachine(options.exportVolume, options.exportFolder, &error))
+        if (!ExportMachine(options.exportVolume, options.exportFolder, options.force, options.wait,
+                           &error))
             return Fail(error);
         std::cerr << "machine folder written: " << options.exportFolder << "\n";
         return kExitOk;
     }
-    if (!PrepareMachine(MachineOptions{options.machineFolder, options.force}, &description, &error))
+    const MachineOptions machine{options.machineFolder, options.force};
+    // Held until this function returns: the save is complete by then.
+    std::unique_ptr<MachineLock> lock;
+    if (ChangesMachine(options) &&
+        !(lock = LockMachine(machine, CommandName(options.command), options.wait, &error)))
+        return Fail(error);
+    if (!PrepareMachine(machine, &description, &error))
         return Fail(error);
     std::cerr << "machine: " << description << "\n";
     const std::string pluginPath =
