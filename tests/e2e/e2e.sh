@@ -620,6 +620,24 @@ wine-scan)
     (cd "$scratch" && "$emulator" "$scratch/$(basename "$host")" exclude --remove 'HKEY_LOCAL_MACHINE\SOFTWARE\Gone' >/dev/null 2>&1) ||
         fail "the Windows host's exclude --remove failed"
     [ ! -s "$scratch/regkeys.txt" ] || fail "exclude --remove left: $(cat "$scratch/regkeys.txt")"
+    # Two Windows hosts: a fix holds the machine's named mutex through its
+    # scan (its selection is refused after it, so nothing changes); exclude
+    # meanwhile is refused naming it, and with --wait runs once it ends.
+    exe=./$(basename "$host")
+    (cd "$scratch" && "$emulator" "$exe" fix --select 999999 >/dev/null 2>&1) &
+    holder=$!
+    for _ in $(seq 100); do
+        (cd "$scratch" && "$emulator" "$exe" exclude 'HKLM\SOFTWARE\Busy' >"$scratch/busy.out" 2>"$scratch/busy.err") || break
+        kill -0 "$holder" 2>/dev/null || fail "exclude never found the machine busy while a fix ran"
+        sleep 0.1
+    done
+    grep -q '^hivemender: this Windows machine is busy: another hivemender is running fix (pid [0-9]*); try again when it ends, or use --wait' "$scratch/busy.err" ||
+        fail "a second Windows host was not refused: $(cat "$scratch/busy.err")"
+    (cd "$scratch" && "$emulator" "$exe" exclude --wait 'HKLM\SOFTWARE\Waited' >/dev/null 2>&1) ||
+        fail "exclude --wait failed"
+    kill -0 "$holder" 2>/dev/null && fail "exclude --wait ran while the fix held the machine"
+    wait "$holder" || true
+    grep -q 'Waited' "$scratch/regkeys.txt" || fail "exclude --wait did not write: $(cat "$scratch/regkeys.txt")"
     echo "Wine prefix scanned: $(problem_count "$scratch/wine.out") problems"
     ;;
 
