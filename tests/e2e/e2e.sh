@@ -467,13 +467,17 @@ concurrency)
     n=$(problem_count "$expected/scan.raw")
     exclusions="drives/C/Program Files (x86)/Hivemender/regkeys.txt"
     for round in $(seq "${HM_PAIR_ROUNDS:-20}"); do
+        # Distinct ids of one remembered scan: each pair fixes two problems
+        # whichever goes first, whether ids are positions in the fresh scan
+        # or name the problems of the last one.
         pc=$scratch/pc && rm -rf "$pc" && cp -r "$demo" "$pc"
-        start a fix --wait --select 0 && start b fix --wait --select 0 && finish
+        run scan --machine "$pc" --raw scan
+        start a fix --wait --select 0 && start b fix --wait --select 1 && finish
         expect_problems $((n - 2)) "fix beside fix"
         # Whichever runs first, one problem is fixed and the other restored.
-        start a undo --wait --last && start b fix --wait --select 0 && finish
+        start a undo --wait --last && start b fix --wait --select 2 && finish
         expect_problems $((n - 2)) "undo --last beside fix"
-        run u1 --machine "$pc" --raw fix --select 0 && run u2 --machine "$pc" --raw fix --select 0
+        run u1 --machine "$pc" --raw fix --select 3 && run u2 --machine "$pc" --raw fix --select 4
         first=$(undo_file_of u1) second=$(undo_file_of u2)
         start a undo --wait "$first" && start b undo --wait "$second" && finish
         expect_problems $((n - 2)) "undo beside undo"
@@ -481,7 +485,8 @@ concurrency)
         [ "$(grep -c 'SOFTWARE\\One\|SOFTWARE\\Two' "$pc/$exclusions")" -eq 2 ] ||
             fail "round $round, exclude beside exclude: $(cat "$pc/$exclusions")"
         pc=$scratch/volume-copy && rm -rf "$pc" && cp -r "$scratch/volume" "$pc"
-        start a --raw fix --wait --select 0 && start b --raw fix --wait --select 0 && finish
+        run scan --machine "$pc" --raw scan
+        start a --raw fix --wait --select 2 && start b --raw fix --wait --select 3 && finish
         expect_problems 4 "fix beside fix on a volume"
     done
     # Without --wait the second is refused in one line naming the holder,
