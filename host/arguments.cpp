@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <filesystem>
 #include <iostream>
 #include <regex>
 #include <sstream>
@@ -44,6 +45,13 @@ void AddForce(CLI::App* command, Options* options) {
                       "hive not cleanly shut down)");
 }
 
+// Every command that changes the machine takes its lock; a second one is
+// refused at once unless told to wait.
+void AddWait(CLI::App* command, Options* options) {
+    command->add_flag("--wait", options->wait,
+                      "wait while another hivemender changes the machine, instead of giving up");
+}
+
 CLI::App* AddScan(CLI::App& app, Options* options) {
     auto* scan = app.add_subcommand("scan", "scan the registry and print the problems found");
     scan->add_flag("--explain", options->explain,
@@ -59,8 +67,11 @@ CLI::App* AddFix(CLI::App& app, Options* options, std::string* selection) {
                     "printed them; if any of them is gone from a fresh scan (the machine\n"
                     "changed), nothing is fixed")
         ->type_name("LIST");
-    fix->add_flag("--all", options->selectAll, "fix every problem the scan found");
+    // Given twice, like --select twice, it is refused.
+    fix->add_flag("--all", options->selectAll, "fix every problem the scan found")
+        ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
     AddForce(fix, options);
+    AddWait(fix, options);
     return fix;
 }
 
@@ -70,6 +81,7 @@ CLI::App* AddUndo(CLI::App& app, Options* options) {
     undo->add_flag("--list", options->undoList, "list the undo files with what each restores");
     undo->add_flag("--last", options->undoLast, "restore the newest undo file");
     AddForce(undo, options);
+    AddWait(undo, options);
     return undo;
 }
 
@@ -80,6 +92,7 @@ CLI::App* AddExclude(CLI::App& app, Options* options) {
     exclude->add_flag("--list", options->excludeList, "list the excluded keys");
     exclude->add_option("--remove", options->excludeRemove, "scan the key again")
         ->type_name("KEYPATH");
+    AddWait(exclude, options);
     return exclude;
 }
 
@@ -105,6 +118,9 @@ CLI::App* AddExportMachine(CLI::App& app, Options* options) {
     exportMachine->add_option("out", options->exportFolder, "the machine folder to write")
         ->type_name("OUT")
         ->required();
+    exportMachine->add_flag("--force", options->force,
+                            "replace the machine.reg and machine.ini of an OUT that holds files");
+    AddWait(exportMachine, options);
     return exportMachine;
 }
 
@@ -166,6 +182,9 @@ void CheckCommand(Options& options, const std::string& selection) {
     case Command::Undo:
         if (CountOf({!options.undoFile.empty(), options.undoList, options.undoLast}) != 1)
             throw ArgumentError{"undo needs one of: the undo file, --list, --last"};
+        if (std::error_code ignored; std::filesystem::is_directory(options.undoFile, ignored))
+            throw ArgumentError{"undo needs an undo file, and " + options.undoFile +
+                                " is a folder (undo --list shows the files)"};
         break;
     case Command::Exclude:
         if (CountOf({!options.excludeKey.empty(), options.excludeList,

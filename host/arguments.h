@@ -24,7 +24,8 @@ struct Options {
     bool explain = false;
     std::vector<IdRange> selection;
     bool selectAll = false;
-    bool force = false; // write into a volume that looks in use
+    bool force = false; // write into a volume that looks in use; export over a folder's files
+    bool wait = false;  // wait for another process that is changing the machine
     std::string undoFile;
     bool undoList = false;
     bool undoLast = false;

@@ -17,9 +17,22 @@ std::string ExclusionFilePath(const std::string& pluginPath) {
     return LocalPathFor(PluginWindowsFolder(pluginPath)) + "/regkeys.txt";
 }
 
+// New files of saves that died before their rename. Called under the
+// machine's lock, so no other process is writing one.
+void RemoveAbandonedSaves(const std::string& path) {
+    namespace fs = std::filesystem;
+    const std::string prefix = fs::path(path).filename().string() + ".new-";
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(fs::path(path).parent_path(), ignored)) {
+        if (entry.path().filename().string().rfind(prefix, 0) == 0)
+            fs::remove(entry.path(), ignored);
+    }
+}
+
 // A new file beside the old one, then renamed over it: the engine never
 // reads half a list.
 bool Save(const std::string& path, const ExclusionFile& file, std::string* error) {
+    RemoveAbandonedSaves(path);
     const std::string temporary =
         path + ".new-" +
         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
@@ -27,6 +40,8 @@ bool Save(const std::string& path, const ExclusionFile& file, std::string* error
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         out << SerializeExclusionFile(file);
         if (!out.flush()) {
+            out.close();
+            std::remove(temporary.c_str());
             *error = "cannot write " + temporary;
             return false;
         }

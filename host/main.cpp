@@ -1,13 +1,14 @@
 // hivemender: a command-line host for Hivemender plug-ins.
 //
 //   hivemender [options] scan [--explain]
-//   hivemender [options] fix (--select 0-5,9 | --all) [--force]
-//   hivemender [options] undo (FILE | --last | --list) [--force]
-//   hivemender [options] exclude (KEYPATH | --list | --remove KEYPATH)
+//   hivemender [options] fix (--select 0-5,9 | --all) [--force] [--wait]
+//   hivemender [options] undo (FILE | --last | --list) [--force] [--wait]
+//   hivemender [options] exclude (KEYPATH | --list | --remove KEYPATH) [--wait]
 //   hivemender [options] ui [--port N] [--no-browser]
-//   hivemender export-machine DIR OUT
+//   hivemender export-machine DIR OUT [--force] [--wait]
 //
-// Exit codes: 0 success, 1 engine or usage error, 2 bad arguments.
+// Exit codes: 0 success, 1 engine or usage error (a busy machine too),
+// 2 bad arguments.
 #include "host/arguments.h"
 #include "host/chosen_problems.h"
 #include "host/commands.h"
@@ -27,6 +28,7 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <regex>
 
 namespace host {
 namespace {
@@ -161,26 +163,6 @@ int RunRequest(Session& session, int mode, const std::string& request, std::stri
     return Fail(StartRefusal(started));
 }
 
-// The Win32 code at the end of a fix report's error, in words.
-std::string CodeInWords(const std::string& failure) {
-    const size_t at = failure.rfind("(error ");
-    if (at == std::string::npos)
-        return "";
-    static const std::map<int, const char*> kWords = {
-        {3, "the undo folder cannot be found"},
-        {5, "access to the undo folder is denied"},
-        {29, "the disk could not be written"},
-        {32, "another program is using the undo file"},
-        {39, "the disk is full"},
-        {112, "there is not enough space on the disk"},
-        {206, "the undo folder's path is too long"},
-    };
-    const int code = std::atoi(failure.c_str() + at + 7);
-    const auto words = kWords.find(code);
-    return words != kWords.end() ? std::string(": ") + words->second
-                                 : ": Windows error " + std::to_string(code);
-}
-
 std::string Counted(size_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
@@ -236,6 +218,29 @@ void RescanAfterFix(Session& session, const std::string& scanReport, const Repor
         TellWhatTheFixUncovered(scan, fix, rescan);
 }
 
+// The engine ends some messages with a Win32 error code; its text stays as it
+// is (hosts match it), and the number is put into words after it.
+std::string WithErrorWords(const std::string& message) {
+    static const std::regex code("\\(error ([0-9]+)\\)");
+    static const std::map<unsigned long, const char*> words = {
+        {2, "a file was not found"},
+        {3, "a folder was not found and could not be made (is the disk read-only?)"},
+        {5, "access was denied"},
+        {19, "the disk is write-protected"},
+        {29, "the disk could not be written"},
+        {32, "another program has the file open"},
+        {39, "the disk is full"},
+        {112, "there is not enough space on the disk"},
+        {206, "the path is too long"},
+    };
+    std::smatch match;
+    if (!std::regex_search(message, match, code))
+        return message;
+    const auto found = words.find(std::stoul(match[1].str()));
+    return found == words.end() ? message
+                                : message + ": error " + match[1].str() + " means " + found->second;
+}
+
 int Fix(const Options& options, Session& session, const std::string& pluginPath,
         const std::string& seenReport, const std::string& scanReport) {
     std::vector<int> ids;
@@ -272,21 +277,46 @@ int Fix(const Options& options, Session& session, const std::string& pluginPath,
             std::cerr << "undo file: " << LocalPathFor(undoFolder + "\\" + name) << "\n";
     }
     if (!failure.empty())
-        return Fail("the fix failed: " + failure + CodeInWords(failure));
+        return Fail("the fix failed: " + WithErrorWords(failure));
     if (readable)
         RescanAfterFix(session, scanReport, parsed);
     return kExitOk;
 }
 
+const char* CommandName(Command command) {
+    switch (command) {
+    case Command::Fix:
+        return "fix";
+    case Command::Undo:
+        return "undo";
+    case Command::Exclude:
+        return "exclude";
+    default:
+        return "a scan";
+    }
+}
+
+bool ChangesMachine(const Options& options) {
+    return options.command == Command::Fix || (options.command == Command::Undo && !options.undoList) ||
+           (options.command == Command::Exclude && !options.excludeList);
+}
+
 int Run(const Options& options) {
     std::string description, error;
     if (options.command == Command::ExportMachine) {
-        if (!ExportMachine(options.exportVolume, options.exportFolder, &error))
+        if (!ExportMachine(options.exportVolume, options.exportFolder, options.force, options.wait,
+                           &error))
             return Fail(error);
         std::cerr << "machine folder written: " << options.exportFolder << "\n";
         return kExitOk;
     }
-    if (!PrepareMachine(MachineOptions{options.machineFolder, options.force}, &description, &error))
+    const MachineOptions machine{options.machineFolder, options.force};
+    // Held until this function returns: the save is complete by then.
+    std::unique_ptr<MachineLock> lock;
+    if (ChangesMachine(options) &&
+        !(lock = LockMachine(machine, CommandName(options.command), options.wait, &error)))
+        return Fail(error);
+    if (!PrepareMachine(machine, &description, &error))
         return Fail(error);
     std::cerr << "machine: " << description << "\n";
     const std::string pluginPath =

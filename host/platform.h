@@ -46,14 +46,36 @@ struct MachineOptions {
     bool force = false; // --force: write into a Windows volume that looks in use
 };
 
+// One writer per machine. Every command that changes the machine (fix, undo,
+// exclude, export-machine's target) holds it from before it reads the
+// machine until its save is complete, so two processes never save over each
+// other. On Linux it is a lock file in the machine folder (a volume: beside
+// its SOFTWARE hive), which outlives the renames of a save; on Windows a
+// named mutex. Released when destroyed. Scans take none.
+class MachineLock {
+public:
+    virtual ~MachineLock() = default;
+};
+
+// Takes the lock of the machine `options` names (the scratch copy of the
+// demo machine is ours alone: a lock that holds nothing). `command` ("fix",
+// "undo"...) is what a second process is told holds it. With `wait` it
+// waits for the holder; without, a busy machine gives null and a one-line
+// `error` naming the holder's command and process when known.
+std::unique_ptr<MachineLock> LockMachine(const MachineOptions& options, const std::string& command,
+                                         bool wait, std::string* error);
+
 // Makes the machine ready before the plug-in loads. On Linux this loads a
 // simulated machine (a scratch copy of the demo when none is named); on
 // Windows the real machine needs nothing. `description` says which.
+// Called under the machine's lock, it first completes or removes what a
+// save that died halfway left behind.
 bool PrepareMachine(const MachineOptions& options, std::string* description, std::string* error);
 
-// Reads the machine afresh from disk (a simulated machine's folder, a
-// Windows volume's hives), so a change another program made since is seen;
-// nothing to do on Windows, whose registry is live.
+// Reads the prepared machine from disk again, dropping what this process
+// held in memory: a long-running host calls it under the lock before each
+// change, so it never saves over what another process wrote meanwhile.
+// Nothing to do on Windows, whose registry is live.
 bool ReloadMachine(std::string* error);
 
 // Opens `url` in the default browser; false when no opener is available.
@@ -73,8 +95,11 @@ bool MachineAcceptsChanges(bool force, const std::vector<std::string>& keyPaths,
 bool SaveMachine(std::string* error);
 
 // Writes the installation on the Windows volume `volume` as a machine folder
-// `out` whose drive C is the volume. Not available on Windows.
-bool ExportMachine(const std::string& volume, const std::string& out, std::string* error);
+// `out` whose drive C is the volume, holding the lock of `out`. Refuses an
+// `out` inside the volume, and one that holds files unless `force`. Not
+// available on Windows.
+bool ExportMachine(const std::string& volume, const std::string& out, bool force, bool wait,
+                   std::string* error);
 
 // Removes the scratch copy of the demo machine a scan worked on; a fix keeps
 // its copy, which holds the undo file. Nothing to do for a named machine.

@@ -7,7 +7,10 @@
 #include <win32sim/machine.h>
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,6 +42,110 @@ bool g_machineIsScratch = false;
 // Set when the machine is an offline installation: SaveMachine writes its hives.
 std::optional<win32sim::WindowsVolume> g_volume;
 bool g_forceVolume = false;
+// The machine folder or volume root whose lock this process holds (Normal).
+std::string g_lockedFolder;
+
+std::string Normal(const std::string& folder) {
+    const fs::path path = fs::absolute(folder).lexically_normal();
+    return (path.has_filename() ? path : path.parent_path()).string();
+}
+
+constexpr char kLockName[] = "hivemender.lock";
+
+// The lock file lives in the machine folder, or beside the hives of a
+// volume; its holder writes what it is doing into it and removes it when
+// done. A process that locked the file just as it was removed finds another
+// file (or none) at the path and takes that one instead.
+class FileLock final : public MachineLock {
+public:
+    FileLock(std::string path, int fd, std::string folder) : m_path(std::move(path)), m_fd(fd) {
+        g_lockedFolder = Normal(folder);
+    }
+    ~FileLock() override {
+        g_lockedFolder.clear();
+        std::remove(m_path.c_str());
+        ::close(m_fd);
+    }
+
+private:
+    std::string m_path;
+    int m_fd;
+};
+
+std::string LockPathFor(const std::string& folder) {
+    const std::string config = win32sim::VolumeConfigFolder(folder);
+    return ((config.empty() ? fs::path(folder) : fs::path(config)) / kLockName).string();
+}
+
+std::string HolderOf(int fd) {
+    char text[200] = {};
+    const ssize_t got = ::pread(fd, text, sizeof(text) - 1, 0);
+    std::string holder(text, got > 0 ? static_cast<size_t>(got) : 0);
+    while (!holder.empty() && (holder.back() == '\n' || holder.back() == '\r'))
+        holder.pop_back();
+    return holder;
+}
+
+bool SameFile(int fd, const std::string& path) {
+    struct stat held {}, named {};
+    return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+std::unique_ptr<MachineLock> LockFolder(const std::string& folder, const std::string& command,
+                                        bool wait, std::string* error) {
+    const std::string path = LockPathFor(folder);
+    for (;;) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            *error = "cannot lock the machine: " + path + ": " + std::strerror(errno);
+            return nullptr;
+        }
+        if (::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
+            const int lockErrno = errno;
+            const std::string holder = HolderOf(fd);
+            ::close(fd);
+            *error = lockErrno != EWOULDBLOCK
+                         ? "cannot lock the machine: " + path + ": " + std::strerror(lockErrno)
+                         : "the machine " + folder + " is busy: " +
+                               (holder.empty() ? "another hivemender is changing it"
+                                               : "another hivemender is running " + holder) +
+                               "; try again when it ends, or use --wait";
+            return nullptr;
+        }
+        if (SameFile(fd, path)) {
+            const std::string holder = command + " (pid " + std::to_string(::getpid()) + ")\n";
+            if (::ftruncate(fd, 0) != 0 ||
+                ::pwrite(fd, holder.data(), holder.size(), 0) != ssize_t(holder.size())) {
+                // The lock holds all the same; only the description is missing.
+            }
+            return std::make_unique<FileLock>(path, fd, folder);
+        }
+        ::close(fd);
+    }
+}
+
+// The folder a command names: --machine, else HIVEMENDER_MACHINE; empty for
+// the demo machine, which is copied.
+fs::path NamedFolder(const MachineOptions& options) {
+    const char* fromEnvironment = std::getenv("HIVEMENDER_MACHINE");
+    if (options.folder.empty() && fromEnvironment && *fromEnvironment)
+        return fromEnvironment;
+    return options.folder;
+}
+
+// A save of several hives that stopped between its renames is completed
+// before anything reads the volume; a scan, which holds no lock, takes it
+// for that only, waiting for a save still running.
+bool FinishVolumeSave(const std::string& root, std::string* error) {
+    const std::string config = win32sim::VolumeConfigFolder(root);
+    if (g_lockedFolder == Normal(root))
+        return win32sim::FinishInterruptedSave(config, error);
+    if (!win32sim::HasInterruptedSave(config))
+        return true;
+    const auto lock = LockFolder(root, "a repair of an interrupted save", true, error);
+    return lock && win32sim::FinishInterruptedSave(config, error);
+}
 
 fs::path ExecutableFolder() {
     std::error_code ec;
@@ -91,7 +198,7 @@ bool CopyDemo(fs::path* copy, std::string* error) {
 bool PrepareVolume(const std::string& folder, bool force, std::string* description,
                    std::string* error) {
     win32sim::WindowsVolume volume;
-    if (!win32sim::LoadWindowsVolume(folder, &volume, error))
+    if (!FinishVolumeSave(folder, error) || !win32sim::LoadWindowsVolume(folder, &volume, error))
         return false;
     *description = "Windows volume " + folder + ": " + std::to_string(volume.hives.size()) +
                    " hives, " + win32sim::Describe();
@@ -154,11 +261,19 @@ bool ReplaceFile(const std::string& source, const std::string& target, std::stri
     return false;
 }
 
+std::unique_ptr<MachineLock> LockMachine(const MachineOptions& options, const std::string& command,
+                                         bool wait, std::string* error) {
+    const fs::path folder = NamedFolder(options);
+    std::error_code ignored;
+    // The demo's scratch copy is ours alone; a missing folder is refused when
+    // it is prepared.
+    if (folder.empty() || !fs::is_directory(folder, ignored))
+        return std::make_unique<MachineLock>();
+    return LockFolder(folder.string(), command, wait, error);
+}
+
 bool PrepareMachine(const MachineOptions& options, std::string* description, std::string* error) {
-    fs::path folder = options.folder;
-    const char* fromEnvironment = std::getenv("HIVEMENDER_MACHINE");
-    if (folder.empty() && fromEnvironment && *fromEnvironment)
-        folder = fromEnvironment;
+    fs::path folder = NamedFolder(options);
     bool isDemo = false;
     if (folder.empty()) {
         if (!CopyDemo(&folder, error))
@@ -171,6 +286,8 @@ bool PrepareMachine(const MachineOptions& options, std::string* description, std
     }
     if (!isDemo && win32sim::IsWindowsVolume(folder.string()))
         return PrepareVolume(folder.string(), options.force, description, error);
+    if (g_lockedFolder == Normal(folder.string()))
+        win32sim::RemoveAbandonedSaves(folder.string());
     if (!win32sim::LoadMachine(folder.string(), error))
         return false;
     g_machineFolder = folder.string();
@@ -179,15 +296,6 @@ bool PrepareMachine(const MachineOptions& options, std::string* description, std
                            : "machine " + folder.string()) +
                    ": " + win32sim::Describe();
     return true;
-}
-
-bool ReloadMachine(std::string* error) {
-    if (g_volume) {
-        const std::string folder = g_volume->root;
-        std::string description;
-        return PrepareVolume(folder, g_forceVolume, &description, error);
-    }
-    return g_machineFolder.empty() || win32sim::LoadMachine(g_machineFolder, error);
 }
 
 bool OpenInBrowser(const std::string& url) {
@@ -217,9 +325,58 @@ bool SaveMachine(std::string* error) {
     return win32sim::SaveRegistry((fs::path(g_machineFolder) / "machine.reg").string(), error);
 }
 
-bool ExportMachine(const std::string& volume, const std::string& out, std::string* error) {
+bool ReloadMachine(std::string* error) {
+    if (g_volume) {
+        const std::string root = g_volume->root;
+        std::string ignored;
+        return PrepareVolume(root, g_forceVolume, &ignored, error);
+    }
+    return g_machineFolder.empty() || win32sim::LoadMachine(g_machineFolder, error);
+}
+
+// Whether `inner` is `outer` or lies below it, links resolved.
+bool IsWithin(const fs::path& inner, const fs::path& outer) {
+    std::error_code ignored;
+    const fs::path a = fs::weakly_canonical(inner, ignored);
+    const fs::path b = fs::weakly_canonical(outer, ignored);
+    auto [end, unused] = std::mismatch(b.begin(), b.end(), a.begin(), a.end());
+    return end == b.end();
+}
+
+bool HoldsFiles(const fs::path& folder) {
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(folder, ignored)) {
+        if (entry.path().filename() != kLockName)
+            return true;
+    }
+    return false;
+}
+
+bool ExportMachine(const std::string& volume, const std::string& out, bool force, bool wait,
+                   std::string* error) {
     win32sim::WindowsVolume loaded;
-    return win32sim::LoadWindowsVolume(volume, &loaded, error) &&
+    if (!win32sim::IsWindowsVolume(volume))
+        return win32sim::LoadWindowsVolume(volume, &loaded, error); // says why it is none
+    if (IsWithin(out, volume)) {
+        *error = out + " is inside the Windows volume " + volume +
+                 ": the machine folder must be written elsewhere";
+        return false;
+    }
+    std::error_code made;
+    fs::create_directories(out, made);
+    if (made) {
+        *error = out + ": " + made.message();
+        return false;
+    }
+    const auto lock = LockFolder(out, "export-machine", wait, error);
+    if (!lock)
+        return false;
+    if (!force && HoldsFiles(out)) {
+        *error = out + " is not empty: name a new folder, or use --force to replace its "
+                       "machine.reg and machine.ini";
+        return false;
+    }
+    return FinishVolumeSave(volume, error) && win32sim::LoadWindowsVolume(volume, &loaded, error) &&
            win32sim::SaveMachineFolder(out, error);
 }
 

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace host {
 namespace {
@@ -31,7 +32,85 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
+// The live registry is one per Windows: two hosts fixing it at once would
+// interleave their undo files. The mutex is the lock; a small shared block
+// beside it says who holds it. Global names reach other sessions (Remote
+// Desktop, services); without the privilege to make them, the session's own.
+constexpr char kMutexName[] = "Hivemender.Machine";
+constexpr char kHolderName[] = "Hivemender.Machine.Holder";
+constexpr DWORD kHolderSize = 256;
+
+HANDLE CreateNamed(const char* name, HANDLE (*create)(const std::string&)) {
+    HANDLE handle = create(std::string("Global\\") + name);
+    return handle ? handle : create(std::string("Local\\") + name);
+}
+
+HANDLE CreateMachineMutex(const std::string& name) {
+    return CreateMutexA(nullptr, FALSE, name.c_str());
+}
+
+HANDLE CreateHolderBlock(const std::string& name) {
+    return CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kHolderSize,
+                              name.c_str());
+}
+
+class NamedMutexLock final : public MachineLock {
+public:
+    NamedMutexLock(HANDLE mutex, HANDLE holder, char* view)
+        : m_mutex(mutex), m_holder(holder), m_view(view) {}
+    ~NamedMutexLock() override {
+        if (m_view) {
+            m_view[0] = '\0';
+            UnmapViewOfFile(m_view);
+        }
+        if (m_holder)
+            CloseHandle(m_holder);
+        ReleaseMutex(m_mutex);
+        CloseHandle(m_mutex);
+    }
+
+private:
+    HANDLE m_mutex;
+    HANDLE m_holder;
+    char* m_view;
+};
+
+char* MapHolder(HANDLE holder) {
+    return holder ? static_cast<char*>(MapViewOfFile(holder, FILE_MAP_WRITE, 0, 0, kHolderSize))
+                  : nullptr;
+}
+
 } // namespace
+
+std::unique_ptr<MachineLock> LockMachine(const MachineOptions&, const std::string& command,
+                                         bool wait, std::string* error) {
+    HANDLE mutex = CreateNamed(kMutexName, CreateMachineMutex);
+    if (!mutex) {
+        *error = "cannot lock the machine: error " + std::to_string(GetLastError());
+        return nullptr;
+    }
+    HANDLE holder = CreateNamed(kHolderName, CreateHolderBlock);
+    char* view = MapHolder(holder);
+    // An abandoned mutex is one whose holder died: the lock is ours all the same.
+    const DWORD waited = WaitForSingleObject(mutex, wait ? INFINITE : 0);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+        if (view)
+            std::snprintf(view, kHolderSize, "%s (pid %lu)", command.c_str(),
+                          static_cast<unsigned long>(GetCurrentProcessId()));
+        return std::make_unique<NamedMutexLock>(mutex, holder, view);
+    }
+    const std::string busyWith = view && view[0] ? std::string(view, strnlen(view, kHolderSize)) : "";
+    if (view)
+        UnmapViewOfFile(view);
+    if (holder)
+        CloseHandle(holder);
+    CloseHandle(mutex);
+    *error = "this Windows machine is busy: " +
+             (busyWith.empty() ? std::string("another hivemender is changing it")
+                               : "another hivemender is running " + busyWith) +
+             "; try again when it ends, or use --wait";
+    return nullptr;
+}
 
 std::unique_ptr<PluginLibrary> LoadPlugin(const std::string& path, std::string* error) {
     HMODULE module = LoadLibraryA(path.c_str());
@@ -122,7 +201,7 @@ bool MachineIsScratchCopy() {
     return false;
 }
 
-bool ExportMachine(const std::string&, const std::string&, std::string* error) {
+bool ExportMachine(const std::string&, const std::string&, bool, bool, std::string* error) {
     *error = "export-machine is not available on Windows: it reads an offline installation "
              "on Linux";
     return false;

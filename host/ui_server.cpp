@@ -241,7 +241,7 @@ void UiServer::Routes() {
 
 int RunUi(const Options& options, const std::string& pluginPath, const std::string& machineLine,
           const std::atomic<bool>& interrupted) {
-    UiWorker worker(pluginPath, options.force);
+    UiWorker worker(pluginPath, MachineOptions{options.machineFolder, options.force});
     UiServer server(worker, machineLine);
     if (server.Bind(options.uiPort) < 0)
         return Fail(options.uiPort ? "cannot listen on 127.0.0.1:" + std::to_string(options.uiPort)

@@ -30,8 +30,9 @@ json StrictReport(const Report& report) {
 
 } // namespace
 
-UiWorker::UiWorker(std::string pluginPath, bool force)
-    : m_pluginPath(std::move(pluginPath)), m_force(force), m_thread([this] { Loop(); }) {}
+UiWorker::UiWorker(std::string pluginPath, MachineOptions machine)
+    : m_pluginPath(std::move(pluginPath)), m_machine(std::move(machine)), m_force(m_machine.force),
+      m_thread([this] { Loop(); }) {}
 
 UiWorker::~UiWorker() {
     {
@@ -101,14 +102,16 @@ void UiWorker::Loop() {
 }
 
 // Every scan, fix, undo and exclusion of the page passes through here and
-// nowhere else: the machine is read afresh from disk, so what another
-// program changed since (a CLI fix, an installer) is seen, then the
-// operation runs and saves what it changed.
-// MACHINE LOCK: the lock of the machine belongs here, held around the
-// reload, the operation and its save.
-UiWorker::Result UiWorker::OnFreshMachine(Session& session,
+// nowhere else. It holds the machine's lock, as any command that changes the
+// machine does, around reading the machine afresh from disk (so what another
+// program changed since, a CLI fix or an installer, is seen), the operation
+// and its save: the page never saves a machine it read before the lock.
+UiWorker::Result UiWorker::OnFreshMachine(Session& session, const char* command,
                                           const std::function<Result(Session&)>& operation) {
     std::string error;
+    const std::unique_ptr<MachineLock> lock = LockMachine(m_machine, command, false, &error);
+    if (!lock)
+        return {false, true, error};
     if (!ReloadMachine(&error))
         return Refused(error);
     return operation(session);
@@ -130,7 +133,7 @@ UiWorker::Result UiWorker::RunEngine(Session& session, int mode, const std::stri
 
 UiWorker::Result UiWorker::Scan() {
     return Submit("scan", [this](Session& session) {
-        return OnFreshMachine(session, [this](Session& session) {
+        return OnFreshMachine(session, "scan", [this](Session& session) {
             std::string text, error;
             if (Result run = RunEngine(session, 0, "{}", &text); !run.ok)
                 return run;
@@ -156,7 +159,7 @@ UiWorker::Result UiWorker::Fix(long scanNumber, const std::vector<int>& ids) {
         if (scanNumber != m_scanNumber || m_scanNumber == 0)
             return Refused("this list is out of date: a newer scan replaced it. Nothing was "
                            "fixed; choose again from the list now shown");
-        return OnFreshMachine(session, [this, &ids](Session& session) {
+        return OnFreshMachine(session, "fix", [this, &ids](Session& session) {
             std::string text, error, missing;
             if (Result run = RunEngine(session, 0, "{}", &text); !run.ok)
                 return run;
@@ -175,11 +178,17 @@ UiWorker::Result UiWorker::Fix(long scanNumber, const std::vector<int>& ids) {
                 return run;
             if (!ParseReport(text, &fixes, &error))
                 return Refused(error);
+            // As on the command line: repairs made before a failure are kept
+            // and saved (their old state is in the undo file).
             json answer = {{"report", StrictReport(fixes)}};
-            if (const std::string failure = Member(fixes.members, "error"); !failure.empty())
-                answer["failed"] = "the fix failed: " + failure;
-            else if (!SaveMachine(&error))
+            const std::string failure = Member(fixes.members, "error");
+            const bool repaired =
+                std::any_of(fixes.entries.begin(), fixes.entries.end(),
+                            [](const Members& e) { return Member(e, "fixed") == "true"; });
+            if ((failure.empty() || repaired) && !SaveMachine(&error))
                 return Refused(error);
+            if (!failure.empty())
+                answer["failed"] = "the fix failed: " + failure;
             for (const auto& name : UndoFiles(folder)) {
                 if (std::find(before.begin(), before.end(), name) == before.end())
                     answer["undo file"] = name;
@@ -216,7 +225,7 @@ UiWorker::Result UiWorker::Backups() {
 
 UiWorker::Result UiWorker::Restore(const std::string& fileName) {
     return Submit("restore", [this, fileName](Session& session) {
-        return OnFreshMachine(session, [this, &fileName](Session&) {
+        return OnFreshMachine(session, "undo", [this, &fileName](Session&) {
             // Only a file of the list: a name from the page never becomes a path.
             const std::string folder = UndoFolder(m_pluginPath);
             const auto names = UndoFiles(folder);
@@ -242,7 +251,7 @@ UiWorker::Result UiWorker::Exclusions() {
 
 UiWorker::Result UiWorker::ChangeExclusion(const std::string& keyPath, bool add) {
     return Submit("change of exclusions", [this, keyPath, add](Session& session) {
-        return OnFreshMachine(session, [this, &keyPath, add](Session&) {
+        return OnFreshMachine(session, "exclude", [this, &keyPath, add](Session&) {
             std::string error, said;
             const std::string key = ExclusionKeyPath(keyPath, &error);
             if (key.empty() || !ChangeExclusions(m_pluginPath, key, add, &said, &error))

@@ -4,6 +4,7 @@
 // busy is refused ("busy"), never queued behind a fix or an undo.
 #pragma once
 
+#include "host/platform.h"
 #include "host/report_format.h"
 #include "host/session.h"
 
@@ -20,7 +21,8 @@ namespace host {
 class UiWorker {
 public:
     // Loads the plug-in on the worker thread; `error` is set when it fails.
-    UiWorker(std::string pluginPath, bool force);
+    // `machine` names the machine whose lock each change takes.
+    UiWorker(std::string pluginPath, MachineOptions machine);
     ~UiWorker();
     UiWorker(const UiWorker&) = delete;
     UiWorker& operator=(const UiWorker&) = delete;
@@ -48,11 +50,13 @@ public:
 private:
     using Work = std::function<Result(Session&)>;
     Result Submit(const char* activity, Work work);
-    Result OnFreshMachine(Session& session, const std::function<Result(Session&)>& operation);
+    Result OnFreshMachine(Session& session, const char* command,
+                          const std::function<Result(Session&)>& operation);
     Result RunEngine(Session& session, int mode, const std::string& request, std::string* report);
     void Loop();
 
     const std::string m_pluginPath;
+    const MachineOptions m_machine;
     const bool m_force;
     std::atomic<bool> m_stop{false};
 

@@ -9,6 +9,8 @@
 // value lists and the subkey lists hivex changed are written cell by cell
 // as Windows writes them (hive_cells.h). Each changed hive is written whole to a new file beside it
 // and renamed over the old one only once every changed hive has its new file.
+// A journal beside the hives names the set while the renames run, so a save
+// stopped halfway is completed by the next one that holds the volume.
 #include "machine/hive_cells.h"
 #include "machine/hive_reader.h"
 #include "machine/windows_volume.h"
@@ -44,6 +46,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kNewHiveSuffix[] = ".hivemender-new";
+constexpr char kJournalName[] = "hivemender-save.journal";
 constexpr char kForceHint[] = "; use --force to write anyway";
 
 bool Fail(std::string* error, std::string message) {
@@ -642,12 +645,14 @@ bool SyncFile(const std::string& path, int flags) {
     return fd.Get() >= 0 && ::fsync(fd.Get()) == 0;
 }
 
-// The new file takes the old one's permissions, so the swap changes content only.
+// The new file takes the old one's owner and mode (chown first: it clears the
+// set-id bits), so the swap changes content only.
 bool FinishNewFile(const std::string& hivePath, const std::string& newPath, std::string* error) {
     struct stat old {};
-    if (::stat(hivePath.c_str(), &old) != 0 || ::chmod(newPath.c_str(), old.st_mode & 07777) != 0 ||
-        !SyncFile(newPath, O_RDONLY))
-        return Fail(error, newPath + ": cannot be finished: " + ErrnoText());
+    if (::stat(hivePath.c_str(), &old) != 0 ||
+        ::chown(newPath.c_str(), old.st_uid, old.st_gid) != 0 ||
+        ::chmod(newPath.c_str(), old.st_mode & 07777) != 0 || !SyncFile(newPath, O_RDONLY))
+        return Fail(error, newPath + ": cannot be finished (owner, mode, sync): " + ErrnoText());
     return true;
 }
 
@@ -709,6 +714,31 @@ bool WriteNewHive(const HiveFile& file, const std::set<std::string>& mountKeys, 
     return true;
 }
 
+std::string JournalPath(const WindowsVolume& volume) {
+    return (fs::path(volume.hives.front().hostPath).parent_path() / kJournalName).string();
+}
+
+// The journal lists the hives whose complete new files are about to replace
+// them, one host path a line; it is itself written whole and renamed in.
+bool WriteJournal(const std::string& path, const std::vector<NewHiveFile>& written,
+                  std::string* error) {
+    std::string text;
+    for (const NewHiveFile& file : written) {
+        if (file.HivePath().find('\n') != std::string::npos)
+            return Fail(error, file.HivePath() + ": a hive path with a line break cannot be saved");
+        text += file.HivePath() + "\n";
+    }
+    const std::string temporary = path + kNewHiveSuffix;
+    FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    const bool done = fd.Get() >= 0 &&
+                      ::write(fd.Get(), text.data(), text.size()) == ssize_t(text.size()) &&
+                      ::fsync(fd.Get()) == 0 && ::rename(temporary.c_str(), path.c_str()) == 0 &&
+                      SyncFile(fs::path(path).parent_path().string(), O_RDONLY | O_DIRECTORY);
+    if (!done)
+        std::remove(temporary.c_str());
+    return done || Fail(error, path + ": the save's journal cannot be written: " + ErrnoText());
+}
+
 bool ReplaceHives(std::vector<NewHiveFile>* written, std::string* error) {
     std::string replaced;
     for (NewHiveFile& file : *written) {
@@ -720,6 +750,13 @@ bool ReplaceHives(std::vector<NewHiveFile>* written, std::string* error) {
         replaced += " " + file.HivePath();
     }
     return true;
+}
+
+// Only the holder of the volume gets here, so a new hive file that exists
+// now was left by a save that died before its journal: never part of a set.
+void RemoveAbandonedNewHives(const WindowsVolume& volume) {
+    for (const HiveFile& hive : volume.hives)
+        std::remove((hive.hostPath + kNewHiveSuffix).c_str());
 }
 
 } // namespace
@@ -743,6 +780,7 @@ bool SaveWindowsVolume(const WindowsVolume& volume, bool force, std::string* err
     std::vector<FileDescriptor> locks;
     if (!LockHives(volume, &locks, error) || !CheckNotHibernated(volume, force, error))
         return false;
+    RemoveAbandonedNewHives(volume);
     const std::set<std::string> mountKeys = MountKeys(volume);
     std::vector<NewHiveFile> written;
     for (const HiveFile& file : volume.hives) {
@@ -751,7 +789,43 @@ bool SaveWindowsVolume(const WindowsVolume& volume, bool force, std::string* err
             return false;
         }
     }
-    return ReplaceHives(&written, error);
+    if (written.size() < 2)
+        return ReplaceHives(&written, error); // one rename needs no journal
+    const std::string journal = JournalPath(volume);
+    if (!WriteJournal(journal, written, error))
+        return false;
+    const bool replaced = ReplaceHives(&written, error);
+    std::remove(journal.c_str());
+    return replaced;
+}
+
+bool HasInterruptedSave(const std::string& configFolder) {
+    return ::access((fs::path(configFolder) / kJournalName).c_str(), F_OK) == 0;
+}
+
+bool FinishInterruptedSave(const std::string& configFolder, std::string* error) {
+    const std::string journal = (fs::path(configFolder) / kJournalName).string();
+    std::FILE* file = std::fopen(journal.c_str(), "rb");
+    if (!file)
+        return errno == ENOENT || Fail(error, journal + ": cannot be read: " + ErrnoText());
+    std::string text;
+    char buffer[4096];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof(buffer), file)) > 0;)
+        text.append(buffer, got);
+    std::fclose(file);
+    // Every new file was complete before the journal was written: finishing
+    // the renames gives the set the save meant.
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        const std::string hive = text.substr(start, end - start);
+        const std::string newPath = hive + kNewHiveSuffix;
+        if (::access(newPath.c_str(), F_OK) == 0 && std::rename(newPath.c_str(), hive.c_str()) != 0)
+            return Fail(error, hive + ": an interrupted save cannot be completed: " + ErrnoText());
+        SyncFile(fs::path(hive).parent_path().string(), O_RDONLY | O_DIRECTORY);
+    }
+    if (std::remove(journal.c_str()) != 0)
+        return Fail(error, journal + ": cannot be removed: " + ErrnoText());
+    return true;
 }
 
 } // namespace win32sim

@@ -16,7 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace win32sim {
@@ -32,30 +32,40 @@ bool HasDrive(const MachineConfig& config, char letter) {
 
 // Straight into one buffer of the file's size: a machine.reg of a real
 // machine is a few hundred megabytes, and every extra copy is held at once.
-bool ReadWholeFile(const fs::path& path, std::vector<uint8_t>* bytes) {
+// A folder opens as a stream too, with a size that cannot be allocated.
+bool ReadWholeFile(const fs::path& path, std::vector<uint8_t>* bytes, std::string* error) {
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec))
+        return Fail(error, path.string() + ": not a file (" +
+                               (ec ? ec.message() : std::string("a folder or device")) + ")");
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in)
-        return false;
+        return Fail(error, path.string() + ": cannot be read");
     bytes->resize(static_cast<size_t>(in.tellg()));
     in.seekg(0);
     return static_cast<bool>(in.read(reinterpret_cast<char*>(bytes->data()),
                                      static_cast<std::streamsize>(bytes->size())));
 }
 
-// One fixed drive per drives/<L> folder.
-std::vector<DriveSpec> DiscoverDrives(const fs::path& folder) {
-    std::vector<DriveSpec> drives;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder / "drives", error)) {
+// One fixed drive per drives/<L> folder. A drive letter that names no
+// folder (a dangling link, a link loop) is refused by name.
+bool DiscoverDrives(const fs::path& folder, std::vector<DriveSpec>* drives, std::string* error) {
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(folder / "drives", ignored)) {
         const std::string name = entry.path().filename().string();
-        if (name.size() == 1 && std::isalpha(static_cast<unsigned char>(name[0])) &&
-            entry.is_directory()) {
-            drives.push_back(
+        if (name.size() != 1 || !std::isalpha(static_cast<unsigned char>(name[0])))
+            continue;
+        std::error_code ec;
+        const bool isFolder = fs::is_directory(entry.path(), ec);
+        if (ec && ec != std::errc::no_such_file_or_directory)
+            return Fail(error, entry.path().string() + ": drive " + name +
+                                   " cannot be used: " + ec.message());
+        if (isFolder)
+            drives->push_back(
                 DriveSpec{static_cast<char>(std::toupper(static_cast<unsigned char>(name[0]))),
                           DRIVE_FIXED, entry.path().string()});
-        }
     }
-    return drives;
+    return true;
 }
 
 // Everything a machine folder holds, read and checked before anything of
@@ -66,14 +76,14 @@ bool ReadMachineFolder(const fs::path& folder, MachineConfig* config, regfile::S
     if (!fs::is_directory(folder, ignored))
         return Fail(error, folder.string() + ": not a folder");
     *config = MachineConfig{};
-    config->drives = DiscoverDrives(folder);
-    if (!ApplyMachineIniFile(folder.string(), config, error))
+    if (!DiscoverDrives(folder, &config->drives, error) ||
+        !ApplyMachineIniFile(folder.string(), config, error))
         return false;
     const fs::path reg = folder / "machine.reg";
     std::vector<uint8_t> bytes;
     if (fs::exists(reg, ignored)) {
-        if (!ReadWholeFile(reg, &bytes))
-            return Fail(error, reg.string() + ": cannot be read");
+        if (!ReadWholeFile(reg, &bytes, error))
+            return false;
         std::string parseError;
         if (!regfile::Parse(bytes, reg.string(), registry, &parseError))
             return Fail(error, parseError);
@@ -91,38 +101,44 @@ LONG ApplyRegistry(regfile::Script& script, std::string* error) {
     return regfile::ApplyReleasing(script, error);
 }
 
-constexpr char kSavePrefix[] = "machine.reg.new-";
+// The new file a save writes before its rename: "<name>.new-<pid>".
+constexpr char kNewFileInfix[] = ".new-";
 
-// A save killed between writing its new file and the rename leaves that file
-// behind; once the process that wrote it is gone, nothing will finish it.
-void RemoveAbandonedSaves(const fs::path& folder) {
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder, error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind(kSavePrefix, 0) != 0)
-            continue;
-        const std::string pid = name.substr(sizeof(kSavePrefix) - 1);
-        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        if (::kill(static_cast<pid_t>(std::stol(pid)), 0) != 0 && errno == ESRCH)
-            fs::remove(entry.path(), error);
-    }
+// The new file takes the replaced file's mode and owner, so a save changes
+// content only; a file whose owner cannot be kept is not replaced.
+bool KeepModeAndOwner(int fd, const std::string& target, std::string* error) {
+    struct stat old {};
+    if (::stat(target.c_str(), &old) != 0)
+        return errno == ENOENT || Fail(error, target + ": " + std::strerror(errno));
+    if (::fchmod(fd, old.st_mode & 07777) != 0)
+        return Fail(error, target + ": cannot keep its mode: " + std::strerror(errno));
+    struct stat made {};
+    if (::fstat(fd, &made) == 0 && made.st_uid == old.st_uid && made.st_gid == old.st_gid)
+        return true;
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0)
+        return Fail(error, target + ": cannot keep its owner (" + std::strerror(errno) +
+                               "); the file was not replaced");
+    // chown clears the set-id bits: put the mode back as it was.
+    return ::fchmod(fd, old.st_mode & 07777) == 0 ||
+           Fail(error, target + ": cannot keep its mode: " + std::strerror(errno));
 }
 
 // New file first, then a rename, so a crash never leaves half a file.
 bool WriteFileAtomically(const std::string& hostPath, const std::vector<uint8_t>& bytes,
                          std::string* error) {
     // RemoveAbandonedSaves knows this name.
-    const std::string temporary = hostPath + ".new-" + std::to_string(::getpid());
+    const std::string temporary = hostPath + kNewFileInfix + std::to_string(::getpid());
     std::FILE* file = std::fopen(temporary.c_str(), "wb");
     if (!file)
         return Fail(error, temporary + ": " + std::strerror(errno));
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
                          std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
     const int writeErrno = errno;
-    if (std::fclose(file) != 0 || !written) {
+    std::string keepError;
+    const bool kept = written && KeepModeAndOwner(::fileno(file), hostPath, &keepError);
+    if (std::fclose(file) != 0 || !kept) {
         std::remove(temporary.c_str());
-        return Fail(error, temporary + ": " + std::strerror(writeErrno));
+        return Fail(error, written ? keepError : temporary + ": " + std::strerror(writeErrno));
     }
     if (std::rename(temporary.c_str(), hostPath.c_str()) != 0) {
         const int renameErrno = errno;
@@ -139,8 +155,8 @@ bool ApplyMachineIniFile(const std::string& folder, MachineConfig* config, std::
     std::error_code ignored;
     if (fs::exists(ini, ignored)) {
         std::vector<uint8_t> bytes;
-        if (!ReadWholeFile(ini, &bytes))
-            return Fail(error, ini.string() + ": cannot be read");
+        if (!ReadWholeFile(ini, &bytes, error))
+            return false;
         if (!ApplyMachineIni(std::string(bytes.begin(), bytes.end()), ini.string(), folder, config,
                              error))
             return false;
@@ -179,7 +195,6 @@ bool LoadMachine(const std::string& folder, std::string* error) {
     regfile::Script registry;
     if (!ReadMachineFolder(fs::absolute(folder), &config, &registry, error))
         return false;
-    RemoveAbandonedSaves(fs::absolute(folder));
     return ReplaceMachine(config, registry, (fs::absolute(folder) / "machine.reg").string(), error);
 }
 
@@ -190,6 +205,17 @@ bool LoadMachineFromEnvironment(std::string* error) {
     if (IsMachineLoaded())
         return true;
     return LoadMachine(folder, error);
+}
+
+void RemoveAbandonedSaves(const std::string& folder) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        for (const char* saved : {"machine.reg", "machine.ini"}) {
+            if (name.rfind(std::string(saved) + kNewFileInfix, 0) == 0)
+                fs::remove(entry.path(), error);
+        }
+    }
 }
 
 bool SaveRegistry(const std::string& hostPath, std::string* error) {

@@ -19,7 +19,12 @@ bool LoadMachine(const std::string& folder, std::string* error);
 // Returns false when the variable is unset or the folder does not load.
 bool LoadMachineFromEnvironment(std::string* error);
 
-// Saves the registry as 8-bit .reg text (atomically: new file, then rename).
+// Removes the new files of saves that never reached their rename. Only the
+// holder of the machine's lock may call it: every other writer is then gone.
+void RemoveAbandonedSaves(const std::string& folder);
+
+// Saves the registry as 8-bit .reg text (atomically: new file, then rename),
+// keeping the mode and owner of the file it replaces.
 bool SaveRegistry(const std::string& hostPath, std::string* error);
 
 // Writes the current machine as a machine folder: machine.reg and a

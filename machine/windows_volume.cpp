@@ -287,7 +287,13 @@ fs::path VolumeRoot(const std::string& folder) {
 } // namespace
 
 bool IsWindowsVolume(const std::string& folder) {
-    return !FindHiveFile(VolumeRoot(folder), "Windows\\System32\\config\\SOFTWARE").empty();
+    return !VolumeConfigFolder(folder).empty();
+}
+
+std::string VolumeConfigFolder(const std::string& folder) {
+    const fs::path software =
+        FindHiveFile(VolumeRoot(folder), "Windows\\System32\\config\\SOFTWARE");
+    return software.empty() ? std::string() : software.parent_path().string();
 }
 
 bool LoadWindowsVolume(const std::string& folder, WindowsVolume* volume, std::string* error) {

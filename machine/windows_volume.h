@@ -59,8 +59,24 @@ bool CheckVolumeWritable(const WindowsVolume& volume, bool force,
 
 // Writes the stand-in's registry back into every hive whose keys differ:
 // each hive to a new file beside it, renamed over the old one only when
-// complete. Hive content the stand-in does not hold (security descriptors,
-// class names, nodes of other mounts) is kept as it was.
+// every new file is complete; while more than one rename runs, a journal in
+// the folder of the SOFTWARE hive names them. Hive content the stand-in does
+// not hold (security descriptors, class names, nodes of other mounts) is
+// kept as it was, and so are each hive's mode and owner. The caller holds
+// the volume's lock.
 bool SaveWindowsVolume(const WindowsVolume& volume, bool force, std::string* error);
+
+// The folder of a volume's SOFTWARE hive, where the volume's lock file and a
+// save's journal lie; empty when `folder` is not a Windows volume.
+std::string VolumeConfigFolder(const std::string& folder);
+
+// Completes the renames of a save that stopped between them, as its journal
+// in `configFolder` names them, before the volume is read; true when there
+// was none. Only the holder of the volume's lock may call it.
+bool FinishInterruptedSave(const std::string& configFolder, std::string* error);
+
+// Whether a save in `configFolder` stopped between its renames (or is
+// running them now, in another process).
+bool HasInterruptedSave(const std::string& configFolder);
 
 } // namespace win32sim

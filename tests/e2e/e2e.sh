@@ -97,6 +97,15 @@ windows-volume)
     same_file "$scratch/twin.out" "$scratch/volume.out"
     run export export-machine "$scratch/volume" "$scratch/exported"
     expect_rc 0 "export-machine"
+    # Never into the volume, and over a folder's files only when told.
+    run inside export-machine "$scratch/volume" "$scratch/volume/Users"
+    expect_rc 1 "export-machine into the volume"
+    one_line_error inside "is inside the Windows volume"
+    run again export-machine "$scratch/volume" "$scratch/exported"
+    expect_rc 1 "export-machine over an export"
+    one_line_error again "$scratch/exported is not empty"
+    run again export-machine --force "$scratch/volume" "$scratch/exported"
+    expect_rc 0 "export-machine --force over an export"
     run exported --machine "$scratch/exported" --raw scan
     expect_rc 0 "scan of the exported machine folder"
     same_file "$scratch/volume.out" "$scratch/exported.out"
@@ -243,6 +252,8 @@ scan --all|--all goes with fix
 scan --explain --raw|--explain goes with the table
 undo|undo needs one of: the undo file, --list, --last
 undo --list --last|undo needs one of: the undo file, --list, --last
+undo /|undo needs an undo file, and / is a folder
+fix --all --all|--all: At Most 1 required but received 2
 exclude|exclude needs one of: KEYPATH, --list, --remove KEYPATH
 exclude HKEY_CURRENT_CONFIG\System|does not start with HKEY_LOCAL_MACHINE
 scan --sections 3|--sections is not offered
@@ -470,7 +481,7 @@ engine-errors)
     : >"$machine/drives/C/Program Files (x86)/Hivemender/Undo"
     run noundofolder --machine "$machine" --raw fix --all
     expect_rc 1 "a fix that cannot create its undo file"
-    grep -q '^hivemender: the fix failed: Cannot create the undo file (error ' "$scratch/noundofolder.err" ||
+    grep -q '^hivemender: the fix failed: Cannot create the undo file (error 3): error 3 means a folder was not found' "$scratch/noundofolder.err" ||
         fail "no reason given: $(cat "$scratch/noundofolder.err")"
     grep -q '"fixed": "true"' "$scratch/noundofolder.out" && fail "a problem was fixed without an undo file"
     rm "$machine/drives/C/Program Files (x86)/Hivemender/Undo"
@@ -485,22 +496,13 @@ engine-errors)
     run full --machine "$scratch/full" --raw fix --all
     unset HM_SIM_WRITE_FAULT
     expect_rc 1 "a fix on a disk that fills up"
-    grep -q '^hivemender: the fix failed: Cannot save the old state of [0-9]* problems in the undo file (error 112): there is not enough space on the disk$' "$scratch/full.err" ||
+    grep -q '^hivemender: the fix failed: Cannot save the old state of [0-9]* problems in the undo file (error 112): error 112 means there is not enough space on the disk$' "$scratch/full.err" ||
         fail "no reason given: $(cat "$scratch/full.err")"
     grep -q '"fixed": "true"' "$scratch/full.out" || fail "nothing saved was repaired"
     ! cmp -s "$scratch/full.before" "$scratch/full/machine.reg" || fail "the repairs made were not kept"
     run fullundo --machine "$scratch/full" undo "$(undo_file_of full)"
     expect_rc 0 "undo of the fix that filled the disk"
     check same-registry "$scratch/full.before" "$scratch/full/machine.reg"
-    # A save killed before its rename leaves machine.reg.new-<pid>; the next
-    # run removes it once that process is gone, and leaves a live one alone.
-    : >"$machine/machine.reg.new-4194999"
-    : >"$machine/machine.reg.new-$$"
-    run stale --machine "$machine" --raw scan
-    expect_rc 0 "a scan beside an abandoned save"
-    [ ! -e "$machine/machine.reg.new-4194999" ] || fail "the abandoned save was not removed"
-    [ -e "$machine/machine.reg.new-$$" ] || fail "a running process's save was removed"
-    rm "$machine/machine.reg.new-$$"
     # A key the registry cannot create is named by its line, shortened.
     cp -r "$demo" "$scratch/nocreate"
     printf '\r\n[HKEY_CURRENT_CONFIG\\%s]\r\n' "$(printf 'k%.0s' $(seq 200))" >>"$scratch/nocreate/machine.reg"
@@ -508,10 +510,120 @@ engine-errors)
     expect_rc 1 "a machine.reg key that cannot be created"
     one_line_error nocreate "machine.reg: line $(wc -l <"$demo/machine.reg" | awk '{print $1 + 2}'): cannot create [HKEY_CURRENT_CONFIG\\kkk"
     [ "$(wc -c <"$scratch/nocreate.err")" -lt 300 ] || fail "the message repeats the whole key path"
+    # A machine file that is a folder, a drive that is a link loop: one line each.
+    for file in machine.reg machine.ini drives/X; do
+        rm -rf "$scratch/odd" && cp -r "$demo" "$scratch/odd" && rm -f "$scratch/odd/$file"
+        if [ "$file" = drives/X ]; then ln -s X "$scratch/odd/drives/X"; else mkdir "$scratch/odd/$file"; fi
+        run odd --machine "$scratch/odd" scan
+        expect_rc 1 "$file that is a folder or a loop"
+        one_line_error odd "$scratch/odd/$file: "
+    done
     cp -r "$demo" "$scratch/broken" && printf '[machine]\nadministrator = perhaps\n' >"$scratch/broken/machine.ini"
     run badmachine --machine "$scratch/broken" scan
     expect_rc 1 "a machine.ini with a bad value"
     one_line_error badmachine "machine.ini:2: "
+    ;;
+
+concurrency)
+    # Two processes change one machine at once, each pair HM_PAIR_ROUNDS
+    # times (20): every change lands, none is lost to the other's save.
+    problems() { "$host" --machine "$1" --raw scan 2>/dev/null | grep -o '"id": ' | wc -l; }
+    pids=()
+    start() { # name, args...: the host in the background
+        local name=$1
+        shift
+        "$host" --machine "$pc" "$@" >"$scratch/$name.out" 2>"$scratch/$name.err" &
+        pids+=($!)
+    }
+    finish() { # both must succeed
+        for pid in "${pids[@]}"; do wait "$pid" || fail "round $round: $(cat "$scratch"/[ab].err)"; done
+        pids=()
+    }
+    expect_problems() { # count, what
+        [ "$(problems "$pc")" -eq "$1" ] || fail "round $round, $2: $(problems "$pc") problems left, expected $1 (an update was lost)"
+    }
+    "$here/../machine/make-volume" "$scratch/volume"
+    n=$(problem_count "$expected/scan.raw")
+    exclusions="drives/C/Program Files (x86)/Hivemender/regkeys.txt"
+    for round in $(seq "${HM_PAIR_ROUNDS:-20}"); do
+        # Distinct ids of one remembered scan: each pair fixes two problems
+        # whichever goes first, whether ids are positions in the fresh scan
+        # or name the problems of the last one.
+        pc=$scratch/pc && rm -rf "$pc" && cp -r "$demo" "$pc"
+        run scan --machine "$pc" --raw scan
+        start a fix --wait --select 0 && start b fix --wait --select 1 && finish
+        expect_problems $((n - 2)) "fix beside fix"
+        # Whichever runs first, one problem is fixed and the other restored.
+        start a undo --wait --last && start b fix --wait --select 2 && finish
+        expect_problems $((n - 2)) "undo --last beside fix"
+        run u1 --machine "$pc" --raw fix --select 3 && run u2 --machine "$pc" --raw fix --select 4
+        first=$(undo_file_of u1) second=$(undo_file_of u2)
+        start a undo --wait "$first" && start b undo --wait "$second" && finish
+        expect_problems $((n - 2)) "undo beside undo"
+        start a exclude --wait 'HKLM\SOFTWARE\One' && start b exclude --wait 'HKLM\SOFTWARE\Two' && finish
+        [ "$(grep -c 'SOFTWARE\\One\|SOFTWARE\\Two' "$pc/$exclusions")" -eq 2 ] ||
+            fail "round $round, exclude beside exclude: $(cat "$pc/$exclusions")"
+        pc=$scratch/volume-copy && rm -rf "$pc" && cp -r "$scratch/volume" "$pc"
+        run scan --machine "$pc" --raw scan
+        start a --raw fix --wait --select 2 && start b --raw fix --wait --select 3 && finish
+        expect_problems 4 "fix beside fix on a volume"
+    done
+    # Without --wait the second is refused in one line naming the holder,
+    # and the machine is left alone.
+    pc=$scratch/pc
+    cp "$pc/machine.reg" "$scratch/before.reg"
+    exec 9>"$pc/hivemender.lock"
+    flock 9 && echo "fix (pid 1234)" >&9
+    run busy --machine "$pc" fix --all
+    exec 9>&-
+    expect_rc 1 "a fix of a machine another process holds"
+    one_line_error busy "the machine $pc is busy: another hivemender is running fix (pid 1234); try again when it ends, or use --wait"
+    cmp -s "$scratch/before.reg" "$pc/machine.reg" || fail "a refused fix changed machine.reg"
+    ;;
+
+saves)
+    # What a save replaces keeps its mode and owner (the owner is tested as
+    # root), and the next holder of the machine's lock removes the new files
+    # of saves that died, whatever process id they carry.
+    owner() { stat -c '%a %U %G' "$1"; }
+    keep_owner() { chmod "$2" "$1" && if [ "$(id -u)" -eq 0 ]; then chown nobody "$1"; fi; }
+    regkeys="$machine/drives/C/Program Files (x86)/Hivemender/regkeys.txt"
+    keep_owner "$machine/machine.reg" 0444
+    before=$(owner "$machine/machine.reg")
+    : >"$machine/machine.reg.new-$$" && : >"$regkeys.new-$$"
+    run fix --machine "$machine" --raw fix --select 0
+    expect_rc 0 "a fix of a read-only machine.reg"
+    [ "$(owner "$machine/machine.reg")" = "$before" ] || fail "machine.reg was $before, is $(owner "$machine/machine.reg")"
+    run exclude --machine "$machine" exclude 'HKLM\SOFTWARE\Gone'
+    leftovers=$(find "$machine" -name '*.new-*' -o -name 'hivemender.lock')
+    [ -z "$leftovers" ] || fail "left behind: $leftovers"
+    # A volume: three hives change; a kill after the first of their renames
+    # leaves the journal naming the set, and the next run completes it
+    # before it reads the volume.
+    "$here/../machine/make-volume" "$scratch/volume"
+    cp -a "$scratch/volume" "$scratch/fixed"
+    hives=(windows/System32/CONFIG/software Users/ann/ntuser.dat Users/ann/AppData/Local/Microsoft/Windows/UsrClass.dat)
+    keep_owner "$scratch/fixed/${hives[0]}" 0640
+    before=$(owner "$scratch/fixed/${hives[0]}")
+    : >"$scratch/fixed/${hives[1]}.hivemender-new"
+    run fixed --machine "$scratch/fixed" --raw fix --all
+    expect_rc 0 "fix --all of the volume"
+    [ "$(owner "$scratch/fixed/${hives[0]}")" = "$before" ] || fail "the hive was $before, is $(owner "$scratch/fixed/${hives[0]}")"
+    leftovers=$(find "$scratch/fixed" -name '*.hivemender-new' -o -name 'hivemender*')
+    [ -z "$leftovers" ] || fail "left behind: $leftovers"
+    run rescan --machine "$scratch/fixed" --raw scan
+    journal=$scratch/volume/windows/System32/CONFIG/hivemender-save.journal
+    for hive in "${hives[@]}"; do
+        cmp -s "$scratch/volume/$hive" "$scratch/fixed/$hive" && fail "$hive did not change"
+        cp -p "$scratch/fixed/$hive" "$scratch/volume/$hive.hivemender-new"
+        echo "$scratch/volume/$hive" >>"$journal"
+    done
+    mv "$scratch/volume/${hives[0]}.hivemender-new" "$scratch/volume/${hives[0]}"
+    run resumed --machine "$scratch/volume" --raw scan
+    expect_rc 0 "a scan after an interrupted save"
+    same_file "$scratch/rescan.out" "$scratch/resumed.out"
+    leftovers=$(find "$scratch/volume" -name '*.hivemender-new' -o -name 'hivemender*')
+    [ -z "$leftovers" ] || fail "left behind: $leftovers"
     ;;
 
 kill-fix)
@@ -592,6 +704,24 @@ wine-scan)
     (cd "$scratch" && "$emulator" "$scratch/$(basename "$host")" exclude --remove 'HKEY_LOCAL_MACHINE\SOFTWARE\Gone' >/dev/null 2>&1) ||
         fail "the Windows host's exclude --remove failed"
     [ ! -s "$scratch/regkeys.txt" ] || fail "exclude --remove left: $(cat "$scratch/regkeys.txt")"
+    # Two Windows hosts: a fix holds the machine's named mutex through its
+    # scan (its selection is refused after it, so nothing changes); exclude
+    # meanwhile is refused naming it, and with --wait runs once it ends.
+    exe=./$(basename "$host")
+    (cd "$scratch" && "$emulator" "$exe" fix --select 999999 >/dev/null 2>&1) &
+    holder=$!
+    for _ in $(seq 100); do
+        (cd "$scratch" && "$emulator" "$exe" exclude 'HKLM\SOFTWARE\Busy' >"$scratch/busy.out" 2>"$scratch/busy.err") || break
+        kill -0 "$holder" 2>/dev/null || fail "exclude never found the machine busy while a fix ran"
+        sleep 0.1
+    done
+    grep -q '^hivemender: this Windows machine is busy: another hivemender is running fix (pid [0-9]*); try again when it ends, or use --wait' "$scratch/busy.err" ||
+        fail "a second Windows host was not refused: $(cat "$scratch/busy.err")"
+    (cd "$scratch" && "$emulator" "$exe" exclude --wait 'HKLM\SOFTWARE\Waited' >/dev/null 2>&1) ||
+        fail "exclude --wait failed"
+    kill -0 "$holder" 2>/dev/null && fail "exclude --wait ran while the fix held the machine"
+    wait "$holder" || true
+    grep -q 'Waited' "$scratch/regkeys.txt" || fail "exclude --wait did not write: $(cat "$scratch/regkeys.txt")"
     echo "Wine prefix scanned: $(problem_count "$scratch/wine.out") problems"
     ;;
 
