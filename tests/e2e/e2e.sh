@@ -590,6 +590,7 @@ saves)
     regkeys="$machine/drives/C/Program Files (x86)/Hivemender/regkeys.txt"
     keep_owner "$machine/machine.reg" 0444
     before=$(owner "$machine/machine.reg")
+    run seen --machine "$machine" --raw scan
     : >"$machine/machine.reg.new-$$" && : >"$regkeys.new-$$"
     run fix --machine "$machine" --raw fix --select 0
     expect_rc 0 "a fix of a read-only machine.reg"
