@@ -190,8 +190,11 @@ int Fix(const Options& options, Session& session, const std::string& pluginPath,
 int Run(const Options& options) {
     std::string description, error;
     if (options.command == Command::ExportMachine) {
-        if (!ExportMachine(options.exportVolume, options.exportFolder, &error))
+        std::string note;
+        if (!ExportMachine(options.exportVolume, options.exportFolder, &note, &error))
             return Fail(error);
+        if (!note.empty())
+            std::cerr << "export-machine: " << note << "\n";
         std::cerr << "machine folder written: " << options.exportFolder << "\n";
         return kExitOk;
     }

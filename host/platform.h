@@ -62,8 +62,10 @@ bool MachineAcceptsChanges(bool force, std::string* error);
 bool SaveMachine(std::string* error);
 
 // Writes the installation on the Windows volume `volume` as a machine folder
-// `out` whose drive C is the volume. Not available on Windows.
-bool ExportMachine(const std::string& volume, const std::string& out, std::string* error);
+// `out` whose drive C is the volume; `note` says what of the volume the
+// folder could not take (empty when nothing). Not available on Windows.
+bool ExportMachine(const std::string& volume, const std::string& out, std::string* note,
+                   std::string* error);
 
 // Removes the scratch copy of the demo machine a scan worked on; a fix keeps
 // its copy, which holds the undo file. Nothing to do for a named machine.

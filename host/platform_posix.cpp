@@ -10,6 +10,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -180,10 +181,40 @@ bool SaveMachine(std::string* error) {
     return win32sim::SaveRegistry((fs::path(g_machineFolder) / "machine.reg").string(), error);
 }
 
-bool ExportMachine(const std::string& volume, const std::string& out, std::string* error) {
+// The keys a volume holds that the stand-in could not load, by key path:
+// a machine folder made from it lacks them, and the user is told so.
+std::string LeftOutNote(const win32sim::WindowsVolume& volume) {
+    constexpr size_t kNamed = 3;
+    size_t count = 0;
+    std::string named;
+    for (const win32sim::HiveFile& hive : volume.hives) {
+        for (const win32sim::HiveMount& mount : hive.mounts) {
+            for (const std::string& node : mount.leftOutNodes) {
+                if (++count > kNamed)
+                    continue;
+                const std::string below = node.substr(
+                    std::min(node.size(), mount.hiveNodePath.size() + (mount.hiveNodePath.empty() ? 0 : 1)));
+                named += (named.empty() ? "" : ", ") + mount.keyPath + "\\" + below;
+            }
+        }
+    }
+    if (count == 0)
+        return {};
+    return "left out " + std::to_string(count) +
+           (count == 1 ? " key" : " keys") +
+           " whose name or value name holds a NUL character, which a machine folder cannot "
+           "hold: " +
+           named + (count > kNamed ? ", ..." : "");
+}
+
+bool ExportMachine(const std::string& volume, const std::string& out, std::string* note,
+                   std::string* error) {
     win32sim::WindowsVolume loaded;
-    return win32sim::LoadWindowsVolume(volume, &loaded, error) &&
-           win32sim::SaveMachineFolder(out, error);
+    if (!win32sim::LoadWindowsVolume(volume, &loaded, error) ||
+        !win32sim::SaveMachineFolder(out, error))
+        return false;
+    *note = LeftOutNote(loaded);
+    return true;
 }
 
 void DiscardScratchMachine() {

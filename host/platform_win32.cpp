@@ -103,7 +103,7 @@ bool SaveMachine(std::string*) {
 
 void DiscardScratchMachine() {}
 
-bool ExportMachine(const std::string&, const std::string&, std::string* error) {
+bool ExportMachine(const std::string&, const std::string&, std::string*, std::string* error) {
     *error = "export-machine is not available on Windows: it reads an offline installation "
              "on Linux";
     return false;

@@ -19,7 +19,9 @@ bool LoadMachine(const std::string& folder, std::string* error);
 // Returns false when the variable is unset or the folder does not load.
 bool LoadMachineFromEnvironment(std::string* error);
 
-// Saves the registry as 8-bit .reg text (atomically: new file, then rename).
+// Saves the registry as .reg text (atomically: new file, then rename) in
+// the form of the file it replaces (UTF-16LE, 8-bit or REGEDIT4), 8-bit for
+// a new one; in UTF-16LE whenever 8-bit text cannot hold every name.
 bool SaveRegistry(const std::string& hostPath, std::string* error);
 
 // Writes the current machine as a machine folder: machine.reg and a
