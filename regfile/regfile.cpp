@@ -28,17 +28,16 @@ bool SplitKeyPath(const std::string& keyPath, HKEY* root, std::string* subkey) {
 // --- apply -------------------------------------------------------------------------
 
 // RegSetValueExA stores a terminator the count left out whenever the byte
-// after the count is zero; a non-zero guard byte there keeps string data
-// that has no terminator exactly as it is. RegSetValueExW stores what it is
-// given.
+// after the count is zero, RegSetValueExW whenever the unit after it is; a
+// non-zero guard there keeps string data that has no terminator exactly as
+// it is.
 LONG SetValue(HKEY key, const ValueOp& value, bool wide) {
+    std::vector<BYTE> guarded = value.data;
+    guarded.insert(guarded.end(), wide ? 2 : 1, IsAnsiTextType(value.type) ? 1 : 0);
     if (wide)
         return RegSetValueExW(key, value.isDefault ? nullptr : Utf16Of(value.name).c_str(), 0,
-                              value.type, value.data.data(),
-                              static_cast<DWORD>(value.data.size()));
+                              value.type, guarded.data(), static_cast<DWORD>(value.data.size()));
     const char* name = value.isDefault ? nullptr : value.name.c_str();
-    std::vector<BYTE> guarded = value.data;
-    guarded.push_back(IsAnsiTextType(value.type) ? 1 : 0);
     return RegSetValueExA(key, name, 0, value.type, guarded.data(),
                           static_cast<DWORD>(value.data.size()));
 }

@@ -57,6 +57,7 @@ LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved,
 LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
                            const BYTE* lpData, DWORD cbData);
 LONG WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
+LONG WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
 
 // --- files and drives (platform/src/files.cpp) -----------------------------
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);

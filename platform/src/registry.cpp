@@ -756,8 +756,9 @@ LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved,
     return CopyWideValueData(*value, lpType, lpData, lpcbData);
 }
 
-// String data is taken as the UTF-16LE it is, byte for byte, and kept in
-// its 1252 form when that spells it exactly.
+// String data is taken as the UTF-16LE it is, byte for byte (but for a
+// terminator the count left out), and kept in its 1252 form when that
+// spells it exactly.
 LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD /*Reserved*/, DWORD dwType,
                            const BYTE* lpData, DWORD cbData) {
     if (!lpData && cbData)
@@ -767,6 +768,12 @@ LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD /*Reserved*/, D
     const LONG status = ResolveWithAccess(hKey, KEY_SET_VALUE, State(), &base);
     if (status != ERROR_SUCCESS)
         return status;
+    // As the A function, Windows looks one unit past the count for a
+    // terminator the caller did not count.
+    const auto unitAt = [lpData](DWORD i) { return lpData[2 * i] | lpData[2 * i + 1] << 8; };
+    if (IsStringType(dwType) && cbData >= 2 && unitAt(cbData / 2 - 1) != 0 &&
+        unitAt(cbData / 2) == 0)
+        cbData += 2;
     std::vector<BYTE> stored;
     bool utf16 = false;
     if (IsStringType(dwType) && cbData > 0 && !ExactAnsiData(lpData, cbData, &stored))
@@ -775,6 +782,13 @@ LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD /*Reserved*/, D
         stored.assign(lpData, lpData + cbData);
     base.key->SetValue(ValueName(lpValueName), dwType, std::move(stored), utf16);
     return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
+    if (!lpSubKey)
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard lock(State().mutex);
+    return DeleteKeyLocked(hKey, lpSubKey);
 }
 
 LONG WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {

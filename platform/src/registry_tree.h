@@ -5,7 +5,9 @@
 // bytes (one byte per UTF-16 unit, half the memory of a machine's text),
 // any other keeps its UTF-16 units exactly as given. The A functions see
 // the latter through the code page, '?' for each unit 1252 lacks, and
-// cannot open it by that spelling, as on Windows. Names match without
+// cannot open it by that spelling, as on Windows. (Windows' best-fit table
+// shows a few such characters as a look-alike instead, Ω as O; the
+// stand-in does not.) Names match without
 // regard to case and keep their first spelling. Nothing here locks: the
 // API layer holds the registry mutex around every use.
 #pragma once

@@ -164,6 +164,13 @@ TEST_F(RegistryEditsTest, WhatIsListedButCannotBeOpenedIsNotDeleted) {
     EXPECT_EQ(ERROR_CANTOPEN, DeleteValueWithUndo(undo, Root("Named"), "??"));
     EXPECT_TRUE(KeyExists(Root("Named\\Zed")));
     EXPECT_EQ(std::vector<BYTE>({'x', 0}), ValueBytes(Root("Named"), "v"));
+    // The A functions cannot name them: the cleanup after the test could not either.
+    for (const std::string& parent : {below, below + "\\Named"}) {
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegOpenKeyExA(HKEY_CURRENT_USER, parent.c_str(), 0, KEY_ALL_ACCESS, &root));
+        EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(root, kNamae));
+        RegCloseKey(root);
+    }
 }
 
 } // namespace

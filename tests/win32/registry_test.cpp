@@ -139,12 +139,14 @@ TEST_F(Registry, NamesMatchIgnoringCaseAndKeepTheFirstSpelling) {
 // reads back through the code page, and byte for byte through W.
 TEST_F(Registry, NamesOutsideTheCodePageListAsQuestionMarksAndDoNotOpen) {
     const WCHAR kNamae[] = {0x540D, 0x524D, 0}, kTomodachi[] = {0x53CB, 0x9054, 0};
-    const BYTE kOmega[] = {0xA9, 0x03, 0x21, 0x00, 0x00, 0x00}; // "Ω!"
+    // U+4E2D: Windows' best-fit table gives some characters a look-alike
+    // (Ω becomes O), none this one.
+    const BYTE kText[] = {0x2D, 0x4E, 0x21, 0x00, 0x00, 0x00}; // "中!"
     Key key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(TestKey(), kNamae, 0, nullptr, 0, KEY_ALL_ACCESS,
                                              nullptr, key.out(), nullptr));
     for (const WCHAR* name : {kNamae, kTomodachi})
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.get(), name, 0, REG_SZ, kOmega, sizeof(kOmega)));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.get(), name, 0, REG_SZ, kText, sizeof(kText)));
     EXPECT_EQ("??", SubkeyNames(TestKey()));
     EXPECT_EQ("??,??", ValueNames(key.get()));
     Key mangled;
@@ -163,7 +165,12 @@ TEST_F(Registry, NamesOutsideTheCodePageListAsQuestionMarksAndDoNotOpen) {
     ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr,
                                               nullptr, nullptr, nullptr, nullptr, &longestData,
                                               nullptr, nullptr));
-    EXPECT_EQ(sizeof(kOmega), longestData);
+    EXPECT_EQ(sizeof(kText), longestData);
+    // As the A function, the W one stores a terminator the count left out.
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.get(), nullptr, 0, REG_SZ, kText, 4));
+    size = 0;
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key.get(), nullptr, nullptr, nullptr, nullptr, &size));
+    EXPECT_EQ(6u, size);
 
     Key reopened;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(TestKey(), kNamae, 0, KEY_READ, reopened.out()));
@@ -171,8 +178,10 @@ TEST_F(Registry, NamesOutsideTheCodePageListAsQuestionMarksAndDoNotOpen) {
     size = sizeof(data);
     ASSERT_EQ(ERROR_SUCCESS,
               RegQueryValueExW(reopened.get(), kTomodachi, nullptr, &type, data, &size));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(kOmega), sizeof(kOmega)),
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(kText), sizeof(kText)),
               std::string(reinterpret_cast<const char*>(data), size));
+    // The A functions cannot name it: the cleanup after the test could not either.
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(TestKey(), kNamae));
 }
 
 TEST_F(Registry, KeyNamesUpTo255Characters) {
