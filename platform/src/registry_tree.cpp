@@ -61,11 +61,11 @@ char16_t UpperUnitAt(const RegName& name, size_t i) {
 } // namespace
 
 RegName RegName::FromUtf16(std::u16string_view units) {
-    RegName name{Utf16ToAnsi(units), nullptr};
+    RegName name(Utf16ToAnsi(units), nullptr);
     for (char16_t u : units) {
         unsigned char c;
         if (!Utf16ToAnsiChar(u, &c)) {
-            name.wide = std::make_shared<const std::u16string>(units);
+            name.wide = std::make_unique<const std::u16string>(units);
             break;
         }
     }

@@ -24,11 +24,25 @@ namespace win32sim::detail {
 // A key or value name: its 1252 spelling, and its UTF-16 units when 1252
 // cannot spell it (then `ansi` is what the A functions show: '?' for each
 // unit it lacks).
+// (One pointer, not a shared one: a machine holds millions of names.)
 struct RegName {
     std::string ansi;
-    std::shared_ptr<const std::u16string> wide;
+    std::unique_ptr<const std::u16string> wide;
 
-    static RegName FromAnsi(std::string_view text) { return RegName{std::string(text), nullptr}; }
+    RegName() = default;
+    RegName(std::string text, std::unique_ptr<const std::u16string> units)
+        : ansi(std::move(text)), wide(std::move(units)) {}
+    RegName(const RegName& other)
+        : ansi(other.ansi),
+          wide(other.wide ? std::make_unique<const std::u16string>(*other.wide) : nullptr) {}
+    RegName(RegName&&) noexcept = default;
+    RegName& operator=(RegName other) noexcept {
+        ansi.swap(other.ansi);
+        wide.swap(other.wide);
+        return *this;
+    }
+
+    static RegName FromAnsi(std::string_view text) { return RegName(std::string(text), nullptr); }
     static RegName FromUtf16(std::u16string_view units);
     std::u16string Utf16() const;
     size_t Length() const { return ansi.size(); }
