@@ -129,21 +129,28 @@ std::vector<BYTE> Utf16BytesOf(std::string_view utf8) {
     return bytes;
 }
 
+// A whole machine's text goes through here on every save: runs of ASCII are
+// copied as they are, and only what lies between them is decoded.
 bool Utf8ToAnsi(std::string_view utf8, std::string* ansi) {
     ansi->clear();
     ansi->reserve(utf8.size());
-    size_t plain = 0;
-    while (plain < utf8.size() && static_cast<unsigned char>(utf8[plain]) < 0x80)
-        ++plain;
-    ansi->append(utf8.substr(0, plain));
-    if (plain == utf8.size())
-        return true;
-    const WideText units = Utf16Of(utf8.substr(plain));
     bool exact = true;
-    for (WCHAR unit : units) {
-        const char c = UnitToAnsi(static_cast<char16_t>(unit));
-        exact = exact && (c != '?' || unit == u'?');
-        ansi->push_back(c);
+    for (size_t i = 0; i < utf8.size();) {
+        size_t plain = i;
+        while (plain < utf8.size() && static_cast<unsigned char>(utf8[plain]) < 0x80)
+            ++plain;
+        ansi->append(utf8.substr(i, plain - i));
+        if (plain == utf8.size())
+            break;
+        size_t end = plain + 1;
+        while (end < utf8.size() && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80)
+            ++end;
+        for (WCHAR unit : Utf16Of(utf8.substr(plain, end - plain))) {
+            const char c = UnitToAnsi(static_cast<char16_t>(unit));
+            exact = exact && c != '?';
+            ansi->push_back(c);
+        }
+        i = end;
     }
     return exact;
 }
