@@ -299,16 +299,6 @@ LONG CopyValueData(const RegValue& value, LPDWORD type, LPBYTE data, LPDWORD cou
     return status;
 }
 
-// Writes a name into an A-function buffer whose capacity counts the zero.
-bool FitsName(const std::string& name, DWORD capacity) {
-    return name.size() < capacity;
-}
-
-void WriteName(const std::string& name, LPSTR buffer) {
-    std::memcpy(buffer, name.data(), name.size());
-    buffer[name.size()] = '\0';
-}
-
 // The W functions' view of a value's data: string data as UTF-16LE, handed
 // out as stored (Windows adds no terminator here).
 LONG CopyWideValueData(const RegValue& value, LPDWORD type, LPBYTE data, LPDWORD count) {
@@ -330,11 +320,6 @@ LONG CopyWideValueData(const RegValue& value, LPDWORD type, LPBYTE data, LPDWORD
     if (count)
         *count = size;
     return status;
-}
-
-void WriteWideName(const std::u16string& name, LPWSTR buffer) {
-    std::copy(name.begin(), name.end(), buffer);
-    buffer[name.size()] = u'\0';
 }
 
 // --- keys -----------------------------------------------------------------------
@@ -474,10 +459,33 @@ void LeaveRegistryPrivilege() {
 
 using namespace win32sim::detail;
 
-extern "C" {
+namespace {
 
-LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDesired,
-                          PHKEY phkResult) {
+// --- one body for the A and the W functions -------------------------------------
+// They differ only in how names and string data cross: the A functions see
+// them through the code page, the W functions as they are.
+
+const std::string& NameText(const RegName& name, char) {
+    return name.ansi;
+}
+std::u16string NameText(const RegName& name, char16_t) {
+    return name.Utf16();
+}
+
+template <class Char> void WriteText(const std::basic_string<Char>& text, Char* buffer) {
+    std::copy(text.begin(), text.end(), buffer);
+    buffer[text.size()] = Char();
+}
+
+LONG CopyData(const RegValue& value, LPDWORD type, LPBYTE data, LPDWORD count, char) {
+    return CopyValueData(value, type, data, count);
+}
+LONG CopyData(const RegValue& value, LPDWORD type, LPBYTE data, LPDWORD count, char16_t) {
+    return CopyWideValueData(value, type, data, count);
+}
+
+template <class Char>
+LONG OpenKeyAny(HKEY hKey, const Char* lpSubKey, REGSAM samDesired, PHKEY phkResult) {
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
@@ -485,19 +493,18 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSA
     return OpenLocked(hKey, lpSubKey, samDesired, phkResult);
 }
 
-LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR /*lpClass*/,
-                            DWORD /*dwOptions*/, REGSAM samDesired,
-                            LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, PHKEY phkResult,
-                            LPDWORD lpdwDisposition) {
+template <class Char>
+LONG CreateKeyAny(HKEY hKey, const Char* lpSubKey, REGSAM samDesired, PHKEY phkResult,
+               LPDWORD lpdwDisposition) {
     if (!phkResult)
         return ERROR_BADKEY;
     std::lock_guard lock(State().mutex);
     return CreateLocked(hKey, lpSubKey, samDesired, phkResult, lpdwDisposition);
 }
 
-LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
-                          LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
-                          PFILETIME lpftLastWriteTime) {
+template <class Char>
+LONG EnumKeyAny(HKEY hKey, DWORD dwIndex, Char* lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+             Char* lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
     if (lpReserved || !lpName || !lpcchName)
         return ERROR_INVALID_PARAMETER;
     std::lock_guard lock(State().mutex);
@@ -509,13 +516,14 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
     if (dwIndex >= subkeys.size())
         return ERROR_NO_MORE_ITEMS;
     const RegKey& subkey = *subkeys[dwIndex];
-    if (!FitsName(subkey.Name(), *lpcchName) || (lpClass && lpcchClass && *lpcchClass == 0))
+    const auto& name = NameText(subkey.FullName(), Char());
+    if (name.size() >= *lpcchName || (lpClass && lpcchClass && *lpcchClass == 0))
         return ERROR_MORE_DATA;
-    WriteName(subkey.Name(), lpName);
-    *lpcchName = static_cast<DWORD>(subkey.Name().size());
+    WriteText(name, lpName);
+    *lpcchName = static_cast<DWORD>(name.size());
     if (lpcchClass) {
         if (lpClass)
-            lpClass[0] = '\0';
+            lpClass[0] = Char();
         *lpcchClass = 0;
     }
     if (lpftLastWriteTime)
@@ -523,8 +531,9 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
-                          LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+template <class Char>
+LONG EnumValueAny(HKEY hKey, DWORD dwIndex, Char* lpValueName, LPDWORD lpcchValueName,
+               LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
     if (lpReserved || !lpcchValueName || (lpData && !lpcbData))
         return ERROR_INVALID_PARAMETER;
     std::lock_guard lock(State().mutex);
@@ -537,19 +546,127 @@ LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD l
         return ERROR_NO_MORE_ITEMS;
     const RegValue& value = values[dwIndex];
     // Data first: when it does not fit, the name is not written either.
-    if (CopyValueData(value, lpType, lpData, lpcbData) != ERROR_SUCCESS)
+    if (CopyData(value, lpType, lpData, lpcbData, Char()) != ERROR_SUCCESS)
         return ERROR_MORE_DATA;
-    const std::string& name = value.name.ansi;
-    if (!FitsName(name, *lpcchValueName)) {
+    const auto& name = NameText(value.name, Char());
+    if (name.size() >= *lpcchValueName) {
         // Windows hands out as much of the name as fits, the length untouched.
         if (*lpcchValueName > 0 && lpValueName)
-            WriteName(name.substr(0, *lpcchValueName - 1), lpValueName);
+            WriteText(name.substr(0, *lpcchValueName - 1), lpValueName);
         return ERROR_MORE_DATA;
     }
     if (lpValueName)
-        WriteName(name, lpValueName);
+        WriteText(name, lpValueName);
     *lpcchValueName = static_cast<DWORD>(name.size());
     return ERROR_SUCCESS;
+}
+
+template <class Char>
+LONG QueryValueAny(HKEY hKey, const Char* lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                LPBYTE lpData, LPDWORD lpcbData) {
+    if (lpReserved || (lpData && !lpcbData))
+        return ERROR_INVALID_PARAMETER;
+    // Windows clears a size given without a buffer before it looks the value up.
+    if (!lpData && lpcbData)
+        *lpcbData = 0;
+    std::lock_guard lock(State().mutex);
+    BaseKey base;
+    const LONG status = ResolveWithAccess(hKey, KEY_QUERY_VALUE, State(), &base);
+    if (status != ERROR_SUCCESS)
+        return status;
+    const RegValue* value = base.key->FindValue(ValueName(lpValueName));
+    if (!value)
+        return ERROR_FILE_NOT_FOUND;
+    return CopyData(*value, lpType, lpData, lpcbData, Char());
+}
+
+template <class Char> LONG DeleteValueAny(HKEY hKey, const Char* lpValueName) {
+    std::lock_guard lock(State().mutex);
+    BaseKey base;
+    const LONG status = ResolveWithAccess(hKey, KEY_SET_VALUE, State(), &base);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return base.key->DeleteValue(ValueName(lpValueName)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+template <class Char> LONG DeleteKeyAny(HKEY hKey, const Char* lpSubKey) {
+    if (!lpSubKey)
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard lock(State().mutex);
+    return DeleteKeyLocked(hKey, lpSubKey);
+}
+
+} // namespace
+
+extern "C" {
+
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDesired,
+                          PHKEY phkResult) {
+    return OpenKeyAny(hKey, lpSubKey, samDesired, phkResult);
+}
+LONG WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDesired,
+                          PHKEY phkResult) {
+    return OpenKeyAny(hKey, lpSubKey, samDesired, phkResult);
+}
+
+LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR /*lpClass*/,
+                            DWORD /*dwOptions*/, REGSAM samDesired,
+                            LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, PHKEY phkResult,
+                            LPDWORD lpdwDisposition) {
+    return CreateKeyAny(hKey, lpSubKey, samDesired, phkResult, lpdwDisposition);
+}
+LONG WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*Reserved*/, LPWSTR /*lpClass*/,
+                            DWORD /*dwOptions*/, REGSAM samDesired,
+                            LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, PHKEY phkResult,
+                            LPDWORD lpdwDisposition) {
+    return CreateKeyAny(hKey, lpSubKey, samDesired, phkResult, lpdwDisposition);
+}
+
+LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
+                          LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
+                          PFILETIME lpftLastWriteTime) {
+    return EnumKeyAny(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass, lpcchClass,
+                   lpftLastWriteTime);
+}
+LONG WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName,
+                          LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcchClass,
+                          PFILETIME lpftLastWriteTime) {
+    return EnumKeyAny(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass, lpcchClass,
+                   lpftLastWriteTime);
+}
+
+LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                          LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    return EnumValueAny(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved, lpType, lpData,
+                     lpcbData);
+}
+LONG WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
+                          LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    return EnumValueAny(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved, lpType, lpData,
+                     lpcbData);
+}
+
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                             LPBYTE lpData, LPDWORD lpcbData) {
+    return QueryValueAny(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
+}
+LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                             LPBYTE lpData, LPDWORD lpcbData) {
+    return QueryValueAny(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
+}
+
+LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+    return DeleteValueAny(hKey, lpValueName);
+}
+LONG WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
+    return DeleteValueAny(hKey, lpValueName);
+}
+
+LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+    return DeleteKeyAny(hKey, lpSubKey);
+}
+LONG WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
+    return DeleteKeyAny(hKey, lpSubKey);
 }
 
 LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
@@ -596,24 +713,6 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
-                             LPBYTE lpData, LPDWORD lpcbData) {
-    if (lpReserved || (lpData && !lpcbData))
-        return ERROR_INVALID_PARAMETER;
-    // Windows clears a size given without a buffer before it looks the value up.
-    if (!lpData && lpcbData)
-        *lpcbData = 0;
-    std::lock_guard lock(State().mutex);
-    BaseKey base;
-    const LONG status = ResolveWithAccess(hKey, KEY_QUERY_VALUE, State(), &base);
-    if (status != ERROR_SUCCESS)
-        return status;
-    const RegValue* value = base.key->FindValue(ValueName(lpValueName));
-    if (!value)
-        return ERROR_FILE_NOT_FOUND;
-    return CopyValueData(*value, lpType, lpData, lpcbData);
-}
-
 LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DWORD dwType,
                            const BYTE* lpData, DWORD cbData) {
     if (!lpData && cbData)
@@ -634,126 +733,6 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DW
         stored.assign(lpData, lpData + cbData);
     base.key->SetValue(ValueName(lpValueName), dwType, std::move(stored), false);
     return ERROR_SUCCESS;
-}
-
-LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-    std::lock_guard lock(State().mutex);
-    BaseKey base;
-    const LONG status = ResolveWithAccess(hKey, KEY_SET_VALUE, State(), &base);
-    if (status != ERROR_SUCCESS)
-        return status;
-    return base.key->DeleteValue(ValueName(lpValueName)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
-}
-
-LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-    if (!lpSubKey)
-        return ERROR_INVALID_PARAMETER;
-    std::lock_guard lock(State().mutex);
-    return DeleteKeyLocked(hKey, lpSubKey);
-}
-
-LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM /*samDesired*/, DWORD /*Reserved*/) {
-    // One registry view serves both WOW64 views.
-    return RegDeleteKeyA(hKey, lpSubKey);
-}
-
-LONG WINAPI RegCloseKey(HKEY hKey) {
-    if (IsPredefinedValue(hKey))
-        return ERROR_SUCCESS;
-    std::lock_guard lock(State().mutex);
-    return State().handles.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS
-                                                                    : ERROR_INVALID_HANDLE;
-}
-
-// --- the W functions: names and strings as Windows holds them -----------------
-
-LONG WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDesired,
-                          PHKEY phkResult) {
-    if (!phkResult)
-        return ERROR_INVALID_PARAMETER;
-    *phkResult = nullptr;
-    std::lock_guard lock(State().mutex);
-    return OpenLocked(hKey, lpSubKey, samDesired, phkResult);
-}
-
-LONG WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*Reserved*/, LPWSTR /*lpClass*/,
-                            DWORD /*dwOptions*/, REGSAM samDesired,
-                            LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, PHKEY phkResult,
-                            LPDWORD lpdwDisposition) {
-    if (!phkResult)
-        return ERROR_BADKEY;
-    std::lock_guard lock(State().mutex);
-    return CreateLocked(hKey, lpSubKey, samDesired, phkResult, lpdwDisposition);
-}
-
-LONG WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName,
-                          LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcchClass,
-                          PFILETIME lpftLastWriteTime) {
-    if (lpReserved || !lpName || !lpcchName)
-        return ERROR_INVALID_PARAMETER;
-    std::lock_guard lock(State().mutex);
-    BaseKey base;
-    const LONG status = ResolveWithAccess(hKey, KEY_ENUMERATE_SUB_KEYS, State(), &base);
-    if (status != ERROR_SUCCESS)
-        return status;
-    const auto& subkeys = base.key->Subkeys();
-    if (dwIndex >= subkeys.size())
-        return ERROR_NO_MORE_ITEMS;
-    const RegKey& subkey = *subkeys[dwIndex];
-    const std::u16string name = subkey.FullName().Utf16();
-    if (name.size() >= *lpcchName || (lpClass && lpcchClass && *lpcchClass == 0))
-        return ERROR_MORE_DATA;
-    WriteWideName(name, lpName);
-    *lpcchName = static_cast<DWORD>(name.size());
-    if (lpcchClass) {
-        if (lpClass)
-            lpClass[0] = u'\0';
-        *lpcchClass = 0;
-    }
-    if (lpftLastWriteTime)
-        *lpftLastWriteTime = subkey.LastWrite();
-    return ERROR_SUCCESS;
-}
-
-LONG WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
-                          LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-    if (lpReserved || !lpcchValueName || (lpData && !lpcbData))
-        return ERROR_INVALID_PARAMETER;
-    std::lock_guard lock(State().mutex);
-    BaseKey base;
-    const LONG status = ResolveWithAccess(hKey, KEY_QUERY_VALUE, State(), &base);
-    if (status != ERROR_SUCCESS)
-        return status;
-    const auto& values = base.key->Values();
-    if (dwIndex >= values.size())
-        return ERROR_NO_MORE_ITEMS;
-    const RegValue& value = values[dwIndex];
-    if (CopyWideValueData(value, lpType, lpData, lpcbData) != ERROR_SUCCESS)
-        return ERROR_MORE_DATA;
-    const std::u16string name = value.name.Utf16();
-    if (name.size() >= *lpcchValueName)
-        return ERROR_MORE_DATA;
-    if (lpValueName)
-        WriteWideName(name, lpValueName);
-    *lpcchValueName = static_cast<DWORD>(name.size());
-    return ERROR_SUCCESS;
-}
-
-LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
-                             LPBYTE lpData, LPDWORD lpcbData) {
-    if (lpReserved || (lpData && !lpcbData))
-        return ERROR_INVALID_PARAMETER;
-    if (!lpData && lpcbData)
-        *lpcbData = 0;
-    std::lock_guard lock(State().mutex);
-    BaseKey base;
-    const LONG status = ResolveWithAccess(hKey, KEY_QUERY_VALUE, State(), &base);
-    if (status != ERROR_SUCCESS)
-        return status;
-    const RegValue* value = base.key->FindValue(ValueName(lpValueName));
-    if (!value)
-        return ERROR_FILE_NOT_FOUND;
-    return CopyWideValueData(*value, lpType, lpData, lpcbData);
 }
 
 // String data is taken as the UTF-16LE it is, byte for byte (but for a
@@ -784,20 +763,16 @@ LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD /*Reserved*/, D
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
-    if (!lpSubKey)
-        return ERROR_INVALID_PARAMETER;
-    std::lock_guard lock(State().mutex);
-    return DeleteKeyLocked(hKey, lpSubKey);
+LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM /*samDesired*/, DWORD /*Reserved*/) {
+    // One registry view serves both WOW64 views.
+    return RegDeleteKeyA(hKey, lpSubKey);
 }
 
-LONG WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
+LONG WINAPI RegCloseKey(HKEY hKey) {
+    if (IsPredefinedValue(hKey))
+        return ERROR_SUCCESS;
     std::lock_guard lock(State().mutex);
-    BaseKey base;
-    const LONG status = ResolveWithAccess(hKey, KEY_SET_VALUE, State(), &base);
-    if (status != ERROR_SUCCESS)
-        return status;
-    return base.key->DeleteValue(ValueName(lpValueName)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    return State().handles.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS
+                                                                    : ERROR_INVALID_HANDLE;
 }
-
 } // extern "C"
