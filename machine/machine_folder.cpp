@@ -188,8 +188,8 @@ bool ReplaceMachine(const MachineConfig& config, regfile::Script& registry,
     const MachineConfig previous = CurrentConfig();
     std::vector<uint8_t> previousRegistry;
     std::string ignored;
-    if (hadMachine)
-        ExportRegistry({regfile::Encoding::Utf16le}, &previousRegistry, &ignored);
+    if (hadMachine) // 8-bit unless a name needs UTF-16: it is held through the load
+        ExportRegistry(RegFormat{}, &previousRegistry, &ignored);
     ResetMachine(config, "");
     std::string applyError;
     if (registry.keys.empty() || ApplyRegistry(registry, &applyError) == ERROR_SUCCESS)
