@@ -44,7 +44,8 @@ LONG OpenAndSaveValue(CUndoFile& undo, const std::string& keyPath, const std::st
     LONG status = key.OpenByText(keyPath, kReadWriteAccess);
     if (status != ERROR_SUCCESS)
         return status;
-    return ExportValueToUndo(key, valueName, undo);
+    // A value listed under a name that finds nothing is still there.
+    return ValueFailure(key.Handle(), valueName, ExportValueToUndo(key, valueName, undo));
 }
 
 } // namespace
@@ -61,7 +62,9 @@ LONG DeleteKeyWithUndo(const std::string& keyPath, CUndoFile& undo) {
         return status;
     const std::string storedName = StoredSubkeyName(parent, name);
     RegKey key;
-    status = key.OpenByText(parentPath + "\\" + storedName, kReadAccess);
+    // A key listed under a name that finds nothing is still there.
+    status = OpenFailure(parent.Handle(), storedName,
+                         key.OpenByText(parentPath + "\\" + storedName, kReadAccess));
     if (status == ERROR_SUCCESS)
         status = ExportKeyToUndo(key, undo);
     if (status != ERROR_SUCCESS)

@@ -304,9 +304,12 @@ bool ChangesMachine(const Options& options) {
 int Run(const Options& options) {
     std::string description, error;
     if (options.command == Command::ExportMachine) {
+        std::string note;
         if (!ExportMachine(options.exportVolume, options.exportFolder, options.force, options.wait,
-                           &error))
+                           &note, &error))
             return Fail(error);
+        if (!note.empty())
+            std::cerr << "export-machine: " << note << "\n";
         std::cerr << "machine folder written: " << options.exportFolder << "\n";
         return kExitOk;
     }

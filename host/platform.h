@@ -96,9 +96,11 @@ bool SaveMachine(std::string* error);
 
 // Writes the installation on the Windows volume `volume` as a machine folder
 // `out` whose drive C is the volume, holding the lock of `out`. Refuses an
-// `out` inside the volume, and one that holds files unless `force`. Not
-// available on Windows.
+// `out` inside the volume, and one that holds files unless `force`. `note`
+// says what of the volume the folder could not take (empty when nothing).
+// Not available on Windows.
 bool ExportMachine(const std::string& volume, const std::string& out, bool force, bool wait,
+                   std::string* note,
                    std::string* error);
 
 // Removes the scratch copy of the demo machine a scan worked on; a fix keeps

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -352,8 +353,34 @@ bool HoldsFiles(const fs::path& folder) {
     return false;
 }
 
+// The keys a volume holds that the stand-in could not load, by key path:
+// a machine folder made from it lacks them, and the user is told so.
+std::string LeftOutNote(const win32sim::WindowsVolume& volume) {
+    constexpr size_t kNamed = 3;
+    size_t count = 0;
+    std::string named;
+    for (const win32sim::HiveFile& hive : volume.hives) {
+        for (const win32sim::HiveMount& mount : hive.mounts) {
+            for (const std::string& node : mount.leftOutNodes) {
+                if (++count > kNamed)
+                    continue;
+                const std::string below = node.substr(
+                    std::min(node.size(), mount.hiveNodePath.size() + (mount.hiveNodePath.empty() ? 0 : 1)));
+                named += (named.empty() ? "" : ", ") + mount.keyPath + "\\" + below;
+            }
+        }
+    }
+    if (count == 0)
+        return {};
+    return "left out " + std::to_string(count) +
+           (count == 1 ? " key" : " keys") +
+           " whose name or value name holds a NUL character, which a machine folder cannot "
+           "hold: " +
+           named + (count > kNamed ? ", ..." : "");
+}
+
 bool ExportMachine(const std::string& volume, const std::string& out, bool force, bool wait,
-                   std::string* error) {
+                   std::string* note, std::string* error) {
     win32sim::WindowsVolume loaded;
     if (!win32sim::IsWindowsVolume(volume))
         return win32sim::LoadWindowsVolume(volume, &loaded, error); // says why it is none
@@ -376,8 +403,11 @@ bool ExportMachine(const std::string& volume, const std::string& out, bool force
                        "machine.reg and machine.ini";
         return false;
     }
-    return FinishVolumeSave(volume, error) && win32sim::LoadWindowsVolume(volume, &loaded, error) &&
-           win32sim::SaveMachineFolder(out, error);
+    if (!FinishVolumeSave(volume, error) || !win32sim::LoadWindowsVolume(volume, &loaded, error) ||
+        !win32sim::SaveMachineFolder(out, error))
+        return false;
+    *note = LeftOutNote(loaded);
+    return true;
 }
 
 void DiscardScratchMachine() {

@@ -201,7 +201,8 @@ bool MachineIsScratchCopy() {
     return false;
 }
 
-bool ExportMachine(const std::string&, const std::string&, bool, bool, std::string* error) {
+bool ExportMachine(const std::string&, const std::string&, bool, bool, std::string*,
+                  std::string* error) {
     *error = "export-machine is not available on Windows: it reads an offline installation "
              "on Linux";
     return false;

@@ -155,19 +155,25 @@ hive_node_h HiveReader::NodeAt(const std::string& nodePath) const {
     return node;
 }
 
-// A value's data as the stand-in keeps it (1252 text for string types).
-bool HiveReader::ValueData(hive_value_h value, DWORD* type, std::vector<BYTE>* data) const {
+bool HiveReader::RawData(hive_value_h value, DWORD* type, std::vector<BYTE>* data) const {
     hive_type hiveType;
     size_t size = 0;
     Malloced<char> bytes(hivex_value_value(m_handle.get(), value, &hiveType, &size));
     if (!bytes)
         return false;
     *type = TypeOf(hiveType);
+    data->assign(bytes.get(), bytes.get() + size);
+    return true;
+}
+
+// A value's data for the machine's settings: 1252 text for string types.
+bool HiveReader::ValueData(hive_value_h value, DWORD* type, std::vector<BYTE>* data) const {
+    if (!RawData(value, type, data))
+        return false;
     if (IsStringData(*type)) {
-        const std::string text = AnsiFromUtf16(bytes.get(), size);
+        const std::string text =
+            AnsiFromUtf16(reinterpret_cast<const char*>(data->data()), data->size());
         data->assign(text.begin(), text.end());
-    } else {
-        data->assign(bytes.get(), bytes.get() + size);
     }
     return true;
 }
@@ -218,15 +224,18 @@ HiveReader::TextValues(const std::string& nodePath) const {
     if (!node || !ReadValues(node, &values, &nameless))
         return texts;
     for (const regfile::ValueOp& value : values) {
-        if (IsStringData(value.type) && !value.isDefault) {
-            const std::string text(value.data.begin(), value.data.end());
-            texts.emplace_back(value.name, text.substr(0, text.find('\0')));
+        std::string name;
+        if (IsStringData(value.type) && !value.isDefault && AnsiName(value.name.c_str(), &name)) {
+            const std::string text = AnsiFromUtf16(
+                reinterpret_cast<const char*>(value.data.data()), value.data.size());
+            texts.emplace_back(name, text.substr(0, text.find('\0')));
         }
     }
     return texts;
 }
 
-// `nameless`: some value has a name 1252 cannot spell.
+// Names as hivex gives them (UTF-8), data byte for byte. `nameless`: some
+// value has a name the stand-in cannot hold.
 bool HiveReader::ReadValues(hive_node_h node, std::vector<regfile::ValueOp>* values,
                             bool* nameless) const {
     Malloced<hive_value_h> list(hivex_node_values(m_handle.get(), node));
@@ -237,12 +246,13 @@ bool HiveReader::ReadValues(hive_node_h node, std::vector<regfile::ValueOp>* val
         regfile::ValueOp value;
         if (!name)
             return false;
-        if (!AnsiName(name.get(), &value.name)) {
+        if (std::strlen(name.get()) != hivex_value_key_len(m_handle.get(), list.get()[i])) {
             *nameless = true;
             continue;
         }
+        value.name = name.get();
         value.isDefault = value.name.empty();
-        if (!ValueData(list.get()[i], &value.type, &value.data))
+        if (!RawData(list.get()[i], &value.type, &value.data))
             return false;
         values->push_back(std::move(value));
     }
@@ -268,7 +278,7 @@ bool HiveReader::ReadNode(hive_node_h node, const std::string& nodePath, const s
     if (!ReadValues(node, &key.values, &nameless))
         return false;
     if (nameless) {
-        walk.mount->excludedNodes.push_back(nodePath);
+        walk.mount->leftOutNodes.push_back(nodePath);
         return true;
     }
     walk.script->keys.push_back(std::move(key));
@@ -280,13 +290,12 @@ bool HiveReader::ReadNode(hive_node_h node, const std::string& nodePath, const s
         if (!name)
             return false;
         const std::string childPath = nodePath.empty() ? name.get() : nodePath + "\\" + name.get();
-        std::string ansi;
-        if (!AnsiName(name.get(), &ansi)) {
-            walk.mount->excludedNodes.push_back(childPath);
+        if (std::strlen(name.get()) != hivex_node_name_len(m_handle.get(), children.get()[i])) {
+            walk.mount->leftOutNodes.push_back(childPath);
             continue;
         }
         if (!IsExcluded(*walk.mount, childPath) &&
-            !ReadNode(children.get()[i], childPath, keyPath + "\\" + ansi, depth + 1, walk))
+            !ReadNode(children.get()[i], childPath, keyPath + "\\" + name.get(), depth + 1, walk))
             return false;
     }
     return true;
@@ -297,6 +306,7 @@ bool HiveReader::ReadMount(HiveMount* mount, regfile::Script* script, std::strin
     const hive_node_h top = NodeAt(mount->hiveNodePath);
     if (!top)
         return Fail(error, m_path + ": no key " + mount->hiveNodePath);
+    script->wide = true;
     Walk walk{mount, script, {}, {}};
     if (!ReadNode(top, mount->hiveNodePath, mount->keyPath, DepthOf(mount->hiveNodePath), walk))
         return Fail(error, m_path + ": " +

@@ -1,15 +1,14 @@
 // One registry hive file (regf) opened through hivex and read in the
 // stand-in's terms (Linux only).
 //
-// The stand-in keeps names and string data in Windows-1252, as the A
-// registry functions show them. String data converts as RegQueryValueExA
-// converts it: a character 1252 lacks becomes '?'. A key or value *name*
-// 1252 lacks cannot be loaded without becoming another name (two names
-// could meet in one, and the write-back would take the '?' form for a new
-// key), so such a key is left out whole, as is a key holding such a value,
-// and the key is listed among its mount's excludedNodes (hive node paths
-// are in hivex's UTF-8): the write-back never touches what the engine could
-// not see.
+// The keys go into the stand-in as a wide script: names as hivex gives them
+// (UTF-8) and data byte for byte, so the stand-in holds every name and
+// string as Windows does, and the A functions see a name outside
+// Windows-1252 as Windows shows it. A name the stand-in cannot hold (one
+// with a NUL in it) is left out, with the key holding such a value, and
+// listed among its mount's leftOutNodes (hive node paths are in hivex's
+// UTF-8): the write-back never touches what the engine could not see. The
+// settings read for the machine (Text, TextValues, SubkeyNames) are 1252.
 #pragma once
 
 #include "machine/hive_log.h"
@@ -76,8 +75,8 @@ public:
     std::vector<std::string> SubkeyNames(const std::string& nodePath) const;
     std::vector<std::pair<std::string, std::string>> TextValues(const std::string& nodePath) const;
 
-    // Appends the keys `mount` places to `script`, parents first; keys left
-    // out for their names join the mount's excludedNodes.
+    // Appends the keys `mount` places to `script` (a wide script), parents
+    // first; keys left out for their names join the mount's leftOutNodes.
     bool ReadMount(HiveMount* mount, regfile::Script* script, std::string* error) const;
 
 private:
@@ -89,6 +88,7 @@ private:
     };
 
     hive_node_h NodeAt(const std::string& nodePath) const;
+    bool RawData(hive_value_h value, DWORD* type, std::vector<BYTE>* data) const;
     bool ValueData(hive_value_h value, DWORD* type, std::vector<BYTE>* data) const;
     bool LookUp(const std::string& nodePath, const char* name, DWORD* type,
                 std::vector<BYTE>* data) const;

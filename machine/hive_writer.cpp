@@ -4,16 +4,18 @@
 // A user's only registry is at stake, so the writer changes as little as it
 // can: it reads the stand-in's keys through the Win32 API, compares them with
 // the hive node by node, and touches only what differs. A value that did
-// not change keeps its cell, so data the stand-in cannot hold exactly
-// (UTF-16 outside Windows-1252, odd terminators) is kept byte for byte;
-// value lists and the subkey lists hivex changed are written cell by cell
-// as Windows writes them (hive_cells.h). Each changed hive is written whole to a new file beside it
+// not change keeps its cell; the stand-in holds every name and string
+// exactly as the hive gave it, and what it could not hold (a name with a
+// NUL) is kept as it is and never deleted. Value lists and the subkey lists
+// hivex changed are written cell by cell as Windows writes them
+// (hive_cells.h). Each changed hive is written whole to a new file beside it
 // and renamed over the old one only once every changed hive has its new file.
 // A journal beside the hives names the set while the renames run, so a save
 // stopped halfway is completed by the next one that holds the volume.
 #include "machine/hive_cells.h"
 #include "machine/hive_reader.h"
 #include "machine/windows_volume.h"
+#include "regfile/regfile_text.h"
 
 #include <win32sim/machine.h>
 #include <win32sim/text.h>
@@ -37,6 +39,8 @@
 #include <fstream>
 #include <memory>
 #include <set>
+#include <unordered_map>
+#include <unordered_set>
 #include <type_traits>
 #include <utility>
 
@@ -244,12 +248,17 @@ bool LockHives(const WindowsVolume& volume, std::vector<FileDescriptor>* locks,
 }
 
 // ---------------------------------------------------------------------------
-// The stand-in's side: a mount's keys read through the Win32 API.
+// The stand-in's side: a mount's keys read through the W functions, which
+// give every name and string exactly as the stand-in holds it.
+
+using regfile::detail::Utf16Of;
+using regfile::detail::Utf8Of;
+using regfile::detail::WideText;
 
 struct ValueImage {
-    std::string name; // Windows-1252
+    std::string name; // UTF-8, as hivex takes it
     DWORD type = REG_NONE;
-    std::vector<BYTE> data; // as RegQueryValueExA hands it out
+    std::vector<BYTE> data; // the bytes Windows keeps
 };
 
 struct KeyImage {
@@ -271,16 +280,16 @@ HKEY RootKey(const std::string& name) {
 }
 
 bool ReadValues(HKEY key, DWORD count, DWORD maxName, DWORD maxData, KeyImage* image) {
-    std::vector<char> name(maxName + 1);
+    std::vector<WCHAR> name(maxName + 1);
     for (DWORD index = 0; index < count; ++index) {
         ValueImage value;
         value.data.resize(maxData);
         DWORD nameLength = static_cast<DWORD>(name.size());
         DWORD dataLength = maxData;
-        if (RegEnumValueA(key, index, name.data(), &nameLength, nullptr, &value.type,
+        if (RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &value.type,
                           value.data.data(), &dataLength) != ERROR_SUCCESS)
             return false;
-        value.name.assign(name.data(), nameLength);
+        value.name = Utf8Of(name.data(), nameLength);
         value.data.resize(dataLength);
         image->values.push_back(std::move(value));
     }
@@ -292,19 +301,20 @@ bool ReadKeyImage(HKEY key, const std::string& path, const std::set<std::string>
 
 bool ReadSubkeys(HKEY key, const std::string& path, DWORD count, DWORD maxName,
                  const std::set<std::string>& otherMounts, KeyImage* image) {
-    std::vector<char> name(maxName + 1);
+    std::vector<WCHAR> name(maxName + 1);
     for (DWORD index = 0; index < count; ++index) {
         DWORD nameLength = static_cast<DWORD>(name.size());
-        if (RegEnumKeyExA(key, index, name.data(), &nameLength, nullptr, nullptr, nullptr,
+        if (RegEnumKeyExW(key, index, name.data(), &nameLength, nullptr, nullptr, nullptr,
                           nullptr) != ERROR_SUCCESS)
             return false;
         KeyImage subkey;
-        subkey.name.assign(name.data(), nameLength);
+        subkey.name = Utf8Of(name.data(), nameLength);
         const std::string subkeyPath = path + "\\" + subkey.name;
         if (otherMounts.count(UpperAnsi(subkeyPath)))
             continue;
+        const WideText wideName(name.data(), nameLength);
         HKEY opened = nullptr;
-        if (RegOpenKeyExA(key, subkey.name.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        if (RegOpenKeyExW(key, wideName.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
             return false;
         if (!ReadKeyImage(KeyHandle(opened).get(), subkeyPath, otherMounts, &subkey))
             return false;
@@ -313,6 +323,7 @@ bool ReadSubkeys(HKEY key, const std::string& path, DWORD count, DWORD maxName,
     return true;
 }
 
+// The lengths RegQueryInfoKeyA gives count UTF-16 units, as the W functions do.
 bool ReadKeyImage(HKEY key, const std::string& path, const std::set<std::string>& otherMounts,
                   KeyImage* image) {
     DWORD subkeys = 0, maxSubkeyName = 0, values = 0, maxValueName = 0, maxData = 0;
@@ -330,7 +341,7 @@ bool ReadMountImage(const HiveMount& mount, const std::set<std::string>& otherMo
     const HKEY root = RootKey(mount.keyPath.substr(0, slash));
     const std::string below = slash == std::string::npos ? "" : mount.keyPath.substr(slash + 1);
     HKEY opened = nullptr;
-    if (!root || RegOpenKeyExA(root, below.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+    if (!root || RegOpenKeyExW(root, Utf16Of(below).c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
         return Fail(error, "the registry has no key " + mount.keyPath);
     if (!ReadKeyImage(KeyHandle(opened).get(), mount.keyPath, otherMounts, image))
         return Fail(error, "the key " + mount.keyPath + " could not be read whole");
@@ -338,78 +349,32 @@ bool ReadMountImage(const HiveMount& mount, const std::set<std::string>& otherMo
 }
 
 // ---------------------------------------------------------------------------
-// The hive's side: names and data seen as the stand-in sees them.
+// The hive's side: names matched as the registry matches them.
 
-// A hive name as the stand-in holds it. Hive names are UTF-16; one with a
-// character Windows-1252 lacks reaches the stand-in changed ('?'), so such a
-// node or value is never deleted or rewritten from the stand-in's copy: the
-// writer treats it as unchanged and keeps it as it is.
+// A name (or a path of names) folded as the registry compares them.
+std::u16string Folded(const std::string& utf8) {
+    return FoldRegistryName(Utf16Of(utf8));
+}
+
+// A hive name. One with a NUL in it never reached the stand-in, so such a
+// node or value is never deleted or rewritten: the writer keeps it as it is.
 struct HiveName {
     std::string utf8;
-    std::string ansi;
+    std::u16string folded;
     bool touchable = false;
 };
 
 HiveName NameFromHive(const char* utf8, size_t length) {
-    HiveName name{std::string(utf8, length), HostNameToAnsi(std::string(utf8, length)), false};
-    name.touchable =
-        name.utf8.find('\0') == std::string::npos && AnsiToHostName(name.ansi) == name.utf8;
+    HiveName name{std::string(utf8, length), {}, false};
+    name.touchable = name.utf8.find('\0') == std::string::npos;
+    if (name.touchable)
+        name.folded = Folded(name.utf8);
     return name;
 }
 
-std::vector<BYTE> WideToAnsi(const std::vector<BYTE>& utf16) {
-    std::vector<WCHAR> wide(utf16.size() / 2);
-    for (size_t i = 0; i < wide.size(); ++i)
-        wide[i] = static_cast<WCHAR>(utf16[2 * i] | utf16[2 * i + 1] << 8);
-    if (wide.empty())
-        return {};
-    std::vector<BYTE> ansi(wide.size());
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
-                        reinterpret_cast<char*>(ansi.data()), static_cast<int>(ansi.size()),
-                        nullptr, nullptr);
-    return ansi;
-}
-
-std::vector<BYTE> AnsiToWide(const std::vector<BYTE>& ansi) {
-    if (ansi.empty())
-        return {};
-    std::vector<WCHAR> wide(ansi.size());
-    MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(ansi.data()),
-                        static_cast<int>(ansi.size()), wide.data(), static_cast<int>(wide.size()));
-    std::vector<BYTE> utf16;
-    for (WCHAR unit : wide) {
-        utf16.push_back(static_cast<BYTE>(unit & 0xFF));
-        utf16.push_back(static_cast<BYTE>((unit >> 8) & 0xFF));
-    }
-    return utf16;
-}
-
-// The types Windows keeps as UTF-16 and the stand-in as Windows-1252.
-bool IsStringType(DWORD type) {
-    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
-
-// The bytes a stand-in value has in a hive.
-std::vector<BYTE> HiveBytesOf(const ValueImage& value) {
-    return IsStringType(value.type) ? AnsiToWide(value.data) : value.data;
-}
-
-std::vector<BYTE> WithoutTrailingNuls(std::vector<BYTE> text) {
-    while (!text.empty() && text.back() == 0)
-        text.pop_back();
-    return text;
-}
-
-// A hive value the stand-in holds as it was loaded: equal bytes, or for the
-// string types equal Windows-1252 text (terminators aside), since that is
-// all the stand-in keeps of a string.
+// A hive value the stand-in holds as it was loaded: it keeps the bytes.
 bool SameValue(DWORD hiveType, const std::vector<BYTE>& hiveData, const ValueImage& value) {
-    if (hiveType != value.type)
-        return false;
-    if (HiveBytesOf(value) == hiveData)
-        return true;
-    return IsStringType(value.type) &&
-           WithoutTrailingNuls(WideToAnsi(hiveData)) == WithoutTrailingNuls(value.data);
+    return hiveType == value.type && hiveData == value.data;
 }
 
 // A value read from the hive, with its cell.
@@ -428,25 +393,31 @@ struct CellEdits {
     std::set<hive_node_h> subkeyLists;
 };
 
-// Finds the stand-in entry a hive name stands for, matched as the registry
-// matches names: without regard to case.
+// The stand-in's entries by folded name: a hive name finds the entry it
+// stands for at once, however many siblings it has.
 template <class Image>
-const Image* FindImage(const std::vector<Image>& images, const std::string& ansiName) {
-    for (const Image& image : images) {
-        if (EqualAnsiNoCase(image.name, ansiName))
-            return &image;
-    }
-    return nullptr;
+std::unordered_map<std::u16string, const Image*> ByFoldedName(const std::vector<Image>& images) {
+    std::unordered_map<std::u16string, const Image*> index;
+    for (const Image& image : images)
+        index.emplace(Folded(image.name), &image);
+    return index;
 }
 
-template <class Image> bool NameTaken(const std::vector<HiveName>& names, const Image& image) {
+template <class Image>
+const Image* FindImage(const std::unordered_map<std::u16string, const Image*>& index,
+                       const HiveName& name) {
+    const auto found = index.find(name.folded);
+    return found == index.end() ? nullptr : found->second;
+}
+
+std::unordered_set<std::u16string> FoldedNames(const std::vector<HiveName>& names) {
+    std::unordered_set<std::u16string> folded;
     for (const HiveName& name : names) {
-        if (EqualAnsiNoCase(name.ansi, image.name))
-            return true;
+        if (name.touchable)
+            folded.insert(name.folded);
     }
-    return false;
+    return folded;
 }
-
 // ---------------------------------------------------------------------------
 // One mount's diff, applied to an open hive.
 
@@ -467,6 +438,7 @@ private:
     bool AddSubtree(hive_node_h parent, const std::string& parentPath, const KeyImage& image);
     bool SetValues(hive_node_h node, const std::string& nodePath, std::vector<ValueSlot> values);
     bool IsExcluded(const std::string& nodePath) const;
+    const std::string* LeftOutBelow(const std::string& nodePath) const;
     bool HiveFailed(const std::string& what, const std::string& nodePath);
 
     hive_h* m_hive;
@@ -500,12 +472,26 @@ bool MountWriter::HiveFailed(const std::string& what, const std::string& nodePat
 }
 
 bool MountWriter::IsExcluded(const std::string& nodePath) const {
-    const std::string ansiPath = HostNameToAnsi(nodePath);
-    for (const std::string& excluded : m_mount.excludedNodes) {
-        if (EqualAnsiNoCase(HostNameToAnsi(excluded), ansiPath))
-            return true;
+    const std::u16string folded = Folded(nodePath);
+    for (const auto* nodes : {&m_mount.excludedNodes, &m_mount.leftOutNodes}) {
+        for (const std::string& excluded : *nodes) {
+            if (Folded(excluded) == folded)
+                return true;
+        }
     }
     return false;
+}
+
+// A node below `nodePath` that the stand-in does not hold, or null.
+const std::string* MountWriter::LeftOutBelow(const std::string& nodePath) const {
+    const std::u16string prefix = Folded(nodePath + "\\");
+    for (const auto* nodes : {&m_mount.excludedNodes, &m_mount.leftOutNodes}) {
+        for (const std::string& node : *nodes) {
+            if (Folded(node).compare(0, prefix.size(), prefix) == 0)
+                return &node;
+        }
+    }
+    return nullptr;
 }
 
 std::string ChildPath(const std::string& parent, const std::string& name) {
@@ -520,6 +506,7 @@ bool MountWriter::SyncNode(hive_node_h node, const std::string& nodePath, const 
         return HiveFailed("cannot list the subkeys", nodePath);
     std::vector<HiveName> names;
     std::vector<std::pair<hive_node_h, std::string>> gone;
+    const auto subkeys = ByFoldedName(image.subkeys);
     for (const hive_node_h* child = children.get(); *child; ++child) {
         MallocOwner<char> utf8(hivex_node_name(m_hive, *child));
         if (!utf8)
@@ -529,7 +516,7 @@ bool MountWriter::SyncNode(hive_node_h node, const std::string& nodePath, const 
         const std::string childPath = ChildPath(nodePath, name.utf8);
         if (!name.touchable || IsExcluded(childPath))
             continue;
-        if (const KeyImage* subkey = FindImage(image.subkeys, name.ansi)) {
+        if (const KeyImage* subkey = FindImage(subkeys, name)) {
             if (!SyncNode(*child, childPath, *subkey))
                 return false;
         } else {
@@ -538,12 +525,20 @@ bool MountWriter::SyncNode(hive_node_h node, const std::string& nodePath, const 
     }
     const size_t before = m_changes;
     for (const auto& [child, childPath] : gone) {
+        // The engine never saw all of it, so it cannot have meant to delete it.
+        if (const std::string* leftOut = LeftOutBelow(childPath)) {
+            errno = EPERM;
+            return HiveFailed("refusing to delete a key that holds \\" + *leftOut +
+                                  ", which was not loaded,",
+                              childPath);
+        }
         if (hivex_node_delete_child(m_hive, child) != 0)
             return HiveFailed("cannot delete the key", childPath);
         ++m_changes;
     }
+    const auto taken = FoldedNames(names);
     for (const KeyImage& subkey : image.subkeys) {
-        if (!NameTaken(names, subkey) && !AddSubtree(node, nodePath, subkey))
+        if (!taken.count(Folded(subkey.name)) && !AddSubtree(node, nodePath, subkey))
             return false;
     }
     if (m_changes != before)
@@ -581,21 +576,22 @@ bool MountWriter::SyncValues(hive_node_h node, const std::string& nodePath, cons
         return HiveFailed("cannot read the values", nodePath);
     std::vector<ValueSlot> next;
     bool changed = false;
+    const auto values = ByFoldedName(image.values);
     for (size_t i = 0; i < current.size(); ++i) {
-        const ValueImage* value =
-            names[i].touchable ? FindImage(image.values, names[i].ansi) : nullptr;
+        const ValueImage* value = names[i].touchable ? FindImage(values, names[i]) : nullptr;
         if (!names[i].touchable || (value && SameValue(current[i].type, current[i].data, *value))) {
             next.push_back(ValueSlot{current[i].cell, {}, REG_NONE, {}});
             continue;
         }
         if (value) // replaced; a value the stand-in lacks was deleted
-            next.push_back(ValueSlot{0, current[i].name, value->type, HiveBytesOf(*value)});
+            next.push_back(ValueSlot{0, current[i].name, value->type, value->data});
         changed = true;
     }
+    const auto taken = FoldedNames(names);
     for (const ValueImage& value : image.values) {
-        if (NameTaken(names, value))
+        if (taken.count(Folded(value.name)))
             continue;
-        next.push_back(ValueSlot{0, AnsiToHostName(value.name), value.type, HiveBytesOf(value)});
+        next.push_back(ValueSlot{0, value.name, value.type, value.data});
         changed = true;
     }
     return !changed || SetValues(node, nodePath, std::move(next));
@@ -617,7 +613,7 @@ bool MountWriter::SetValues(hive_node_h node, const std::string& nodePath,
 
 bool MountWriter::AddSubtree(hive_node_h parent, const std::string& parentPath,
                              const KeyImage& image) {
-    const std::string name = AnsiToHostName(image.name);
+    const std::string& name = image.name;
     const std::string nodePath = ChildPath(parentPath, name);
     if (IsExcluded(nodePath))
         return true;

@@ -91,9 +91,38 @@ bool ReadMachineFolder(const fs::path& folder, MachineConfig* config, regfile::S
     return true;
 }
 
-std::vector<uint8_t> ExportRegistry() {
+// How a machine.reg holds its text: a save keeps the file's own form.
+struct RegFormat {
+    regfile::Encoding encoding = regfile::Encoding::Ansi;
+    regfile::Header header = regfile::Header::Version5;
+};
+
+RegFormat FormatOf(const std::string& hostPath) {
+    char head[8] = {};
+    std::ifstream in(hostPath, std::ios::binary);
+    in.read(head, sizeof(head));
+    const std::string_view start(head, static_cast<size_t>(in.gcount()));
+    if (start.substr(0, 2) == "\xFF\xFE")
+        return {regfile::Encoding::Utf16le, regfile::Header::Version5};
+    if (start == "REGEDIT4")
+        return {regfile::Encoding::Ansi, regfile::Header::Regedit4};
+    return {};
+}
+
+// The whole registry in `format`, or in UTF-16 when 8-bit text cannot hold
+// a name (or REGEDIT4 a string) of it: nothing is saved as '?'.
+bool ExportRegistry(RegFormat format, std::vector<uint8_t>* bytes, std::string* error) {
     PrivilegedScope privileged;
-    return regfile::Export({"HKEY_LOCAL_MACHINE", "HKEY_USERS"}, regfile::Encoding::Ansi);
+    const std::vector<std::string> roots = {"HKEY_LOCAL_MACHINE", "HKEY_USERS"};
+    LONG status = ERROR_SUCCESS;
+    bool lossy = false;
+    *bytes = regfile::Export(roots, format.encoding, &status, &lossy, format.header);
+    if (status == ERROR_SUCCESS && lossy)
+        *bytes = regfile::Export(roots, regfile::Encoding::Utf16le, &status);
+    if (status != ERROR_SUCCESS)
+        return Fail(error, "the registry could not be read whole (error " +
+                               std::to_string(status) + ")");
+    return true;
 }
 
 LONG ApplyRegistry(regfile::Script& script, std::string* error) {
@@ -173,8 +202,10 @@ bool ReplaceMachine(const MachineConfig& config, regfile::Script& registry,
                     const std::string& sourceName, std::string* error) {
     const bool hadMachine = IsMachineLoaded();
     const MachineConfig previous = CurrentConfig();
-    const std::vector<uint8_t> previousRegistry =
-        hadMachine ? ExportRegistry() : std::vector<uint8_t>{};
+    std::vector<uint8_t> previousRegistry;
+    std::string ignored;
+    if (hadMachine) // 8-bit unless a name needs UTF-16: it is held through the load
+        ExportRegistry(RegFormat{}, &previousRegistry, &ignored);
     ResetMachine(config, "");
     std::string applyError;
     if (registry.keys.empty() || ApplyRegistry(registry, &applyError) == ERROR_SUCCESS)
@@ -183,7 +214,6 @@ bool ReplaceMachine(const MachineConfig& config, regfile::Script& registry,
     if (hadMachine) {
         ResetMachine(previous, "");
         regfile::Script old;
-        std::string ignored;
         if (regfile::Parse(previousRegistry, "previous registry", &old, &ignored))
             ApplyRegistry(old, &ignored);
     }
@@ -219,7 +249,9 @@ void RemoveAbandonedSaves(const std::string& folder) {
 }
 
 bool SaveRegistry(const std::string& hostPath, std::string* error) {
-    return WriteFileAtomically(hostPath, ExportRegistry(), error);
+    std::vector<uint8_t> bytes;
+    return ExportRegistry(FormatOf(hostPath), &bytes, error) &&
+           WriteFileAtomically(hostPath, bytes, error);
 }
 
 bool SaveMachineFolder(const std::string& folder, std::string* error) {

@@ -23,8 +23,10 @@ bool LoadMachineFromEnvironment(std::string* error);
 // holder of the machine's lock may call it: every other writer is then gone.
 void RemoveAbandonedSaves(const std::string& folder);
 
-// Saves the registry as 8-bit .reg text (atomically: new file, then rename),
-// keeping the mode and owner of the file it replaces.
+// Saves the registry as .reg text (atomically: new file, then rename), keeping
+// the mode and owner of the file it replaces, in
+// the form of the file it replaces (UTF-16LE, 8-bit or REGEDIT4), 8-bit for
+// a new one; in UTF-16LE whenever 8-bit text cannot hold every name.
 bool SaveRegistry(const std::string& hostPath, std::string* error);
 
 // Writes the current machine as a machine folder: machine.reg and a

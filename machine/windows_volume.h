@@ -23,10 +23,15 @@ namespace win32sim {
 // not HKLM\SYSTEM\ControlSet001. Writing back never touches an excluded
 // node through this mount, and never treats a stand-in key that is another
 // mount's `keyPath` as part of this one.
+//
+// `leftOutNodes` are hive nodes the stand-in cannot hold (a name with a NUL
+// in it, or a value so named): the write-back never touches them, and never
+// deletes a node above one.
 struct HiveMount {
     std::string hiveNodePath;
     std::string keyPath;
     std::vector<std::string> excludedNodes;
+    std::vector<std::string> leftOutNodes;
 };
 
 struct HiveFile {

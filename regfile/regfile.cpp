@@ -1,7 +1,9 @@
-// Applying a parsed script and exporting keys, both through the A registry
-// functions only, so the same code serves the stand-in and Windows. Values
-// are written by the one .reg value writer (value_text.h); subtrees are
-// exported and deleted by the registry layer's walk.
+// Applying a parsed script and exporting keys, both through the registry
+// API only, so the same code serves the stand-in and Windows: an 8-bit
+// script through the A functions, a wide one and every export through the
+// W functions, which see names and strings exactly. Values are written by
+// the one .reg value writer (value_text.h); subtrees are deleted by the
+// registry layer's walk.
 #include "regfile/regfile.h"
 #include "regfile/regfile_text.h"
 #include "regfile/value_text.h"
@@ -12,13 +14,12 @@
 namespace regfile {
 namespace {
 
-using detail::AnsiToUtf16Bytes;
+using detail::Utf16Of;
+using detail::Utf8Of;
+using detail::WideText;
 
 // Every key a .reg file names is in the 64-bit view, as regedit's are.
 constexpr REGSAM kView = KEY_WOW64_64KEY;
-
-// regedit's own files: wrapped hex lists, read back by our importer.
-constexpr RegTextStyle kExportStyle = {true, TextWidening::Windows1252};
 
 bool SplitKeyPath(const std::string& keyPath, HKEY* root, std::string* subkey) {
     return ::SplitKeyPath(keyPath, RootNames::RegFileNames, root, subkey);
@@ -27,17 +28,35 @@ bool SplitKeyPath(const std::string& keyPath, HKEY* root, std::string* subkey) {
 // --- apply -------------------------------------------------------------------------
 
 // RegSetValueExA stores a terminator the count left out whenever the byte
-// after the count is zero; a non-zero guard byte there keeps string data
-// that has no terminator exactly as it is.
-LONG SetValue(HKEY key, const ValueOp& value) {
-    const char* name = value.isDefault ? nullptr : value.name.c_str();
+// after the count is zero, RegSetValueExW whenever the unit after it is; a
+// non-zero guard there keeps string data that has no terminator exactly as
+// it is.
+LONG SetValue(HKEY key, const ValueOp& value, bool wide) {
     std::vector<BYTE> guarded = value.data;
-    guarded.push_back(IsAnsiTextType(value.type) ? 1 : 0);
+    guarded.insert(guarded.end(), wide ? 2 : 1, IsAnsiTextType(value.type) ? 1 : 0);
+    if (wide)
+        return RegSetValueExW(key, value.isDefault ? nullptr : Utf16Of(value.name).c_str(), 0,
+                              value.type, guarded.data(), static_cast<DWORD>(value.data.size()));
+    const char* name = value.isDefault ? nullptr : value.name.c_str();
     return RegSetValueExA(key, name, 0, value.type, guarded.data(),
                           static_cast<DWORD>(value.data.size()));
 }
 
-LONG ApplyValues(const KeyOp& op, std::string* error) {
+LONG DeleteValue(HKEY key, const ValueOp& value, bool wide) {
+    if (wide)
+        return RegDeleteValueW(key, value.isDefault ? nullptr : Utf16Of(value.name).c_str());
+    return RegDeleteValueA(key, value.isDefault ? nullptr : value.name.c_str());
+}
+
+LONG CreateKey(HKEY root, const std::string& subkey, bool wide, HKEY* created) {
+    if (wide)
+        return RegCreateKeyExW(root, Utf16Of(subkey).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                               KEY_SET_VALUE | kView, nullptr, created, nullptr);
+    return RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           KEY_SET_VALUE | kView, nullptr, created, nullptr);
+}
+
+LONG ApplyValues(const KeyOp& op, bool wide, std::string* error) {
     HKEY root;
     std::string subkey;
     if (!SplitKeyPath(op.keyPath, &root, &subkey)) {
@@ -46,8 +65,7 @@ LONG ApplyValues(const KeyOp& op, std::string* error) {
         return ERROR_BAD_PATHNAME;
     }
     HKEY created = nullptr;
-    LONG status = RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                  KEY_SET_VALUE | kView, nullptr, &created, nullptr);
+    LONG status = CreateKey(root, subkey, wide, &created);
     if (status != ERROR_SUCCESS) {
         if (error)
             *error = "cannot create " + op.keyPath;
@@ -55,8 +73,7 @@ LONG ApplyValues(const KeyOp& op, std::string* error) {
     }
     const Orvel::TRegKeyHandle key(created);
     for (const auto& value : op.values) {
-        const char* name = value.isDefault ? nullptr : value.name.c_str();
-        status = value.remove ? RegDeleteValueA(key.Get(), name) : SetValue(key.Get(), value);
+        status = value.remove ? DeleteValue(key.Get(), value, wide) : SetValue(key.Get(), value, wide);
         if (value.remove && status == ERROR_FILE_NOT_FOUND)
             status = ERROR_SUCCESS;
         if (status != ERROR_SUCCESS) {
@@ -68,10 +85,18 @@ LONG ApplyValues(const KeyOp& op, std::string* error) {
     return ERROR_SUCCESS;
 }
 
-LONG ApplyRemoval(const KeyOp& op, std::string* error) {
+// The registry layer deletes through the A functions: a wide path is
+// deleted only when 1252 spells it, never a '?' namesake.
+LONG ApplyRemoval(const KeyOp& op, bool wide, std::string* error) {
     HKEY root;
     std::string subkey;
-    if (!SplitKeyPath(op.keyPath, &root, &subkey) || subkey.empty()) {
+    std::string ansi;
+    if (wide && !detail::Utf8ToAnsi(op.keyPath, &ansi)) {
+        if (error)
+            *error = "cannot delete " + op.keyPath + ": its name is outside the code page";
+        return ERROR_INVALID_NAME;
+    }
+    if (!SplitKeyPath(wide ? ansi : op.keyPath, &root, &subkey) || subkey.empty()) {
         if (error)
             *error = "cannot delete " + op.keyPath;
         return ERROR_BAD_PATHNAME;
@@ -86,49 +111,145 @@ LONG ApplyRemoval(const KeyOp& op, std::string* error) {
 
 // --- export ------------------------------------------------------------------------
 
-// Writes each key it enters as a section of .reg text: the header named by
-// the exported path and the path below it, then one line per value.
-class KeyExporter : public KeyVisitor {
-public:
-    KeyExporter(const std::string& path, std::string& text) : m_path(path), m_text(text) {}
-
-    LONG EnterKey(RegKey& key, const std::string& relativePath) override {
-        std::vector<RegValue> values;
-        const LONG status = ReadValues(key.Handle(), values);
-        m_text += "[" + (relativePath.empty() ? m_path : m_path + "\\" + relativePath) + "]\r\n";
-        for (const RegValue& value : values) {
-            const std::string head = FormatRegValueName(value.name) + "=";
-            m_text += head +
-                      FormatRegValueData(value.type, value.data.data(),
-                                         static_cast<DWORD>(value.data.size()), kExportStyle,
-                                         head.size()) +
-                      "\r\n";
-        }
-        m_text += "\r\n";
-        return status;
+bool IsOneLineUtf16String(const BYTE* data, DWORD size) {
+    if (size < 2 || size % 2 != 0 || data[size - 1] != 0 || data[size - 2] != 0)
+        return false;
+    for (DWORD i = 0; i + 2 < size; i += 2) {
+        const unsigned unit = data[i] | data[i + 1] << 8;
+        if (unit == 0 || unit == '\r' || unit == '\n')
+            return false;
     }
+    return true;
+}
+
+WideText UnitsOf(const BYTE* data, DWORD size) {
+    WideText units(size / 2, WCHAR{});
+    for (size_t i = 0; i < units.size(); ++i)
+        units[i] = static_cast<WCHAR>(data[2 * i] | data[2 * i + 1] << 8);
+    return units;
+}
+
+// Writes each key as a section of .reg text (UTF-8 until encoded): the
+// header named by the key's path, then one line per value.
+class KeyExporter {
+public:
+    KeyExporter(std::string& text, Encoding encoding, Header header)
+        : m_text(text), m_ansi(encoding == Encoding::Ansi), m_header(header) {}
+
+    LONG Export(HKEY key, const std::string& path);
+    bool Lossy() const { return m_lossy; }
 
 private:
-    const std::string& m_path;
+    void WriteValue(const std::string& name, DWORD type, const BYTE* data, DWORD size);
+    LONG ExportSubkeys(HKEY key, const std::string& path, DWORD longestName);
+
     std::string& m_text;
+    bool m_ansi;
+    Header m_header;
+    bool m_lossy = false;
 };
 
-std::vector<uint8_t> Encode(const std::string& text, Encoding encoding) {
-    if (encoding == Encoding::Ansi)
-        return std::vector<uint8_t>(text.begin(), text.end());
-    std::vector<uint8_t> bytes = {0xFF, 0xFE};
-    const std::vector<BYTE> utf16 = AnsiToUtf16Bytes(std::vector<BYTE>(text.begin(), text.end()));
-    bytes.insert(bytes.end(), utf16.begin(), utf16.end());
-    return bytes;
+void KeyExporter::WriteValue(const std::string& name, DWORD type, const BYTE* data, DWORD size) {
+    const std::string head = FormatRegValueName(name) + "=";
+    std::string text;
+    std::string ansi;
+    if (type == REG_SZ && IsOneLineUtf16String(data, size)) {
+        const WideText units = UnitsOf(data, size - 2);
+        text = Utf8Of(units.data(), units.size());
+        // 8-bit text spells only 1252; the rest goes out as exact hex(1).
+        if (m_ansi && !detail::Utf8ToAnsi(text, &ansi))
+            text.clear();
+        else
+            text = FormatRegString(text);
+    }
+    if (text.empty() && m_header == Header::Regedit4 && IsAnsiTextType(type)) {
+        const WideText units = UnitsOf(data, size);
+        m_lossy |= !detail::Utf8ToAnsi(Utf8Of(units.data(), units.size()), &ansi) || size % 2;
+        text = FormatRegValueData(type, reinterpret_cast<const BYTE*>(ansi.data()),
+                                  static_cast<DWORD>(ansi.size()),
+                                  {true, TextWidening::KeepBytes}, head.size());
+    } else if (text.empty()) {
+        text = FormatRegValueData(type, data, size, {true, TextWidening::KeepBytes}, head.size());
+    }
+    m_text += head + text + "\r\n";
+}
+
+LONG KeyExporter::Export(HKEY key, const std::string& path) {
+    DWORD longestSubkey = 0, longestName = 0, longestData = 0;
+    LONG status = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, &longestSubkey,
+                                   nullptr, nullptr, &longestName, &longestData, nullptr, nullptr);
+    if (status != ERROR_SUCCESS)
+        return status;
+    m_text += "[" + path + "]\r\n";
+    std::vector<WCHAR> name(longestName + 1);
+    std::vector<BYTE> data(longestData + 2);
+    for (DWORD index = 0;; ++index) {
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        DWORD dataLength = static_cast<DWORD>(data.size());
+        DWORD type = REG_NONE;
+        status = RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type, data.data(),
+                               &dataLength);
+        if (status == ERROR_NO_MORE_ITEMS)
+            break;
+        if (status != ERROR_SUCCESS)
+            return status;
+        WriteValue(Utf8Of(name.data(), nameLength), type, data.data(), dataLength);
+    }
+    m_text += "\r\n";
+    return ExportSubkeys(key, path, longestSubkey);
+}
+
+// Every subkey name is read before the first is entered.
+LONG KeyExporter::ExportSubkeys(HKEY key, const std::string& path, DWORD longestName) {
+    std::vector<WideText> names;
+    std::vector<WCHAR> name(longestName + 1);
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(name.size());
+        const LONG status =
+            RegEnumKeyExW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS)
+            break;
+        if (status != ERROR_SUCCESS)
+            return status;
+        names.emplace_back(name.data(), length);
+    }
+    for (const WideText& subkey : names) {
+        HKEY opened = nullptr;
+        LONG status = RegOpenKeyExW(key, subkey.c_str(), 0, KEY_READ, &opened);
+        if (status == ERROR_FILE_NOT_FOUND)
+            continue; // deleted meanwhile
+        if (status != ERROR_SUCCESS)
+            return status;
+        const Orvel::TRegKeyHandle child(opened);
+        status = Export(child.Get(), path + "\\" + Utf8Of(subkey.data(), subkey.size()));
+        if (status != ERROR_SUCCESS)
+            return status;
+    }
+    return ERROR_SUCCESS;
+}
+
+// UTF-8 text as the file's bytes; false when 8-bit text lost a character.
+bool Encode(const std::string& text, Encoding encoding, std::vector<uint8_t>* bytes) {
+    if (encoding == Encoding::Ansi) {
+        std::string ansi;
+        const bool exact = detail::Utf8ToAnsi(text, &ansi);
+        bytes->assign(ansi.begin(), ansi.end());
+        return exact;
+    }
+    const std::vector<BYTE> utf16 = detail::Utf16BytesOf(text);
+    bytes->reserve(utf16.size() + 2);
+    bytes->assign({0xFF, 0xFE});
+    bytes->insert(bytes->end(), utf16.begin(), utf16.end());
+    return true;
 }
 
 } // namespace
 
 namespace {
 
-LONG ApplyKey(const KeyOp& op, std::string* error) {
+LONG ApplyKey(const KeyOp& op, bool wide, std::string* error) {
     std::string what;
-    const LONG status = op.remove ? ApplyRemoval(op, &what) : ApplyValues(op, &what);
+    const LONG status = op.remove ? ApplyRemoval(op, wide, &what) : ApplyValues(op, wide, &what);
     if (status != ERROR_SUCCESS && error) {
         // The whole key path can be 100 KB; the line finds it.
         const size_t at = what.find(op.keyPath);
@@ -144,7 +265,7 @@ LONG ApplyKey(const KeyOp& op, std::string* error) {
 
 LONG Apply(const Script& script, std::string* error) {
     for (const auto& op : script.keys) {
-        if (const LONG status = ApplyKey(op, error))
+        if (const LONG status = ApplyKey(op, script.wide, error))
             return status;
     }
     return ERROR_SUCCESS;
@@ -152,7 +273,7 @@ LONG Apply(const Script& script, std::string* error) {
 
 LONG ApplyReleasing(Script& script, std::string* error) {
     for (auto& op : script.keys) {
-        if (const LONG status = ApplyKey(op, error))
+        if (const LONG status = ApplyKey(op, script.wide, error))
             return status;
         op = KeyOp();
     }
@@ -161,26 +282,32 @@ LONG ApplyReleasing(Script& script, std::string* error) {
 }
 
 std::vector<uint8_t> Export(const std::vector<std::string>& keyPaths, Encoding encoding,
-                            LONG* status) {
-    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+                            LONG* status, bool* lossy, Header header) {
+    std::string text = header == Header::Regedit4 ? "REGEDIT4\r\n\r\n"
+                                                  : "Windows Registry Editor Version 5.00\r\n\r\n";
+    KeyExporter exporter(text, encoding, header);
     LONG result = ERROR_SUCCESS;
     for (size_t i = 0; i < keyPaths.size() && result == ERROR_SUCCESS; ++i) {
         HKEY root;
         std::string subkey;
         if (!SplitKeyPath(keyPaths[i], &root, &subkey))
             continue;
-        RegKey key;
-        result = key.OpenPath(root, subkey, KEY_READ);
+        HKEY opened = nullptr;
+        result = RegOpenKeyExW(root, Utf16Of(subkey).c_str(), 0, KEY_READ | kView, &opened);
         if (result == ERROR_SUCCESS) {
-            KeyExporter exporter(keyPaths[i], text);
-            result = WalkKeyTree(key, exporter);
+            const Orvel::TRegKeyHandle key(opened);
+            result = exporter.Export(key.Get(), keyPaths[i]);
         }
         if (result == ERROR_FILE_NOT_FOUND)
             result = ERROR_SUCCESS;
     }
     if (status)
         *status = result;
-    return Encode(text, encoding);
+    std::vector<uint8_t> bytes;
+    const bool exact = Encode(text, encoding, &bytes);
+    if (lossy)
+        *lossy = exporter.Lossy() || !exact;
+    return bytes;
 }
 
 } // namespace regfile

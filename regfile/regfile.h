@@ -19,7 +19,7 @@ struct ValueOp {
     bool isDefault = false;
     bool remove = false; // "name"=-
     DWORD type = REG_NONE;
-    std::vector<BYTE> data; // as RegSetValueExA takes it (ANSI text for REG_SZ/EXPAND/MULTI)
+    std::vector<BYTE> data; // as RegSetValueExA takes it, or RegSetValueExW in a wide script
 };
 
 struct KeyOp {
@@ -31,12 +31,17 @@ struct KeyOp {
 
 struct Script {
     std::vector<KeyOp> keys;
+    // A wide script holds names and key paths as UTF-8 and string data as
+    // UTF-16LE, exactly as Windows holds them, and is applied with the W
+    // functions (a UTF-16 or UTF-8 file, a hive); otherwise they are ANSI
+    // text as the A functions take it (an 8-bit file, an undo file).
+    bool wide = false;
 };
 
 // Parses a whole file's bytes. On failure returns false and sets `error` to
 // "<sourceName>:<line>: <what is wrong>"; `out` is then unspecified.
-// Text is read as Windows-1252 (UTF-16LE and UTF-8 files need their BOM);
-// a character 1252 lacks becomes '?', as the A registry functions show it.
+// 8-bit text is read as Windows-1252; UTF-16LE and UTF-8 files (which need
+// their BOM) give a wide script that keeps every name and string exactly.
 // Values listed under a [-key] section are ignored, as regedit does.
 bool Parse(const std::vector<uint8_t>& bytes, const std::string& sourceName, Script* out,
            std::string* error);
@@ -54,14 +59,21 @@ LONG ApplyReleasing(Script& script, std::string* error);
 
 enum class Encoding { Utf16le, Ansi };
 
+// The first line of a .reg file, which says how it holds string data.
+enum class Header { Version5, Regedit4 };
+
 // Exports the keys named by full key path texts (each with its whole
-// subtree, depth first, subkeys in enumeration order) as .reg text headed
-// "Windows Registry Editor Version 5.00". Ansi gives 8-bit text with CR LF;
+// subtree, depth first, subkeys in enumeration order) as .reg text, read
+// with the W functions. Ansi gives 8-bit Windows-1252 text with CR LF;
 // Utf16le gives regedit's form with a BOM. Keys that do not exist are left
 // out. Parse + Apply of the result restores every value's type, size and
-// bytes (value_text.h says how). The export stops at the first key it cannot
+// bytes (value_text.h says how), and in UTF-16 every name; 8-bit text cannot
+// spell a name outside 1252 and writes '?' for what it lacks, setting
+// `lossy`. REGEDIT4 holds string data as 1252 bytes, so data 1252 cannot
+// spell sets `lossy` there too. The export stops at the first key it cannot
 // read whole; `status` then receives that failure, otherwise 0.
 std::vector<uint8_t> Export(const std::vector<std::string>& keyPaths, Encoding encoding,
-                            LONG* status = nullptr);
+                            LONG* status = nullptr, bool* lossy = nullptr,
+                            Header header = Header::Version5);
 
 } // namespace regfile

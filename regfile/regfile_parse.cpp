@@ -61,52 +61,36 @@ private:
 
 // --- decoding ----------------------------------------------------------------------
 
-std::u16string DecodeUtf8(const std::vector<uint8_t>& bytes, size_t start) {
-    std::u16string units;
-    for (size_t i = start; i < bytes.size();) {
-        const uint8_t lead = bytes[i];
-        const int extra = lead < 0x80    ? 0
-                          : lead >= 0xF0 ? 3
-                          : lead >= 0xE0 ? 2
-                          : lead >= 0xC0 ? 1
-                                         : -1;
-        if (extra < 0 || i + extra >= bytes.size()) {
-            units.push_back(u'?');
-            ++i;
-            continue;
-        }
-        uint32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
-        for (int k = 1; k <= extra; ++k)
-            code = (code << 6) | (bytes[i + k] & 0x3F);
-        i += extra + 1;
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            units.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-            units.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-        } else {
-            units.push_back(static_cast<char16_t>(code));
-        }
-    }
-    return units;
-}
-
-// The file as 1252 text: UTF-16LE with BOM (regedit's own form), UTF-8 with
-// BOM, or 8-bit text taken as 1252. Characters 1252 lacks become '?'.
-// Only text that needs converting is copied: a machine's 8-bit file is
-// read where it lies, and is hundreds of megabytes.
-std::string_view DecodeFile(const std::vector<uint8_t>& bytes, std::string* decoded) {
+// The file's text: UTF-16LE with BOM (regedit's own form) and UTF-8 with
+// BOM as UTF-8 (`wide`), 8-bit text as the 1252 it is. Only text that needs
+// converting is copied: a machine's 8-bit file is read where it lies, and
+// is hundreds of megabytes.
+std::string_view DecodeFile(const std::vector<uint8_t>& bytes, std::string* decoded, bool* wide) {
+    *wide = true;
     if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
-        std::u16string units;
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-            units.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
-        *decoded = detail::UnitsToAnsi(units);
+        detail::WideText units((bytes.size() - 2) / 2, WCHAR{});
+        for (size_t i = 0; i < units.size(); ++i)
+            units[i] = static_cast<WCHAR>(bytes[2 + 2 * i] | (bytes[3 + 2 * i] << 8));
+        *decoded = detail::Utf8Of(units.data(), units.size());
         return *decoded;
     }
     if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-        *decoded = detail::UnitsToAnsi(DecodeUtf8(bytes, 3));
+        // Checked and made whole: what is not UTF-8 becomes U+FFFD.
+        const detail::WideText units = detail::Utf16Of(
+            std::string_view(reinterpret_cast<const char*>(bytes.data()) + 3, bytes.size() - 3));
+        *decoded = detail::Utf8Of(units.data(), units.size());
         return *decoded;
     }
+    *wide = false;
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// Characters of UTF-8 text: the bytes that start one.
+size_t Utf8Length(std::string_view text) {
+    size_t count = 0;
+    for (char c : text)
+        count += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    return count;
 }
 
 bool IsBlank(char c) {
@@ -157,8 +141,8 @@ int HexDigit(char c) {
 
 class Reader {
 public:
-    Reader(std::string_view text, std::string sourceName)
-        : m_lines(text), m_sourceName(std::move(sourceName)) {}
+    Reader(std::string_view text, std::string sourceName, bool wide)
+        : m_lines(text), m_sourceName(std::move(sourceName)), m_wide(wide) {}
 
     bool Read(Script* out, std::string* error);
 
@@ -178,6 +162,7 @@ private:
     LineCursor m_lines;
     std::string m_sourceName;
     Version m_version = Version::Regedit5;
+    bool m_wide; // the text is UTF-8 and the script wide
     Script m_script;
     std::string m_error;
 };
@@ -194,7 +179,7 @@ bool Reader::CheckKeyNames(std::string_view path) {
         size_t end = path.find('\\', start);
         if (end == std::string_view::npos)
             end = path.size();
-        const size_t length = end - start;
+        const size_t length = m_wide ? Utf8Length(path.substr(start, end - start)) : end - start;
         if (length > kMaxKeyNameLength)
             return Fail("a key name of " + std::to_string(length) + " characters (at most " +
                         std::to_string(kMaxKeyNameLength) + "): " + detail::Abbreviated(path));
@@ -230,6 +215,7 @@ bool Reader::Read(Script* out, std::string* error) {
             *error = m_error;
         return false;
     }
+    m_script.wide = m_wide;
     *out = std::move(m_script);
     return true;
 }
@@ -358,6 +344,11 @@ bool Reader::ReadString(std::string_view text, ValueOp* value) {
     if (!OnlyTrailer(text))
         return Fail("unexpected text after the closing '\"'");
     value->type = REG_SZ;
+    if (m_wide) {
+        value->data = detail::Utf16BytesOf(decoded);
+        value->data.insert(value->data.end(), {0, 0});
+        return true;
+    }
     value->data.assign(decoded.begin(), decoded.end());
     value->data.push_back(0);
     return true;
@@ -402,10 +393,13 @@ bool Reader::ReadHex(std::string_view text, ValueOp* value) {
     if (!ReadHexBytes(text.substr(1), &bytes))
         return false;
     // Version 5 files hold string types as UTF-16LE, REGEDIT4 as ANSI; the A
-    // functions take ANSI either way.
+    // functions take ANSI, the W functions (a wide script) UTF-16LE.
     value->type = type;
-    value->data =
-        IsAnsiTextType(type) && m_version == Version::Regedit5 ? Utf16BytesToAnsi(bytes) : bytes;
+    const bool utf16 = m_version == Version::Regedit5;
+    if (!IsAnsiTextType(type) || utf16 == m_wide)
+        value->data = std::move(bytes);
+    else
+        value->data = utf16 ? Utf16BytesToAnsi(bytes) : AnsiToUtf16Bytes(bytes);
     return true;
 }
 
@@ -439,7 +433,9 @@ bool Reader::ReadHexBytes(std::string_view text, std::vector<BYTE>* bytes) {
 bool Parse(const std::vector<uint8_t>& bytes, const std::string& sourceName, Script* out,
            std::string* error) {
     std::string decoded;
-    Reader reader(DecodeFile(bytes, &decoded), sourceName);
+    bool wide = false;
+    const std::string_view text = DecodeFile(bytes, &decoded, &wide);
+    Reader reader(text, sourceName, wide);
     return reader.Read(out, error);
 }
 

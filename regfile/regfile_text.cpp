@@ -59,6 +59,102 @@ std::vector<BYTE> Utf16BytesToAnsi(const std::vector<BYTE>& utf16) {
     return std::vector<BYTE>(text.begin(), text.end());
 }
 
+std::string Utf8Of(const WCHAR* units, size_t count) {
+    std::string text;
+    text.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        uint32_t code = static_cast<uint16_t>(units[i]);
+        const bool pair = code >= 0xD800 && code <= 0xDBFF && i + 1 < count &&
+                          static_cast<uint16_t>(units[i + 1]) >= 0xDC00 &&
+                          static_cast<uint16_t>(units[i + 1]) <= 0xDFFF;
+        if (pair)
+            code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<uint16_t>(units[++i]) - 0xDC00);
+        if (code < 0x80) {
+            text.push_back(static_cast<char>(code));
+        } else if (code < 0x800) {
+            text.push_back(static_cast<char>(0xC0 | code >> 6));
+            text.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        } else if (code < 0x10000) {
+            text.push_back(static_cast<char>(0xE0 | code >> 12));
+            text.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            text.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        } else {
+            text.push_back(static_cast<char>(0xF0 | code >> 18));
+            text.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+            text.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            text.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        }
+    }
+    return text;
+}
+
+// A byte that is no UTF-8 lead or a cut sequence becomes U+FFFD.
+WideText Utf16Of(std::string_view utf8) {
+    WideText units;
+    units.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const int extra = lead < 0x80 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
+        bool whole = extra >= 0 && i + extra < utf8.size();
+        for (int k = 1; whole && k <= extra; ++k)
+            whole = (static_cast<unsigned char>(utf8[i + k]) & 0xC0) == 0x80;
+        if (!whole) {
+            units.push_back(static_cast<WCHAR>(0xFFFD));
+            ++i;
+            continue;
+        }
+        uint32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
+        for (int k = 1; k <= extra; ++k)
+            code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        i += extra + 1;
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            units.push_back(static_cast<WCHAR>(0xD800 + (code >> 10)));
+            units.push_back(static_cast<WCHAR>(0xDC00 + (code & 0x3FF)));
+        } else {
+            units.push_back(static_cast<WCHAR>(code));
+        }
+    }
+    return units;
+}
+
+std::vector<BYTE> Utf16BytesOf(std::string_view utf8) {
+    const WideText units = Utf16Of(utf8);
+    std::vector<BYTE> bytes;
+    bytes.reserve(units.size() * 2);
+    for (WCHAR unit : units) {
+        bytes.push_back(static_cast<BYTE>(unit & 0xFF));
+        bytes.push_back(static_cast<BYTE>((unit >> 8) & 0xFF));
+    }
+    return bytes;
+}
+
+// A whole machine's text goes through here on every save: runs of ASCII are
+// copied as they are, and only what lies between them is decoded.
+bool Utf8ToAnsi(std::string_view utf8, std::string* ansi) {
+    ansi->clear();
+    ansi->reserve(utf8.size());
+    bool exact = true;
+    for (size_t i = 0; i < utf8.size();) {
+        size_t plain = i;
+        while (plain < utf8.size() && static_cast<unsigned char>(utf8[plain]) < 0x80)
+            ++plain;
+        ansi->append(utf8.substr(i, plain - i));
+        if (plain == utf8.size())
+            break;
+        size_t end = plain + 1;
+        while (end < utf8.size() && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80)
+            ++end;
+        for (WCHAR unit : Utf16Of(utf8.substr(plain, end - plain))) {
+            const char c = UnitToAnsi(static_cast<char16_t>(unit));
+            exact = exact && c != '?';
+            ansi->push_back(c);
+        }
+        i = end;
+    }
+    return exact;
+}
+
 // A key path as a message shows it: whole when short, else its two ends,
 // with a NUL made visible.
 std::string Abbreviated(std::string_view path) {

@@ -25,6 +25,17 @@ std::string UnitsToAnsi(std::u16string_view units);
 std::vector<BYTE> AnsiToUtf16Bytes(const std::vector<BYTE>& ansi);
 std::vector<BYTE> Utf16BytesToAnsi(const std::vector<BYTE>& utf16);
 
+// UTF-16 text as UTF-8 and back, exactly: a lone surrogate is kept as its
+// own three bytes, so any name Windows holds survives the trip.
+using WideText = std::basic_string<WCHAR>;
+std::string Utf8Of(const WCHAR* units, size_t count);
+WideText Utf16Of(std::string_view utf8);
+// UTF-16LE bytes of UTF-8 text.
+std::vector<BYTE> Utf16BytesOf(std::string_view utf8);
+// UTF-8 text in 1252; false when 1252 lacks one of its characters (each
+// becomes '?').
+bool Utf8ToAnsi(std::string_view utf8, std::string* ansi);
+
 // A key path as a message shows it: "[path]", whole when short, else its
 // two ends, with a NUL made visible.
 std::string Abbreviated(std::string_view path);

@@ -42,6 +42,8 @@ std::vector<BYTE> CodePageUtf16(const BYTE* data, DWORD size) {
 }
 
 std::vector<BYTE> Utf16Of(const BYTE* data, DWORD size, TextWidening widening) {
+    if (widening == TextWidening::KeepBytes)
+        return std::vector<BYTE>(data, data + size);
     if (widening == TextWidening::AnsiCodePage)
         return CodePageUtf16(data, size);
     return detail::AnsiToUtf16Bytes(std::vector<BYTE>(data, data + size));
@@ -102,7 +104,7 @@ std::string FormatRegDword(const BYTE* data) {
 
 std::string FormatRegValueData(DWORD type, const BYTE* data, DWORD size, const RegTextStyle& style,
                                size_t column) {
-    if (type == REG_SZ && IsOneLineString(data, size))
+    if (type == REG_SZ && style.widening != TextWidening::KeepBytes && IsOneLineString(data, size))
         return FormatRegString(std::string_view(reinterpret_cast<const char*>(data), size - 1));
     if (type == REG_DWORD && size == 4)
         return FormatRegDword(data);

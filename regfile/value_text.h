@@ -23,6 +23,9 @@ enum class TextWidening {
     Windows1252,
     // The machine's ANSI code page: regedit on that machine reads it back.
     AnsiCodePage,
+    // The data is written byte for byte: UTF-16 already, or REGEDIT4's
+    // ANSI. Never written as "text".
+    KeepBytes,
 };
 
 // The choices in which the writers of .reg text differ.

@@ -95,6 +95,32 @@ LONG ReadValues(HKEY key, std::vector<RegValue>& values) {
     return EndOfReading(status);
 }
 
+bool IsListed(const std::vector<std::string>& names, const std::string& name) {
+    for (const std::string& listed : names) {
+        if (listed == name)
+            return true;
+    }
+    return false;
+}
+
+LONG NotOpenable(LONG status, bool listed) {
+    return status == ERROR_FILE_NOT_FOUND && listed ? ERROR_CANTOPEN : status;
+}
+
+LONG OpenFailure(HKEY parent, const std::string& name, LONG status) {
+    std::vector<std::string> names;
+    return NotOpenable(status, status == ERROR_FILE_NOT_FOUND &&
+                                   ReadSubkeyNames(parent, names) == ERROR_SUCCESS &&
+                                   IsListed(names, name));
+}
+
+LONG ValueFailure(HKEY key, const std::string& name, LONG status) {
+    std::vector<std::string> names;
+    return NotOpenable(status, status == ERROR_FILE_NOT_FOUND &&
+                                   ReadValueNames(key, names) == ERROR_SUCCESS &&
+                                   IsListed(names, name));
+}
+
 namespace {
 
 LONG WalkFrom(RegKey& key, KeyVisitor& visitor, const std::string& relativePath) {
@@ -105,7 +131,7 @@ LONG WalkFrom(RegKey& key, KeyVisitor& visitor, const std::string& relativePath)
     for (size_t i = 0; i < names.size() && status == ERROR_SUCCESS; ++i) {
         {
             RegKey child;
-            status = key.OpenChild(names[i], child);
+            status = OpenFailure(key.Handle(), names[i], key.OpenChild(names[i], child));
             if (status == ERROR_SUCCESS)
                 status = WalkFrom(child, visitor,
                                   relativePath.empty() ? names[i] : relativePath + "\\" + names[i]);

@@ -7,7 +7,8 @@
 // subkey names are all read before the first of them is visited, so a
 // visitor may delete what it has been through. The walk stops at the first
 // failure, whether a visitor's or the registry's, and returns it; only a
-// subkey that is gone by the time it is opened (2) is passed over.
+// subkey that is gone by the time it is opened (2) is passed over, never
+// one still listed that cannot be opened (ERROR_CANTOPEN).
 #pragma once
 
 #include "registry/reg_key.h"
@@ -30,6 +31,15 @@ struct RegValue {
 [[nodiscard]] LONG ReadValueNames(HKEY key, std::vector<std::string>& names);
 // Every value with its type and its data exactly as stored. Same results.
 [[nodiscard]] LONG ReadValues(HKEY key, std::vector<RegValue>& values);
+
+// A subkey or value the A functions list but cannot find by the name they
+// list it under: on Windows, a name the ANSI code page cannot spell comes
+// out with '?' for what it lacks, and no key or value has that name. Such a
+// failure (2 from opening the name) is not "already gone": these turn it
+// into ERROR_CANTOPEN when `name` is still listed, and pass any other
+// status through.
+[[nodiscard]] LONG OpenFailure(HKEY parent, const std::string& name, LONG status);
+[[nodiscard]] LONG ValueFailure(HKEY key, const std::string& name, LONG status);
 
 class KeyVisitor {
 public:

@@ -40,6 +40,24 @@ LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
 LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
 LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD Reserved);
 LONG WINAPI RegCloseKey(HKEY hKey);
+// The W functions take and give names and strings as Windows keeps them.
+LONG WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                          PHKEY phkResult);
+LONG WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,
+                            DWORD dwOptions, REGSAM samDesired,
+                            LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                            LPDWORD lpdwDisposition);
+LONG WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName,
+                          LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcchClass,
+                          PFILETIME lpftLastWriteTime);
+LONG WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
+                          LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                             LPBYTE lpData, LPDWORD lpcbData);
+LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
+                           const BYTE* lpData, DWORD cbData);
+LONG WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
+LONG WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
 
 // --- files and drives (platform/src/files.cpp) -----------------------------
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);

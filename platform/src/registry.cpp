@@ -66,23 +66,39 @@ std::atomic<int> g_privilegeDepth{0};
 
 // --- names and paths --------------------------------------------------------
 
-std::vector<std::string> SplitPath(std::string_view path) {
-    std::vector<std::string> parts;
+using NameParts = std::vector<RegName>;
+
+RegName MakeName(std::string_view text) {
+    return RegName::FromAnsi(text);
+}
+RegName MakeName(std::u16string_view text) {
+    return RegName::FromUtf16(text);
+}
+
+// Key path text of the A or W functions, split into names.
+template <class Char> NameParts SplitPath(std::basic_string_view<Char> path) {
+    NameParts parts;
     size_t start = 0;
     while (start <= path.size()) {
-        size_t end = path.find('\\', start);
-        if (end == std::string_view::npos)
+        size_t end = path.find(Char('\\'), start);
+        if (end == std::basic_string_view<Char>::npos)
             end = path.size();
         // Windows skips empty components: "a\\b" and "a\" name a\b and a.
         if (end > start)
-            parts.emplace_back(path.substr(start, end - start));
+            parts.push_back(MakeName(path.substr(start, end - start)));
         start = end + 1;
     }
     return parts;
 }
 
-std::shared_ptr<RegKey> Descend(std::shared_ptr<RegKey> key,
-                                const std::vector<std::string>& parts) {
+std::vector<std::string> SplitPath(std::string_view path) {
+    std::vector<std::string> parts;
+    for (RegName& part : SplitPath<char>(path))
+        parts.push_back(std::move(part.ansi));
+    return parts;
+}
+
+std::shared_ptr<RegKey> Descend(std::shared_ptr<RegKey> key, const NameParts& parts) {
     for (const auto& part : parts) {
         if (!key)
             return nullptr;
@@ -175,9 +191,9 @@ std::shared_ptr<RegKey> PredefinedKey(HKEY hKey, RegistryState& state) {
     if (!state.localMachine || !state.users)
         return nullptr;
     if (hKey == HKEY_CLASSES_ROOT)
-        return Descend(state.localMachine, {"SOFTWARE", "Classes"});
+        return Descend(state.localMachine, {MakeName("SOFTWARE"), MakeName("Classes")});
     if (hKey == HKEY_CURRENT_USER)
-        return state.users->FindSubkey(state.currentUserSid);
+        return state.users->FindSubkey(MakeName(state.currentUserSid));
     return nullptr;
 }
 
@@ -228,35 +244,43 @@ HKEY InsertHandle(std::shared_ptr<RegKey> key, REGSAM granted, RegistryState& st
 // except below HKEY_CLASSES_ROOT, whose merged view accepts one. Names longer
 // than Windows allows (255) are refused on creation; opening one simply
 // finds nothing.
-LONG ParseSubkey(const BaseKey& base, LPCSTR subkey, std::vector<std::string>* parts) {
-    std::string_view text = subkey ? subkey : "";
-    if (!text.empty() && text.front() == '\\') {
+template <class Char> LONG ParseSubkey(const BaseKey& base, const Char* subkey, NameParts* parts) {
+    std::basic_string_view<Char> text;
+    if (subkey)
+        text = subkey;
+    if (!text.empty() && text.front() == Char('\\')) {
         if (!base.classesRoot)
             return ERROR_BAD_PATHNAME;
         text.remove_prefix(1);
     }
-    *parts = SplitPath(text);
+    *parts = SplitPath<Char>(text);
     return ERROR_SUCCESS;
 }
 
 // --- values ---------------------------------------------------------------------
 
-std::string ValueName(LPCSTR name) {
-    return name ? std::string(name) : std::string();
+RegName ValueName(LPCSTR name) {
+    return RegName::FromAnsi(name ? name : "");
+}
+RegName ValueName(LPCWSTR name) {
+    return RegName::FromUtf16(name ? std::u16string_view(name) : std::u16string_view());
 }
 
 // What Windows reports as a value's size: string data is kept as UTF-16,
 // one unit for each ANSI byte of 1252 text.
 DWORD StoredUtf16Size(const RegValue& value) {
     const auto size = static_cast<DWORD>(value.data.size());
-    return IsStringType(value.type) ? 2 * size : size;
+    return IsStringType(value.type) && !value.utf16 ? 2 * size : size;
 }
 
 // Copies a value out the way RegQueryValueExA and RegEnumValueA do: the
 // needed size is always reported; a buffer too small gets nothing; string
 // data without its terminator gets one when the buffer has room for it.
 LONG CopyValueData(const RegValue& value, LPDWORD type, LPBYTE data, LPDWORD count) {
-    const std::vector<BYTE>& bytes = value.data;
+    std::vector<BYTE> narrowed;
+    if (value.utf16)
+        narrowed = NarrowData(value.data.data(), value.data.size());
+    const std::vector<BYTE>& bytes = value.utf16 ? narrowed : value.data;
     const auto size = static_cast<DWORD>(bytes.size());
     LONG status = ERROR_SUCCESS;
     if (data && size > 0) {
@@ -275,14 +299,27 @@ LONG CopyValueData(const RegValue& value, LPDWORD type, LPBYTE data, LPDWORD cou
     return status;
 }
 
-// Writes a name into an A-function buffer whose capacity counts the zero.
-bool FitsName(const std::string& name, DWORD capacity) {
-    return name.size() < capacity;
-}
-
-void WriteName(const std::string& name, LPSTR buffer) {
-    std::memcpy(buffer, name.data(), name.size());
-    buffer[name.size()] = '\0';
+// The W functions' view of a value's data: string data as UTF-16LE, handed
+// out as stored (Windows adds no terminator here).
+LONG CopyWideValueData(const RegValue& value, LPDWORD type, LPBYTE data, LPDWORD count) {
+    std::vector<BYTE> widened;
+    const bool widen = IsStringType(value.type) && !value.utf16;
+    if (widen)
+        widened = WidenData(value.data);
+    const std::vector<BYTE>& bytes = widen ? widened : value.data;
+    const auto size = static_cast<DWORD>(bytes.size());
+    LONG status = ERROR_SUCCESS;
+    if (data && size > 0) {
+        if (size > *count)
+            status = ERROR_MORE_DATA;
+        else
+            std::memcpy(data, bytes.data(), size);
+    }
+    if (type)
+        *type = value.type;
+    if (count)
+        *count = size;
+    return status;
 }
 
 // --- keys -----------------------------------------------------------------------
@@ -298,18 +335,20 @@ void DetachKey(RegKey& key) {
 }
 
 // The key a handle names and the subkey path below it, split into names.
-LONG ResolvePath(HKEY hKey, LPCSTR subkey, RegistryState& state, BaseKey* base,
-                 std::vector<std::string>* parts) {
+template <class Char>
+LONG ResolvePath(HKEY hKey, const Char* subkey, RegistryState& state, BaseKey* base,
+                 NameParts* parts) {
     LONG status = ResolveHandle(hKey, state, base);
     if (status != ERROR_SUCCESS)
         return status;
     return ParseSubkey(*base, subkey, parts);
 }
 
-LONG OpenLocked(HKEY hKey, LPCSTR subkey, REGSAM sam, PHKEY result) {
+template <class Char>
+LONG OpenLocked(HKEY hKey, const Char* subkey, REGSAM sam, PHKEY result) {
     RegistryState& state = State();
     BaseKey base;
-    std::vector<std::string> parts;
+    NameParts parts;
     LONG status = ResolvePath(hKey, subkey, state, &base, &parts);
     if (status != ERROR_SUCCESS)
         return status;
@@ -327,10 +366,11 @@ LONG OpenLocked(HKEY hKey, LPCSTR subkey, REGSAM sam, PHKEY result) {
     return ERROR_SUCCESS;
 }
 
-LONG CreateLocked(HKEY hKey, LPCSTR subkey, REGSAM sam, PHKEY result, LPDWORD disposition) {
+template <class Char>
+LONG CreateLocked(HKEY hKey, const Char* subkey, REGSAM sam, PHKEY result, LPDWORD disposition) {
     RegistryState& state = State();
     BaseKey base;
-    std::vector<std::string> parts;
+    NameParts parts;
     LONG status = ResolvePath(hKey, subkey, state, &base, &parts);
     if (status != ERROR_SUCCESS)
         return status;
@@ -343,7 +383,7 @@ LONG CreateLocked(HKEY hKey, LPCSTR subkey, REGSAM sam, PHKEY result, LPDWORD di
             key = std::move(existing);
             continue;
         }
-        if (part.size() > kMaxKeyNameLength)
+        if (part.Length() > kMaxKeyNameLength)
             return ERROR_INVALID_PARAMETER;
         if (DeniedBits(*key, state) & KEY_CREATE_SUB_KEY)
             return ERROR_ACCESS_DENIED;
@@ -360,10 +400,11 @@ LONG CreateLocked(HKEY hKey, LPCSTR subkey, REGSAM sam, PHKEY result, LPDWORD di
     return ERROR_SUCCESS;
 }
 
-LONG DeleteKeyLocked(HKEY hKey, LPCSTR subkey) {
+template <class Char>
+LONG DeleteKeyLocked(HKEY hKey, const Char* subkey) {
     RegistryState& state = State();
     BaseKey base;
-    std::vector<std::string> parts;
+    NameParts parts;
     LONG status = ResolvePath(hKey, subkey, state, &base, &parts);
     if (status != ERROR_SUCCESS)
         return status;
@@ -379,14 +420,15 @@ LONG DeleteKeyLocked(HKEY hKey, LPCSTR subkey) {
 }
 
 void MakeRoots(const MachineConfig& config, RegistryState& state) {
-    state.localMachine = std::make_shared<RegKey>("HKEY_LOCAL_MACHINE");
-    state.users = std::make_shared<RegKey>("HKEY_USERS");
+    state.localMachine = std::make_shared<RegKey>(MakeName("HKEY_LOCAL_MACHINE"));
+    state.users = std::make_shared<RegKey>(MakeName("HKEY_USERS"));
     state.currentUserSid = config.currentUserSid;
     bool created = false;
-    state.localMachine->AddSubkey("SOFTWARE", &created)->AddSubkey("Classes", &created);
-    state.localMachine->AddSubkey("SYSTEM", &created);
-    state.users->AddSubkey(".DEFAULT", &created);
-    state.users->AddSubkey(config.currentUserSid, &created);
+    state.localMachine->AddSubkey(MakeName("SOFTWARE"), &created)
+        ->AddSubkey(MakeName("Classes"), &created);
+    state.localMachine->AddSubkey(MakeName("SYSTEM"), &created);
+    state.users->AddSubkey(MakeName(".DEFAULT"), &created);
+    state.users->AddSubkey(MakeName(config.currentUserSid), &created);
 }
 
 } // namespace
@@ -417,10 +459,33 @@ void LeaveRegistryPrivilege() {
 
 using namespace win32sim::detail;
 
-extern "C" {
+namespace {
 
-LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDesired,
-                          PHKEY phkResult) {
+// --- one body for the A and the W functions -------------------------------------
+// They differ only in how names and string data cross: the A functions see
+// them through the code page, the W functions as they are.
+
+const std::string& NameText(const RegName& name, char) {
+    return name.ansi;
+}
+std::u16string NameText(const RegName& name, char16_t) {
+    return name.Utf16();
+}
+
+template <class Char> void WriteText(const std::basic_string<Char>& text, Char* buffer) {
+    std::copy(text.begin(), text.end(), buffer);
+    buffer[text.size()] = Char();
+}
+
+LONG CopyData(const RegValue& value, LPDWORD type, LPBYTE data, LPDWORD count, char) {
+    return CopyValueData(value, type, data, count);
+}
+LONG CopyData(const RegValue& value, LPDWORD type, LPBYTE data, LPDWORD count, char16_t) {
+    return CopyWideValueData(value, type, data, count);
+}
+
+template <class Char>
+LONG OpenKeyAny(HKEY hKey, const Char* lpSubKey, REGSAM samDesired, PHKEY phkResult) {
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
@@ -428,19 +493,18 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSA
     return OpenLocked(hKey, lpSubKey, samDesired, phkResult);
 }
 
-LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR /*lpClass*/,
-                            DWORD /*dwOptions*/, REGSAM samDesired,
-                            LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, PHKEY phkResult,
-                            LPDWORD lpdwDisposition) {
+template <class Char>
+LONG CreateKeyAny(HKEY hKey, const Char* lpSubKey, REGSAM samDesired, PHKEY phkResult,
+               LPDWORD lpdwDisposition) {
     if (!phkResult)
         return ERROR_BADKEY;
     std::lock_guard lock(State().mutex);
     return CreateLocked(hKey, lpSubKey, samDesired, phkResult, lpdwDisposition);
 }
 
-LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
-                          LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
-                          PFILETIME lpftLastWriteTime) {
+template <class Char>
+LONG EnumKeyAny(HKEY hKey, DWORD dwIndex, Char* lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+             Char* lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
     if (lpReserved || !lpName || !lpcchName)
         return ERROR_INVALID_PARAMETER;
     std::lock_guard lock(State().mutex);
@@ -452,13 +516,14 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
     if (dwIndex >= subkeys.size())
         return ERROR_NO_MORE_ITEMS;
     const RegKey& subkey = *subkeys[dwIndex];
-    if (!FitsName(subkey.Name(), *lpcchName) || (lpClass && lpcchClass && *lpcchClass == 0))
+    const auto& name = NameText(subkey.FullName(), Char());
+    if (name.size() >= *lpcchName || (lpClass && lpcchClass && *lpcchClass == 0))
         return ERROR_MORE_DATA;
-    WriteName(subkey.Name(), lpName);
-    *lpcchName = static_cast<DWORD>(subkey.Name().size());
+    WriteText(name, lpName);
+    *lpcchName = static_cast<DWORD>(name.size());
     if (lpcchClass) {
         if (lpClass)
-            lpClass[0] = '\0';
+            lpClass[0] = Char();
         *lpcchClass = 0;
     }
     if (lpftLastWriteTime)
@@ -466,8 +531,9 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
-                          LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+template <class Char>
+LONG EnumValueAny(HKEY hKey, DWORD dwIndex, Char* lpValueName, LPDWORD lpcchValueName,
+               LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
     if (lpReserved || !lpcchValueName || (lpData && !lpcbData))
         return ERROR_INVALID_PARAMETER;
     std::lock_guard lock(State().mutex);
@@ -480,18 +546,127 @@ LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD l
         return ERROR_NO_MORE_ITEMS;
     const RegValue& value = values[dwIndex];
     // Data first: when it does not fit, the name is not written either.
-    if (CopyValueData(value, lpType, lpData, lpcbData) != ERROR_SUCCESS)
+    if (CopyData(value, lpType, lpData, lpcbData, Char()) != ERROR_SUCCESS)
         return ERROR_MORE_DATA;
-    if (!FitsName(value.name, *lpcchValueName)) {
+    const auto& name = NameText(value.name, Char());
+    if (name.size() >= *lpcchValueName) {
         // Windows hands out as much of the name as fits, the length untouched.
         if (*lpcchValueName > 0 && lpValueName)
-            WriteName(value.name.substr(0, *lpcchValueName - 1), lpValueName);
+            WriteText(name.substr(0, *lpcchValueName - 1), lpValueName);
         return ERROR_MORE_DATA;
     }
     if (lpValueName)
-        WriteName(value.name, lpValueName);
-    *lpcchValueName = static_cast<DWORD>(value.name.size());
+        WriteText(name, lpValueName);
+    *lpcchValueName = static_cast<DWORD>(name.size());
     return ERROR_SUCCESS;
+}
+
+template <class Char>
+LONG QueryValueAny(HKEY hKey, const Char* lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                LPBYTE lpData, LPDWORD lpcbData) {
+    if (lpReserved || (lpData && !lpcbData))
+        return ERROR_INVALID_PARAMETER;
+    // Windows clears a size given without a buffer before it looks the value up.
+    if (!lpData && lpcbData)
+        *lpcbData = 0;
+    std::lock_guard lock(State().mutex);
+    BaseKey base;
+    const LONG status = ResolveWithAccess(hKey, KEY_QUERY_VALUE, State(), &base);
+    if (status != ERROR_SUCCESS)
+        return status;
+    const RegValue* value = base.key->FindValue(ValueName(lpValueName));
+    if (!value)
+        return ERROR_FILE_NOT_FOUND;
+    return CopyData(*value, lpType, lpData, lpcbData, Char());
+}
+
+template <class Char> LONG DeleteValueAny(HKEY hKey, const Char* lpValueName) {
+    std::lock_guard lock(State().mutex);
+    BaseKey base;
+    const LONG status = ResolveWithAccess(hKey, KEY_SET_VALUE, State(), &base);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return base.key->DeleteValue(ValueName(lpValueName)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+template <class Char> LONG DeleteKeyAny(HKEY hKey, const Char* lpSubKey) {
+    if (!lpSubKey)
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard lock(State().mutex);
+    return DeleteKeyLocked(hKey, lpSubKey);
+}
+
+} // namespace
+
+extern "C" {
+
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDesired,
+                          PHKEY phkResult) {
+    return OpenKeyAny(hKey, lpSubKey, samDesired, phkResult);
+}
+LONG WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDesired,
+                          PHKEY phkResult) {
+    return OpenKeyAny(hKey, lpSubKey, samDesired, phkResult);
+}
+
+LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR /*lpClass*/,
+                            DWORD /*dwOptions*/, REGSAM samDesired,
+                            LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, PHKEY phkResult,
+                            LPDWORD lpdwDisposition) {
+    return CreateKeyAny(hKey, lpSubKey, samDesired, phkResult, lpdwDisposition);
+}
+LONG WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD /*Reserved*/, LPWSTR /*lpClass*/,
+                            DWORD /*dwOptions*/, REGSAM samDesired,
+                            LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, PHKEY phkResult,
+                            LPDWORD lpdwDisposition) {
+    return CreateKeyAny(hKey, lpSubKey, samDesired, phkResult, lpdwDisposition);
+}
+
+LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
+                          LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
+                          PFILETIME lpftLastWriteTime) {
+    return EnumKeyAny(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass, lpcchClass,
+                   lpftLastWriteTime);
+}
+LONG WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName,
+                          LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcchClass,
+                          PFILETIME lpftLastWriteTime) {
+    return EnumKeyAny(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass, lpcchClass,
+                   lpftLastWriteTime);
+}
+
+LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                          LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    return EnumValueAny(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved, lpType, lpData,
+                     lpcbData);
+}
+LONG WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
+                          LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    return EnumValueAny(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved, lpType, lpData,
+                     lpcbData);
+}
+
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                             LPBYTE lpData, LPDWORD lpcbData) {
+    return QueryValueAny(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
+}
+LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                             LPBYTE lpData, LPDWORD lpcbData) {
+    return QueryValueAny(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
+}
+
+LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+    return DeleteValueAny(hKey, lpValueName);
+}
+LONG WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
+    return DeleteValueAny(hKey, lpValueName);
+}
+
+LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+    return DeleteKeyAny(hKey, lpSubKey);
+}
+LONG WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
+    return DeleteKeyAny(hKey, lpSubKey);
 }
 
 LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
@@ -511,7 +686,7 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
     for (const auto& subkey : key.Subkeys())
         maxSubkey = std::max(maxSubkey, static_cast<DWORD>(subkey->Name().size()));
     for (const auto& value : key.Values()) {
-        maxName = std::max(maxName, static_cast<DWORD>(value.name.size()));
+        maxName = std::max(maxName, static_cast<DWORD>(value.name.Length()));
         maxData = std::max(maxData, StoredUtf16Size(value));
     }
     if (lpcchClass) {
@@ -538,24 +713,6 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
-                             LPBYTE lpData, LPDWORD lpcbData) {
-    if (lpReserved || (lpData && !lpcbData))
-        return ERROR_INVALID_PARAMETER;
-    // Windows clears a size given without a buffer before it looks the value up.
-    if (!lpData && lpcbData)
-        *lpcbData = 0;
-    std::lock_guard lock(State().mutex);
-    BaseKey base;
-    const LONG status = ResolveWithAccess(hKey, KEY_QUERY_VALUE, State(), &base);
-    if (status != ERROR_SUCCESS)
-        return status;
-    const RegValue* value = base.key->FindValue(ValueName(lpValueName));
-    if (!value)
-        return ERROR_FILE_NOT_FOUND;
-    return CopyValueData(*value, lpType, lpData, lpcbData);
-}
-
 LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DWORD dwType,
                            const BYTE* lpData, DWORD cbData) {
     if (!lpData && cbData)
@@ -574,24 +731,36 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DW
     }
     if (cbData > 0)
         stored.assign(lpData, lpData + cbData);
-    base.key->SetValue(ValueName(lpValueName), dwType, std::move(stored));
+    base.key->SetValue(ValueName(lpValueName), dwType, std::move(stored), false);
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+// String data is taken as the UTF-16LE it is, byte for byte (but for a
+// terminator the count left out), and kept in its 1252 form when that
+// spells it exactly.
+LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD /*Reserved*/, DWORD dwType,
+                           const BYTE* lpData, DWORD cbData) {
+    if (!lpData && cbData)
+        return kErrorNoAccess;
     std::lock_guard lock(State().mutex);
     BaseKey base;
     const LONG status = ResolveWithAccess(hKey, KEY_SET_VALUE, State(), &base);
     if (status != ERROR_SUCCESS)
         return status;
-    return base.key->DeleteValue(ValueName(lpValueName)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
-}
-
-LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-    if (!lpSubKey)
-        return ERROR_INVALID_PARAMETER;
-    std::lock_guard lock(State().mutex);
-    return DeleteKeyLocked(hKey, lpSubKey);
+    // As the A function, Windows looks one unit past the count for a
+    // terminator the caller did not count.
+    const auto unitAt = [lpData](DWORD i) { return lpData[2 * i] | lpData[2 * i + 1] << 8; };
+    if (IsStringType(dwType) && cbData >= 2 && unitAt(cbData / 2 - 1) != 0 &&
+        unitAt(cbData / 2) == 0)
+        cbData += 2;
+    std::vector<BYTE> stored;
+    bool utf16 = false;
+    if (IsStringType(dwType) && cbData > 0 && !ExactAnsiData(lpData, cbData, &stored))
+        utf16 = true;
+    if (cbData > 0 && (utf16 || !IsStringType(dwType)))
+        stored.assign(lpData, lpData + cbData);
+    base.key->SetValue(ValueName(lpValueName), dwType, std::move(stored), utf16);
+    return ERROR_SUCCESS;
 }
 
 LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM /*samDesired*/, DWORD /*Reserved*/) {
@@ -606,5 +775,4 @@ LONG WINAPI RegCloseKey(HKEY hKey) {
     return State().handles.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS
                                                                     : ERROR_INVALID_HANDLE;
 }
-
 } // extern "C"

@@ -34,49 +34,139 @@ const UnitTable& UpperUnits() {
     return table;
 }
 
+// Upper case of a unit 1252 lacks: the alphabets a registry name outside
+// 1252 is most often written in (Latin Extended-A, Greek, Cyrillic).
+char16_t UpperOtherUnit(char16_t u) {
+    const bool evenUpper = (u >= 0x100 && u <= 0x137) || (u >= 0x14A && u <= 0x177);
+    const bool oddUpper = (u >= 0x139 && u <= 0x148) || (u >= 0x179 && u <= 0x17E);
+    if ((evenUpper && (u & 1)) || (oddUpper && !(u & 1)))
+        return u - 1;
+    if ((u >= 0x3B1 && u <= 0x3CB && u != 0x3C2) || (u >= 0x430 && u <= 0x44F))
+        return u - 0x20;
+    if (u >= 0x450 && u <= 0x45F)
+        return u - 0x50;
+    return u;
+}
+
+char16_t UpperUnit(char16_t u) {
+    unsigned char c;
+    return Utf16ToAnsiChar(u, &c) ? UpperUnits()[c] : UpperOtherUnit(u);
+}
+
+// The upper-cased unit `i` of a name in either form.
+char16_t UpperUnitAt(const RegName& name, size_t i) {
+    return name.wide ? UpperUnit((*name.wide)[i]) : UpperUnits()[static_cast<unsigned char>(name.ansi[i])];
+}
+
 } // namespace
 
-int CompareKeyNames(std::string_view a, std::string_view b) {
-    const UnitTable& upper = UpperUnits();
-    const size_t common = std::min(a.size(), b.size());
-    for (size_t i = 0; i < common; ++i) {
-        const char16_t ua = upper[static_cast<unsigned char>(a[i])];
-        const char16_t ub = upper[static_cast<unsigned char>(b[i])];
-        if (ua != ub)
-            return ua < ub ? -1 : 1;
+RegName RegName::FromUtf16(std::u16string_view units) {
+    RegName name(Utf16ToAnsi(units), nullptr);
+    for (char16_t u : units) {
+        unsigned char c;
+        if (!Utf16ToAnsiChar(u, &c)) {
+            name.wide = std::make_unique<const std::u16string>(units);
+            break;
+        }
     }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+    return name;
+}
+
+std::u16string RegName::Utf16() const {
+    return wide ? *wide : AnsiToUtf16(ansi);
+}
+
+int CompareKeyNames(const RegName& a, const RegName& b) {
+    const size_t common = std::min(a.Length(), b.Length());
+    if (!a.wide && !b.wide) {
+        // Almost every name: a table answers at once.
+        const UnitTable& upper = UpperUnits();
+        for (size_t i = 0; i < common; ++i) {
+            const char16_t ua = upper[static_cast<unsigned char>(a.ansi[i])];
+            const char16_t ub = upper[static_cast<unsigned char>(b.ansi[i])];
+            if (ua != ub)
+                return ua < ub ? -1 : 1;
+        }
+    } else {
+        for (size_t i = 0; i < common; ++i) {
+            const char16_t ua = UpperUnitAt(a, i), ub = UpperUnitAt(b, i);
+            if (ua != ub)
+                return ua < ub ? -1 : 1;
+        }
+    }
+    return a.Length() == b.Length() ? 0 : (a.Length() < b.Length() ? -1 : 1);
+}
+
+std::u16string FoldedName(const RegName& name) {
+    std::u16string folded(name.Length(), u'\0');
+    for (size_t i = 0; i < folded.size(); ++i)
+        folded[i] = UpperUnitAt(name, i);
+    return folded;
 }
 
 bool IsStringType(DWORD type) {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-RegKey::RegKey(std::string name, RegKey* parent)
+std::vector<BYTE> WidenData(const std::vector<BYTE>& ansi) {
+    std::vector<BYTE> utf16;
+    utf16.reserve(2 * ansi.size());
+    for (BYTE c : ansi) {
+        const char16_t u = AnsiCharToUtf16(c);
+        utf16.push_back(static_cast<BYTE>(u & 0xFF));
+        utf16.push_back(static_cast<BYTE>(u >> 8));
+    }
+    return utf16;
+}
+
+std::vector<BYTE> NarrowData(const BYTE* utf16, size_t size) {
+    std::vector<BYTE> ansi(size / 2);
+    for (size_t i = 0; i < ansi.size(); ++i) {
+        unsigned char c;
+        const auto u = static_cast<char16_t>(utf16[2 * i] | utf16[2 * i + 1] << 8);
+        ansi[i] = Utf16ToAnsiChar(u, &c) ? c : '?';
+    }
+    return ansi;
+}
+
+bool ExactAnsiData(const BYTE* utf16, size_t size, std::vector<BYTE>* ansi) {
+    if (size % 2 != 0)
+        return false;
+    ansi->resize(size / 2);
+    for (size_t i = 0; i < ansi->size(); ++i) {
+        unsigned char c;
+        if (!Utf16ToAnsiChar(static_cast<char16_t>(utf16[2 * i] | utf16[2 * i + 1] << 8), &c))
+            return false;
+        (*ansi)[i] = c;
+    }
+    return true;
+}
+
+RegKey::RegKey(RegName name, RegKey* parent)
     : m_name(std::move(name)), m_pParent(parent), m_lastWrite(Now()) {}
 
-std::shared_ptr<RegKey> RegKey::FindSubkey(std::string_view name) const {
+std::shared_ptr<RegKey> RegKey::FindSubkey(const RegName& name) const {
     auto it = std::lower_bound(m_subkeys.begin(), m_subkeys.end(), name,
-                               [](const std::shared_ptr<RegKey>& key, std::string_view n) {
-                                   return CompareKeyNames(key->Name(), n) < 0;
+                               [](const std::shared_ptr<RegKey>& key, const RegName& n) {
+                                   return CompareKeyNames(key->m_name, n) < 0;
                                });
-    if (it != m_subkeys.end() && CompareKeyNames((*it)->Name(), name) == 0)
+    if (it != m_subkeys.end() && CompareKeyNames((*it)->m_name, name) == 0)
         return *it;
     return nullptr;
 }
 
-std::shared_ptr<RegKey> RegKey::AddSubkey(std::string_view name, bool* created) {
+std::shared_ptr<RegKey> RegKey::AddSubkey(const RegName& name, bool* created) {
     auto it = std::lower_bound(m_subkeys.begin(), m_subkeys.end(), name,
-                               [](const std::shared_ptr<RegKey>& key, std::string_view n) {
-                                   return CompareKeyNames(key->Name(), n) < 0;
+                               [](const std::shared_ptr<RegKey>& key, const RegName& n) {
+                                   return CompareKeyNames(key->m_name, n) < 0;
                                });
-    if (it != m_subkeys.end() && CompareKeyNames((*it)->Name(), name) == 0) {
+    if (it != m_subkeys.end() && CompareKeyNames((*it)->m_name, name) == 0) {
         *created = false;
         return *it;
     }
     *created = true;
     Touch();
-    return *m_subkeys.insert(it, std::make_shared<RegKey>(std::string(name), this));
+    return *m_subkeys.insert(it, std::make_shared<RegKey>(name, this));
 }
 
 void RegKey::RemoveSubkey(const RegKey* child) {
@@ -90,29 +180,30 @@ void RegKey::RemoveSubkey(const RegKey* child) {
     Touch();
 }
 
-const RegValue* RegKey::FindValue(std::string_view name) const {
+const RegValue* RegKey::FindValue(const RegName& name) const {
     for (const auto& value : m_values) {
-        if (EqualAnsiNoCase(value.name, name))
+        if (CompareKeyNames(value.name, name) == 0)
             return &value;
     }
     return nullptr;
 }
 
-void RegKey::SetValue(std::string_view name, DWORD type, std::vector<BYTE> data) {
+void RegKey::SetValue(const RegName& name, DWORD type, std::vector<BYTE> data, bool utf16) {
     Touch();
     for (auto& value : m_values) {
-        if (EqualAnsiNoCase(value.name, name)) {
+        if (CompareKeyNames(value.name, name) == 0) {
             value.type = type;
             value.data = std::move(data);
+            value.utf16 = utf16;
             return;
         }
     }
-    m_values.push_back(RegValue{std::string(name), type, std::move(data)});
+    m_values.push_back(RegValue{name, type, std::move(data), utf16});
 }
 
-bool RegKey::DeleteValue(std::string_view name) {
+bool RegKey::DeleteValue(const RegName& name) {
     auto it = std::find_if(m_values.begin(), m_values.end(),
-                           [name](const RegValue& v) { return EqualAnsiNoCase(v.name, name); });
+                           [&name](const RegValue& v) { return CompareKeyNames(v.name, name) == 0; });
     if (it == m_values.end())
         return false;
     m_values.erase(it);
@@ -122,8 +213,8 @@ bool RegKey::DeleteValue(std::string_view name) {
 
 std::string RegKey::Path() const {
     if (!m_pParent)
-        return m_name;
-    return m_pParent->Path() + "\\" + m_name;
+        return m_name.ansi;
+    return m_pParent->Path() + "\\" + m_name.ansi;
 }
 
 void RegKey::Touch() {

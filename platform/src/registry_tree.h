@@ -1,12 +1,15 @@
 // The simulated registry's data: a tree of keys holding typed values.
 //
-// Names are kept as ANSI (1252) text in their first spelling and matched
-// without regard to case. Value data is kept as the A functions take and
-// hand it out, string types included: 1252 maps every byte to one UTF-16
-// unit and back, so keeping Windows' UTF-16 form would change no answer
-// and only double the memory of a machine's strings (registry.cpp reports
-// the UTF-16 sizes Windows reports). Nothing here locks: the API layer
-// holds the registry mutex around every use.
+// Windows keeps every name and string as UTF-16, and so does this tree, in
+// a compact form: a name or string Windows-1252 can spell is kept as 1252
+// bytes (one byte per UTF-16 unit, half the memory of a machine's text),
+// any other keeps its UTF-16 units exactly as given. The A functions see
+// the latter through the code page, '?' for each unit 1252 lacks, and
+// cannot open it by that spelling, as on Windows. (Windows' best-fit table
+// shows a few such characters as a look-alike instead, Ω as O; the
+// stand-in does not.) Names match without
+// regard to case and keep their first spelling. Nothing here locks: the
+// API layer holds the registry mutex around every use.
 #pragma once
 
 #include <windows.h>
@@ -18,35 +21,66 @@
 
 namespace win32sim::detail {
 
+// A key or value name: its 1252 spelling, and its UTF-16 units when 1252
+// cannot spell it (then `ansi` is what the A functions show: '?' for each
+// unit it lacks).
+// (One pointer, not a shared one: a machine holds millions of names.)
+struct RegName {
+    std::string ansi;
+    std::unique_ptr<const std::u16string> wide;
+
+    RegName() = default;
+    RegName(std::string text, std::unique_ptr<const std::u16string> units)
+        : ansi(std::move(text)), wide(std::move(units)) {}
+    RegName(const RegName& other)
+        : ansi(other.ansi),
+          wide(other.wide ? std::make_unique<const std::u16string>(*other.wide) : nullptr) {}
+    RegName(RegName&&) noexcept = default;
+    RegName& operator=(RegName other) noexcept {
+        ansi.swap(other.ansi);
+        wide.swap(other.wide);
+        return *this;
+    }
+
+    static RegName FromAnsi(std::string_view text) { return RegName(std::string(text), nullptr); }
+    static RegName FromUtf16(std::u16string_view units);
+    std::u16string Utf16() const;
+    size_t Length() const { return ansi.size(); }
+};
+
 struct RegValue {
-    std::string name; // empty for the default value
+    RegName name; // empty for the default value
     DWORD type = REG_NONE;
+    // String data 1252 can spell is kept as its 1252 bytes; any other as
+    // the UTF-16LE bytes it was given (`utf16`). Other types: as given.
     std::vector<BYTE> data;
+    bool utf16 = false;
 };
 
 class RegKey {
 public:
-    explicit RegKey(std::string name, RegKey* parent = nullptr);
+    explicit RegKey(RegName name, RegKey* parent = nullptr);
 
-    const std::string& Name() const { return m_name; }
+    const std::string& Name() const { return m_name.ansi; }
+    const RegName& FullName() const { return m_name; }
     RegKey* Parent() const { return m_pParent; }
     bool Deleted() const { return m_deleted; }
     const FILETIME& LastWrite() const { return m_lastWrite; }
 
     // Subkeys in the order RegEnumKeyEx reports them.
     const std::vector<std::shared_ptr<RegKey>>& Subkeys() const { return m_subkeys; }
-    std::shared_ptr<RegKey> FindSubkey(std::string_view name) const;
+    std::shared_ptr<RegKey> FindSubkey(const RegName& name) const;
     // Returns the existing subkey of that name or a new one.
-    std::shared_ptr<RegKey> AddSubkey(std::string_view name, bool* created);
+    std::shared_ptr<RegKey> AddSubkey(const RegName& name, bool* created);
     // Detaches a leaf subkey; handles still holding it see it as deleted.
     void RemoveSubkey(const RegKey* child);
 
     // Values in creation order, as Windows enumerates them.
     const std::vector<RegValue>& Values() const { return m_values; }
-    const RegValue* FindValue(std::string_view name) const;
+    const RegValue* FindValue(const RegName& name) const;
     // A replaced value keeps its first spelling and its place in the order.
-    void SetValue(std::string_view name, DWORD type, std::vector<BYTE> data);
-    bool DeleteValue(std::string_view name);
+    void SetValue(const RegName& name, DWORD type, std::vector<BYTE> data, bool utf16);
+    bool DeleteValue(const RegName& name);
 
     // Full key path text, e.g. HKEY_LOCAL_MACHINE\SOFTWARE\Classes.
     std::string Path() const;
@@ -54,7 +88,7 @@ public:
 private:
     void Touch();
 
-    std::string m_name;
+    RegName m_name;
     RegKey* m_pParent;
     bool m_deleted = false;
     FILETIME m_lastWrite{};
@@ -64,9 +98,20 @@ private:
 
 // The order Windows keeps subkeys in: by the upper-cased UTF-16 name, so
 // '_' and the other characters between 'Z' and 'a' sort after the letters.
-int CompareKeyNames(std::string_view a, std::string_view b);
+int CompareKeyNames(const RegName& a, const RegName& b);
+
+// A name's upper-cased UTF-16 units: equal for names the registry takes
+// for one.
+std::u16string FoldedName(const RegName& name);
 
 // REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ: the types Windows keeps as UTF-16.
 bool IsStringType(DWORD type);
+
+// String data between its two forms: 1252 bytes to UTF-16LE, and UTF-16LE
+// to 1252 ('?' for what it lacks; an odd last byte is dropped). The exact
+// form of UTF-16LE data: its 1252 bytes when 1252 spells every unit.
+std::vector<BYTE> WidenData(const std::vector<BYTE>& ansi);
+std::vector<BYTE> NarrowData(const BYTE* utf16, size_t size);
+bool ExactAnsiData(const BYTE* utf16, size_t size, std::vector<BYTE>* ansi);
 
 } // namespace win32sim::detail

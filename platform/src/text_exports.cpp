@@ -1,6 +1,7 @@
 // The public face of the text rules (win32sim/text.h).
 #include "codepage.h"
 #include "files_hostnames.h"
+#include "registry_tree.h"
 
 #include <win32sim/text.h>
 
@@ -20,6 +21,10 @@ bool EqualAnsiNoCase(std::string_view a, std::string_view b) {
 
 std::string UpperAnsi(std::string_view text) {
     return detail::UpperAnsi(text);
+}
+
+std::u16string FoldRegistryName(std::u16string_view name) {
+    return detail::FoldedName(detail::RegName::FromUtf16(name));
 }
 
 } // namespace win32sim

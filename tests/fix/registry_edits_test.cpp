@@ -129,4 +129,49 @@ TEST_F(RegistryEditsTest, ASubtreeThatCannotBeSavedWholeIsNotDeleted) {
     EXPECT_EQ(std::vector<BYTE>({'x', 0}), ValueBytes(Root("Gone"), "v"));
 }
 
+// On Windows the A functions list a name the code page cannot spell with
+// '?' in its place, and nothing has that name: a key or value so listed is
+// still there and must not count as gone, nor may a delete above it go on
+// without it in the undo file.
+TEST_F(RegistryEditsTest, WhatIsListedButCannotBeOpenedIsNotDeleted) {
+    hmtest::MachineBuilder machine;
+    machine.String(Root("Named"), "v", "x").Key(Root("Named\\Zed"));
+    machine.Build();
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    const WCHAR kNamae[] = {0x540D, 0x524D, 0};
+    const std::string below = Root().substr(Root().find('\\') + 1);
+    HKEY root = nullptr, named = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_CURRENT_USER, below.c_str(), 0, KEY_ALL_ACCESS, &root));
+    for (const char* parent : {"", "Named"}) {
+        HKEY created = nullptr;
+        HKEY base = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, parent, 0, KEY_ALL_ACCESS, &base));
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(base, kNamae, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, &created, nullptr));
+        RegCloseKey(created);
+        if (named)
+            RegCloseKey(named);
+        named = base;
+    }
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(named, kNamae, 0, REG_BINARY, nullptr, 0));
+    RegCloseKey(named);
+    RegCloseKey(root);
+
+    CUndoFile undo = CreateUndoFile();
+    EXPECT_EQ(ERROR_CANTOPEN, DeleteKeyWithUndo(Root("Named"), undo));
+    EXPECT_EQ(ERROR_CANTOPEN, DeleteKeyWithUndo(Root("??"), undo));
+    EXPECT_EQ(ERROR_CANTOPEN, DeleteValueWithUndo(undo, Root("Named"), "??"));
+    EXPECT_TRUE(KeyExists(Root("Named\\Zed")));
+    EXPECT_EQ(std::vector<BYTE>({'x', 0}), ValueBytes(Root("Named"), "v"));
+    // The A functions cannot name them: the cleanup after the test could not either.
+    for (const std::string& parent : {below, below + "\\Named"}) {
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegOpenKeyExA(HKEY_CURRENT_USER, parent.c_str(), 0, KEY_ALL_ACCESS, &root));
+        EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(root, kNamae));
+        RegCloseKey(root);
+    }
+}
+
 } // namespace

@@ -16,7 +16,8 @@ namespace {
 const std::vector<std::string> kRoots = {"HKEY_LOCAL_MACHINE", "HKEY_USERS"};
 
 std::vector<uint8_t> ExportAll() {
-    return regfile::Export(kRoots, regfile::Encoding::Ansi);
+    // UTF-16: 8-bit text would spell two names outside 1252 alike.
+    return regfile::Export(kRoots, regfile::Encoding::Utf16le);
 }
 
 // The export holds no deletions, so it can only rebuild what the first

@@ -53,8 +53,8 @@ const char kSoftware[] = R"(Windows Registry Editor Version 5.00
 )";
 
 // What a fix does to the stand-in: a key with subkeys, a value and a
-// string replaced. The '?' value stands for a hive name 1252 lacks, which
-// the stand-in cannot name back: its deletion must not reach the hive.
+// string replaced. "?mega" is how the A functions list the omega name, and
+// deleting by that name reaches nothing, in the stand-in or in the hive.
 const char kSoftwareFix[] = R"(Windows Registry Editor Version 5.00
 
 [-HKEY_LOCAL_MACHINE\SOFTWARE\Removed]
@@ -90,16 +90,14 @@ const char kSystemFix[] = R"(Windows Registry Editor Version 5.00
 [-HKEY_LOCAL_MACHINE\SYSTEM\Setup]
 )";
 
-// Hive content Windows-1252 cannot hold: a value name with an omega and
-// UTF-16 data with one. The stand-in sees both with '?' in its place.
+// Hive content Windows-1252 cannot spell: a value name with an omega and
+// UTF-16 data with one. The stand-in holds both as they are.
 const char kOmegaName[] = "\xCE\xA9mega";
 const char kWideData[] = "\xA9\x03\x00\x00";
-const char kStandInOmegas[] = R"(Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Vendor]
-"?mega"=dword:00000007
-"Wide"="?"
-)";
+const char kStandInOmegas[] = "Windows Registry Editor Version 5.00\r\n\r\n"
+                              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor]\r\n"
+                              "\"\xCE\xA9mega\"=dword:00000007\r\n"
+                              "\"Wide\"=hex(1):a9,03,00,00\r\n";
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at))

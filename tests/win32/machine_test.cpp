@@ -22,6 +22,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 namespace fs = std::filesystem;
 using win32sim::MachineConfig;
 
@@ -466,43 +468,67 @@ const char kRegeditExport[] =
     "[HKEY_USERS\\S-1-5-18\\Software\\Run]\r\n"
     "\"Tool\"=\"C:\\\\Tools\\\\tool.exe /quiet\"\r\n";
 
-std::string Utf16WithBom(const std::string& ansi) {
+std::string Utf16WithBom(const std::string& ansi, const std::u16string& more = u"") {
     std::string bytes = "\xFF\xFE";
+    std::u16string units;
     for (unsigned char c : ansi) {
         WCHAR unit = 0;
         MultiByteToWideChar(1252, 0, reinterpret_cast<const char*>(&c), 1, &unit, 1);
+        units.push_back(static_cast<char16_t>(unit));
+    }
+    for (char16_t unit : units + more) {
         bytes.push_back(static_cast<char>(unit & 0xFF));
         bytes.push_back(static_cast<char>(unit >> 8));
     }
     return bytes;
 }
 
-std::vector<uint8_t> WholeRegistry() {
-    return regfile::Export({"HKEY_LOCAL_MACHINE", "HKEY_USERS"}, regfile::Encoding::Ansi);
+// Names and data 1252 cannot spell, which only a UTF-16 file holds: two
+// value names the A functions both show as "??", and string data of an odd
+// length.
+const char16_t kOutside1252[] = u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\\u540D\u524D]\r\n"
+                                u"\"\u540D\u524D\"=\"\u03A9mega\"\r\n"
+                                u"\"\u53CB\u9054\"=hex(2):41,00,3a,04,00\r\n";
+
+std::vector<uint8_t> WholeRegistry(regfile::Encoding encoding = regfile::Encoding::Ansi) {
+    return regfile::Export({"HKEY_LOCAL_MACHINE", "HKEY_USERS"}, encoding);
 }
 
+// A fix changes one value and the host saves machine.reg over itself: every
+// other name, type and data byte comes back, in the file's own form.
 TEST_F(MachineTest, RegeditFilesRoundTripThroughLoadAndSave) {
-    for (const bool utf16 : {true, false}) {
-        SCOPED_TRACE(utf16 ? "UTF-16LE" : "8-bit");
-        const fs::path first = MachineFolder(utf16 ? "wide" : "narrow", "");
-        std::ofstream(first / "machine.reg", std::ios::binary)
-            << (utf16 ? Utf16WithBom(kRegeditExport) : std::string(kRegeditExport));
+    const std::string regedit4 = "REGEDIT4" + std::string(kRegeditExport).substr(36);
+    const struct {
+        const char* form;
+        std::string bytes;
+        std::string start;
+    } kFiles[] = {
+        {"UTF-16LE", Utf16WithBom(kRegeditExport, kOutside1252), "\xFF\xFEW\0"s},
+        {"8-bit", kRegeditExport, "Windows Registry Editor Version 5.00\r\n"},
+        {"REGEDIT4", regedit4, "REGEDIT4\r\n"},
+    };
+    for (const auto& file : kFiles) {
+        SCOPED_TRACE(file.form);
+        const fs::path folder = MachineFolder(file.form, "");
+        std::ofstream(folder / "machine.reg", std::ios::binary) << file.bytes;
         std::string error;
-        ASSERT_TRUE(win32sim::LoadMachine(first.string(), &error)) << error;
+        ASSERT_TRUE(win32sim::LoadMachine(folder.string(), &error)) << error;
         EXPECT_EQ("C:\\Program Files\\Caf\xE9\\app.exe",
                   ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\App", "Path"));
-        const std::vector<uint8_t> loaded = WholeRegistry();
-
-        const fs::path second = MachineFolder(utf16 ? "wide2" : "narrow2", "");
-        ASSERT_TRUE(win32sim::SaveRegistry((second / "machine.reg").string(), &error)) << error;
-        ASSERT_TRUE(win32sim::LoadMachine(second.string(), &error)) << error;
-        EXPECT_EQ(loaded, WholeRegistry());
-        EXPECT_EQ("dword 42", ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\App", "Count"));
         HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\App\\Empty Subkey", 0,
-                                KEY_READ, &key));
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\App", 0,
+                                               KEY_ALL_ACCESS, &key));
+        EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(key, "Blob"));
         RegCloseKey(key);
+        const std::vector<uint8_t> changed = WholeRegistry(regfile::Encoding::Utf16le);
+
+        ASSERT_TRUE(win32sim::SaveRegistry((folder / "machine.reg").string(), &error)) << error;
+        std::ifstream saved(folder / "machine.reg", std::ios::binary);
+        std::string start(file.start.size(), '\0');
+        saved.read(start.data(), static_cast<std::streamsize>(start.size()));
+        EXPECT_EQ(file.start, start);
+        ASSERT_TRUE(win32sim::LoadMachine(folder.string(), &error)) << error;
+        EXPECT_EQ(changed, WholeRegistry(regfile::Encoding::Utf16le));
     }
 }
 

@@ -113,21 +113,23 @@ TEST(RegFileParse, LfLineEndingsAndRegedit4Strings) {
     EXPECT_EQ(Data(std::string("a\0b\0\0", 5)), script.keys[0].values[1].data);
 }
 
-TEST(RegFileParse, Utf16FileBecomesAnsiText) {
-    // U+00E9 and U+20AC are in 1252 (e9, 80); U+4E2D is not and reads as '?'.
+// A UTF-16 file gives a wide script: names in UTF-8, string data as the
+// file's UTF-16LE, whether 1252 spells it (U+00E9, U+20AC) or not (U+4E2D).
+TEST(RegFileParse, Utf16FileIsReadExactly) {
     const std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n"
                                 u"[HKEY_CURRENT_USER\\caf\u00e9]\r\n"
                                 u"\"\u20ac\"=\"\u4e2d\u00e9\"\r\n"
-                                u"\"hex\"=hex(1):ac,20,2d,4e,00,00\r\n";
+                                u"\"hex\"=hex(1):ac,20,2d,4e,00\r\n";
     regfile::Script script;
     std::string error;
     ASSERT_TRUE(regfile::Parse(Utf16File(text), "u.reg", &script, &error)) << error;
     ASSERT_EQ(1u, script.keys.size());
-    EXPECT_EQ("HKEY_CURRENT_USER\\caf\xe9", script.keys[0].keyPath);
+    EXPECT_TRUE(script.wide);
+    EXPECT_EQ("HKEY_CURRENT_USER\\caf\xc3\xa9", script.keys[0].keyPath);
     ASSERT_EQ(2u, script.keys[0].values.size());
-    EXPECT_EQ("\x80", script.keys[0].values[0].name);
-    EXPECT_EQ(Data(std::string("?\xe9\0", 3)), script.keys[0].values[0].data);
-    EXPECT_EQ(Data(std::string("\x80?\0", 3)), script.keys[0].values[1].data);
+    EXPECT_EQ("\xe2\x82\xac", script.keys[0].values[0].name);
+    EXPECT_EQ(Data(std::string("\x2d\x4e\xe9\0\0\0", 6)), script.keys[0].values[0].data);
+    EXPECT_EQ(Data(std::string("\xac\x20\x2d\x4e\0", 5)), script.keys[0].values[1].data);
 }
 
 // "\k" `levels` times.

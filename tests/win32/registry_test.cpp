@@ -133,6 +133,57 @@ TEST_F(Registry, NamesMatchIgnoringCaseAndKeepTheFirstSpelling) {
     EXPECT_STREQ("SUMMER", data);
 }
 
+// Names the ANSI code page cannot spell, as the W functions create them:
+// the A functions list them with '?' for each such character, cannot open
+// them by that spelling, and never take two of them for one. Their data
+// reads back through the code page, and byte for byte through W.
+TEST_F(Registry, NamesOutsideTheCodePageListAsQuestionMarksAndDoNotOpen) {
+    const WCHAR kNamae[] = {0x540D, 0x524D, 0}, kTomodachi[] = {0x53CB, 0x9054, 0};
+    // U+4E2D: Windows' best-fit table gives some characters a look-alike
+    // (Ω becomes O), none this one.
+    const BYTE kText[] = {0x2D, 0x4E, 0x21, 0x00, 0x00, 0x00}; // "中!"
+    Key key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(TestKey(), kNamae, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, key.out(), nullptr));
+    for (const WCHAR* name : {kNamae, kTomodachi})
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.get(), name, 0, REG_SZ, kText, sizeof(kText)));
+    EXPECT_EQ("??", SubkeyNames(TestKey()));
+    EXPECT_EQ("??,??", ValueNames(key.get()));
+    Key mangled;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(TestKey(), "??", 0, KEY_READ, mangled.out()));
+    char text[8] = {};
+    DWORD size = sizeof(text);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(key.get(), "??", nullptr, nullptr,
+                                                     reinterpret_cast<BYTE*>(text), &size));
+    char name[8];
+    DWORD nameSize = sizeof(name), type = 0;
+    size = sizeof(text);
+    ASSERT_EQ(ERROR_SUCCESS, RegEnumValueA(key.get(), 1, name, &nameSize, nullptr, &type,
+                                           reinterpret_cast<BYTE*>(text), &size));
+    EXPECT_EQ(std::string("?!", 3), std::string(text, size));
+    DWORD longestData = 0;
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr,
+                                              nullptr, nullptr, nullptr, nullptr, &longestData,
+                                              nullptr, nullptr));
+    EXPECT_EQ(sizeof(kText), longestData);
+    // As the A function, the W one stores a terminator the count left out.
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.get(), nullptr, 0, REG_SZ, kText, 4));
+    size = 0;
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key.get(), nullptr, nullptr, nullptr, nullptr, &size));
+    EXPECT_EQ(6u, size);
+
+    Key reopened;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(TestKey(), kNamae, 0, KEY_READ, reopened.out()));
+    BYTE data[16] = {};
+    size = sizeof(data);
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegQueryValueExW(reopened.get(), kTomodachi, nullptr, &type, data, &size));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(kText), sizeof(kText)),
+              std::string(reinterpret_cast<const char*>(data), size));
+    // The A functions cannot name it: the cleanup after the test could not either.
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(TestKey(), kNamae));
+}
+
 TEST_F(Registry, KeyNamesUpTo255Characters) {
     const std::string longest(255, 'k');
     MakeSub(TestKey(), longest.c_str());

@@ -16,4 +16,8 @@ std::string AnsiToHostName(const std::string& ansiName);
 bool EqualAnsiNoCase(std::string_view a, std::string_view b);
 std::string UpperAnsi(std::string_view text);
 
+// A registry name (UTF-16) folded as the registry compares names: two
+// names are one to the registry exactly when their folded forms are equal.
+std::u16string FoldRegistryName(std::u16string_view name);
+
 } // namespace win32sim
