@@ -90,32 +90,62 @@ void RegKey::RemoveSubkey(const RegKey* child) {
     Touch();
 }
 
-const RegValue* RegKey::FindValue(std::string_view name) const {
-    for (const auto& value : m_values) {
-        if (EqualAnsiNoCase(value.name, name))
-            return &value;
+namespace {
+constexpr size_t kIndexedValueCount = 64;
+} // namespace
+
+size_t RegKey::ValuePosition(std::string_view name) const {
+    if (!m_valueIndex.empty()) {
+        const auto found = m_valueIndex.find(UpperAnsi(name));
+        return found == m_valueIndex.end() ? std::string::npos : found->second;
     }
-    return nullptr;
+    for (size_t i = 0; i < m_values.size(); ++i) {
+        if (EqualAnsiNoCase(m_values[i].name, name))
+            return i;
+    }
+    return std::string::npos;
+}
+
+void RegKey::IndexValues() {
+    m_valueIndex.clear();
+    if (m_values.size() < kIndexedValueCount)
+        return;
+    for (size_t i = 0; i < m_values.size(); ++i)
+        m_valueIndex.emplace(UpperAnsi(m_values[i].name), i);
+}
+
+const RegValue* RegKey::FindValue(std::string_view name) const {
+    const size_t position = ValuePosition(name);
+    return position == std::string::npos ? nullptr : &m_values[position];
 }
 
 void RegKey::SetValue(std::string_view name, DWORD type, std::vector<BYTE> data) {
     Touch();
-    for (auto& value : m_values) {
-        if (EqualAnsiNoCase(value.name, name)) {
-            value.type = type;
-            value.data = std::move(data);
-            return;
-        }
+    const size_t position = ValuePosition(name);
+    if (position != std::string::npos) {
+        m_values[position].type = type;
+        m_values[position].data = std::move(data);
+        return;
     }
     m_values.push_back(RegValue{std::string(name), type, std::move(data)});
+    if (!m_valueIndex.empty())
+        m_valueIndex.emplace(UpperAnsi(name), m_values.size() - 1);
+    else if (m_values.size() == kIndexedValueCount)
+        IndexValues();
 }
 
 bool RegKey::DeleteValue(std::string_view name) {
-    auto it = std::find_if(m_values.begin(), m_values.end(),
-                           [name](const RegValue& v) { return EqualAnsiNoCase(v.name, name); });
-    if (it == m_values.end())
+    const size_t position = ValuePosition(name);
+    if (position == std::string::npos)
         return false;
-    m_values.erase(it);
+    if (!m_valueIndex.empty()) {
+        m_valueIndex.erase(UpperAnsi(m_values[position].name));
+        for (auto& entry : m_valueIndex) {
+            if (entry.second > position)
+                --entry.second;
+        }
+    }
+    m_values.erase(m_values.begin() + static_cast<std::ptrdiff_t>(position));
     Touch();
     return true;
 }

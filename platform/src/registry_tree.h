@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace win32sim::detail {
@@ -53,6 +54,9 @@ public:
 
 private:
     void Touch();
+    // The position of the value of that name, or npos.
+    size_t ValuePosition(std::string_view name) const;
+    void IndexValues();
 
     std::string m_name;
     RegKey* m_pParent;
@@ -60,6 +64,10 @@ private:
     FILETIME m_lastWrite{};
     std::vector<std::shared_ptr<RegKey>> m_subkeys;
     std::vector<RegValue> m_values;
+    // Upper-cased name -> position in m_values, kept only for keys with many
+    // values (font lists, shared DLL counters hold thousands): a search of
+    // the list for each value made loading or changing such a key quadratic.
+    std::unordered_map<std::string, size_t> m_valueIndex;
 };
 
 // The order Windows keeps subkeys in: by the upper-cased UTF-16 name, so
