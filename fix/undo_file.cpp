@@ -219,6 +219,10 @@ LONG WriteLine(const std::string& section, const std::string& entryName, const s
     const std::string line = entryName + "=" + data;
     const Placement placement = PlaceLine(undo, section, entryName, data, joins);
     if (placement == Placement::kProfile) {
+        // The profile functions may keep the file they last wrote in memory
+        // (Wine does, trusting a file time too coarse to see our appends):
+        // all four arguments NULL makes them read it afresh.
+        WritePrivateProfileStringA(nullptr, nullptr, nullptr, undo.m_path.c_str());
         if (!viaProfile())
             return NoteSaveFailure(undo, GetLastError());
         NoteProfileWrite(undo, section, line);
