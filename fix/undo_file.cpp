@@ -3,6 +3,7 @@
 #include "base/common_library.h"
 #include "registry/key_walk.h"
 
+#include <mbctype.h>
 #include <mbstring.h>
 
 #include <vector>
@@ -95,12 +96,155 @@ LONG NoteSaveFailure(CUndoFile& undo, DWORD error) {
     return static_cast<LONG>(undo.m_dwSaveError);
 }
 
+// The profile functions find sections and entries by name, ignoring case,
+// each implementation by its own rules (for letters beyond ASCII too). To
+// know where they would put a line without asking them, names are compared
+// twice: by a coarse key that every such rule can only tell apart more
+// finely (ASCII letters upper-cased, every byte beyond ASCII and the letter
+// I, whose Turkish forms are not ASCII, made one byte), and by exact text
+// with ASCII letters upper-cased, which every rule takes as equal. A name
+// they may cut or trim differently (']' ends a section header; blanks and
+// control characters) is not followed at all, nor one with double-byte
+// characters, whose case pairs need not share their bytes.
+constexpr char kFolded = '\x80';
+
+bool IsFollowableName(const std::string& name) {
+    if (name.empty() || name.front() == ' ' || name.back() == ' ')
+        return false;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || c == ']' || _ismbblead(byte))
+            return false;
+    }
+    return true;
+}
+
+std::string ExactKey(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+std::string CoarseKey(const std::string& text) {
+    std::string key = ExactKey(text);
+    for (char& c : key) {
+        if (static_cast<unsigned char>(c) >= 0x80 || c == 'I')
+            c = kFolded;
+    }
+    return key;
+}
+
+// The name an entry line is found by: the text before its first '='.
+std::string EntryKeyOfLine(const std::string& line) {
+    std::string key = line.substr(0, line.find('='));
+    while (!key.empty() && (key.back() == ' ' || key.back() == '\t'))
+        key.pop_back();
+    return CoarseKey(key);
+}
+
+// One write at the end of the file: a write either reaches the file whole or
+// fails, as a profile write does.
+bool AppendToFile(const std::string& path, const std::string& bytes) {
+    Orvel::THandle file(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return false;
+    DWORD written = 0;
+    if (WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size())
+        return true;
+    const DWORD error = FailureCode(GetLastError());
+    file.Reset();
+    SetLastError(error);
+    return false;
+}
+
+// Where the profile functions would put a line of `section` whose entry is
+// named `entryName`: at the end of the file when the section is new, or when
+// it is certainly the last one and holds nothing of that name; through them
+// otherwise. `joins` is false for a line that replaces what an existing
+// section holds.
+enum class Placement { kAppendSection, kAppendLine, kProfile };
+
+bool IsFollowableData(const std::string& data) {
+    return data.find_first_of("\r\n") == std::string::npos &&
+           (data.empty() || (data.front() != ' ' && data.front() != '\t'));
+}
+
+Placement PlaceLine(const CUndoFile& undo, const std::string& section,
+                    const std::string& entryName, const std::string& data, bool joins) {
+    if (!undo.m_canAppend || !IsFollowableName(section) || !IsFollowableName(entryName) ||
+        !IsFollowableData(data))
+        return Placement::kProfile;
+    const auto coarse = undo.m_coarseSections.find(CoarseKey(section));
+    if (coarse == undo.m_coarseSections.end())
+        return Placement::kAppendSection;
+    if (joins && coarse->second == 1 && ExactKey(section) == undo.m_lastSection &&
+        undo.m_lastSectionKeys.count(CoarseKey(entryName)) == 0)
+        return Placement::kAppendLine;
+    return Placement::kProfile;
+}
+
+void NoteNewLastSection(CUndoFile& undo, const std::string& section) {
+    ++undo.m_coarseSections[CoarseKey(section)];
+    undo.m_lastSection = ExactKey(section);
+    undo.m_exactSections.insert(undo.m_lastSection);
+    undo.m_lastSectionKeys.clear();
+}
+
+// Keeps the picture of the file true after a line went through the profile
+// functions, or gives it up when it cannot tell where the line went.
+void NoteProfileWrite(CUndoFile& undo, const std::string& section, const std::string& line) {
+    if (!undo.m_canAppend)
+        return;
+    if (!IsFollowableName(section) || !IsFollowableData(line)) {
+        undo.m_canAppend = false;
+        return;
+    }
+    if (undo.m_coarseSections.count(CoarseKey(section)) == 0)
+        NoteNewLastSection(undo, section);
+    else if (undo.m_exactSections.count(ExactKey(section)) == 0)
+        undo.m_canAppend = false; // a section of its own, or one of another spelling
+    if (CoarseKey(section) == CoarseKey(undo.m_lastSection))
+        undo.m_lastSectionKeys.insert(EntryKeyOfLine(line));
+}
+
+// Writes `line` ("name=data") into the section, by appending it or through
+// the profile call `viaProfile`.
+template <class ViaProfile>
+LONG WriteLine(const std::string& section, const std::string& entryName, const std::string& data,
+               bool joins, CUndoFile& undo, ViaProfile viaProfile) {
+    const std::string line = entryName + "=" + data;
+    const Placement placement = PlaceLine(undo, section, entryName, data, joins);
+    if (placement == Placement::kProfile) {
+        // The profile functions may keep the file they last wrote in memory
+        // (Wine does, trusting a file time too coarse to see our appends):
+        // all four arguments NULL makes them read it afresh.
+        WritePrivateProfileStringA(nullptr, nullptr, nullptr, undo.m_path.c_str());
+        if (!viaProfile())
+            return NoteSaveFailure(undo, GetLastError());
+        NoteProfileWrite(undo, section, line);
+        return ERROR_SUCCESS;
+    }
+    std::string bytes = line + "\r\n";
+    if (placement == Placement::kAppendSection)
+        bytes = "[" + section + "]\r\n" + bytes;
+    if (!AppendToFile(undo.m_path, bytes))
+        return NoteSaveFailure(undo, GetLastError());
+    if (placement == Placement::kAppendSection)
+        NoteNewLastSection(undo, section);
+    undo.m_lastSectionKeys.insert(EntryKeyOfLine(line));
+    return ERROR_SUCCESS;
+}
+
 LONG WriteEntry(const std::string& section, const std::string& entryName, const std::string& data,
                 CUndoFile& undo) {
-    if (WritePrivateProfileStringA(section.c_str(), entryName.c_str(), data.c_str(),
-                                   undo.m_path.c_str()))
-        return ERROR_SUCCESS;
-    return NoteSaveFailure(undo, GetLastError());
+    return WriteLine(section, entryName, data, true, undo, [&] {
+        return WritePrivateProfileStringA(section.c_str(), entryName.c_str(), data.c_str(),
+                                          undo.m_path.c_str()) != FALSE;
+    });
 }
 
 // A key without values must still come back on restore, so its section
@@ -111,10 +255,12 @@ LONG WriteEntry(const std::string& section, const std::string& entryName, const 
 // importer takes whenever the second write failed or the process died
 // between the two.
 LONG WriteBareSection(const std::string& section, CUndoFile& undo) {
-    const std::string comment = std::string(";") + kPlaceholderEntry + "=" + '\0';
-    if (WritePrivateProfileSectionA(section.c_str(), comment.c_str(), undo.m_path.c_str()))
-        return ERROR_SUCCESS;
-    return NoteSaveFailure(undo, GetLastError());
+    const std::string entryName = std::string(";") + kPlaceholderEntry;
+    const std::string list = entryName + "=" + '\0';
+    return WriteLine(section, entryName, "", false, undo, [&] {
+        return WritePrivateProfileSectionA(section.c_str(), list.c_str(), undo.m_path.c_str()) !=
+               FALSE;
+    });
 }
 
 // Saves the values of every key it enters; a key without values still

@@ -1,9 +1,15 @@
 // The undo file of one fix: a registry export ("Windows Registry Editor
 // Version 5.00", 8-bit text) that puts back everything the fix changed.
 //
-// Apart from its header the file is written only through the profile (INI)
-// functions: a key is a section named by its key path text, a value is an
-// entry whose name is the value's .reg name and whose text is its .reg data.
+// The file has the layout the profile (INI) functions give it: a key is a
+// section named by its key path text, a value is an entry whose name is the
+// value's .reg name and whose text is its .reg data. Writing each entry
+// through those functions rereads and rewrites the whole file, which made a
+// fix of thousands of problems quadratic; so an entry that would land at the
+// end of the file (a new section, or the last section's next entry) is
+// appended with the very bytes they would write, and only an entry for an
+// earlier section, or a name whose matching we cannot be sure of, goes
+// through them.
 //
 // The file exists to restore the machine as it was before the fix, so:
 // - every fix gets a file of its own (a name already taken gets a suffix);
@@ -21,6 +27,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <set>
 #include <string>
 
@@ -40,6 +47,17 @@ public:
     std::set<std::string> m_savedSections;
     std::set<std::string> m_savedEntries;
     KeyAliasFacts m_aliases;
+
+    // What the file holds, as far as appending needs to know: how many of
+    // its sections have each coarse name (see undo_file.cpp), their exact
+    // names with ASCII letters upper-cased, the last section's, and the
+    // coarse keys of the last section's entries. Cleared `m_canAppend` sends
+    // every later write through the profile functions.
+    bool m_canAppend = true;
+    std::map<std::string, int> m_coarseSections;
+    std::set<std::string> m_exactSections;
+    std::string m_lastSection;
+    std::set<std::string> m_lastSectionKeys;
 };
 
 // One text for a key, or for a value of it (with `valueName`), whichever

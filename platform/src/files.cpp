@@ -299,6 +299,8 @@ DWORD ErrorFromErrno(int error) {
 struct OpenRequest {
     bool read = false;
     bool write = false;
+    // Append access without write access: every write goes to the end.
+    bool appendOnly = false;
 };
 
 OpenRequest AccessWanted(DWORD desiredAccess) {
@@ -306,13 +308,16 @@ OpenRequest AccessWanted(DWORD desiredAccess) {
     OpenRequest request;
     request.read = desiredAccess & (GENERIC_READ | GENERIC_ALL | kReadData);
     request.write = desiredAccess & (GENERIC_WRITE | GENERIC_ALL | kWriteData | kAppendData);
+    request.appendOnly = !(desiredAccess & (GENERIC_WRITE | GENERIC_ALL | kWriteData)) &&
+                         (desiredAccess & kAppendData);
     return request;
 }
 
 int OpenFlags(const OpenRequest& request) {
+    const int append = request.appendOnly ? O_APPEND : 0;
     if (request.read && request.write)
-        return O_RDWR;
-    return request.write ? O_WRONLY : O_RDONLY;
+        return O_RDWR | append;
+    return request.write ? O_WRONLY | append : O_RDONLY;
 }
 
 // Opens or creates a file by CreateFileA's disposition rules. `lastError`

@@ -180,33 +180,66 @@ void RegKey::RemoveSubkey(const RegKey* child) {
     Touch();
 }
 
-const RegValue* RegKey::FindValue(const RegName& name) const {
-    for (const auto& value : m_values) {
-        if (CompareKeyNames(value.name, name) == 0)
-            return &value;
+namespace {
+// Keys with this many values find them through an index: font lists and
+// shared DLL counters hold thousands, and a search of the list for each one
+// made loading or changing such a key quadratic.
+constexpr size_t kIndexedValueCount = 64;
+} // namespace
+
+size_t RegKey::ValuePosition(const RegName& name) const {
+    if (!m_valueIndex.empty()) {
+        const auto found = m_valueIndex.find(FoldedName(name));
+        return found == m_valueIndex.end() ? std::string::npos : found->second;
     }
-    return nullptr;
+    for (size_t i = 0; i < m_values.size(); ++i) {
+        if (CompareKeyNames(m_values[i].name, name) == 0)
+            return i;
+    }
+    return std::string::npos;
+}
+
+void RegKey::IndexValues() {
+    m_valueIndex.clear();
+    if (m_values.size() < kIndexedValueCount)
+        return;
+    for (size_t i = 0; i < m_values.size(); ++i)
+        m_valueIndex.emplace(FoldedName(m_values[i].name), i);
+}
+
+const RegValue* RegKey::FindValue(const RegName& name) const {
+    const size_t position = ValuePosition(name);
+    return position == std::string::npos ? nullptr : &m_values[position];
 }
 
 void RegKey::SetValue(const RegName& name, DWORD type, std::vector<BYTE> data, bool utf16) {
     Touch();
-    for (auto& value : m_values) {
-        if (CompareKeyNames(value.name, name) == 0) {
-            value.type = type;
-            value.data = std::move(data);
-            value.utf16 = utf16;
-            return;
-        }
+    const size_t position = ValuePosition(name);
+    if (position != std::string::npos) {
+        m_values[position].type = type;
+        m_values[position].data = std::move(data);
+        m_values[position].utf16 = utf16;
+        return;
     }
     m_values.push_back(RegValue{name, type, std::move(data), utf16});
+    if (!m_valueIndex.empty())
+        m_valueIndex.emplace(FoldedName(name), m_values.size() - 1);
+    else if (m_values.size() == kIndexedValueCount)
+        IndexValues();
 }
 
 bool RegKey::DeleteValue(const RegName& name) {
-    auto it = std::find_if(m_values.begin(), m_values.end(),
-                           [&name](const RegValue& v) { return CompareKeyNames(v.name, name) == 0; });
-    if (it == m_values.end())
+    const size_t position = ValuePosition(name);
+    if (position == std::string::npos)
         return false;
-    m_values.erase(it);
+    if (!m_valueIndex.empty()) {
+        m_valueIndex.erase(FoldedName(m_values[position].name));
+        for (auto& entry : m_valueIndex) {
+            if (entry.second > position)
+                --entry.second;
+        }
+    }
+    m_values.erase(m_values.begin() + static_cast<std::ptrdiff_t>(position));
     Touch();
     return true;
 }

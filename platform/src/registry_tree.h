@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace win32sim::detail {
@@ -87,6 +88,9 @@ public:
 
 private:
     void Touch();
+    // The position of the value of that name, or npos.
+    size_t ValuePosition(const RegName& name) const;
+    void IndexValues();
 
     RegName m_name;
     RegKey* m_pParent;
@@ -94,6 +98,10 @@ private:
     FILETIME m_lastWrite{};
     std::vector<std::shared_ptr<RegKey>> m_subkeys;
     std::vector<RegValue> m_values;
+    // Upper-cased name -> position in m_values, kept only for keys with many
+    // values (font lists, shared DLL counters hold thousands): a search of
+    // the list for each value made loading or changing such a key quadratic.
+    std::unordered_map<std::u16string, size_t> m_valueIndex;
 };
 
 // The order Windows keeps subkeys in: by the upper-cased UTF-16 name, so

@@ -108,6 +108,47 @@ TEST_F(UndoFileTest, AKeyIsSavedDepthFirstWithASectionForEveryKeyEvenEmptyOnes) 
     EXPECT_EQ(Joined(expected), Joined(Body(bytes)));
 }
 
+// Entries reach the file by two routes (appended at its end, or through the
+// profile functions when they belong to an earlier section or a name they
+// may match in their own way): the bytes are those the profile functions
+// alone would write.
+TEST_F(UndoFileTest, SavesInAnyOrderGiveTheBytesOfTheProfileFunctions) {
+    struct Save {
+        std::string key, value;
+    };
+    const std::vector<Save> saves = {
+        {"A", "v1"},      {"B", "w1"},      {"A", "v2"},     {"Caf\xe9", "x1"},
+        {"B", "w2"},      {"Caf\xe9", "x2"}, {"A", "n\xe9"}, {"Caf\xe9", "N\xc9 2"},
+        {"b", "w3"},      {"C]", "y"},      {"D", "z"},
+    };
+    hmtest::MachineBuilder machine;
+    for (const Save& save : saves)
+        machine.String(Root(save.key), save.value, "old " + save.value);
+    machine.Key(Root("Empty"));
+    machine.Build();
+    if (HasFatalFailure() || IsSkipped())
+        return;
+    CUndoFile undo = CreateUndoFile();
+    CUndoFile reference = CreateUndoFile();
+    for (const Save& save : saves) {
+        EXPECT_EQ(ERROR_SUCCESS, DeleteValueWithUndo(undo, Root(save.key), save.value));
+        // The registry keeps a key's first spelling.
+        const std::string section = Root(save.key == "b" ? "B" : save.key);
+        EXPECT_TRUE(WritePrivateProfileStringA(section.c_str(),
+                                               FormatRegValueName(save.value).c_str(),
+                                               FormatRegString("old " + save.value).c_str(),
+                                               reference.m_path.c_str()));
+    }
+    EXPECT_EQ(ERROR_SUCCESS, DeleteKeyWithUndo(Root("Empty"), undo));
+    EXPECT_TRUE(WritePrivateProfileSectionA(Root("Empty").c_str(),
+                                            ";hivemender-placeholder=\0", reference.m_path.c_str()));
+    const std::string bytes = ReadWholeFile(undo.m_path);
+    if (hmtest::RunningOnStandIn())
+        EXPECT_EQ(ReadWholeFile(reference.m_path), bytes);
+    else
+        EXPECT_EQ(Joined(Body(ReadWholeFile(reference.m_path))), Joined(Body(bytes)));
+}
+
 TEST_F(UndoFileTest, AValueChangedTwiceKeepsOneEntryWithItsStateBeforeTheFirstChange) {
     hmtest::MachineBuilder machine;
     machine.String(Root(), "Path", "C:\\a;C:\\gone;C:\\b");

@@ -3,6 +3,7 @@
 #include "support/conformance.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 namespace {
@@ -325,6 +326,20 @@ TEST_F(FilesTest, WrittenBytesReadBackAndAccessIsChecked) {
     EXPECT_TRUE(ReadFile(file, buffer, sizeof(buffer), &count, nullptr));
     ASSERT_EQ(sizeof(bytes), count);
     EXPECT_EQ(0, memcmp(bytes, buffer, sizeof(bytes)));
+    CloseHandle(file);
+
+    // Append access alone writes at the end, whatever was written before.
+    file = Open(path, FILE_APPEND_DATA, OPEN_EXISTING);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_TRUE(WriteFile(file, "+", 1, &count, nullptr));
+    EXPECT_TRUE(WriteFile(file, "-", 1, &count, nullptr));
+    CloseHandle(file);
+    file = Open(path, GENERIC_READ, OPEN_EXISTING);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_TRUE(ReadFile(file, buffer, sizeof(buffer), &count, nullptr));
+    ASSERT_EQ(sizeof(bytes) + 2, count);
+    EXPECT_EQ(0, memcmp(bytes, buffer, sizeof(bytes)));
+    EXPECT_EQ("+-", std::string(buffer + sizeof(bytes), 2));
     count = kMarker;
     EXPECT_TRUE(ReadFile(file, buffer, sizeof(buffer), &count, nullptr)); // end of file
     EXPECT_EQ(0u, count);
