@@ -2,7 +2,7 @@
 //
 // Its queue is shared by a few threads, so the page's progress polls are
 // answered while a scan's request waits for the engine. The API listens for
-// its own driver; Stop() cancels the waiting receives, which ends them.
+// its own driver; once stopped, the waiting receives are cancelled.
 #include "host/ui_http.h"
 
 #include <winsock2.h>
@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -108,19 +109,24 @@ public:
 
     void Serve(const UiHandlers& handlers) override {
         std::vector<std::thread> threads;
+        m_running = 4;
         for (int i = 0; i < 4; ++i)
             threads.emplace_back([this, &handlers] {
                 while (!m_stopped && AnswerOne(handlers)) {
                 }
+                --m_running;
             });
+        // A thread may enter its wait just after a cancel: cancel until all left.
+        while (m_running > 0) {
+            if (m_stopped)
+                CancelIoEx(m_queue, nullptr);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         for (std::thread& thread : threads)
             thread.join();
     }
 
-    void Stop() override {
-        m_stopped = true;
-        CancelIoEx(m_queue, nullptr);
-    }
+    void Stop() override { m_stopped = true; }
 
 private:
     static int FreePort() {
@@ -232,6 +238,7 @@ private:
     bool m_api = false;
     HANDLE m_queue = nullptr;
     std::atomic<bool> m_stopped{false};
+    std::atomic<int> m_running{0};
 };
 
 } // namespace
