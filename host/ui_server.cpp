@@ -9,9 +9,9 @@
 // no CORS header is ever sent, and the page runs no inline script.
 #include "host/commands.h"
 #include "host/platform.h"
+#include "host/ui_http.h"
 #include "host/ui_worker.h"
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include <functional>
@@ -52,14 +52,15 @@ bool SameSecret(const std::string& given, const std::string& secret) {
     return difference == 0;
 }
 
-std::string CookieValue(const httplib::Request& request, const std::string& name) {
-    const std::string cookies = request.get_header_value("Cookie");
+// The value of `name` in a list of name=value pairs split by `separator`
+// ("" when absent): a Cookie header, or a query string.
+std::string PairValue(const std::string& pairs, char separator, const std::string& name) {
     size_t at = 0;
-    while (at < cookies.size()) {
-        size_t end = cookies.find(';', at);
+    while (at < pairs.size()) {
+        size_t end = pairs.find(separator, at);
         if (end == std::string::npos)
-            end = cookies.size();
-        std::string pair = cookies.substr(at, end - at);
+            end = pairs.size();
+        std::string pair = pairs.substr(at, end - at);
         pair.erase(0, pair.find_first_not_of(' '));
         if (pair.rfind(name + "=", 0) == 0)
             return pair.substr(name.size() + 1);
@@ -68,37 +69,67 @@ std::string CookieValue(const httplib::Request& request, const std::string& name
     return {};
 }
 
-void Refuse(httplib::Response& response, int status, const std::string& message) {
+UiResponse Content(int status, std::string body, const char* type) {
+    UiResponse response;
     response.status = status;
-    response.set_content(json{{"error", message}}.dump(), kJson);
+    response.headers.emplace_back("Content-Type", type);
+    response.body = std::move(body);
+    return response;
+}
+
+UiResponse Refusal(int status, const std::string& message) {
+    return Content(status, json{{"error", message}}.dump(), kJson);
+}
+
+// Sent with every answer, refusals included.
+void AddPolicyHeaders(UiResponse* response) {
+    static const std::pair<const char*, const char*> kPolicy[] = {
+        {"Content-Security-Policy",
+         "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
+         "connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'"},
+        {"X-Content-Type-Options", "nosniff"},
+        {"X-Frame-Options", "DENY"},
+        {"Referrer-Policy", "no-referrer"},
+        {"Cache-Control", "no-store"},
+    };
+    for (const auto& [name, value] : kPolicy)
+        response->headers.emplace_back(name, value);
 }
 
 class UiServer {
 public:
     UiServer(UiWorker& worker, std::string machineLine)
-        : m_worker(worker), m_machineLine(std::move(machineLine)), m_secret(RandomSecret()) {}
-
-    // Binds 127.0.0.1 (port 0: a free one); the port, or -1.
-    int Bind(int port) {
-        m_port = port ? (m_server.bind_to_port("127.0.0.1", port) ? port : -1)
-                      : m_server.bind_to_any_port("127.0.0.1");
-        return m_port;
-    }
-    std::string Address() const {
-        return "http://127.0.0.1:" + std::to_string(m_port) + "/?key=" + m_secret;
-    }
-    void Serve() {
+        : m_worker(worker), m_machineLine(std::move(machineLine)), m_secret(RandomSecret()) {
         Routes();
-        m_server.listen_after_bind();
     }
-    void Stop() { m_server.stop(); }
+
+    std::string Address(int port) const {
+        return "http://127.0.0.1:" + std::to_string(port) + "/?key=" + m_secret;
+    }
+    void SetPort(int port) { m_port = port; }
+    UiHandlers Handlers() {
+        return {[this](const UiRequest& request, UiResponse* response) {
+                    if (!Guard(request, response))
+                        return false;
+                    AddPolicyHeaders(response);
+                    return true;
+                },
+                [this](const UiRequest& request) {
+                    UiResponse response = Route(request);
+                    AddPolicyHeaders(&response);
+                    return response;
+                }};
+    }
     bool QuitAsked() const { return m_quit; }
 
 private:
-    httplib::Server::HandlerResponse Guard(const httplib::Request& request,
-                                           httplib::Response& response);
+    using Handler = std::function<UiResponse(const UiRequest&)>;
+
+    bool Guard(const UiRequest& request, UiResponse* response) const;
+    UiResponse Route(const UiRequest& request) const;
     void Routes();
-    void Answer(httplib::Response& response, const UiWorker::Result& result);
+    static UiResponse Answer(const UiWorker::Result& result);
+    void Get(const char* path, std::function<UiResponse()> handler);
     void Page(const char* path, const char* content, const char* type);
     void Change(const char* path, std::function<UiWorker::Result(const nlohmann::json&)> work);
 
@@ -107,113 +138,100 @@ private:
     const std::string m_secret;
     int m_port = -1;
     std::atomic<bool> m_quit{false};
-    httplib::Server m_server;
+    std::map<std::string, Handler> m_routes; // "GET /path" → its handler
 };
 
-httplib::Server::HandlerResponse UiServer::Guard(const httplib::Request& request,
-                                                 httplib::Response& response) {
-    using Handled = httplib::Server::HandlerResponse;
+// Refuses (true, with the answer) what did not come from our page; sees
+// only the request line and headers, so a refused body is never read.
+bool UiServer::Guard(const UiRequest& request, UiResponse* response) const {
     const std::string port = std::to_string(m_port);
-    const std::string host = request.get_header_value("Host");
+    const std::string host = request.Header("host");
     if (host != "127.0.0.1:" + port && host != "localhost:" + port) {
-        Refuse(response, 403, "unknown host name");
-        return Handled::Handled;
+        *response = Refusal(403, "unknown host name");
+        return true;
     }
-    if (request.method == "GET" && request.path == "/" && request.has_param("key")) {
-        if (!SameSecret(request.get_param_value("key"), m_secret)) {
-            Refuse(response, 403, "wrong key: open the address hivemender printed");
-            return Handled::Handled;
+    const std::string key = PairValue(request.query, '&', "key");
+    if (request.method == "GET" && request.path == "/" && !key.empty()) {
+        if (!SameSecret(key, m_secret)) {
+            *response = Refusal(403, "wrong key: open the address hivemender printed");
+            return true;
         }
         // The secret leaves the address bar (and the history) at once.
-        response.set_header("Set-Cookie", std::string(kCookie) + "=" + m_secret +
-                                              "; HttpOnly; SameSite=Strict; Path=/");
-        response.set_redirect("/", 303);
-        return Handled::Handled;
+        *response = UiResponse{303, {}, {}};
+        response->headers = {{"Set-Cookie", std::string(kCookie) + "=" + m_secret +
+                                                "; HttpOnly; SameSite=Strict; Path=/"},
+                             {"Location", "/"}};
+        return true;
     }
-    if (!SameSecret(CookieValue(request, kCookie), m_secret)) {
-        Refuse(response, 403, "open the address hivemender printed");
-        return Handled::Handled;
+    if (!SameSecret(PairValue(request.Header("cookie"), ';', kCookie), m_secret)) {
+        *response = Refusal(403, "open the address hivemender printed");
+        return true;
     }
     if (request.method == "GET")
-        return Handled::Unhandled;
+        return false;
     if (request.method != "POST") {
-        Refuse(response, 405, "only GET and POST");
-        return Handled::Handled;
+        *response = Refusal(405, "only GET and POST");
+        return true;
     }
-    if (request.get_header_value("Origin") != "http://" + host) {
-        Refuse(response, 403, "a change must come from the page itself");
-        return Handled::Handled;
+    if (request.Header("origin") != "http://" + host) {
+        *response = Refusal(403, "a change must come from the page itself");
+        return true;
     }
-    // The body is read after this check; Change() checks that it is JSON.
-    if (request.get_header_value("Content-Type").rfind(kJson, 0) != 0) {
-        Refuse(response, 415, "a change takes a JSON object");
-        return Handled::Handled;
+    if (request.Header("content-type").rfind(kJson, 0) != 0) {
+        *response = Refusal(415, "a change takes a JSON object");
+        return true;
     }
-    return Handled::Unhandled;
+    return false;
 }
 
-void UiServer::Answer(httplib::Response& response, const UiWorker::Result& result) {
+UiResponse UiServer::Route(const UiRequest& request) const {
+    const auto found = m_routes.find(request.method + " " + request.path);
+    if (found == m_routes.end())
+        return Refusal(404, "no such page");
+    try {
+        return found->second(request);
+    } catch (const std::exception&) {
+        return Refusal(400, "the request is not one the page makes");
+    }
+}
+
+UiResponse UiServer::Answer(const UiWorker::Result& result) {
     if (result.ok)
-        response.set_content(result.text, kJson);
-    else
-        Refuse(response, result.busy ? 409 : 422, result.text);
+        return Content(200, result.text, kJson);
+    return Refusal(result.busy ? 409 : 422, result.text);
+}
+
+void UiServer::Get(const char* path, std::function<UiResponse()> handler) {
+    m_routes[std::string("GET ") + path] = [handler](const UiRequest&) { return handler(); };
 }
 
 void UiServer::Page(const char* path, const char* content, const char* type) {
-    m_server.Get(path, [content, type](const httplib::Request&, httplib::Response& response) {
-        response.set_content(content, type);
-    });
+    Get(path, [content, type] { return Content(200, content, type); });
 }
 
 // A POST whose body is a JSON object, answered with the worker's result.
 void UiServer::Change(const char* path,
                       std::function<UiWorker::Result(const nlohmann::json&)> work) {
-    m_server.Post(path, [this, work](const httplib::Request& request, httplib::Response& response) {
+    m_routes[std::string("POST ") + path] = [work](const UiRequest& request) {
         if (!json::accept(request.body) || !json::parse(request.body).is_object())
-            return Refuse(response, 415, "a change takes a JSON object");
-        Answer(response, work(json::parse(request.body)));
-    });
+            return Refusal(415, "a change takes a JSON object");
+        return Answer(work(json::parse(request.body)));
+    };
 }
 
 void UiServer::Routes() {
-    m_server.set_default_headers({
-        {"Content-Security-Policy",
-         "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
-         "connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'"},
-        {"X-Content-Type-Options", "nosniff"},
-        {"X-Frame-Options", "DENY"},
-        {"Referrer-Policy", "no-referrer"},
-        {"Cache-Control", "no-store"},
-    });
-    m_server.set_payload_max_length(4 << 20);
-    m_server.set_pre_routing_handler(
-        [this](const httplib::Request& request, httplib::Response& response) {
-            return Guard(request, response);
-        });
-    m_server.set_exception_handler(
-        [](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
-            Refuse(response, 400, "the request is not one the page makes");
-        });
     Page("/", kUiIndexHtml, "text/html; charset=utf-8");
     Page("/ui.js", kUiScript, "text/javascript; charset=utf-8");
     Page("/ui.css", kUiStyle, "text/css; charset=utf-8");
 
-    using Request = httplib::Request;
-    using Response = httplib::Response;
-    m_server.Get("/api/machine", [this](const Request&, Response& response) {
-        response.set_content(json{{"machine", m_machineLine}}.dump(), kJson);
-    });
-    m_server.Get("/api/progress", [this](const Request&, Response& response) {
+    Get("/api/machine", [this] { return Content(200, json{{"machine", m_machineLine}}.dump(), kJson); });
+    Get("/api/progress", [this] {
         double seconds = 0;
         const std::string activity = m_worker.Activity(&seconds);
-        response.set_content(json{{"activity", activity}, {"seconds", seconds}}.dump(), kJson);
+        return Content(200, json{{"activity", activity}, {"seconds", seconds}}.dump(), kJson);
     });
-    m_server.Get("/api/backups", [this](const Request&, Response& response) {
-        Answer(response, m_worker.Backups());
-    });
-    m_server.Get("/api/exclusions", [this](const Request&, Response& response) {
-        Answer(response, m_worker.Exclusions());
-    });
+    Get("/api/backups", [this] { return Answer(m_worker.Backups()); });
+    Get("/api/exclusions", [this] { return Answer(m_worker.Exclusions()); });
     using Body = const json&;
     Change("/api/scan", [this](Body) { return m_worker.Scan(); });
     Change("/api/fix", [this](Body body) {
@@ -243,11 +261,15 @@ int RunUi(const Options& options, const std::string& pluginPath, const std::stri
           const std::atomic<bool>& interrupted) {
     UiWorker worker(pluginPath, MachineOptions{options.machineFolder, options.force});
     UiServer server(worker, machineLine);
-    if (server.Bind(options.uiPort) < 0)
+    const std::unique_ptr<UiTransport> transport = MakeUiTransport();
+    const int port = transport->Bind(options.uiPort);
+    if (port < 0)
         return Fail(options.uiPort ? "cannot listen on 127.0.0.1:" + std::to_string(options.uiPort)
                                    : std::string("cannot listen on 127.0.0.1"));
-    std::thread listener([&server] { server.Serve(); });
-    const std::string address = server.Address();
+    server.SetPort(port);
+    const UiHandlers handlers = server.Handlers();
+    std::thread listener([&transport, &handlers] { transport->Serve(handlers); });
+    const std::string address = server.Address(port);
     std::cout << "page: " << address << std::endl;
     std::cerr << "stop with the page's Quit or Ctrl-C\n";
     if (!options.uiNoBrowser && !OpenInBrowser(address))
@@ -257,7 +279,7 @@ int RunUi(const Options& options, const std::string& pluginPath, const std::stri
     worker.Stop();
     // The Quit answer is on its way out; give it a moment before closing.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    server.Stop();
+    transport->Stop();
     listener.join();
     return kExitOk;
 }

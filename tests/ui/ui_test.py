@@ -4,6 +4,7 @@
     ui_test.py security HOST DEMO          forbidden requests are refused and change nothing
     ui_test.py browser HOST DEMO [SHOTS]   the page in headless Chromium; screenshots into SHOTS
     ui_test.py measure HOST MACHINE        first paint and group expansion on a big machine
+    ui_test.py wine HOST PLUGIN WINE       the Windows build in Wine's prefix: page, key, scan, fix
 
 The browser case needs chromium, chromium-driver and python3-selenium; it
 exits 77 (skipped) when they are missing.
@@ -42,9 +43,10 @@ def expected_counts(demo_dir):
 class Ui:
     """A running `hivemender --machine COPY ui --no-browser`."""
 
-    def __init__(self, host, machine, scratch):
+    def __init__(self, host, machine, scratch, command=None):
         self.host, self.machine = host, machine
-        self.process = subprocess.Popen([host, "--machine", machine, "ui", "--no-browser"],
+        command = command or [host, "--machine", machine]
+        self.process = subprocess.Popen(command + ["ui", "--no-browser"], cwd=scratch,
                                         stdout=subprocess.PIPE, stderr=open(os.path.join(scratch, "ui.err"), "w"),
                                         text=True)
         line = self.process.stdout.readline()
@@ -339,11 +341,68 @@ def measure(ui):
     ui.quit()
 
 
+PLANTED = r"HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\hm-ui-gone.exe"
+
+
+def wine(ui, scratch):
+    """The Windows transport: the same answers, and a scan and a fix through it."""
+    status, headers, _ = ui.request("GET", "/?key=" + ui.key, Cookie=None)
+    if status != 303 or "SameSite=Strict" not in headers.get("Set-Cookie", ""):
+        fail("the key is not exchanged for a strict cookie: %d %s" % (status, headers))
+    status, headers, page = ui.request("GET", "/")
+    if status != 200 or "<html" not in page or "script-src 'self'" not in headers.get("Content-Security-Policy", ""):
+        fail("the page: %d %s" % (status, headers))
+    # A foreign Host never reaches us here: the driver routes by it, and
+    # Wine's leaves such a request unanswered.
+    for what, headers, expected in [("no cookie", {"Cookie": None}, 403), ("no Origin", {"Origin": None}, 403),
+                                    ("a text post", {"Content-Type": "text/plain"}, 415)]:
+        if ui.request("POST", "/api/scan", {}, **headers)[0] != expected:
+            fail(what + " was not refused")
+    scan = ui.must("POST", "/api/scan", {})
+    planted = [p for p in scan["report"]["problems"] if p["key path"] == PLANTED]
+    if len(planted) != 1:
+        fail("the planted App Paths entry was not reported once: %d" % len(planted))
+    fixed = ui.must("POST", "/api/fix", {"scan": scan["scan"], "ids": [int(planted[0]["id"])]})
+    fixes = fixed["report"]["fixes"]
+    if [f["key path"] for f in fixes] != [PLANTED] or fixes[0]["fixed"] != "true" or "failed" in fixed:
+        fail("the fix: %s" % fixed)
+    undo = [os.path.join(folder, fixed.get("undo file", "?")) for folder, _, names in os.walk(scratch)
+            if fixed.get("undo file") in names]
+    if len(undo) != 1 or b"hm-ui-gone.exe" not in open(undo[0], "rb").read().replace(b"\0", b""):
+        fail("no undo file holding the planted key: %s" % fixed.get("undo file"))
+    if any(p["key path"] == PLANTED for p in ui.must("POST", "/api/scan", {})["report"]["problems"]):
+        fail("the planted entry is still reported after its fix")
+    ui.quit()
+
+
+def run_wine(host, plugin, emulator):
+    """Plants one broken App Paths entry in the prefix and always removes it."""
+    scratch = tempfile.mkdtemp(prefix="hivemender-ui.")
+    reg = lambda *arguments: subprocess.run([emulator, "reg"] + list(arguments) + ["/f"], capture_output=True)
+    try:
+        for program in (host, plugin):
+            shutil.copy(program, scratch)
+        if reg("add", PLANTED, "/ve", "/d", r"C:\hm-ui-nowhere\gone.exe").returncode != 0:
+            fail("could not plant the broken entry")
+        ui = Ui(host, None, scratch, [emulator, os.path.join(scratch, os.path.basename(host))])
+        try:
+            wine(ui, scratch)
+        finally:
+            if ui.process.poll() is None:
+                ui.process.kill()
+    finally:
+        reg("delete", PLANTED)
+        shutil.rmtree(scratch, ignore_errors=True)
+    print("passed: ui wine")
+
+
 def main():
     if len(sys.argv) < 4:
         print(__doc__)
         sys.exit(2)
     case, host, source = sys.argv[1:4]
+    if case == "wine":
+        return run_wine(host, source, sys.argv[4])
     scratch = tempfile.mkdtemp(prefix="hivemender-ui.")
     try:
         machine = os.path.join(scratch, "machine")
