@@ -45,9 +45,7 @@ bool RecordInJournal(const std::string& folder, const std::string& name, bool re
 bool RestoreUndoFile(const std::string& undoFile, bool force, std::string* said,
                      std::string* error);
 
-// Unfinished: its fix never reached the machine (its save failed, or it was
-// stopped or killed first), so it is never offered.
-enum class UndoState { Fixed, Restored, Unfinished };
+enum class UndoState { Fixed, Restored };
 
 struct UndoFileInfo {
     std::string name, path, date; // file name, local path, "2026-12-06 10:18:00"
@@ -57,8 +55,11 @@ struct UndoFileInfo {
     std::string restored; // when (UTC), for a restored one
 };
 // The machine's undo files in the order of their fixes: those of the
-// journal, then those it lacks by the time they were written.
-std::vector<UndoFileInfo> DescribeUndoFiles(const std::string& folder);
+// journal, then those it lacks by the time they were written. Files of
+// fixes that never reached the machine (a save that failed, a fix stopped or
+// killed first) are left out and counted in `unfinished`.
+std::vector<UndoFileInfo> DescribeUndoFiles(const std::string& folder,
+                                            size_t* unfinished = nullptr);
 
 // The excluded keys of the machine's regkeys.txt.
 bool ReadExclusions(const std::string& pluginPath, std::vector<std::string>* keys,

@@ -222,12 +222,10 @@ UiWorker::Result UiWorker::Explain(long scanNumber, int id) {
 UiWorker::Result UiWorker::Backups() {
     return Submit("listing of backups", [this](Session&) {
         json files = json::array();
-        for (const UndoFileInfo& file : DescribeUndoFiles(UndoFolder(m_pluginPath))) {
-            if (file.state != UndoState::Unfinished)
-                files.push_back({{"file", file.name}, {"date", file.date}, {"bytes", file.bytes},
-                                 {"keys", file.keys}, {"values", file.values},
-                                 {"restored", file.restored}});
-        }
+        for (const UndoFileInfo& file : DescribeUndoFiles(UndoFolder(m_pluginPath)))
+            files.push_back({{"file", file.name}, {"date", file.date}, {"bytes", file.bytes},
+                             {"keys", file.keys}, {"values", file.values},
+                             {"restored", file.restored}});
         return Done(json{{"backups", files}});
     });
 }

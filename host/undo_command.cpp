@@ -141,14 +141,11 @@ std::string FirstDeletion(const regfile::Script& script) {
 // One line per undo file whose fix reached the machine: when it ran, its
 // size, what it restores and whether it was restored.
 int List(const std::string& folder) {
-    std::vector<UndoFileInfo> files = DescribeUndoFiles(folder);
-    const auto unfinished = std::remove_if(files.begin(), files.end(), [](const UndoFileInfo& f) {
-        return f.state == UndoState::Unfinished;
-    });
-    if (unfinished != files.end())
-        std::cerr << "not listed: " << (files.end() - unfinished)
+    size_t unfinished = 0;
+    const std::vector<UndoFileInfo> files = DescribeUndoFiles(folder, &unfinished);
+    if (unfinished != 0)
+        std::cerr << "not listed: " << unfinished
                   << " undo files whose fix never reached the machine\n";
-    files.erase(unfinished, files.end());
     if (files.empty()) {
         std::cerr << "no undo files in " << LocalPathFor(folder) << "\n";
         return kExitOk;
@@ -181,10 +178,7 @@ int Restore(const std::string& folder, const std::string& undoFile, bool force) 
 // The newest fix that reached the machine, unless it was restored already:
 // then nothing, and the person learns which file came before it.
 int RestoreLast(const std::string& folder, bool force) {
-    std::vector<UndoFileInfo> files = DescribeUndoFiles(folder);
-    files.erase(std::remove_if(files.begin(), files.end(),
-                               [](const UndoFileInfo& f) { return f.state == UndoState::Unfinished; }),
-                files.end());
+    const std::vector<UndoFileInfo> files = DescribeUndoFiles(folder);
     if (files.empty())
         return Fail("no undo file to restore in " + LocalPathFor(folder));
     const UndoFileInfo& newest = files.back();
@@ -282,7 +276,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& temporary,
     return false;
 }
 
-std::vector<UndoFileInfo> DescribeUndoFiles(const std::string& folder) {
+std::vector<UndoFileInfo> DescribeUndoFiles(const std::string& folder, size_t* unfinished) {
     std::vector<JournalLine> lines;
     const bool journaled = ReadJournal(folder, &lines);
     const std::vector<std::string> present = UndoFiles(folder);
@@ -293,6 +287,7 @@ std::vector<UndoFileInfo> DescribeUndoFiles(const std::string& folder) {
                                       line.restored.empty() ? UndoState::Fixed : UndoState::Restored,
                                       line.restored));
     }
+    size_t left = 0;
     for (const std::string& name : Unjournaled(folder, lines)) {
         UndoFileInfo file = Described(folder, name, UndoState::Fixed, "");
         // The journal begins before any fix; a file it lacks is a fix whose
@@ -300,9 +295,12 @@ std::vector<UndoFileInfo> DescribeUndoFiles(const std::string& folder) {
         // has no save: there every entry in the file reached the machine.
         const bool holdsEntry = file.keys != "?" && file.keys != "0";
         if (journaled && !(RegistryIsLive() && holdsEntry))
-            file.state = UndoState::Unfinished;
-        files.push_back(std::move(file));
+            ++left;
+        else
+            files.push_back(std::move(file));
     }
+    if (unfinished)
+        *unfinished = left;
     return files;
 }
 
