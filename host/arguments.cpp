@@ -78,8 +78,11 @@ CLI::App* AddFix(CLI::App& app, Options* options, std::string* selection) {
 CLI::App* AddUndo(CLI::App& app, Options* options) {
     auto* undo = app.add_subcommand("undo", "restore an undo file, or list the machine's");
     undo->add_option("file", options->undoFile, "the undo file to restore")->type_name("FILE");
-    undo->add_flag("--list", options->undoList, "list the undo files with what each restores");
-    undo->add_flag("--last", options->undoLast, "restore the newest undo file");
+    undo->add_flag("--list", options->undoList,
+                   "list the undo files of saved fixes in the order they ran, with what each "
+                   "restores and whether it was restored");
+    undo->add_flag("--last", options->undoLast,
+                   "restore the newest saved fix, once (again, it names the file before it)");
     AddForce(undo, options);
     AddWait(undo, options);
     return undo;

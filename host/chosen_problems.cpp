@@ -45,22 +45,14 @@ std::vector<std::pair<Identity, int>> Ranked(const Report& report) {
 
 bool RememberScan(const std::string& pluginPath, const std::string& report, std::string* error) {
     const std::string path = RememberedPath(pluginPath);
+    // Scans take no lock: each writes a new file of its own.
     const std::string temporary =
         path + ".new-" +
         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
-    bool written;
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << report;
-        written = static_cast<bool>(out.flush());
-    }
-    if (written && ReplaceFile(temporary, path, error))
+    if (WriteFileAtomically(path, temporary, report, error))
         return true;
-    if (!written)
-        *error = "cannot write " + temporary;
-    std::remove(temporary.c_str());
+    // A scan that cannot be remembered must not leave an older one to be
+    // taken for it.
     std::remove(path.c_str());
     return false;
 }

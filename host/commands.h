@@ -23,26 +23,43 @@ bool ReadFileBytes(const std::string& path, std::string* bytes);
 
 // The Windows path of the folder where the engine writes its undo files.
 std::string UndoFolder(const std::string& pluginPath);
-// The undo files in that folder, oldest first.
+// The names of the undo files in that folder, in no particular order.
 std::vector<std::string> UndoFiles(const std::string& folder);
 
-// Undo files are named by the time of their fix ("2026-12-06 10.18.00.reg"),
-// a second fix in the same second gets " (2)" and so on: true when `a` was
-// written before `b`.
-bool UndoFileIsOlder(const std::string& a, const std::string& b);
+// Writes `bytes` to the file `temporary` and renames it over `path` (local
+// paths), so a reader finds the old content or the new, never a part.
+bool WriteFileAtomically(const std::string& path, const std::string& temporary,
+                         const std::string& bytes, std::string* error);
+
+// The undo journal, beside the undo files, orders fixes as they happened and
+// knows which reached the machine and which were restored; only a command
+// holding the machine's lock writes it. A fix begins it (when missing)
+// before the engine runs, and records its undo file once its save is
+// complete; a restore records the file restored.
+bool BeginUndoJournal(const std::string& folder, std::string* error);
+bool RecordInJournal(const std::string& folder, const std::string& name, bool restored,
+                     std::string* error);
 
 // Restores an undo file (a local path) into the machine and saves it;
 // `said` is the line a person reads ("restored 4 keys and 3 values from ...").
 bool RestoreUndoFile(const std::string& undoFile, bool force, std::string* said,
                      std::string* error);
 
+enum class UndoState { Fixed, Restored };
+
 struct UndoFileInfo {
     std::string name, path, date; // file name, local path, "2026-12-06 10:18:00"
     size_t bytes = 0;
     std::string keys, values; // what it restores; "?" when unreadable
+    UndoState state = UndoState::Fixed;
+    std::string restored; // when (UTC), for a restored one
 };
-// The machine's undo files, oldest first.
-std::vector<UndoFileInfo> DescribeUndoFiles(const std::string& folder);
+// The machine's undo files in the order of their fixes: those of the
+// journal, then those it lacks by the time they were written. Files of
+// fixes that never reached the machine (a save that failed, a fix stopped or
+// killed first) are left out and counted in `unfinished`.
+std::vector<UndoFileInfo> DescribeUndoFiles(const std::string& folder,
+                                            size_t* unfinished = nullptr);
 
 // The excluded keys of the machine's regkeys.txt.
 bool ReadExclusions(const std::string& pluginPath, std::vector<std::string>* keys,

@@ -258,6 +258,9 @@ int Fix(const Options& options, Session& session, const std::string& pluginPath,
         return Fail(error);
     const std::string undoFolder = UndoFolder(pluginPath);
     const std::vector<std::string> before = UndoFiles(undoFolder);
+    // Where the journal cannot be begun, the engine cannot write its undo
+    // file either and says why; a fix that saves is told below.
+    BeginUndoJournal(undoFolder, &error);
     if (int code = RunRequest(session, 1, FixRequest(ids), &fixReport))
         return code;
     // A report with an "error" may still list repairs that were made (those
@@ -268,14 +271,22 @@ int Fix(const Options& options, Session& session, const std::string& pluginPath,
     const std::string failure = readable ? Member(parsed.members, "error") : "";
     const bool repaired = std::any_of(parsed.entries.begin(), parsed.entries.end(),
                                       [](const Members& e) { return Member(e, "fixed") == "true"; });
-    if ((failure.empty() || repaired) && !SaveMachine(&error))
+    const bool saving = failure.empty() || repaired;
+    if (saving && !SaveMachine(&error))
         return Fail(error);
     if (!PrintReport(fixReport, options, &error))
         return Fail(error);
+    std::string unjournaled;
     for (const auto& name : UndoFiles(undoFolder)) {
-        if (std::find(before.begin(), before.end(), name) == before.end())
-            std::cerr << "undo file: " << LocalPathFor(undoFolder + "\\" + name) << "\n";
+        if (std::find(before.begin(), before.end(), name) != before.end())
+            continue;
+        std::cerr << "undo file: " << LocalPathFor(undoFolder + "\\" + name) << "\n";
+        if (saving && !RecordInJournal(undoFolder, name, false, &error))
+            unjournaled = error;
     }
+    if (!unjournaled.empty())
+        return Fail("the fix is saved, but " + unjournaled +
+                    ": undo --last does not offer it; undo FILE restores it");
     if (!failure.empty())
         return Fail("the fix failed: " + WithErrorWords(failure));
     if (readable)

@@ -94,6 +94,10 @@ bool MachineAcceptsChanges(bool force, const std::vector<std::string>& keyPaths,
 // do on Windows.
 bool SaveMachine(std::string* error);
 
+// True where the engine changes the registry itself (Windows): a change is
+// on the machine once made, with no save of the host's to complete it.
+bool RegistryIsLive();
+
 // Writes the installation on the Windows volume `volume` as a machine folder
 // `out` whose drive C is the volume, holding the lock of `out`. Refuses an
 // `out` inside the volume, and one that holds files unless `force`. `note`

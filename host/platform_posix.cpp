@@ -326,6 +326,10 @@ bool SaveMachine(std::string* error) {
     return win32sim::SaveRegistry((fs::path(g_machineFolder) / "machine.reg").string(), error);
 }
 
+bool RegistryIsLive() {
+    return false;
+}
+
 bool ReloadMachine(std::string* error) {
     if (g_volume) {
         const std::string root = g_volume->root;

@@ -185,6 +185,10 @@ bool SaveMachine(std::string*) {
     return true;
 }
 
+bool RegistryIsLive() {
+    return true;
+}
+
 void DiscardScratchMachine() {}
 
 bool ReloadMachine(std::string*) {

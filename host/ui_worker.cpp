@@ -174,6 +174,7 @@ UiWorker::Result UiWorker::Fix(long scanNumber, const std::vector<int>& ids) {
                 return Refused(error);
             const std::string folder = UndoFolder(m_pluginPath);
             const std::vector<std::string> before = UndoFiles(folder);
+            BeginUndoJournal(folder, &error); // as on the command line
             if (Result run = RunEngine(session, 1, FixRequest(freshIds), &text); !run.ok)
                 return run;
             if (!ParseReport(text, &fixes, &error))
@@ -185,13 +186,18 @@ UiWorker::Result UiWorker::Fix(long scanNumber, const std::vector<int>& ids) {
             const bool repaired =
                 std::any_of(fixes.entries.begin(), fixes.entries.end(),
                             [](const Members& e) { return Member(e, "fixed") == "true"; });
-            if ((failure.empty() || repaired) && !SaveMachine(&error))
+            const bool saving = failure.empty() || repaired;
+            if (saving && !SaveMachine(&error))
                 return Refused(error);
             if (!failure.empty())
                 answer["failed"] = "the fix failed: " + failure;
             for (const auto& name : UndoFiles(folder)) {
-                if (std::find(before.begin(), before.end(), name) == before.end())
-                    answer["undo file"] = name;
+                if (std::find(before.begin(), before.end(), name) != before.end())
+                    continue;
+                answer["undo file"] = name;
+                if (saving && !RecordInJournal(folder, name, false, &error))
+                    answer["failed"] = "the fix is saved, but " + error +
+                                       ": its backup is not listed; restore its file by path";
             }
             return Done(answer);
         });
@@ -218,7 +224,8 @@ UiWorker::Result UiWorker::Backups() {
         json files = json::array();
         for (const UndoFileInfo& file : DescribeUndoFiles(UndoFolder(m_pluginPath)))
             files.push_back({{"file", file.name}, {"date", file.date}, {"bytes", file.bytes},
-                             {"keys", file.keys}, {"values", file.values}});
+                             {"keys", file.keys}, {"values", file.values},
+                             {"restored", file.restored}});
         return Done(json{{"backups", files}});
     });
 }
@@ -234,6 +241,8 @@ UiWorker::Result UiWorker::Restore(const std::string& fileName) {
             std::string said, error;
             if (!RestoreUndoFile(LocalPathFor(folder + "\\" + fileName), m_force, &said, &error))
                 return Refused(error);
+            if (!RecordInJournal(folder, fileName, true, &error))
+                said += "; but " + error;
             return Done(json{{"said", said}});
         });
     });

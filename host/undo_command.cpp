@@ -9,32 +9,107 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
-#include <tuple>
 
 namespace host {
 namespace {
 
-// The time stamp and the attempt number that order undo files.
-std::tuple<std::string, int, std::string> OrderOf(const std::string& name) {
-    std::string stem = name.size() > 4 ? name.substr(0, name.size() - 4) : name;
-    int attempt = 1;
-    const size_t open = stem.rfind(" (");
-    if (open != std::string::npos && stem.back() == ')') {
-        attempt = std::atoi(stem.c_str() + open + 2);
-        stem.resize(open);
-    }
-    return {stem, attempt, name};
-}
-
-// "2026-12-06 10:18:00" from the file's name, or the name itself.
+// The local time a fix ran, from its undo file's name ("2026-12-06
+// 10.18.00 (2).reg" gives "2026-12-06 10:18:00"), or the name itself.
 std::string DateOf(const std::string& name) {
-    std::string date = std::get<0>(OrderOf(name));
+    std::string date = name.substr(0, std::min<size_t>(name.size(), 19));
     if (date.size() == 19 && date[13] == '.' && date[16] == '.')
         date[13] = date[16] = ':';
     return date;
+}
+
+// The order and the state of the fixes whose undo files are in the folder,
+// one line each, oldest first: "fixed<TAB>NAME" once its fix reached the
+// machine, "restored TIME<TAB>NAME" once it was put back. Names from the
+// local clock do not order fixes (a change of time zone reorders them), and
+// an undo file alone does not say whether its fix was ever saved.
+constexpr char kJournalName[] = "undo journal.txt";
+
+struct JournalLine {
+    std::string name, restored; // restored: when, "" while only fixed
+};
+
+std::string JournalPath(const std::string& folder) {
+    return LocalPathFor(folder + "\\" + kJournalName);
+}
+
+bool ReadJournal(const std::string& folder, std::vector<JournalLine>* lines) {
+    std::string bytes;
+    if (!ReadFileBytes(JournalPath(folder), &bytes))
+        return false;
+    std::istringstream in(bytes);
+    for (std::string line; std::getline(in, line);) {
+        const size_t tab = line.find('\t');
+        if (tab == std::string::npos)
+            continue;
+        const std::string state = line.substr(0, tab);
+        lines->push_back({line.substr(tab + 1),
+                          state.rfind("restored ", 0) == 0 ? state.substr(9) : ""});
+    }
+    return true;
+}
+
+bool WriteJournal(const std::string& folder, const std::vector<JournalLine>& lines,
+                  std::string* error) {
+    std::string text;
+    for (const JournalLine& line : lines)
+        text += (line.restored.empty() ? "fixed" : "restored " + line.restored) + "\t" +
+                line.name + "\n";
+    std::string why;
+    // Its writers hold the machine's lock: one name for the new file serves,
+    // and the next write replaces what a killed one left.
+    const std::string path = JournalPath(folder);
+    if (WriteFileAtomically(path, path + ".new", text, &why))
+        return true;
+    *error = "the undo journal could not be written (" + why + ")";
+    return false;
+}
+
+std::filesystem::file_time_type ModifiedAt(const std::string& folder, const std::string& name) {
+    std::error_code ignored;
+    return std::filesystem::last_write_time(LocalPathFor(folder + "\\" + name), ignored);
+}
+
+// The undo files the journal does not hold, by the time they were written.
+std::vector<std::string> Unjournaled(const std::string& folder,
+                                     const std::vector<JournalLine>& lines) {
+    std::vector<std::pair<std::filesystem::file_time_type, std::string>> files;
+    for (const std::string& name : UndoFiles(folder)) {
+        if (std::none_of(lines.begin(), lines.end(),
+                         [&](const JournalLine& line) { return line.name == name; }))
+            files.emplace_back(ModifiedAt(folder, name), name);
+    }
+    std::sort(files.begin(), files.end());
+    std::vector<std::string> names;
+    for (auto& file : files)
+        names.push_back(std::move(file.second));
+    return names;
+}
+
+// The journal, begun when missing with the undo files already there (made
+// before it existed, so taken as fixes that were saved), oldest first.
+bool OpenJournal(const std::string& folder, std::vector<JournalLine>* lines, std::string* error) {
+    if (ReadJournal(folder, lines))
+        return true;
+    for (const std::string& name : Unjournaled(folder, *lines))
+        lines->push_back({name, ""});
+    return WriteJournal(folder, *lines, error);
+}
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    char text[32];
+    std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S UTC", std::gmtime(&now));
+    return text;
 }
 
 bool ParseUndoFile(const std::string& bytes, const std::string& name, regfile::Script* script,
@@ -63,27 +138,76 @@ std::string FirstDeletion(const regfile::Script& script) {
     return {};
 }
 
-int Restore(const std::string& undoFile, bool force) {
-    std::string said, error;
-    if (!RestoreUndoFile(undoFile, force, &said, &error))
-        return Fail(error);
-    std::cout << said << "\n";
-    return kExitOk;
-}
-
-// One line per undo file: when its fix ran, its size and what it restores.
+// One line per undo file whose fix reached the machine: when it ran, its
+// size, what it restores and whether it was restored.
 int List(const std::string& folder) {
-    const std::vector<UndoFileInfo> files = DescribeUndoFiles(folder);
+    size_t unfinished = 0;
+    const std::vector<UndoFileInfo> files = DescribeUndoFiles(folder, &unfinished);
+    if (unfinished != 0)
+        std::cerr << "not listed: " << unfinished
+                  << " undo files whose fix never reached the machine\n";
     if (files.empty()) {
         std::cerr << "no undo files in " << LocalPathFor(folder) << "\n";
         return kExitOk;
     }
-    std::cout << "date                 bytes     keys  values  file\n";
+    std::cout << "date                 bytes     keys  values  state     file\n";
     for (const UndoFileInfo& file : files) {
         std::cout << PadToWidth(file.date, 21) << PadToWidth(std::to_string(file.bytes), 10)
-                  << PadToWidth(file.keys, 6) << PadToWidth(file.values, 8) << file.path << "\n";
+                  << PadToWidth(file.keys, 6) << PadToWidth(file.values, 8)
+                  << PadToWidth(file.state == UndoState::Restored ? "restored" : "fixed", 10)
+                  << file.path << "\n";
     }
     return kExitOk;
+}
+
+// Restores `undoFile` and, when it is one of the machine's undo files,
+// records in the journal that it was restored.
+int Restore(const std::string& folder, const std::string& undoFile, bool force) {
+    std::string said, error;
+    if (!RestoreUndoFile(undoFile, force, &said, &error))
+        return Fail(error);
+    std::cout << said << "\n";
+    const std::string name = std::filesystem::path(undoFile).filename().string();
+    std::error_code ignored;
+    if (std::filesystem::equivalent(undoFile, LocalPathFor(folder + "\\" + name), ignored) &&
+        !RecordInJournal(folder, name, true, &error))
+        return Fail("restored, but " + error + ": undo --last may offer this file again");
+    return kExitOk;
+}
+
+// The newest fix that reached the machine, unless it was restored already:
+// then nothing, and the person learns which file came before it.
+int RestoreLast(const std::string& folder, bool force) {
+    const std::vector<UndoFileInfo> files = DescribeUndoFiles(folder);
+    if (files.empty())
+        return Fail("no undo file to restore in " + LocalPathFor(folder));
+    const UndoFileInfo& newest = files.back();
+    if (newest.state != UndoState::Restored)
+        return Restore(folder, newest.path, force);
+    std::string before = "no fix before it left an undo file";
+    if (files.size() > 1) {
+        const UndoFileInfo& previous = files[files.size() - 2];
+        before = "the one before it is " + previous.path +
+                 (previous.state == UndoState::Restored ? " (restored " + previous.restored + ")"
+                                                        : " (undo FILE restores it)");
+    }
+    return Fail("nothing restored: the newest fix was restored on " + newest.restored + " (" +
+                newest.path + "); " + before);
+}
+
+UndoFileInfo Described(const std::string& folder, const std::string& name, UndoState state,
+                       const std::string& restored) {
+    UndoFileInfo file{name, LocalPathFor(folder + "\\" + name), DateOf(name), 0, "?", "?",
+                      state, restored};
+    std::string bytes, error;
+    regfile::Script script;
+    if (ReadFileBytes(file.path, &bytes) &&
+        (bytes.empty() || ParseUndoFile(bytes, name, &script, &error))) {
+        file.keys = std::to_string(script.keys.size());
+        file.values = std::to_string(ValueCount(script));
+    }
+    file.bytes = bytes.size();
+    return file;
 }
 
 } // namespace
@@ -134,29 +258,72 @@ bool RestoreUndoFile(const std::string& undoFile, bool force, std::string* said,
     return true;
 }
 
-std::vector<UndoFileInfo> DescribeUndoFiles(const std::string& folder) {
-    std::vector<UndoFileInfo> files;
-    for (const std::string& name : UndoFiles(folder)) {
-        UndoFileInfo file{name, LocalPathFor(folder + "\\" + name), DateOf(name), 0, "?", "?"};
-        std::string bytes, error;
-        regfile::Script script;
-        if (ReadFileBytes(file.path, &bytes) &&
-            (bytes.empty() || ParseUndoFile(bytes, name, &script, &error))) {
-            file.keys = std::to_string(script.keys.size());
-            file.values = std::to_string(ValueCount(script));
-        }
-        file.bytes = bytes.size();
-        files.push_back(std::move(file));
+bool WriteFileAtomically(const std::string& path, const std::string& temporary,
+                         const std::string& bytes, std::string* error) {
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    bool written;
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << bytes;
+        written = static_cast<bool>(out.flush());
     }
+    if (written && ReplaceFile(temporary, path, error))
+        return true;
+    if (!written)
+        *error = "cannot write " + temporary;
+    std::remove(temporary.c_str());
+    return false;
+}
+
+std::vector<UndoFileInfo> DescribeUndoFiles(const std::string& folder, size_t* unfinished) {
+    std::vector<JournalLine> lines;
+    const bool journaled = ReadJournal(folder, &lines);
+    const std::vector<std::string> present = UndoFiles(folder);
+    std::vector<UndoFileInfo> files;
+    for (const JournalLine& line : lines) {
+        if (std::find(present.begin(), present.end(), line.name) != present.end())
+            files.push_back(Described(folder, line.name,
+                                      line.restored.empty() ? UndoState::Fixed : UndoState::Restored,
+                                      line.restored));
+    }
+    size_t left = 0;
+    for (const std::string& name : Unjournaled(folder, lines)) {
+        UndoFileInfo file = Described(folder, name, UndoState::Fixed, "");
+        // The journal begins before any fix; a file it lacks is a fix whose
+        // save never completed (failed, stopped, killed). A live registry
+        // has no save: there every entry in the file reached the machine.
+        const bool holdsEntry = file.keys != "?" && file.keys != "0";
+        if (journaled && !(RegistryIsLive() && holdsEntry))
+            ++left;
+        else
+            files.push_back(std::move(file));
+    }
+    if (unfinished)
+        *unfinished = left;
     return files;
+}
+
+bool BeginUndoJournal(const std::string& folder, std::string* error) {
+    std::vector<JournalLine> lines;
+    return OpenJournal(folder, &lines, error);
+}
+
+bool RecordInJournal(const std::string& folder, const std::string& name, bool restored,
+                     std::string* error) {
+    std::vector<JournalLine> lines;
+    if (!OpenJournal(folder, &lines, error))
+        return false;
+    auto line = std::find_if(lines.begin(), lines.end(),
+                             [&](const JournalLine& l) { return l.name == name; });
+    if (line == lines.end())
+        line = lines.insert(lines.end(), {name, ""});
+    line->restored = restored ? UtcNow() : "";
+    return WriteJournal(folder, lines, error);
 }
 
 std::string UndoFolder(const std::string& pluginPath) {
     return PluginWindowsFolder(pluginPath) + "\\Undo\\Hivemender";
-}
-
-bool UndoFileIsOlder(const std::string& a, const std::string& b) {
-    return OrderOf(a) < OrderOf(b);
 }
 
 std::vector<std::string> UndoFiles(const std::string& folder) {
@@ -168,7 +335,6 @@ std::vector<std::string> UndoFiles(const std::string& folder) {
     do {
         names.push_back(data.cFileName);
     } while (FindNextFileA(find.Get(), &data));
-    std::sort(names.begin(), names.end(), UndoFileIsOlder);
     return names;
 }
 
@@ -176,12 +342,9 @@ int RunUndo(const Options& options, const std::string& pluginPath) {
     const std::string folder = UndoFolder(pluginPath);
     if (options.undoList)
         return List(folder);
-    if (!options.undoLast)
-        return Restore(options.undoFile, options.force);
-    const std::vector<std::string> names = UndoFiles(folder);
-    if (names.empty())
-        return Fail("no undo file to restore in " + LocalPathFor(folder));
-    return Restore(LocalPathFor(folder + "\\" + names.back()), options.force);
+    if (options.undoLast)
+        return RestoreLast(folder, options.force);
+    return Restore(folder, options.undoFile, options.force);
 }
 
 } // namespace host

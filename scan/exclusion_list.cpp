@@ -68,6 +68,18 @@ std::string BackingEntry(const std::string& entry) {
     return "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES\\" + entry.substr(classesRoot.size());
 }
 
+// The same key through the classes root's other name; "" for a key outside
+// the classes.
+std::string OtherClassesName(const std::string& keyPathText) {
+    static const char kRoot[] = "HKEY_CLASSES_ROOT\\";
+    static const char kMachine[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\";
+    if (StartsWithNoCase(keyPathText, kRoot))
+        return kMachine + keyPathText.substr(std::strlen(kRoot));
+    if (StartsWithNoCase(keyPathText, kMachine))
+        return kRoot + keyPathText.substr(std::strlen(kMachine));
+    return {};
+}
+
 } // namespace
 
 void CExclusionList::Clear() {
@@ -121,6 +133,13 @@ void CExclusionList::AddForEveryUserHive(const std::string& entry) {
 bool CExclusionList::IsExcluded(const std::string& keyPathText, const std::string& filePath) {
     if (m_entries.empty())
         Load(filePath);
+    // An entry keeps its key out by either name: a problem found through
+    // one name is repaired through that name, and the key is the same.
+    const std::string other = OtherClassesName(keyPathText);
+    return Covers(keyPathText) || (!other.empty() && Covers(other));
+}
+
+bool CExclusionList::Covers(const std::string& keyPathText) const {
     // Only a prefix as long as an entry and ending at a backslash can be
     // one; most keys have none, and are not upper-cased at all.
     const auto endsAnEntry = [&](size_t length) {

@@ -43,6 +43,7 @@ public:
     const std::set<std::string, std::less<>>& Entries() const { return m_entries; }
 
 private:
+    bool Covers(const std::string& keyPathText) const;
     void AddForEveryUserHive(const std::string& entry);
     void Insert(std::string entry);
 

@@ -284,7 +284,7 @@ async function loadBackups() {
   for (const backup of answer.backups.slice().reverse()) {
     const restore = element("button", { type: "button", text: "Restore", ariaLabel: `restore ${backup.file}` });
     restore.onclick = () => restoreBackup(backup);
-    body.append(element("tr", {}, [element("td", { text: backup.date }), element("td", { text: backup.keys }),
+    body.append(element("tr", {}, [element("td", { text: backup.restored ? `${backup.date} (restored ${backup.restored})` : backup.date }), element("td", { text: backup.keys }),
       element("td", { text: backup.values }), element("td", { text: backup.file }), element("td", {}, [restore])]));
   }
   $("backups").hidden = answer.backups.length === 0;

@@ -423,26 +423,43 @@ undo-list)
     expect_rc 1 "undo --last without undo files"
     one_line_error last "no undo file to restore in "
     cp "$machine/machine.reg" "$scratch/before.reg"
+    # The clock moves back a day between the fixes (a change of time zone),
+    # so the second fix's file has the older name; a fix that saved nothing
+    # (its undo writes fail) leaves a file with the newest name.
     run scan1 --machine "$machine" --raw scan
-    run fix1 --machine "$machine" --raw fix --select 0
+    TZ=UTC-12 run fix1 --machine "$machine" --raw fix --select 0
     expect_rc 0 "the first fix"
     cp "$machine/machine.reg" "$scratch/between.reg"
     run scan2 --machine "$machine" --raw scan
-    run fix2 --machine "$machine" --raw fix --select 0-1
+    TZ=UTC+12 run fix2 --machine "$machine" --raw fix --select 0-1
     expect_rc 0 "the second fix"
-    first=$(undo_file_of fix1) second=$(undo_file_of fix2)
+    cp "$machine/machine.reg" "$scratch/after.reg"
+    HM_SIM_WRITE_FAULT=2+ TZ=UTC-13 run unsaved --machine "$machine" --raw fix --all
+    expect_rc 1 "a fix whose undo file cannot be written"
+    first=$(undo_file_of fix1) second=$(undo_file_of fix2) unsaved=$(undo_file_of unsaved)
+    [ -e "$unsaved" ] || fail "the fix that saved nothing left no undo file"
+    check same-registry "$scratch/after.reg" "$machine/machine.reg"
     run list --machine "$machine" undo --list
     expect_rc 0 "undo --list"
     [ "$(grep -c '^20[0-9-]* [0-9:]* ' "$scratch/list.out")" -eq 2 ] || fail "undo --list: $(cat "$scratch/list.out")"
-    # Oldest first: date, size in bytes, keys and values restored, the file.
-    read -r _ _ bytes keys values path < <(sed -n 2p "$scratch/list.out")
-    [ "$path" = "$first" ] && [ "$bytes" -eq "$(wc -c <"$first")" ] && [ "$keys" -ge 1 ] && [ "$values" -ge 0 ] ||
-        fail "undo --list does not describe $first: $(sed -n 2p "$scratch/list.out")"
+    # In the order of the fixes: date, size in bytes, keys and values
+    # restored, state, the file.
+    read -r _ _ bytes keys values state path < <(sed -n 2p "$scratch/list.out")
+    [ "$path" = "$first" ] && [ "$bytes" -eq "$(wc -c <"$first")" ] && [ "$keys" -ge 1 ] && [ "$values" -ge 0 ] &&
+        [ "$state" = fixed ] || fail "undo --list does not describe $first: $(sed -n 2p "$scratch/list.out")"
     sed -n 3p "$scratch/list.out" | grep -qF "$second" || fail "undo --list does not put $second last"
     run undolast --machine "$machine" undo --last
     expect_rc 0 "undo --last"
     grep -qF "from $second" "$scratch/undolast.out" || fail "undo --last restored: $(cat "$scratch/undolast.out")"
     check same-registry "$scratch/between.reg" "$machine/machine.reg"
+    # A second undo --last restores nothing and names the file before.
+    run again --machine "$machine" undo --last
+    expect_rc 1 "a second undo --last"
+    one_line_error again "nothing restored: the newest fix was restored on "
+    grep -qF "the one before it is $first" "$scratch/again.err" || fail "not named: $first"
+    check same-registry "$scratch/between.reg" "$machine/machine.reg"
+    run listed --machine "$machine" undo --list
+    grep -qF "restored  $second" "$scratch/listed.out" || fail "not marked restored: $(cat "$scratch/listed.out")"
     ;;
 
 engine-errors)

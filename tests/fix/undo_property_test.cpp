@@ -7,8 +7,12 @@
 // and some named twice. On the simulated machine each tree is then fixed
 // again with a write of the undo writer failing (once, or from then on as
 // after a kill), at a random step: the file must still give the tree back.
+// Each tree also holds an excluded key (named through either classes name)
+// below a key reported for deletion, with problems inside it: none of them
+// is repaired, and nothing in the excluded subtree changes.
 // HM_UNDO_SEEDS sets how many trees (default 12); a failure names its seed,
 // and HM_UNDO_SEED=N replays that one alone.
+#include "scan/exclusion_list.h"
 #include "support/conformance.h"
 #include "support/machine_builder.h"
 #include "tests/fix/fix_test_support.h"
@@ -33,24 +37,30 @@ public:
 
     // Builds the tree below `root` and lists the problems to fix in it; with
     // `alias` (another name of `root`), some problems use it.
+    // `excluded` gets the excluded key, as an exclusion line names it, and
+    // `refused` how many problems must not be repaired.
     ProblemList Build(hmtest::MachineBuilder& machine, const std::string& root,
-                      const std::string& alias = "") {
+                      const std::string& alias, std::string* excluded, size_t* refused) {
         AddKey(machine, root, 0);
-        if (alias.empty())
-            return std::move(m_problems);
-        const auto renamed = [&](ProblemRecord problem) {
-            if (Chance(50))
-                problem.keyPath = alias + problem.keyPath.substr(root.size());
-            return problem;
-        };
+        const std::string holder = root + "\\HmHolder";
+        AddKey(machine, holder, 2);
+        Report(hmtest::KeyProblem(holder), true);
+        m_excludedKey = holder + "\\HmKept";
+        AddKey(machine, m_excludedKey, 1);
+        *excluded = Renamed(m_excludedKey, root, alias);
         ProblemList named;
-        for (const ProblemRecord& problem : m_problems) {
-            named.push_back(renamed(problem));
-            if (Chance(30)) { // the same again, which must change nothing more
-                named.push_back(renamed(problem));
+        *refused = 0;
+        for (size_t i = 0; i < m_problems.size(); ++i) {
+            ProblemRecord problem = m_problems[i];
+            problem.keyPath = Renamed(problem.keyPath, root, alias);
+            named.push_back(problem);
+            if (!alias.empty() && Chance(30)) { // again, which must change nothing more
+                named.push_back(problem);
                 if (!problem.newValue.empty())
                     named.back().newValue += "-again";
+                *refused += m_refused[i];
             }
+            *refused += m_refused[i];
         }
         return named;
     }
@@ -59,6 +69,18 @@ public:
 
 private:
     bool Chance(int percent) { return Below(100) < percent; }
+
+    std::string Renamed(const std::string& path, const std::string& root, const std::string& alias) {
+        return alias.empty() || !Chance(50) ? path : alias + path.substr(root.size());
+    }
+
+    // Every problem inside the excluded key is refused, as is the delete of
+    // a key above it.
+    void Report(ProblemRecord problem, bool refused = false) {
+        refused = refused || (!m_excludedKey.empty() && problem.keyPath.rfind(m_excludedKey, 0) == 0);
+        m_problems.push_back(std::move(problem));
+        m_refused.push_back(refused);
+    }
 
     std::string Name(bool isKey) {
         static const std::string pool = "abcXYZ09 ]];;==\"\xe9\xc9\x80_-.{}";
@@ -103,9 +125,9 @@ private:
                                                                          : Bytes(24);
         machine.Value(key, name, type, data);
         if (Chance(25))
-            m_problems.push_back(hmtest::ValueProblem(key, name));
+            Report(hmtest::ValueProblem(key, name));
         else if ((type == REG_SZ || type == REG_EXPAND_SZ) && Chance(25))
-            m_problems.push_back(hmtest::ValueProblem(key, name, "C:\\kept\\" + Name(false)));
+            Report(hmtest::ValueProblem(key, name, "C:\\kept\\" + Name(false)));
     }
 
     void AddKey(hmtest::MachineBuilder& machine, const std::string& key, int depth) {
@@ -118,14 +140,24 @@ private:
             const std::string child = key + "\\" + Name(true);
             AddKey(machine, child, depth + 1);
             if (Chance(20))
-                m_problems.push_back(hmtest::KeyProblem(child));
+                Report(hmtest::KeyProblem(child));
         }
     }
 
     std::mt19937 m_random;
     ProblemList m_problems;
+    std::vector<bool> m_refused;
+    std::string m_excludedKey;
     int m_unique = 0;
 };
+
+size_t Refusals(const std::string& report) {
+    const std::string refusal = "\"fixed\": \"false\"";
+    size_t count = 0;
+    for (size_t at = report.find(refusal); at != std::string::npos; at = report.find(refusal, at + 1))
+        ++count;
+    return count;
+}
 
 std::vector<unsigned> Seeds() {
     if (const char* one = std::getenv("HM_UNDO_SEED"))
@@ -147,16 +179,20 @@ protected:
         const std::string root =
             inClasses ? "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\" + name : Root(name);
         hmtest::MachineBuilder machine;
-        ProblemList problems =
-            RandomTree(seed).Build(machine, root, inClasses ? "HKEY_CLASSES_ROOT\\" + name : "");
+        std::string excluded;
+        size_t refused = 0;
+        ProblemList problems = RandomTree(seed).Build(
+            machine, root, inClasses ? "HKEY_CLASSES_ROOT\\" + name : "", &excluded, &refused);
         machine.Build();
         if (HasFatalFailure() || IsSkipped())
             return 0;
         const std::string original = hmtest::SnapshotTree(root);
+        const std::string kept = hmtest::SnapshotTree(excluded);
 
         std::unique_ptr<CHivemender, void (*)(CHivemender*)> engine(
             new CHivemender, [](CHivemender* e) { e->Destroy(); });
         engine->m_problems = std::move(problems);
+        AddExclusionLine(*engine, excluded);
         const auto before = hmtest::UndoFileNames();
 #ifndef _WIN32
         win32sim::SetFileWriteFault({faultAt, everyAfter, 112});
@@ -171,8 +207,9 @@ protected:
         (void)everyAfter;
 #endif
         if (faultAt == 0) {
-            EXPECT_EQ(std::string::npos, report.find("\"fixed\": \"false\"")) << report;
+            EXPECT_EQ(refused, Refusals(report)) << report;
         }
+        EXPECT_EQ(kept, hmtest::SnapshotTree(excluded)) << "the excluded " << excluded;
         std::set<std::string> fresh = hmtest::UndoFileNames();
         for (const auto& old : before)
             fresh.erase(old);

@@ -38,15 +38,4 @@ TEST(Arguments, SelectionsTakeIdsAndRanges) {
     }
 }
 
-// A fix in the same second as the one before gets " (2)", which sorts
-// before the plain name byte by byte.
-TEST(Arguments, UndoFilesSortByTheTimeOfTheirFix) {
-    std::vector<std::string> names = {"2026-12-06 10.18.00 (2).reg", "2026-12-07 09.00.00.reg",
-                                      "2026-12-06 10.18.00 (10).reg", "2026-12-06 10.18.00.reg"};
-    std::sort(names.begin(), names.end(), host::UndoFileIsOlder);
-    EXPECT_EQ((std::vector<std::string>{"2026-12-06 10.18.00.reg", "2026-12-06 10.18.00 (2).reg",
-                                        "2026-12-06 10.18.00 (10).reg", "2026-12-07 09.00.00.reg"}),
-              names);
-}
-
 } // namespace
