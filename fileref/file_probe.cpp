@@ -125,6 +125,14 @@ DWORD AttributesOfAnyExtension(const std::string& path) {
     return search ? data.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
 }
 
+// What a path that cannot be judged is taken for: a file when its last name
+// has an extension, a folder otherwise.
+DWORD PresumedAttributes(const std::string& path) {
+    const size_t lastName = path.find_last_of('\\') + 1;
+    return path.find('.', lastName) != std::string::npos ? FILE_ATTRIBUTE_ARCHIVE
+                                                          : FILE_ATTRIBUTE_DIRECTORY;
+}
+
 // "PROGRA~1", "MICROS~2.EXE", "AB12CD~1": a generated 8.3 name, at most
 // eight characters, a tilde and digits ending the base, an extension of at
 // most three.
@@ -154,16 +162,37 @@ DWORD AttributesThroughShortName(const std::string& path) {
         if (IsShortNameShape(std::string_view(path).substr(start, end - start))) {
             if (Found(CountedAttributes(path.substr(0, end))))
                 return INVALID_FILE_ATTRIBUTES;
-            const size_t lastName = path.find_last_of('\\') + 1;
-            return path.find('.', lastName) != std::string::npos ? FILE_ATTRIBUTE_ARCHIVE
-                                                                  : FILE_ATTRIBUTE_DIRECTORY;
+            return PresumedAttributes(path);
         }
         start = end + 1;
     }
     return INVALID_FILE_ATTRIBUTES;
 }
 
+// A '?' is never part of a Windows file name. The ANSI view puts one where
+// the stored name holds a character the code page lacks (a profile folder
+// named in Cyrillic); a typed one can only be a wildcard or such a lost
+// character. Past it the path cannot be judged, so it counts as present; the
+// folder before it is read intact, and when that folder is gone so is the
+// path. "\\?\" and "\??\" open a long or an NT path and name nothing.
+size_t LostCharacterAt(const std::string& path) {
+    const bool prefixed = path.rfind("\\\\?\\", 0) == 0 || path.rfind("\\??\\", 0) == 0;
+    return path.find('?', prefixed ? 4 : 0);
+}
+
+DWORD AttributesPastLostCharacter(const std::string& path, size_t lost) {
+    const size_t folderEnd = path.rfind('\\', lost);
+    DWORD folder = INVALID_FILE_ATTRIBUTES;
+    if (folderEnd != std::string::npos &&
+        (!ProbeFile(path.substr(0, folderEnd + 1), folder) || !IsDirectory(folder)))
+        return INVALID_FILE_ATTRIBUTES;
+    return PresumedAttributes(path);
+}
+
 DWORD ProbeUncached(const std::string& path) {
+    const size_t lost = LostCharacterAt(path);
+    if (lost != std::string::npos)
+        return AttributesPastLostCharacter(path, lost);
     DWORD attributes = CountedAttributes(path);
     if (Found(attributes))
         return attributes;

@@ -220,6 +220,10 @@ bool CheckFileReference(std::string& text, std::string& file) {
     ExtractCommandPath(file);
     if (file.size() >= kMaxPathLength)
         return true;
+    // The name was cut at a '?': a character the code page lacks, which no
+    // search can match (see ProbeFile).
+    if (CharAt(text, s + file.size()) == '?')
+        return true;
     if (!SearchFile(file)) {
         MarkMissing(text, s, file.size());
         return false;

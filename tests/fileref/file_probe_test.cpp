@@ -77,6 +77,17 @@ TEST(ProbeFileTest, AShortNameThatDoesNotResolveCannotBeJudged) {
     EXPECT_FALSE(Probe("C:\\HmApp~old\\gone.exe"));
 }
 
+TEST(ProbeFileTest, PastALostCharacterOnlyTheFolderBeforeItIsJudged) {
+    MachineBuilder machine;
+    machine.File("C:\\HmUser\\a.txt");
+    BUILD_OR_RETURN(machine);
+    EXPECT_TRUE(Probe("C:\\HmUser\\Hm?Dir\\app.exe"));
+    EXPECT_TRUE(Probe("\\\\?\\C:\\HmUser\\a.txt")); // a long path's prefix loses nothing
+    EXPECT_FALSE(Probe("\\\\?\\C:\\HmUser\\gone.txt"));
+    EXPECT_FALSE(Probe("C:\\Gone\\Hm?Dir\\app.exe"));
+    EXPECT_FALSE(Probe("C:\\HmUser\\a.txt\\Hm?.dll"));
+}
+
 TEST(SearchFileTest, SystemFoldersWithoutPathAndFoldersDoNotCount) {
     MachineBuilder machine;
     machine.Environment("Path", "").Folder("C:\\Windows\\hmsub");

@@ -105,6 +105,8 @@ const CheckRow kFixedDiskRows[] = {
     {"rundll32.exe -sta {C90250F3-4D7D-4991-9B69-A5C5BC1C2AE6}", true, nullptr, "rundll32.exe"},
     {"rundll32.exe -localserver 22d8c27b-47a1-48d1-ad08-7da7abd79617", true, nullptr,
      "rundll32.exe"},
+    // '?' stands for a character the code page lacks: a name cut there cannot be searched.
+    {"Hm?Tool.exe /s", true, nullptr, "Hm"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, CheckFileReferenceTest, ::testing::ValuesIn(kFixedDiskRows));
