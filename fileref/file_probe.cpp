@@ -303,6 +303,18 @@ bool ProbeFile(const std::string& path, DWORD& attributes) {
     return found;
 }
 
+bool FoundInFolders(const std::string& name, std::span<const std::string> folders) {
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    return std::any_of(folders.begin(), folders.end(), [&](const std::string& folder) {
+        return ProbeFile(Orvel::PathCombineA(folder, name), attributes);
+    });
+}
+
+bool FoundAsGivenOrInFolders(const std::string& path, std::span<const std::string> folders) {
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    return ProbeFile(path, attributes) || FoundInFolders(path, folders);
+}
+
 bool SearchFile(const std::string& name) {
     if (name.empty())
         return false;

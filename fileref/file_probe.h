@@ -14,6 +14,7 @@
 
 #include <windows.h>
 
+#include <span>
 #include <string>
 
 // True when `path`, or one of its fallback forms (redirection off; "Program
@@ -21,6 +22,13 @@
 // `attributes` receives the attribute word of what was found, or
 // INVALID_FILE_ATTRIBUTES.
 bool ProbeFile(const std::string& path, DWORD& attributes);
+
+// Where a loader looks for a file a registration names: `name` joined to
+// each of `folders` in turn, probed as ProbeFile does; true at the first
+// found.
+bool FoundInFolders(const std::string& name, std::span<const std::string> folders);
+// The text as given first (a full path), then in the folders.
+bool FoundAsGivenOrInFolders(const std::string& path, std::span<const std::string> folders);
 
 // True when a file of that name lies in a search directory (system and
 // Windows folders, the Path variable) or is registered under App Paths. A

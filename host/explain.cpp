@@ -1,12 +1,13 @@
 #include "host/explain.h"
 
-#include "fileref/reference_check.h"
 #include "host/session.h"
 #include "registry/reg_key.h"
+#include "scanners/value_reasons.h"
 
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace host {
 namespace {
@@ -61,24 +62,19 @@ bool ReadStrings(const RegKey& key, const std::string& name, std::vector<std::st
     return true;
 }
 
-// The first file the checks find missing, as the scanners test: whole
-// command lines first, then drive paths and lists of them.
-std::string MissingFile(const std::vector<std::string>& strings) {
-    for (const std::string& text : strings) {
-        std::string asCommand = text, asDrivePath = text, file;
-        if (!CheckFileReference(asCommand, file) || !CheckDrivePathReference(asDrivePath, file))
-            return file;
-    }
-    return {};
+// The section's number; -1 when the problem names none.
+int SectionOf(const Members& problem) {
+    const std::string section = Member(problem, "section");
+    return section.empty() ? -1 : std::atoi(section.c_str());
 }
 
 } // namespace
 
-std::vector<std::string> ExplainValue(const std::string& keyPath, const std::string& valueName) {
+std::vector<std::string> ExplainValue(const Members& problem) {
     RegKey key;
-    if (key.OpenByText(AnsiFromUtf8(keyPath), kRead64) != ERROR_SUCCESS)
+    if (key.OpenByText(AnsiFromUtf8(Member(problem, "key path")), kRead64) != ERROR_SUCCESS)
         return {"the key is gone"};
-    const std::string name = AnsiFromUtf8(valueName);
+    const std::string name = AnsiFromUtf8(Member(problem, "value name"));
     std::vector<std::string> strings;
     std::string data;
     if (ReadStrings(key, name, &strings)) {
@@ -88,14 +84,14 @@ std::vector<std::string> ExplainValue(const std::string& keyPath, const std::str
     } else if (RegQueryValueExA(key.Handle(), name.c_str(), nullptr, nullptr, nullptr, nullptr) ==
                ERROR_SUCCESS) {
         // A counter (shared DLLs) names its file by the value's name.
-        strings = {name};
         data = "data: not text; the value's name is the file";
     } else {
         return {"the value is gone"};
     }
-    const std::string missing = MissingFile(strings);
-    return {data, missing.empty() ? std::string("file: every file it names exists now")
-                                  : "file: " + Utf8FromAnsi(missing) + " (missing)"};
+    // The reason comes from the rule of the section that reported the value.
+    const std::string reason = ValueProblemReason(SectionOf(problem), key, name);
+    return {data, reason.empty() ? std::string("now: the scan would not report it any more")
+                                 : Utf8FromAnsi(reason)};
 }
 
 } // namespace host

@@ -70,7 +70,7 @@ std::map<std::string, std::vector<std::string>> Explanations(const Report& repor
     for (const Members& entry : report.entries) {
         const std::string valueName = Member(entry, "value name");
         if (!valueName.empty())
-            notes[Member(entry, "id")] = ExplainValue(Member(entry, "key path"), valueName);
+            notes[Member(entry, "id")] = ExplainValue(entry);
     }
     return notes;
 }

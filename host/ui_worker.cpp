@@ -214,7 +214,7 @@ UiWorker::Result UiWorker::Explain(long scanNumber, int id) {
         if (valueName.empty())
             lines.push_back("the key itself is reported: it names nothing that exists");
         else
-            lines = ExplainValue(Member(problem, "key path"), valueName);
+            lines = ExplainValue(problem);
         return Done(json{{"lines", lines}});
     });
 }

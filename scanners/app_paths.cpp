@@ -4,7 +4,7 @@
 #include "scanners/entry_walk.h"
 #include "registry/reg_key.h"
 #include "scan/engine_state.h"
-#include "scan/exclusion_list.h"
+#include "scan/subkey_loop.h"
 #include "scan/problem_list.h"
 
 #include <string>
@@ -25,8 +25,7 @@ void ScanAppPaths(CEngineState& engine) {
 }
 
 int ScanAppPathEntry(CEngineState& engine, RegKey& entry) {
-    WaitWhilePaused(engine);
-    if (IsExcluded(engine, entry.KeyPathText()))
+    if (WaitThenIsExcluded(engine, entry))
         return 1;
     bool namesSomething = false;
     std::string file;
@@ -42,8 +41,7 @@ int ScanAppPathEntry(CEngineState& engine, RegKey& entry) {
     std::string folders;
     if (ReadSetting(entry, kSearchFolders, folders)) {
         namesSomething = true;
-        // A missing element of the list is dropped; anything else deletes "Path".
-        if (!CheckFileReference(folders, file))
+        if (AppPathFoldersAreBroken(kSearchFolders, folders, file))
             AddValueProblem(folders, engine, SectionAppPaths, entry, kSearchFolders);
     }
     // Windows keeps entries that only set how a program starts
@@ -54,4 +52,9 @@ int ScanAppPathEntry(CEngineState& engine, RegKey& entry) {
         values == 0)
         AddKeyProblem(entry, engine, SectionAppPaths);
     return 0;
+}
+
+bool AppPathFoldersAreBroken(const std::string& /*name*/, std::string& folders, std::string& file) {
+    // A missing element of the list is dropped; anything else deletes "Path".
+    return !CheckFileReference(folders, file);
 }

@@ -7,13 +7,9 @@
 #include "fileref/file_probe.h"
 #include "registry/reg_key.h"
 #include "scan/engine_state.h"
-#include "scan/exclusion_list.h"
+#include "scan/subkey_loop.h"
 
 #include <string>
-
-inline bool IsKeyExcluded(CEngineState& engine, const RegKey& key) {
-    return IsExcluded(engine, key.KeyPathText());
-}
 
 // Opens `name` below `parent` into `child`; false when it does not open or
 // the user excluded it.

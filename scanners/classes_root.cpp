@@ -23,15 +23,15 @@ constexpr const char* kServerSubkeyNames[] = {
 // library search, whose folders this scan cannot know.
 constexpr const char kInProcServer32[] = "InProcServer32";
 
-using EntryScanner = void (*)(CEngineState& engine, RegKey& entry);
-
-// Each subkey of the root's `area`, then a pause, until a stop.
-void ScanArea(CEngineState& engine, const RegKey& root, const char* area, EntryScanner scan) {
+// Each subkey of the root's `area`, then a pause, until a stop. What `scan`
+// returns about an entry matters to no one here.
+template <typename Scan>
+void ScanArea(CEngineState& engine, const RegKey& root, const char* area, Scan scan) {
     RegKey areaKey;
     if (root.OpenChild(area, areaKey) != ERROR_SUCCESS || engine.m_bStop != 0 ||
         IsKeyExcluded(engine, areaKey))
         return;
-    ForEachIncludedSubkey(engine, areaKey, [&](RegKey& entry) { scan(engine, entry); },
+    ForEachIncludedSubkey(engine, areaKey, [&](RegKey& entry) { (void)scan(engine, entry); },
                           PauseTest::AfterEach);
 }
 
@@ -97,7 +97,7 @@ bool HasSymkeyValue(RegKey& entry) {
 bool CheckAppId(CEngineState& engine, const RegKey& entry, bool hasSubkeys) {
     std::string appId;
     const bool read = entry.QueryStringValue("AppID", appId) == ERROR_SUCCESS;
-    const bool good = read && !appId.empty() && ClassesKeyExists(appId, "AppID");
+    const bool good = read && IsRegisteredAppId(appId);
     if (good)
         return true;
     if (hasSubkeys) {
@@ -134,15 +134,11 @@ void CheckEntryProgId(CEngineState& engine, const RegKey& entry) {
         AddKeyProblem(progId, engine, SectionClasses);
 }
 
-void ScanClsidArea(CEngineState& engine, RegKey& entry) {
-    (void)ScanClsidEntry(engine, entry);
-}
-
-void ScanInterfaceArea(CEngineState& engine, RegKey& entry) {
-    (void)ScanInterfaceEntry(engine, entry);
-}
-
 } // namespace
+
+bool IsRegisteredAppId(const std::string& appId) {
+    return !appId.empty() && ClassesKeyExists(appId, "AppID");
+}
 
 std::span<const char* const> ServerSubkeyNames() {
     return kServerSubkeyNames;
@@ -159,8 +155,8 @@ int WalkClassesRoot(CEngineState& engine, RegKey& root) {
     if (IsKeyExcluded(engine, root))
         return 1;
     ScanArea(engine, root, "TypeLib", ScanTypeLibEntry);
-    ScanArea(engine, root, "CLSID", ScanClsidArea);
-    ScanArea(engine, root, "Interface", ScanInterfaceArea);
+    ScanArea(engine, root, "CLSID", ScanClsidEntry);
+    ScanArea(engine, root, "Interface", ScanInterfaceEntry);
     ScanExtensions(engine, root);
     ScanShellClass(engine, root, "*");
     ScanShellClass(engine, root, "Folder");

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 
 struct CEngineState;
 class RegKey;
@@ -28,6 +29,9 @@ int ScanFileExtension(CEngineState& engine, const RegKey& extensionKey);
 // and its shell registrations. 0 when the entry was reported as a whole,
 // else 1 (examined, or left alone).
 int ScanClsidEntry(CEngineState& engine, RegKey& entryKey);
+
+// The rule for a CLSID entry's "AppID" value (as read, expanded).
+bool IsRegisteredAppId(const std::string& appId);
 
 // The COM server subkeys of a CLSID entry, in the order they are checked.
 std::span<const char* const> ServerSubkeyNames();

@@ -6,8 +6,7 @@
 
 void ScanEachEntry(CEngineState& engine, const char* areaPath, EntryScanner scanEntry) {
     WaitWhilePaused(engine);
-    RegKey area;
-    if (area.OpenPath(HKEY_LOCAL_MACHINE, areaPath, kReadWrite64) != ERROR_SUCCESS)
-        return;
-    ForEachIncludedSubkey(engine, area, [&](RegKey& entry) { (void)scanEntry(engine, entry); });
+    ForEachMachineKey({&areaPath, 1}, [&](RegKey& area) {
+        ForEachIncludedSubkey(engine, area, [&](RegKey& entry) { (void)scanEntry(engine, entry); });
+    });
 }

@@ -90,17 +90,6 @@ void CheckHandlerTree(CEngineState& engine, RegKey& key) {
     ForEachIncludedSubkey(engine, key, [&](RegKey& child) { CheckHandlerTree(engine, child); });
 }
 
-bool TemplateFileFound(const std::string& fileName) {
-    DWORD attributes = INVALID_FILE_ATTRIBUTES;
-    if (ProbeFile(fileName, attributes))
-        return true;
-    for (const std::string& folder : TemplateDirectories()) {
-        if (ProbeFile(Orvel::PathCombineA(folder, fileName), attributes))
-            return true;
-    }
-    return false;
-}
-
 std::vector<std::string> ReadTemplateDirectories() {
     std::vector<std::string> folders = {
         Orvel::PathCombineA(Orvel::GetWindowsDirectoryA(), "ShellNew")};
@@ -195,7 +184,7 @@ void CheckShellNew(CEngineState& engine, const RegKey& classKey) {
     std::string command;
     if (shellNew.QueryStringValue("Commmand", command) == ERROR_SUCCESS) {
         std::string file;
-        if (!CheckFileReference(command, file) && file.size() >= kShortestTemplateCommandPath) {
+        if (ShellNewCommandIsBroken(command, file)) {
             AddValueProblem(command, engine, SectionClasses, shellNew, "Commmand");
             return;
         }
@@ -206,6 +195,14 @@ void CheckShellNew(CEngineState& engine, const RegKey& classKey) {
         return;
     if (fileName.empty())
         AddKeyProblem(shellNew, engine, SectionClasses);
-    else if (!TemplateFileFound(fileName))
+    else if (TemplateFileIsMissing(fileName))
         AddValueProblem("*", engine, SectionClasses, shellNew, "FileName");
+}
+
+bool ShellNewCommandIsBroken(std::string& command, std::string& file) {
+    return !CheckFileReference(command, file) && file.size() >= kShortestTemplateCommandPath;
+}
+
+bool TemplateFileIsMissing(const std::string& fileName) {
+    return !FoundAsGivenOrInFolders(fileName, TemplateDirectories());
 }

@@ -29,6 +29,12 @@ void CheckShellExtensions(CEngineState& engine, const RegKey& classKey);
 // shell reads it) or the template file it copies ("FileName").
 void CheckShellNew(CEngineState& engine, const RegKey& classKey);
 
+// The rules for the values of "ShellNew" (as read, expanded): the command
+// runs a missing program (`file`; `command` marked as the problem record
+// wants it), or the template file, named bare or by full path, is missing.
+bool ShellNewCommandIsBroken(std::string& command, std::string& file);
+bool TemplateFileIsMissing(const std::string& fileName);
+
 // The folders a "ShellNew" template named without a folder is looked for
 // in: the Windows folder's ShellNew, the user's and the common templates
 // folders. Filled on first use and kept for the process, in byte order.

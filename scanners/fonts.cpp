@@ -1,28 +1,18 @@
 #include "scanners/fonts.h"
 
-#include "base/common_library.h"
 #include "fileref/file_probe.h"
 #include "registry/reg_key.h"
 #include "scan/engine_state.h"
-#include "scan/exclusion_list.h"
 #include "scan/problem_list.h"
+#include "scan/subkey_loop.h"
 
 #include <shlobj.h>
+
+#include <map>
 
 namespace {
 
 constexpr LONG kNoFontsFolder = ERROR_PATH_NOT_FOUND;
-
-// A registration names its file bare (in the Fonts folder) or by full path.
-// Font data is read raw: a path that still holds a variable, like one on a
-// share or a stick, cannot be judged and is left alone.
-bool FontFilePresent(const std::string& fontsFolder, const std::string& fontFile) {
-    if (IsOutOfReach(fontFile))
-        return true;
-    DWORD attributes = INVALID_FILE_ATTRIBUTES;
-    return ProbeFile(fontFile, attributes) ||
-           ProbeFile(Orvel::PathCombineA(fontsFolder, fontFile), attributes);
-}
 
 // East Asian fonts register a vertical-writing face, "@" and the face's
 // name, in the same file as the face itself (Wine does so for every such
@@ -36,29 +26,20 @@ bool IsVerticalFace(const std::string& valueName) {
 
 void ScanFonts(CEngineState& engine) {
     engine.m_fontSeen.clear();
-    RegKey key;
-    if (key.OpenPath(HKEY_LOCAL_MACHINE, kFontKeys[0], kReadWrite64) == ERROR_SUCCESS)
-        (void)ScanFontKey(engine, key);
+    ForEachMachineKey(kFontKeys, [&](RegKey& key) { (void)ScanFontKey(engine, key); });
 }
 
 LONG ScanFontKey(CEngineState& engine, RegKey& key) {
-    WaitWhilePaused(engine);
-    if (IsExcluded(engine, key.KeyPathText()))
+    if (WaitThenIsExcluded(engine, key))
         return ERROR_SUCCESS;
-    char fontsFolder[MAX_PATH] = {};
-    if (!SHGetSpecialFolderPathA(nullptr, fontsFolder, CSIDL_FONTS, FALSE))
+    std::string fontsFolder;
+    if (!GetFontsFolder(fontsFolder))
         return kNoFontsFolder;
-    std::string name;
-    std::string fontFile;
-    LONG status = key.BeginValues(name, fontFile);
-    for (; status == ERROR_SUCCESS && engine.m_bStop == 0;
-         status = key.NextStringValue(name, fontFile)) {
+    return ForEachStringValue(engine, key, [&](const std::string& name, std::string& fontFile) {
         if ((IsVerticalFace(name) || NoteFontFile(engine, key, name, fontFile)) &&
             !FontFilePresent(fontsFolder, fontFile))
             AddValueProblem("*", engine, SectionFonts, key, name);
-        WaitWhilePaused(engine);
-    }
-    return status;
+    });
 }
 
 bool NoteFontFile(CEngineState& engine, const RegKey& key, const std::string& valueName,
@@ -66,5 +47,39 @@ bool NoteFontFile(CEngineState& engine, const RegKey& key, const std::string& va
     if (engine.m_fontSeen.insert(fontFile).second)
         return true;
     AddValueProblem("*", engine, SectionFonts, key, valueName);
+    return false;
+}
+
+bool GetFontsFolder(std::string& folder) {
+    char path[MAX_PATH] = {};
+    if (!SHGetSpecialFolderPathA(nullptr, path, CSIDL_FONTS, FALSE))
+        return false;
+    folder = path;
+    return true;
+}
+
+bool FontFilePresent(const std::string& fontsFolder, const std::string& fontFile) {
+    // Font data is read raw: a path that still holds a variable, like one on
+    // a share or a stick, cannot be judged and is left alone.
+    return IsOutOfReach(fontFile) || FoundAsGivenOrInFolders(fontFile, {&fontsFolder, 1});
+}
+
+bool FindFontRegistration(RegKey& key, const std::string& valueName, std::string& fontFile,
+                          std::string& firstName) {
+    // The scan's memory of the files met, rebuilt in its order up to the
+    // registration asked about.
+    std::map<std::string, std::string> firstNames;
+    std::string name, file;
+    for (LONG status = key.BeginValues(name, file); status == ERROR_SUCCESS;
+         status = key.NextStringValue(name, file)) {
+        if (name == valueName) {
+            fontFile = file;
+            const auto first = firstNames.find(file);
+            firstName = IsVerticalFace(name) || first == firstNames.end() ? "" : first->second;
+            return true;
+        }
+        if (!IsVerticalFace(name))
+            firstNames.emplace(file, name);
+    }
     return false;
 }

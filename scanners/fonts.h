@@ -22,6 +22,18 @@ void ScanFonts(CEngineState& engine);
 // status that ended the value enumeration.
 LONG ScanFontKey(CEngineState& engine, RegKey& key);
 
+// Where bare file names lie: the system's Fonts folder. False when it cannot
+// be known.
+bool GetFontsFolder(std::string& folder);
+// The rule for a registration's file (data as stored): a name in the Fonts
+// folder or a full path, or out of reach and so not to be judged.
+bool FontFilePresent(const std::string& fontsFolder, const std::string& fontFile);
+// The registration `valueName` of the open font list: its file and, when
+// the scan meets that file first under another name (a repeat), that name.
+// False when the list holds no such registration.
+bool FindFontRegistration(RegKey& key, const std::string& valueName, std::string& fontFile,
+                          std::string& firstName);
+
 // Remembers `fontFile` and returns true; when the very same text (letter case
 // included) was met before, records the registration `valueName` as a
 // repeat instead and returns false.

@@ -5,37 +5,37 @@
 #include "fileref/reference_check.h"
 #include "registry/reg_key.h"
 #include "scan/engine_state.h"
-#include "scan/exclusion_list.h"
 #include "scan/problem_list.h"
+#include "scan/subkey_loop.h"
 
 #include <string>
 
+namespace {
+
+constexpr const char* kHelpScanOrder[] = {kClassicHelpKey, kHtmlHelpKey};
+
+} // namespace
+
 void ScanHelpFiles(CEngineState& engine) {
     WaitWhilePaused(engine);
-    // One key object serves both lists in turn; the last handle closes with it.
-    RegKey key;
-    for (const char* path : {kClassicHelpKey, kHtmlHelpKey}) {
-        if (key.OpenPath(HKEY_LOCAL_MACHINE, path, kReadWrite64) == ERROR_SUCCESS)
-            (void)ScanHelpKey(engine, key);
-    }
+    ForEachMachineKey(kHelpScanOrder, [&](RegKey& key) { (void)ScanHelpKey(engine, key); });
 }
 
 int ScanHelpKey(CEngineState& engine, RegKey& key) {
-    WaitWhilePaused(engine);
-    if (IsExcluded(engine, key.KeyPathText()))
+    if (WaitThenIsExcluded(engine, key))
         return 1;
-    std::string helpFile;
-    std::string folder;
-    for (LONG status = key.BeginValues(helpFile, folder);
-         status == ERROR_SUCCESS && engine.m_bStop == 0;
-         status = key.NextStringValue(helpFile, folder)) {
-        // An empty folder leaves the bare name, which is searched for on the
-        // system's search path.
-        std::string path = Orvel::PathCombineA(folder, helpFile);
+    (void)ForEachStringValue(engine, key, [&](const std::string& helpFile, std::string& data) {
         std::string file;
-        if (!CheckFileReference(path, file) && !FoundInLanguageFolder(folder, helpFile))
-            AddValueProblem(path, engine, SectionHelpFiles, key, helpFile);
-        WaitWhilePaused(engine);
-    }
+        if (HelpValueIsBroken(helpFile, data, file))
+            AddValueProblem(data, engine, SectionHelpFiles, key, helpFile);
+    });
     return 0;
+}
+
+bool HelpValueIsBroken(const std::string& helpFile, std::string& data, std::string& file) {
+    // An empty folder leaves the bare name, which is searched for on the
+    // system's search path; a localised file may sit in a language folder.
+    const std::string folder = data;
+    data = Orvel::PathCombineA(folder, helpFile);
+    return !CheckFileReference(data, file) && !FoundInLanguageFolder(folder, helpFile);
 }

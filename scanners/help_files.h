@@ -1,6 +1,8 @@
 // Registered help files that are no longer in the folder their entry names.
 #pragma once
 
+#include <string>
+
 struct CEngineState;
 class RegKey;
 
@@ -16,3 +18,9 @@ void ScanHelpFiles(CEngineState& engine);
 
 // The string values of one open list. 1 when the list is excluded, else 0.
 int ScanHelpKey(CEngineState& engine, RegKey& key);
+
+// The rule for one entry, its data (the folder) as stored: true when the
+// file is in neither the folder nor a language folder of it, `file` being
+// the file looked for and `data` the joined path, marked as the problem
+// record wants it.
+bool HelpValueIsBroken(const std::string& helpFile, std::string& data, std::string& file);

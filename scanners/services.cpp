@@ -5,9 +5,12 @@
 #include "fileref/file_probe.h"
 #include "registry/reg_key.h"
 #include "scan/engine_state.h"
-#include "scan/exclusion_list.h"
 #include "scan/problem_list.h"
+#include "scan/subkey_loop.h"
 #include "scanners/entry_walk.h"
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -32,12 +35,7 @@ bool ImagePresent(std::string imagePath) {
         if (Exists(imagePath))
             return true;
     }
-    const std::string fileName = GetFileNamePart(imagePath);
-    for (const std::string& folder : DriverDirectories()) {
-        if (Exists(Orvel::PathCombineA(folder, fileName)))
-            return true;
-    }
-    return false;
+    return FoundInFolders(GetFileNamePart(imagePath), DriverDirectories());
 }
 
 } // namespace
@@ -47,8 +45,7 @@ void ScanServices(CEngineState& engine) {
 }
 
 int ScanServiceEntry(CEngineState& engine, RegKey& service) {
-    WaitWhilePaused(engine);
-    if (IsExcluded(engine, service.KeyPathText()))
+    if (WaitThenIsExcluded(engine, service))
         return 1;
     DWORD start = 0;
     if (service.QueryDwordValue("Start", start) != ERROR_SUCCESS || start == kStartDisabled)
@@ -61,11 +58,16 @@ int ScanServiceEntry(CEngineState& engine, RegKey& service) {
     return 0;
 }
 
-const std::set<std::string>& DriverDirectories() {
-    static const std::set<std::string> directories = {
-        Orvel::GetSystemDirectoryA(),
-        Orvel::PathCombineA(Orvel::GetSystemDirectoryA(), "Drivers"),
-        Orvel::PathCombineA(Orvel::GetWindowsDirectoryA(), "System"),
-    };
+std::span<const std::string> DriverDirectories() {
+    static const std::vector<std::string> directories = [] {
+        std::vector<std::string> folders = {
+            Orvel::GetSystemDirectoryA(),
+            Orvel::PathCombineA(Orvel::GetSystemDirectoryA(), "Drivers"),
+            Orvel::PathCombineA(Orvel::GetWindowsDirectoryA(), "System"),
+        };
+        std::sort(folders.begin(), folders.end());
+        folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+        return folders;
+    }();
     return directories;
 }

@@ -4,7 +4,7 @@
 // report.
 #pragma once
 
-#include <set>
+#include <span>
 #include <string>
 
 struct CEngineState;
@@ -18,4 +18,4 @@ int ScanServiceEntry(CEngineState& engine, RegKey& service);
 
 // Where drivers named by bare file name are loaded from: the system folder,
 // its "Drivers" folder and the Windows folder's "System", in byte order.
-const std::set<std::string>& DriverDirectories();
+std::span<const std::string> DriverDirectories();

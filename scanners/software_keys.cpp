@@ -1,13 +1,13 @@
 #include "scanners/software_keys.h"
 
-#include "scan/engine_state.h"
 #include "fileref/command_path.h"
 #include "fileref/reference_check.h"
 #include "registry/reg_key.h"
+#include "scan/engine_state.h"
 #include "scan/exclusion_list.h"
-#include "scan/subkey_loop.h"
 #include "scan/problem_list.h"
 #include "scan/scan_driver.h"
+#include "scan/subkey_loop.h"
 
 #include <string>
 
@@ -17,19 +17,12 @@ int SectionOfMode(int mode) {
     return mode == WalkUserHives ? SectionUserSoftware : SectionMachineSoftware;
 }
 
-// Only drive paths on fixed disks are tested, and of the missing ones only
-// those naming a file of a known kind are reported: a missing document or
-// sound file is the application's business, not a broken registration.
 void ExamineValues(CEngineState& engine, RegKey& key, int mode) {
-    std::string name;
-    std::string data;
-    for (LONG status = key.BeginValues(name, data); status == ERROR_SUCCESS && engine.m_bStop == 0;
-         status = key.NextStringValue(name, data)) {
+    (void)ForEachStringValue(engine, key, [&](const std::string& name, std::string& data) {
         std::string file;
-        if (!CheckDrivePathReference(data, file) && HasKnownFileExtension(file))
+        if (SoftwareValueIsBroken(name, data, file))
             AddValueProblem(data, engine, SectionOfMode(mode), key, name);
-        WaitWhilePaused(engine);
-    }
+    });
 }
 
 void Walk(CEngineState& engine, HKEY root, const char* path, int mode) {
@@ -46,6 +39,13 @@ void ScanUserSoftware(CEngineState& engine) {
 
 void ScanMachineSoftware(CEngineState& engine) {
     Walk(engine, HKEY_LOCAL_MACHINE, "SOFTWARE", WalkMachineSoftware);
+}
+
+// Only drive paths on fixed disks are tested, and of the missing ones only
+// those naming a file of a known kind are reported: a missing document or
+// sound file is the application's business, not a broken registration.
+bool SoftwareValueIsBroken(const std::string& /*name*/, std::string& data, std::string& file) {
+    return !CheckDrivePathReference(data, file) && HasKnownFileExtension(file);
 }
 
 int WalkSoftwareKey(CEngineState& engine, RegKey& key, int mode) {

@@ -5,8 +5,8 @@
 #include "registry/reg_key.h"
 #include "scan/engine_state.h"
 #include "scan/exclusion_list.h"
-#include "scan/subkey_loop.h"
 #include "scan/problem_list.h"
+#include "scan/subkey_loop.h"
 
 namespace {
 
@@ -22,17 +22,6 @@ std::string MediaPathSetting() {
         (void)version.QueryStringValue("MediaPath", media);
     return media;
 }
-
-// A sound on a share or a stick may just be out of reach; a name left with
-// an unexpanded variable cannot be judged either.
-bool SoundPresent(CEngineState& engine, const std::string& sound) {
-    if (IsOutOfReach(sound))
-        return true;
-    DWORD attributes = INVALID_FILE_ATTRIBUTES;
-    return ProbeFile(sound, attributes) ||
-           ProbeFile(Orvel::PathCombineA(GetMediaDirectory(engine), sound), attributes);
-}
-
 
 } // namespace
 
@@ -65,7 +54,7 @@ LONG CheckSoundScheme(CEngineState& engine, const RegKey& scheme) {
     const LONG status = scheme.QueryStringValue("", sound);
     // An empty sound means "no sound", which is no problem, even on a
     // machine whose media folder is gone.
-    if (status != ERROR_SUCCESS || sound.empty() || SoundPresent(engine, sound))
+    if (status != ERROR_SUCCESS || sound.empty() || SoundFound(GetMediaDirectory(engine), sound))
         return status;
     // The standard schemes (".Default", ".Current") belong to the event:
     // only their sound goes. A scheme of the user's own goes whole.
@@ -76,14 +65,24 @@ LONG CheckSoundScheme(CEngineState& engine, const RegKey& scheme) {
     return status;
 }
 
-const std::string& GetMediaDirectory(CEngineState& engine) {
-    if (engine.m_mediaDirectory.empty()) {
-        engine.m_mediaDirectory = MediaPathSetting();
-        if (engine.m_mediaDirectory.empty()) {
-            char windows[MAX_PATH] = {};
-            ::GetWindowsDirectoryA(windows, MAX_PATH);
-            engine.m_mediaDirectory = Orvel::PathCombineA(windows, "Media");
-        }
+bool SoundFound(const std::string& mediaFolder, const std::string& sound) {
+    // A sound on a share or a stick may just be out of reach; a name left
+    // with an unexpanded variable cannot be judged either.
+    return IsOutOfReach(sound) || FoundAsGivenOrInFolders(sound, {&mediaFolder, 1});
+}
+
+std::string ReadMediaDirectory() {
+    std::string media = MediaPathSetting();
+    if (media.empty()) {
+        char windows[MAX_PATH] = {};
+        ::GetWindowsDirectoryA(windows, MAX_PATH);
+        media = Orvel::PathCombineA(windows, "Media");
     }
+    return media;
+}
+
+const std::string& GetMediaDirectory(CEngineState& engine) {
+    if (engine.m_mediaDirectory.empty())
+        engine.m_mediaDirectory = ReadMediaDirectory();
     return engine.m_mediaDirectory;
 }

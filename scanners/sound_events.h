@@ -21,7 +21,12 @@ int ScanSoundApps(CEngineState& engine, RegKey& apps);
 // it is absent or not a string, and nothing is recorded then).
 LONG CheckSoundScheme(CEngineState& engine, const RegKey& scheme);
 
+// The rule for a scheme's sound (expanded, not empty): present as given or
+// in the media folder, or out of reach and so not to be judged.
+bool SoundFound(const std::string& mediaFolder, const std::string& sound);
+
 // The system's media folder: the machine's MediaPathUnexpanded or MediaPath
-// setting, else the Windows folder's "Media". Read on first use and kept by
-// the engine while it is not empty.
+// setting, else the Windows folder's "Media". GetMediaDirectory reads it on
+// first use and the engine keeps it while it is not empty.
+std::string ReadMediaDirectory();
 const std::string& GetMediaDirectory(CEngineState& engine);

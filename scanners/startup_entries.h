@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 struct CEngineState;
 class RegKey;
 
@@ -22,3 +24,8 @@ void ScanStartupEntries(CEngineState& engine);
 // The string values of one open startup key. 1 when the key is excluded,
 // else the status that ended the value enumeration.
 LONG ScanStartupKey(CEngineState& engine, RegKey& key);
+
+// The rule for one value, its data as stored: true when the program its
+// command line runs is missing, `file` being that program and `data`
+// marked as the problem record wants it.
+bool StartupValueIsBroken(const std::string& name, std::string& data, std::string& file);

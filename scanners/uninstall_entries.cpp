@@ -4,7 +4,7 @@
 #include "scanners/entry_walk.h"
 #include "registry/reg_key.h"
 #include "scan/engine_state.h"
-#include "scan/exclusion_list.h"
+#include "scan/subkey_loop.h"
 #include "scan/problem_list.h"
 
 #include <string>
@@ -38,8 +38,7 @@ void ScanUninstallEntries(CEngineState& engine) {
 }
 
 int ScanUninstallEntry(CEngineState& engine, RegKey& entry) {
-    WaitWhilePaused(engine);
-    if (IsExcluded(engine, entry.KeyPathText()))
+    if (WaitThenIsExcluded(engine, entry))
         return 1;
     bool hasCommand = false;
     for (const char* valueName : kUninstallCommands) {

@@ -314,7 +314,7 @@ PY
     ;;
 
 explain)
-    # The data of a value and the file the checks took from it; the
+    # The data of a value and the reason of the rule that reported it; the
     # engine's report stays as it was.
     run explain --machine "$machine" scan --explain
     expect_rc 0 "scan --explain"
@@ -325,6 +325,9 @@ explain)
     # A list keeps the first library: the second is the missing one.
     grep -A2 '  Skins' "$scratch/explain.out" | grep -qF 'file: C:\Program Files (x86)\Northwind\Player\skins\neon.dll (missing)' ||
         fail "the missing file of the skin list is not named: $(grep -A2 Skins "$scratch/explain.out")"
+    # A font registered twice is reported for the repeat, its file being there.
+    grep -A2 '  Arial Regular (TrueType)' "$scratch/explain.out" | grep -qF 'file: arial.ttf (already registered as "Arial (TrueType)")' ||
+        fail "the repeated font is not explained by its repeat: $(grep -A2 'Arial Regular' "$scratch/explain.out")"
     [ "$(grep -c '^ *data: ' "$scratch/explain.out")" -eq "$(grep -o '"value name"' "$expected/scan.raw" | wc -l)" ] ||
         fail "not every value problem is explained"
     run raw --machine "$machine" --raw scan
