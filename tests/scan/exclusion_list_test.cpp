@@ -278,14 +278,6 @@ TEST_F(ExclusionListTest, TheUserWildcardGivesOneEntryPerHiveHoldingTheKey) {
     EXPECT_TRUE(IsExcluded(m_engine, "HKEY_USERS\\" + sid + "\\Software\\HmWild"));
 }
 
-// A key that has not been opened: the filter reads only its root and path.
-RegKey KeyAt(HKEY root, const std::string& path) {
-    RegKey key;
-    key.m_hRoot = root;
-    key.m_path = path;
-    return key;
-}
-
 struct WalkCase {
     HKEY root;
     const char* path;
@@ -323,9 +315,8 @@ TEST_F(ExclusionListTest, ShouldWalkKeyKeepsEachWalkInItsArea) {
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 2, false},
     };
     for (const WalkCase& c : cases) {
-        const RegKey key = KeyAt(c.root, c.path);
-        EXPECT_EQ(c.walk, ShouldWalkKey(key, m_engine, c.mode))
-            << key.KeyPathText() << " in mode " << c.mode;
+        EXPECT_EQ(c.walk, ShouldWalkKey(c.root, c.path, m_engine, c.mode))
+            << KeyPathText(c.root, c.path) << " in mode " << c.mode;
     }
 }
 
