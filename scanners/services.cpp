@@ -1,5 +1,6 @@
 #include "scanners/services.h"
 
+#include "base/built_once.h"
 #include "base/common_library.h"
 #include "fileref/command_path.h"
 #include "fileref/file_probe.h"
@@ -62,10 +63,12 @@ int ScanServiceEntry(CEngineState& engine, RegKey& service) {
 }
 
 const std::set<std::string>& DriverDirectories() {
-    static const std::set<std::string> directories = {
-        Orvel::GetSystemDirectoryA(),
-        Orvel::PathCombineA(Orvel::GetSystemDirectoryA(), "Drivers"),
-        Orvel::PathCombineA(Orvel::GetWindowsDirectoryA(), "System"),
-    };
-    return directories;
+    static constinit Orvel::TBuiltOnce<std::set<std::string>> directories;
+    return directories.Get([] {
+        return std::set<std::string>{
+            Orvel::GetSystemDirectoryA(),
+            Orvel::PathCombineA(Orvel::GetSystemDirectoryA(), "Drivers"),
+            Orvel::PathCombineA(Orvel::GetWindowsDirectoryA(), "System"),
+        };
+    });
 }
