@@ -1,8 +1,8 @@
 // regkeys.txt beside the plug-in, the exclusion test and the software walks'
 // filter. The file is written where the engine looks for it and removed
 // again by the machine builder.
-#include "engine/hivemender.h"
 #include "registry/reg_key.h"
+#include "scan/engine_state.h"
 #include "scan/exclusion_list.h"
 #include "registry/mb_case.h"
 #include "scan/scan_driver.h"
@@ -22,6 +22,14 @@ namespace {
 using Entries = std::set<std::string, std::less<>>;
 
 constexpr char kBuiltIn[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432NODE\\WOW6432NODE\\WOW6432NODE\\";
+
+// Machine areas that sections own, which the machine software walk leaves.
+constexpr const char* kOwnedAreas[] = {
+    "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts",
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths",
+};
+const SectionScan kOwningSections[] = {{SectionFonts, nullptr, false, kOwnedAreas}};
 
 class ExclusionListTest : public ::testing::Test {
 protected:
@@ -52,7 +60,7 @@ protected:
     }
 
     hmtest::MachineBuilder m_machine;
-    CHivemender m_engine;
+    CEngineState m_engine{kOwningSections};
 };
 
 TEST_F(ExclusionListTest, FileLinesBecomeUpperCaseEntriesWithABackslash) {
@@ -346,7 +354,7 @@ TEST_F(ExclusionListTest, TwoEnginesScanAtOnce) {
                 ++wrongAnswers;
         }
     };
-    CHivemender other;
+    CEngineState other;
     std::thread first([&] { scanRepeatedly(m_engine); });
     std::thread second([&] { scanRepeatedly(other); });
     first.join();
