@@ -1,5 +1,7 @@
 #include "base/common_library.h"
 
+#include "base/built_once.h"
+
 #include <mbstring.h>
 
 #include <cstdio>
@@ -72,13 +74,13 @@ std::string GetModulePathNameA(HMODULE module) {
 }
 
 const char* GetSystemDirectoryA() {
-    static const std::string folder = ReadFolder(::GetSystemDirectoryA);
-    return folder.c_str();
+    static constinit TBuiltOnce<std::string> folder;
+    return folder.Get([] { return ReadFolder(::GetSystemDirectoryA); }).c_str();
 }
 
 const char* GetWindowsDirectoryA() {
-    static const std::string folder = ReadFolder(::GetWindowsDirectoryA);
-    return folder.c_str();
+    static constinit TBuiltOnce<std::string> folder;
+    return folder.Get([] { return ReadFolder(::GetWindowsDirectoryA); }).c_str();
 }
 
 int Wow64DisableWow64FsRedirection(PVOID* oldValue) {

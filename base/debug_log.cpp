@@ -1,5 +1,6 @@
 #include "base/debug_log.h"
 
+#include "base/built_once.h"
 #include "base/common_library.h"
 #include "base/shipped_library.h"
 
@@ -52,8 +53,9 @@ void Forward(int level, const char* file, const char* function, int line, const 
     NimbtraceOutputFn output = OutputFunction(library);
     if (output == nullptr)
         return;
-    static const std::string modulePath = ThisModulePath();
-    output(level, modulePath.c_str(), file, function, line, timestamp, format, args);
+    static constinit Orvel::TBuiltOnce<std::string> modulePath;
+    output(level, modulePath.Get(ThisModulePath).c_str(), file, function, line, timestamp, format,
+           args);
 }
 
 } // namespace

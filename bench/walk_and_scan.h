@@ -32,10 +32,13 @@ struct WalkCount {
 // cannot do with less.
 inline void BareWalk(RegKey& key, WalkCount& count) {
     ++count.keys;
-    if (key.CountValues() == ERROR_SUCCESS) {
-        std::vector<char> name(key.m_dwValueNameSize + 1);
-        std::vector<BYTE> data(key.m_dwValueDataSize + 1);
-        for (DWORD i = 0; i < key.m_dwValueCount; ++i) {
+    DWORD valueCount = 0, longestName = 0, longestData = 0;
+    if (RegQueryInfoKeyA(key.Handle(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         &valueCount, &longestName, &longestData, nullptr,
+                         nullptr) == ERROR_SUCCESS) {
+        std::vector<char> name(longestName + 2);
+        std::vector<BYTE> data(longestData + 2);
+        for (DWORD i = 0; i < valueCount; ++i) {
             DWORD nameLength = static_cast<DWORD>(name.size());
             DWORD dataLength = static_cast<DWORD>(data.size());
             DWORD type = REG_NONE;

@@ -62,11 +62,9 @@ void WaitUntilGone(const Orvel::THandle& thread) {
 
 } // namespace
 
-CHivemender::CHivemender() {
-    m_dwSectionMask = kDefaultSectionMask;
-    m_sectionPaths = OwnedMachineKeys();
-    m_sectionScanners = SectionScanTable();
-}
+CHivemender::CHivemender() : CHivemender(SectionScanTable()) {}
+
+CHivemender::CHivemender(std::span<const SectionScan> sections) : CEngineState(sections) {}
 
 CHivemender::~CHivemender() {
     Stop();

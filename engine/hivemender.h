@@ -19,7 +19,10 @@
 
 class CHivemender final : public ICloudPlugin, public CEngineState {
 public:
+    // An engine that scans the product's sections (scanners/section_table.h),
+    // or those of `sections`.
     CHivemender();
+    explicit CHivemender(std::span<const SectionScan> sections);
     ~CHivemender();
     CHivemender(const CHivemender&) = delete;
     CHivemender& operator=(const CHivemender&) = delete;
@@ -35,8 +38,6 @@ public:
     static DWORD WINAPI FixOnThread(LPVOID param);
 
     CWorkerThreadSlot m_hWorkerThread;
-    // The section scanners a scan runs, in their order.
-    std::span<const SectionScan> m_sectionScanners;
 
 private:
     HRESULT StartWorker(int mode);
@@ -52,6 +53,3 @@ private:
     // The worker's reference on this module; the worker owns it.
     HMODULE m_hWorkerModule = nullptr;
 };
-
-// Every section but services and drivers.
-constexpr DWORD kDefaultSectionMask = 0x77F;

@@ -1,5 +1,6 @@
 #include "fileref/file_probe.h"
 
+#include "base/built_once.h"
 #include "base/common_library.h"
 #include "fileref/scan_file_cache.h"
 #include "fileref/text_scan.h"
@@ -8,7 +9,6 @@
 #include <mbstring.h>
 
 #include <algorithm>
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -28,23 +28,18 @@ struct ByteOrder {
 };
 using DirectorySet = std::set<std::string, ByteOrder>;
 
-// Filled once under the lock; afterwards read without it. A worker that is
-// terminated mid-scan (Stop gives a worker two seconds) must not leave a
-// lock behind that every later scan would wait on, so the hot path of every
-// probe takes none.
+// Built once, without a lock (base/built_once.h). Only the tests' forgetting
+// takes the lock, to keep what it replaces alive: a reader may still hold it.
 struct Tables {
-    std::mutex fillLock;
-    std::atomic<const DirectorySet*> directories{nullptr};
-    std::atomic<bool> driveMaskComputed{false};
-    std::atomic<DWORD> driveMask{0};
-    // Sets replaced by ForgetFileSearchTables: a reader may still hold one.
-    std::vector<std::unique_ptr<const DirectorySet>> retired;
+    Orvel::TBuiltOnce<DirectorySet> directories;
+    Orvel::TBuiltOnce<DWORD> fixedDriveMask;
+    std::mutex retireLock;
+    std::vector<std::unique_ptr<const DirectorySet>> retiredDirectories;
+    std::vector<std::unique_ptr<const DWORD>> retiredMasks;
 };
 
-Tables& ProcessTables() {
-    static Tables tables;
-    return tables;
-}
+// Set up as the module loads, before any worker runs: no guard on first use.
+Tables g_tables;
 
 const char kAppPaths[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths";
 const char kExtShellViews[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\ExtShellViews";
@@ -110,8 +105,8 @@ bool RedirectionCanChange(const std::string& path) {
 std::string WithoutX86Folder(const std::string& path) {
     std::string lower = path;
     _mbslwr_s(reinterpret_cast<unsigned char*>(lower.data()), lower.size() + 1);
-    static const std::string kFrom = "program files (x86)";
-    static const std::string kTo = "program files";
+    constexpr std::string_view kFrom = "program files (x86)";
+    constexpr std::string_view kTo = "program files";
     for (size_t at = lower.find(kFrom); at != std::string::npos;
          at = lower.find(kFrom, at + kTo.size()))
         lower.replace(at, kFrom.size(), kTo);
@@ -239,23 +234,18 @@ void AddPathVariable(DirectorySet& directories) {
     directories.insert(std::string());
 }
 
-const DirectorySet& SearchDirectories() {
-    Tables& tables = ProcessTables();
-    if (const DirectorySet* filled = tables.directories.load(std::memory_order_acquire))
-        return *filled;
-    std::lock_guard<std::mutex> hold(tables.fillLock);
-    if (const DirectorySet* filled = tables.directories.load(std::memory_order_acquire))
-        return *filled;
-    auto directories = std::make_unique<DirectorySet>();
+DirectorySet BuildSearchDirectories() {
+    DirectorySet directories;
     const std::string windows = Orvel::GetWindowsDirectoryA();
-    directories->insert(Orvel::GetSystemDirectoryA());
-    directories->insert(windows);
-    directories->insert(Orvel::PathCombineA(windows, "System"));
-    AddPathVariable(*directories);
-    const DirectorySet* published = directories.release();
-    tables.retired.emplace_back(published); // owned here, freed at process exit
-    tables.directories.store(published, std::memory_order_release);
-    return *published;
+    directories.insert(Orvel::GetSystemDirectoryA());
+    directories.insert(windows);
+    directories.insert(Orvel::PathCombineA(windows, "System"));
+    AddPathVariable(directories);
+    return directories;
+}
+
+const DirectorySet& SearchDirectories() {
+    return g_tables.directories.Get(BuildSearchDirectories);
 }
 
 bool FoundInSearchDirectories(const std::string& name) {
@@ -354,23 +344,19 @@ bool FoundInLanguageFolder(const std::string& folder, const std::string& name) {
     return false;
 }
 
-bool GetFixedDriveMask(DWORD& mask) {
-    Tables& tables = ProcessTables();
-    if (!tables.driveMaskComputed.load(std::memory_order_acquire)) {
-        std::lock_guard<std::mutex> hold(tables.fillLock);
-        if (!tables.driveMaskComputed.load(std::memory_order_acquire)) {
-            const DWORD present = GetLogicalDrives();
-            DWORD fixed = 0;
-            for (int bit = 0; bit < 26; ++bit) {
-                const char root[] = {static_cast<char>('A' + bit), ':', '\\', '\0'};
-                if ((present & (1u << bit)) != 0 && GetDriveTypeA(root) == DRIVE_FIXED)
-                    fixed |= 1u << bit;
-            }
-            tables.driveMask.store(fixed, std::memory_order_relaxed);
-            tables.driveMaskComputed.store(true, std::memory_order_release);
-        }
+DWORD BuildFixedDriveMask() {
+    const DWORD present = GetLogicalDrives();
+    DWORD fixed = 0;
+    for (int bit = 0; bit < 26; ++bit) {
+        const char root[] = {static_cast<char>('A' + bit), ':', '\\', '\0'};
+        if ((present & (1u << bit)) != 0 && GetDriveTypeA(root) == DRIVE_FIXED)
+            fixed |= 1u << bit;
     }
-    mask = tables.driveMask.load(std::memory_order_relaxed);
+    return fixed;
+}
+
+bool GetFixedDriveMask(DWORD& mask) {
+    mask = g_tables.fixedDriveMask.Get(BuildFixedDriveMask);
     return true;
 }
 
@@ -410,8 +396,7 @@ bool ExtShellViewExists(const std::string& name) {
 }
 
 void ForgetFileSearchTables() {
-    Tables& tables = ProcessTables();
-    std::lock_guard<std::mutex> hold(tables.fillLock);
-    tables.directories.store(nullptr, std::memory_order_release);
-    tables.driveMaskComputed.store(false, std::memory_order_release);
+    std::lock_guard<std::mutex> hold(g_tables.retireLock);
+    g_tables.retiredDirectories.push_back(g_tables.directories.Forget());
+    g_tables.retiredMasks.push_back(g_tables.fixedDriveMask.Forget());
 }

@@ -69,7 +69,7 @@ LONG DeleteKeyWithUndo(const std::string& keyPath, CUndoFile& undo) {
         status = ExportKeyToUndo(key, undo);
     if (status != ERROR_SUCCESS)
         return status;
-    return DeleteKeyTree(parent.Handle(), storedName, parent.m_samView);
+    return DeleteKeyTree(parent.Handle(), storedName, parent.View());
 }
 
 LONG DeleteValueWithUndo(CUndoFile& undo, const std::string& keyPath,

@@ -1,5 +1,7 @@
 #include "registry/key_walk.h"
 
+#include "base/built_once.h"
+
 namespace {
 
 typedef LONG(WINAPI* RegDeleteKeyExAFn)(HKEY key, LPCSTR subkey, REGSAM view, DWORD reserved);
@@ -7,14 +9,14 @@ typedef LONG(WINAPI* RegDeleteKeyExAFn)(HKEY key, LPCSTR subkey, REGSAM view, DW
 // Looked up once per process: only RegDeleteKeyExA deletes in a chosen
 // registry view, and systems before Vista lack it.
 RegDeleteKeyExAFn DeleteInViewFunction() {
-    static const RegDeleteKeyExAFn function = [] {
+    static constinit Orvel::TBuiltOnce<RegDeleteKeyExAFn> function;
+    return function.Get([] {
         HMODULE advapi = GetModuleHandleA("Advapi32.dll");
         if (advapi == nullptr)
             return static_cast<RegDeleteKeyExAFn>(nullptr);
         return reinterpret_cast<RegDeleteKeyExAFn>(
             reinterpret_cast<void*>(GetProcAddress(advapi, "RegDeleteKeyExA")));
-    }();
-    return function;
+    });
 }
 
 // Deletes one key that has no subkeys left.
@@ -38,7 +40,7 @@ class TreeDeleter : public KeyVisitor {
 public:
     LONG EnterKey(RegKey&, const std::string&) override { return ERROR_SUCCESS; }
     LONG LeaveSubkey(RegKey& parent, const std::string& name) override {
-        return DeleteLeafKey(parent.Handle(), name, parent.m_samView);
+        return DeleteLeafKey(parent.Handle(), name, parent.View());
     }
 };
 
@@ -95,6 +97,8 @@ LONG ReadValues(HKEY key, std::vector<RegValue>& values) {
     return EndOfReading(status);
 }
 
+namespace {
+
 bool IsListed(const std::vector<std::string>& names, const std::string& name) {
     for (const std::string& listed : names) {
         if (listed == name)
@@ -106,6 +110,8 @@ bool IsListed(const std::vector<std::string>& names, const std::string& name) {
 LONG NotOpenable(LONG status, bool listed) {
     return status == ERROR_FILE_NOT_FOUND && listed ? ERROR_CANTOPEN : status;
 }
+
+} // namespace
 
 LONG OpenFailure(HKEY parent, const std::string& name, LONG status) {
     std::vector<std::string> names;
@@ -151,16 +157,23 @@ LONG WalkKeyTree(RegKey& key, KeyVisitor& visitor) {
     return WalkFrom(key, visitor, std::string());
 }
 
-LONG DeleteKeyTree(HKEY parent, const std::string& name, REGSAM view) {
+namespace {
+
+// Everything below the subkey `name` of `parent`; the subkey itself is
+// closed again when this returns, so that it can go next.
+LONG DeleteSubkeysOf(HKEY parent, const std::string& name, REGSAM view) {
     RegKey key;
-    const REGSAM access = KEY_READ | KEY_WRITE | view;
-    LONG status = key.Open(parent, name, access);
+    LONG status = key.Open(parent, name, KEY_READ | KEY_WRITE | view);
     if (status != ERROR_SUCCESS)
         return status;
-    key.m_samAccess = access;
     TreeDeleter deleter;
-    status = WalkKeyTree(key, deleter);
-    key.m_hKey.Reset();
+    return WalkKeyTree(key, deleter);
+}
+
+} // namespace
+
+LONG DeleteKeyTree(HKEY parent, const std::string& name, REGSAM view) {
+    const LONG status = DeleteSubkeysOf(parent, name, view);
     if (status != ERROR_SUCCESS)
         return status;
     return DeleteLeafKey(parent, name, view);

@@ -7,14 +7,10 @@
 #include <mbstring.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
-
-std::string RootPrefix(HKEY root) {
-    const std::string name = LongRootName(root);
-    return name.empty() ? name : name + "\\";
-}
 
 // Registry data need not end in a zero: take the text up to the first zero
 // within the bytes actually returned.
@@ -47,27 +43,38 @@ std::string ChildPath(const std::string& path, const std::string& name) {
     return joined.append(name);
 }
 
+LONG OpenHandle(HKEY parent, const std::string& subkey, REGSAM access,
+                Orvel::TRegKeyHandle& opened) {
+    HKEY raw = nullptr;
+    const LONG status = RegOpenKeyExA(parent, subkey.c_str(), 0, access, &raw);
+    if (status == ERROR_SUCCESS)
+        opened.Reset(raw);
+    return status;
+}
+
 } // namespace
 
-LONG RegKey::Open(HKEY parent, const std::string& subkey, REGSAM access) {
-    HKEY opened = nullptr;
-    LONG status = RegOpenKeyExA(parent, subkey.c_str(), 0, access, &opened);
-    if (status != ERROR_SUCCESS)
-        return status;
-    m_hKey.Reset(opened);
+void RegKey::Take(Orvel::TRegKeyHandle opened, HKEY root, std::string path,
+                  REGSAM access) noexcept {
+    m_hKey = std::move(opened);
     m_samView = access & kViewBits;
-    return ERROR_SUCCESS;
+    m_hRoot = root;
+    m_path = std::move(path);
+    m_samAccess = access;
+    m_dwSubkeyCount = m_dwSubkeyNameSize = m_dwSubkeyIndex = 0;
+    m_dwValueCount = m_dwValueNameSize = m_dwValueDataSize = m_dwValueIndex = 0;
+}
+
+LONG RegKey::Open(HKEY parent, const std::string& subkey, REGSAM access) {
+    Orvel::TRegKeyHandle opened;
+    const LONG status = OpenHandle(parent, subkey, access, opened);
+    if (status == ERROR_SUCCESS)
+        Take(std::move(opened), parent, subkey, access);
+    return status;
 }
 
 LONG RegKey::OpenPath(HKEY root, const std::string& path, REGSAM access) {
-    access |= KEY_WOW64_64KEY;
-    LONG status = Open(root, path, access);
-    if (status != ERROR_SUCCESS)
-        return status;
-    m_hRoot = root;
-    m_samAccess = access;
-    m_path = path;
-    return ERROR_SUCCESS;
+    return Open(root, path, access | KEY_WOW64_64KEY);
 }
 
 LONG RegKey::OpenByText(const std::string& keyPathText, REGSAM access) {
@@ -82,14 +89,14 @@ LONG RegKey::OpenByText(const std::string& keyPathText, REGSAM access) {
     return OpenPath(RootFromName(rootName, RootNames::EngineLongNames), path, access);
 }
 
+// The path is built only once the child is open: probing for a child that
+// is missing, the usual case of many lookups, costs no allocation.
 LONG RegKey::OpenChild(const std::string& name, RegKey& child) const {
-    LONG status = child.Open(m_hKey.Get(), name, m_samAccess);
-    if (status != ERROR_SUCCESS)
-        return status;
-    child.m_samAccess = m_samAccess;
-    child.m_hRoot = m_hRoot;
-    child.m_path = ChildPath(m_path, name);
-    return ERROR_SUCCESS;
+    Orvel::TRegKeyHandle opened;
+    const LONG status = OpenHandle(m_hKey.Get(), name, m_samAccess, opened);
+    if (status == ERROR_SUCCESS)
+        child.Take(std::move(opened), m_hRoot, ChildPath(m_path, name), m_samAccess);
+    return status;
 }
 
 LONG RegKey::BeginSubkeys(RegKey& child) {
@@ -234,8 +241,13 @@ LONG RegKey::QueryValueType(const std::string& valueName, DWORD& type) const {
     return RegQueryValueExA(m_hKey.Get(), valueName.c_str(), nullptr, &type, nullptr, nullptr);
 }
 
+std::string KeyPathText(HKEY root, const std::string& path) {
+    const std::string name = LongRootName(root);
+    return name.empty() ? path : name + "\\" + path;
+}
+
 std::string RegKey::KeyPathText() const {
-    return RootPrefix(m_hRoot) + m_path;
+    return ::KeyPathText(m_hRoot, m_path);
 }
 
 std::string RegKey::LeafName() const {

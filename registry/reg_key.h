@@ -34,8 +34,9 @@ public:
     RegKey(RegKey&&) noexcept = default;
     RegKey& operator=(RegKey&&) noexcept = default;
 
-    // `subkey` below `parent` with `access` as given. Sets only the handle
-    // and the view bits; root, path and access stay.
+    // `subkey` below `parent` with `access` as given. The key takes `parent`
+    // as its root and `subkey` as its path, so its key path text is whole
+    // when `parent` is a predefined root and the path alone otherwise.
     [[nodiscard]] LONG Open(HKEY parent, const std::string& subkey, REGSAM access);
     // `path` below the predefined `root`, always in the 64-bit view.
     [[nodiscard]] LONG OpenPath(HKEY root, const std::string& path, REGSAM access);
@@ -84,8 +85,18 @@ public:
     bool IsKeyWritable() const;
 
     HKEY Handle() const { return m_hKey.Get(); }
+    // What the key remembers of its open.
+    HKEY Root() const { return m_hRoot; }
+    const std::string& Path() const { return m_path; }
+    REGSAM Access() const { return m_samAccess; }
+    REGSAM View() const { return m_samView; }
 
-    // What the key remembers of its open, and its enumeration state.
+private:
+    // Every open ends here, once the handle is open and the path is built:
+    // the key takes all of its new state at once and starts its enumerations
+    // afresh. Nothing before it changes the key, nothing in it can fail.
+    void Take(Orvel::TRegKeyHandle opened, HKEY root, std::string path, REGSAM access) noexcept;
+
     Orvel::TRegKeyHandle m_hKey;
     REGSAM m_samView = 0;
     HKEY m_hRoot = nullptr;
@@ -99,6 +110,9 @@ public:
     DWORD m_dwSubkeyIndex = 0;
     DWORD m_dwValueIndex = 0;
 };
+
+// The key path text of `path` below `root` (as RegKey::KeyPathText).
+std::string KeyPathText(HKEY root, const std::string& path);
 
 // Whether the caller's token is a member of BUILTIN\Administrators.
 bool IsAdministrator();

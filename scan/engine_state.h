@@ -1,26 +1,46 @@
 // What a scan or a fix works on: the engine's state as the worker sees it.
 //
-// The engine object (engine/hivemender.h) owns the threads and the plug-in
-// interface and derives from this; everything below the engine folder (the
-// driver, the scanners, the fix) takes the state alone, so none of them
-// needs the class at the top. Nothing is locked: the host thread writes only
-// the two flags, and the worker alone touches the rest while it runs.
+// The state is whole once constructed: it is built from the section table
+// it scans (scanners/section_table.h holds the product's), and what that
+// table says is kept here alone. The engine object (engine/hivemender.h)
+// owns the threads and the plug-in interface and derives from this;
+// everything below the engine folder (the driver, the scanners, the fix)
+// takes the state alone, so none of them needs the class at the top, and
+// their tests build a state without it. Nothing is locked: the host thread
+// writes only the two flags, and the worker alone touches the rest while it
+// runs.
 #pragma once
 
 #include "report/json_object.h"
 #include "report/user_profiles.h"
 #include "scan/exclusion_list.h"
 #include "scan/problem_record.h"
+#include "scan/scan_driver.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <map>
 #include <set>
+#include <span>
 #include <string>
 
+// Every section but services and drivers.
+constexpr DWORD kDefaultSectionMask = 0x77F;
+
 struct CEngineState {
-    DWORD m_dwSectionMask = 0;
+    // A state that scans the sections of `sections`, in its order; with no
+    // table, one that scans nothing.
+    explicit CEngineState(std::span<const SectionScan> sections = {});
+    CEngineState(const CEngineState&) = delete;
+    CEngineState& operator=(const CEngineState&) = delete;
+
+    // The section scanners a scan runs, in their order, and the machine
+    // areas below HKEY_LOCAL_MACHINE they own (which the machine software
+    // walk leaves to them), taken from the same table.
+    const std::span<const SectionScan> m_sectionScanners;
+    const std::multimap<int, std::string> m_sectionPaths;
+    DWORD m_dwSectionMask = kDefaultSectionMask;
     int m_nServiceProblems = 0;
     // Whether the user is an administrator, asked once as a scan begins: the
     // check impersonates and builds a descriptor, too dear to repeat for each
@@ -37,8 +57,6 @@ struct CEngineState {
     // use. Kept per engine, like the exclusion list, so that two engines may
     // scan at once without a lock.
     std::string m_mediaDirectory;
-    // Machine areas that have a scanner of their own, below HKEY_LOCAL_MACHINE.
-    std::multimap<int, std::string> m_sectionPaths;
     ProblemList m_problems;
     JsonObject m_request;
     // Per engine rather than per process, so that two engines may scan at once.

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -62,7 +63,7 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
 // The classes root is a view of the machine's classes key: a delete through
 // one path removes what an entry names through the other.
 std::string BackingEntry(const std::string& entry) {
-    static const std::string classesRoot = "HKEY_CLASSES_ROOT\\";
+    constexpr std::string_view classesRoot = "HKEY_CLASSES_ROOT\\";
     if (entry.compare(0, classesRoot.size(), classesRoot) != 0)
         return entry;
     return "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES\\" + entry.substr(classesRoot.size());
@@ -209,25 +210,24 @@ bool IsExcluded(CEngineState& engine, const std::string& keyPathText) {
 
 namespace {
 
-bool ShouldWalkUserKey(const RegKey& key) {
-    if (key.m_hRoot != HKEY_USERS)
+bool ShouldWalkUserKey(HKEY root, const std::string& path) {
+    if (root != HKEY_USERS)
         return false;
     // Each hive's sound-event schemes belong to the sound-event scanner.
-    const std::string& path = key.m_path;
     const size_t hiveEnd = path.find('\\');
     if (hiveEnd == std::string::npos || path.find('\\', hiveEnd + 1) == std::string::npos)
         return true;
     return !StartsWithNoCase(path.substr(hiveEnd + 1), "AppEvents\\Schemes\\Apps");
 }
 
-bool ShouldWalkMachineKey(const RegKey& key, const CEngineState& engine) {
-    if (key.m_hRoot != HKEY_LOCAL_MACHINE || !StartsWithNoCase(key.m_path, "SOFTWARE"))
+bool ShouldWalkMachineKey(HKEY root, const std::string& path, const CEngineState& engine) {
+    if (root != HKEY_LOCAL_MACHINE || !StartsWithNoCase(path, "SOFTWARE"))
         return false;
-    if (!StartsWithNoCase(key.m_path, "SOFTWARE\\Microsoft\\Windows"))
+    if (!StartsWithNoCase(path, "SOFTWARE\\Microsoft\\Windows"))
         return true;
     // A prefix test: the Run entry keeps out RunOnce and RunServices too.
     for (const auto& [section, areaPath] : engine.m_sectionPaths) {
-        if (StartsWithNoCase(key.m_path, areaPath.c_str()))
+        if (StartsWithNoCase(path, areaPath.c_str()))
             return false;
     }
     return true;
@@ -236,13 +236,17 @@ bool ShouldWalkMachineKey(const RegKey& key, const CEngineState& engine) {
 } // namespace
 
 bool ShouldWalkKey(const RegKey& key, CEngineState& engine, int mode) {
-    if (IsExcluded(engine, key.KeyPathText()))
+    return ShouldWalkKey(key.Root(), key.Path(), engine, mode);
+}
+
+bool ShouldWalkKey(HKEY root, const std::string& path, CEngineState& engine, int mode) {
+    if (IsExcluded(engine, KeyPathText(root, path)))
         return false;
     switch (mode) {
     case WalkUserHives:
-        return ShouldWalkUserKey(key);
+        return ShouldWalkUserKey(root, path);
     case WalkMachineSoftware:
-        return ShouldWalkMachineKey(key, engine);
+        return ShouldWalkMachineKey(root, path, engine);
     default:
         return false;
     }

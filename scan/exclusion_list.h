@@ -11,6 +11,8 @@
 // test of that scan, so edits to the file take effect at the next scan.
 #pragma once
 
+#include <windows.h>
+
 #include <set>
 #include <string>
 #include <string_view>
@@ -72,3 +74,5 @@ bool HoldsExcludedKey(CEngineState& engine, const std::string& keyPathText);
 // their own, m_sectionPaths, to those scanners).
 enum WalkMode : int { WalkUserHives = 0, WalkMachineSoftware = 1 };
 bool ShouldWalkKey(const RegKey& key, CEngineState& engine, int mode);
+// The same for the key `path` below `root`, open or not.
+bool ShouldWalkKey(HKEY root, const std::string& path, CEngineState& engine, int mode);

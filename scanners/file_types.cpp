@@ -1,5 +1,6 @@
 #include "scanners/file_types.h"
 
+#include "base/built_once.h"
 #include "base/common_library.h"
 #include "fileref/file_probe.h"
 #include "fileref/reference_check.h"
@@ -10,7 +11,6 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <atomic>
 #include <vector>
 
 namespace {
@@ -106,18 +106,8 @@ std::vector<std::string> ReadTemplateDirectories() {
 } // namespace
 
 std::span<const std::string> TemplateDirectories() {
-    // Published once without a lock that a terminated worker could leave
-    // held; a second thread filling it at the same time throws its copy away.
-    static std::atomic<const std::vector<std::string>*> published{nullptr};
-    const std::vector<std::string>* folders = published.load(std::memory_order_acquire);
-    if (folders == nullptr) {
-        auto* fresh = new std::vector<std::string>(ReadTemplateDirectories());
-        if (published.compare_exchange_strong(folders, fresh, std::memory_order_acq_rel))
-            folders = fresh;
-        else
-            delete fresh;
-    }
-    return *folders;
+    static constinit Orvel::TBuiltOnce<std::vector<std::string>> folders;
+    return folders.Get(ReadTemplateDirectories);
 }
 
 int ScanClassKey(CEngineState& engine, const RegKey& classKey) {

@@ -40,12 +40,3 @@ const SectionScan kSectionScans[] = {
 std::span<const SectionScan> SectionScanTable() {
     return kSectionScans;
 }
-
-std::multimap<int, std::string> OwnedMachineKeys() {
-    std::multimap<int, std::string> owned;
-    for (const SectionScan& entry : kSectionScans) {
-        for (const char* path : entry.ownedMachineKeys)
-            owned.emplace(entry.section, path);
-    }
-    return owned;
-}

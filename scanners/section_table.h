@@ -3,13 +3,8 @@
 
 #include "scan/scan_driver.h"
 
-#include <map>
 #include <span>
-#include <string>
 
-// The scanners in the order a scan runs them.
+// The scanners in the order a scan runs them, each with the machine keys it
+// owns: what a CEngineState is built from (CEngineState(SectionScanTable())).
 std::span<const SectionScan> SectionScanTable();
-
-// Every key the table's scanners own below HKEY_LOCAL_MACHINE, by section,
-// in table order: the map the machine software walk reads (m_sectionPaths).
-std::multimap<int, std::string> OwnedMachineKeys();

@@ -1,5 +1,6 @@
 #include "scanners/services.h"
 
+#include "base/built_once.h"
 #include "base/common_library.h"
 #include "fileref/command_path.h"
 #include "fileref/file_probe.h"
@@ -59,7 +60,8 @@ int ScanServiceEntry(CEngineState& engine, RegKey& service) {
 }
 
 std::span<const std::string> DriverDirectories() {
-    static const std::vector<std::string> directories = [] {
+    static constinit Orvel::TBuiltOnce<std::vector<std::string>> directories;
+    return directories.Get([] {
         std::vector<std::string> folders = {
             Orvel::GetSystemDirectoryA(),
             Orvel::PathCombineA(Orvel::GetSystemDirectoryA(), "Drivers"),
@@ -68,6 +70,5 @@ std::span<const std::string> DriverDirectories() {
         std::sort(folders.begin(), folders.end());
         folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
         return folders;
-    }();
-    return directories;
+    });
 }

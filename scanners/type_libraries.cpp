@@ -84,10 +84,10 @@ bool CheckTypeLibLocale(CEngineState& engine, const RegKey& localeKey) {
 // so their key needs no proxy or type library and holding only the name is
 // how Windows and Wine register them.
 static bool IsComOwnInterface(const std::string& iid) {
-    static const std::string kComBlock = "-0000-0000-C000-000000000046}";
+    constexpr char kComBlock[] = "-0000-0000-C000-000000000046}";
     return iid.size() == 38 && iid.front() == '{' &&
            _mbsicmp(reinterpret_cast<const unsigned char*>(iid.c_str() + 9),
-                    reinterpret_cast<const unsigned char*>(kComBlock.c_str())) == 0;
+                    reinterpret_cast<const unsigned char*>(kComBlock)) == 0;
 }
 
 int ScanInterfaceEntry(CEngineState& engine, const RegKey& interfaceKey) {

@@ -96,9 +96,8 @@ TEST_F(WorkerFailureTest, AWorkerWhoseWorkThrowsStillReports) {
         SCOPED_TRACE(c.what);
         g_reports.clear();
         g_callbackThrowsOnce = c.callbackThrowsOnce;
-        auto* engine = new CHivemender;
         const SectionScan table[] = {{SectionUserSoftware, c.scanner, false}};
-        engine->m_sectionScanners = table;
+        auto* engine = new CHivemender(table);
         engine->m_pfnResult = RecordReport;
         ASSERT_EQ(S_OK, engine->Start(c.mode, Wide("{}").data()));
         for (int waited = 0; engine->m_hWorkerThread.IsRunning() && waited < 10000; waited += 5)

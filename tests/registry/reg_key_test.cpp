@@ -99,6 +99,24 @@ TEST_F(RegKeyTest, OpenByTextRefusesUnknownRootsAndLeavesTheKeyAlone) {
     EXPECT_EQ(nullptr, missing.Handle());
 }
 
+// A key object opened again takes all of the new open, or on failure none
+// of it: its path names the problems found in it, its access opens its
+// children and decides whether a fix may write to it.
+TEST_F(RegKeyTest, AKeyOpenedAgainTakesAllOfTheNewOpenOrNothing) {
+    CreateKey("sub");
+    RegKey key = OpenTestKey(kReadWrite64);
+    ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, TestKeyPath() + "\\sub", KEY_READ));
+    EXPECT_EQ(TestKeyText() + "\\sub", key.KeyPathText());
+    EXPECT_EQ(static_cast<REGSAM>(KEY_READ), key.Access());
+    const HKEY opened = key.Handle();
+    const RegKey parent = OpenTestKey(kReadWrite64);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, parent.OpenChild("nope", key));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, key.Open(HKEY_CURRENT_USER, TestKeyPath() + "\\nope", kRead64));
+    EXPECT_EQ(opened, key.Handle());
+    EXPECT_EQ(TestKeyText() + "\\sub", key.KeyPathText());
+    EXPECT_EQ(static_cast<REGSAM>(KEY_READ), key.Access());
+}
+
 TEST_F(RegKeyTest, SubkeysComeInRegistryOrder) {
     {
         RegKey empty = OpenTestKey();

@@ -1,5 +1,4 @@
 // Which user a hive belongs to, as the reports name him.
-#include "engine/hivemender.h"
 #include "report/user_profiles.h"
 #include "support/machine_builder.h"
 #include "support/text.h"
@@ -35,12 +34,10 @@ protected:
         m_machine.Build();
     }
     bool Ready() const { return !HasFatalFailure() && !IsSkipped(); }
-    std::string NameOf(const std::string& keyPath) {
-        return GetUserNameForKeyPath(m_engine, keyPath);
-    }
+    std::string NameOf(const std::string& keyPath) { return m_names.NameForKeyPath(keyPath); }
 
     hmtest::MachineBuilder m_machine;
-    CHivemender m_engine;
+    CUserNameCache m_names;
 };
 
 TEST_F(UserNameTest, HivesAreNamedByTheirProfileFolder) {
@@ -94,9 +91,9 @@ TEST_F(UserNameTest, AFoundNameIsKeptAndAMissingProfileIsAskedForAgain) {
 
     EXPECT_EQ("Late", NameOf("HKEY_USERS\\" + kLaterSid));
     EXPECT_EQ("systemprofile", NameOf("HKEY_USERS\\" + kSystemSid)) << "found once, kept";
-    // Another engine asks the registry afresh.
-    CHivemender other;
-    EXPECT_EQ(kSystemSid, GetUserNameForKeyPath(other, "HKEY_USERS\\" + kSystemSid));
+    // Another engine's cache asks the registry afresh.
+    CUserNameCache other;
+    EXPECT_EQ(kSystemSid, other.NameForKeyPath("HKEY_USERS\\" + kSystemSid));
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, later.c_str());
 }
 

@@ -1,8 +1,8 @@
 // regkeys.txt beside the plug-in, the exclusion test and the software walks'
 // filter. The file is written where the engine looks for it and removed
 // again by the machine builder.
-#include "engine/hivemender.h"
 #include "registry/reg_key.h"
+#include "scan/engine_state.h"
 #include "scan/exclusion_list.h"
 #include "registry/mb_case.h"
 #include "scan/scan_driver.h"
@@ -22,6 +22,14 @@ namespace {
 using Entries = std::set<std::string, std::less<>>;
 
 constexpr char kBuiltIn[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432NODE\\WOW6432NODE\\WOW6432NODE\\";
+
+// Machine areas that sections own, which the machine software walk leaves.
+constexpr const char* kOwnedAreas[] = {
+    "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts",
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths",
+};
+const SectionScan kOwningSections[] = {{SectionFonts, nullptr, false, kOwnedAreas}};
 
 class ExclusionListTest : public ::testing::Test {
 protected:
@@ -52,7 +60,7 @@ protected:
     }
 
     hmtest::MachineBuilder m_machine;
-    CHivemender m_engine;
+    CEngineState m_engine{kOwningSections};
 };
 
 TEST_F(ExclusionListTest, FileLinesBecomeUpperCaseEntriesWithABackslash) {
@@ -278,14 +286,6 @@ TEST_F(ExclusionListTest, TheUserWildcardGivesOneEntryPerHiveHoldingTheKey) {
     EXPECT_TRUE(IsExcluded(m_engine, "HKEY_USERS\\" + sid + "\\Software\\HmWild"));
 }
 
-// A key that has not been opened: the filter reads only its root and path.
-RegKey KeyAt(HKEY root, const std::string& path) {
-    RegKey key;
-    key.m_hRoot = root;
-    key.m_path = path;
-    return key;
-}
-
 struct WalkCase {
     HKEY root;
     const char* path;
@@ -323,9 +323,8 @@ TEST_F(ExclusionListTest, ShouldWalkKeyKeepsEachWalkInItsArea) {
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 2, false},
     };
     for (const WalkCase& c : cases) {
-        const RegKey key = KeyAt(c.root, c.path);
-        EXPECT_EQ(c.walk, ShouldWalkKey(key, m_engine, c.mode))
-            << key.KeyPathText() << " in mode " << c.mode;
+        EXPECT_EQ(c.walk, ShouldWalkKey(c.root, c.path, m_engine, c.mode))
+            << KeyPathText(c.root, c.path) << " in mode " << c.mode;
     }
 }
 
@@ -355,7 +354,7 @@ TEST_F(ExclusionListTest, TwoEnginesScanAtOnce) {
                 ++wrongAnswers;
         }
     };
-    CHivemender other;
+    CEngineState other;
     std::thread first([&] { scanRepeatedly(m_engine); });
     std::thread second([&] { scanRepeatedly(other); });
     first.join();

@@ -1,7 +1,7 @@
 // Recording findings: the repaired list a "*" mark yields, the identity
 // text, and the admission gate on administrator and user machines.
-#include "engine/hivemender.h"
 #include "registry/reg_key.h"
+#include "scan/engine_state.h"
 #include "scan/problem_list.h"
 #include "scan/scan_driver.h"
 #include "support/machine_builder.h"
@@ -42,7 +42,7 @@ protected:
         EXPECT_EQ(ERROR_SUCCESS, key.OpenByText(kVendorKey, access));
         return key;
     }
-    CHivemender m_engine;
+    CEngineState m_engine;
 };
 
 TEST_F(ProblemListTest, RecordsKeepThePathsCaseAndALowerCasedIdentity) {
@@ -100,7 +100,7 @@ TEST_F(ProblemListTest, ARewriteKeepsTheStoredTextAndType) {
         machine.Build();
         if (HasFatalFailure() || IsSkipped())
             return;
-        CHivemender engine;
+        CEngineState engine;
         AddValueProblem(row.marked, engine, SectionAppPaths, OpenVendorKey(), "Path");
         ASSERT_EQ(row.newValue ? 1u : 0u, engine.m_problems.size());
         if (row.newValue) {

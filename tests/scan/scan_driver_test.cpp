@@ -1,6 +1,6 @@
 // The driver: which scanners run and when it gives up; and the final order
 // of the problem list, which the host's problem numbers stand on.
-#include "engine/hivemender.h"
+#include "scan/engine_state.h"
 #include "scan/scan_driver.h"
 #include "support/machine_builder.h"
 
@@ -64,7 +64,7 @@ TEST(OrderProblems, SortsAndPrunesWhatDeletedKeysCover) {
          {"hklm\\a", "hklm\\z", "hklm\\\xe9"}},
     };
     for (const OrderCase& c : cases) {
-        CHivemender engine;
+        CEngineState engine;
         engine.m_problems = c.scanned;
         OrderProblems(engine);
         EXPECT_EQ(c.ordered, Ids(engine.m_problems)) << c.what;
@@ -103,7 +103,7 @@ const SectionScan kFakeTable[] = {
 class ScanDriverTest : public ::testing::Test {
 protected:
     void SetUp() override { g_ran.clear(); }
-    CHivemender m_engine;
+    CEngineState m_engine;
 };
 
 struct DriverCase {

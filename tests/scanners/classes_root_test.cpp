@@ -48,7 +48,7 @@ void AddCommonClasses(MachineBuilder& machine) {
 
 // The findings of a whole classes scan that a test made (every name a test
 // makes holds "hm"), in the report's order.
-std::vector<ClassFinding> ScanClasses(CHivemender& engine) {
+std::vector<ClassFinding> ScanClasses(CEngineState& engine) {
     ScanClassesRoot(engine);
     OrderProblems(engine);
     std::vector<ClassFinding> ours;
@@ -79,7 +79,7 @@ void RunCases(const std::vector<Case>& cases) {
         ::hmtest::BuildScannerMachine(machine);
         if (::testing::Test::HasFatalFailure() || ::testing::Test::IsSkipped())
             return;
-        CHivemender engine;
+        CEngineState engine(SectionScanTable());
         for (const std::string& path : c.excluded)
             AddExclusionLine(engine, kRoot + path);
         EXPECT_EQ(c.expected, ScanClasses(engine));
@@ -304,7 +304,7 @@ TEST(ClassesRootTest, AStopInsideALibraryLeavesItWithoutAGoodVersion) {
     MachineBuilder machine;
     machine.File("C:\\HmApp\\app.tlb").String(lib + "\\1.0\\0\\win32", "", "C:\\HmApp\\app.tlb");
     BUILD_OR_RETURN(machine);
-    CHivemender engine;
+    CEngineState engine(SectionScanTable());
     RegKey library;
     ASSERT_EQ(ERROR_SUCCESS, library.OpenByText(lib, kRead64));
     engine.m_bStop = 1;
@@ -319,7 +319,7 @@ TEST(ClassesRootTest, OnlyAnAdministratorsScanRunsTheSection) {
         MachineBuilder machine;
         machine.Administrator(administrator).Key(kRoot + ".hmempty");
         BUILD_OR_RETURN(machine);
-        CHivemender engine;
+        CEngineState engine(SectionScanTable());
         engine.m_dwSectionMask = 1u << SectionClasses;
         RunScan(engine, SectionScanTable());
         EXPECT_EQ(administrator ? 1u : 0u, engine.m_problems.size());

@@ -15,7 +15,7 @@ TEST(RealWindowsCorpusTest, OnlyTheBrokenServicesCount) {
     std::string error;
     ASSERT_TRUE(win32sim::LoadMachine(HM_REAL_WINDOWS_CORPUS, &error)) << error;
     ForgetFileSearchTables();
-    CHivemender engine;
+    CEngineState engine(SectionScanTable());
     ScanServices(engine);
     // ContosoChartSvc (its program folder is gone) and contosoflt (its driver is gone).
     EXPECT_EQ(2, engine.m_nServiceProblems);

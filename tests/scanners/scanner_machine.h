@@ -2,10 +2,11 @@
 // and the records a scanner left below one key.
 #pragma once
 
-#include "engine/hivemender.h"
+#include "scan/engine_state.h"
 #include "fileref/file_probe.h"
 #include "registry/reg_key.h"
 #include "scan/scan_driver.h"
+#include "scanners/section_table.h"
 #include "support/conformance.h"
 #include "support/machine_builder.h"
 
@@ -32,7 +33,8 @@ inline std::ostream& operator<<(std::ostream& out, const Finding& f) {
 
 // Findings below `keyPrefix` only: under Wine the prefix's own registry may
 // hold broken references of its own.
-inline std::vector<Finding> FindingsUnder(const CHivemender& engine, const std::string& keyPrefix) {
+inline std::vector<Finding> FindingsUnder(const CEngineState& engine,
+                                          const std::string& keyPrefix) {
     std::vector<Finding> findings;
     for (const ProblemRecord& r : engine.m_problems) {
         if (r.keyPath.rfind(keyPrefix, 0) == 0)

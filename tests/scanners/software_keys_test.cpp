@@ -41,7 +41,7 @@ TEST(SoftwareWalkTest, MachineWalkReportsMissingFilesOfKnownKinds) {
         .String(kVendor + "\\App\\Deep\\Deeper", "Cmd", "\"C:\\HmApp\\gone.exe\" -x", REG_EXPAND_SZ)
         .Dword(kVendor + "\\App", "Number", 7);
     BUILD_OR_RETURN(machine);
-    CHivemender engine;
+    CEngineState engine(SectionScanTable());
     ScanMachineSoftware(engine);
     const std::vector<Finding> expected = {
         {SectionMachineSoftware, kVendor + "\\App", "Exe", "", ProblemDeleteValue},
@@ -71,13 +71,13 @@ TEST(SoftwareWalkTest, RunAreaIsLeftToStartupInTheMachineButWalkedInUserHives) {
     else
         machine.String("HKEY_CURRENT_USER" + tail, "HmGone", "C:\\HmApp\\gone.exe");
     BUILD_OR_RETURN(machine);
-    CHivemender engine;
+    CEngineState engine(SectionScanTable());
     ScanMachineSoftware(engine);
     EXPECT_EQ(std::vector<Finding>{}, FindingsUnder(engine, machineRun));
     EXPECT_EQ(std::vector<Finding>{}, FindingsUnder(engine, machineFonts));
     EXPECT_EQ(1u, FindingsUnder(engine, winlogon).size());
 
-    CHivemender userEngine;
+    CEngineState userEngine(SectionScanTable());
     ScanUserSoftware(userEngine);
     int found = 0;
     for (const ProblemRecord& record : userEngine.m_problems) {
@@ -97,7 +97,7 @@ TEST(SoftwareWalkTest, AnExcludedKeyKeepsItsSubtreeOut) {
         .String(kVendor + "\\Locked", "Exe", "C:\\HmApp\\gone.exe")
         .String(kVendor + "\\Locked\\Sub\\Deeper", "Exe", "C:\\HmApp\\gone.exe");
     BUILD_OR_RETURN(machine);
-    CHivemender engine;
+    CEngineState engine(SectionScanTable());
     AddExclusionLine(engine, "hkey_local_machine\\software\\hmvendor\\locked=blocked");
     ScanMachineSoftware(engine);
     EXPECT_EQ((std::vector<Finding>{
@@ -107,7 +107,7 @@ TEST(SoftwareWalkTest, AnExcludedKeyKeepsItsSubtreeOut) {
 
 // A thread entry point: 32-bit Windows wants __stdcall, which no lambda has.
 DWORD WINAPI WalkOnThread(LPVOID param) {
-    auto* args = static_cast<std::pair<CHivemender*, RegKey*>*>(param);
+    auto* args = static_cast<std::pair<CEngineState*, RegKey*>*>(param);
     return static_cast<DWORD>(WalkSoftwareKey(*args->first, *args->second, 1));
 }
 
@@ -116,18 +116,18 @@ TEST(SoftwareWalkTest, AStopEndsTheWalkAtEveryLevel) {
     machine.String(kVendor, "Exe", "C:\\HmApp\\gone.exe")
         .String(kVendor + "\\A\\B", "Exe", "C:\\HmApp\\gone.exe");
     BUILD_OR_RETURN(machine);
-    CHivemender engine;
+    CEngineState engine(SectionScanTable());
     engine.m_bStop = 1;
     ScanMachineSoftware(engine);
     ScanUserSoftware(engine);
     EXPECT_TRUE(engine.m_problems.empty());
 
     // Raised while the walk is paused inside the tree: nothing after it is examined.
-    CHivemender paused;
+    CEngineState paused(SectionScanTable());
     paused.m_bPause = 1;
     RegKey vendorKey;
     ASSERT_EQ(ERROR_SUCCESS, vendorKey.OpenByText(kVendor + "\\A", kReadWrite64));
-    std::pair<CHivemender*, RegKey*> walk(&paused, &vendorKey);
+    std::pair<CEngineState*, RegKey*> walk(&paused, &vendorKey);
     HANDLE walker = CreateThread(nullptr, 0, WalkOnThread, &walk, 0, nullptr);
     ASSERT_NE(nullptr, walker);
     Sleep(50);
@@ -150,9 +150,9 @@ TEST(SoftwareWalkTest, CachedAndUncachedWalksRecordTheSame) {
             .String(key, "C", "C:\\Program Files (x86)\\HmApp\\core.dll");
     }
     BUILD_OR_RETURN(machine);
-    CHivemender uncached;
+    CEngineState uncached(SectionScanTable());
     ScanMachineSoftware(uncached);
-    CHivemender cached;
+    CEngineState cached(SectionScanTable());
     {
         CScanFileCache scan;
         ScanMachineSoftware(cached);

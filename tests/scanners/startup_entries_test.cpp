@@ -22,7 +22,7 @@ const std::string kStartupArea = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windo
 
 // Only the values a test made (named Hm..., or the default value): a Wine
 // prefix may start programs of its own.
-std::vector<Finding> Scan(CHivemender& engine) {
+std::vector<Finding> Scan(CEngineState& engine) {
     ScanStartupEntries(engine);
     std::vector<Finding> ours;
     for (const Finding& f : FindingsUnder(engine, kStartupArea)) {
@@ -46,7 +46,7 @@ TEST(StartupEntriesTest, ReportsMissingProgramsAndEmptyDataOnly) {
         .String(kRunOnce, "HmOnce", "\"C:\\HmStart\\once.exe\" /x")
         .String(kRunOnce + "\\HmSub", "HmBelow", "C:\\HmStart\\below.exe");
     BUILD_OR_RETURN(machine);
-    CHivemender engine;
+    CEngineState engine(SectionScanTable());
     const std::vector<Finding> expected = {
         {SectionStartup, kRun, "HmGone", "", ProblemDeleteValue},
         {SectionStartup, kRun, "HmEmpty", "", ProblemDeleteValue},
@@ -70,7 +70,7 @@ TEST(StartupEntriesTest, AnExcludedRunKeyIsSkippedAndRunOnceStillScanned) {
     machine.String(kRun, "HmGone", "C:\\HmStart\\gone.exe")
         .String(kRunOnce, "HmGone", "C:\\HmStart\\gone.exe");
     BUILD_OR_RETURN(machine);
-    CHivemender engine;
+    CEngineState engine(SectionScanTable());
     AddExclusionLine(engine, kRun + "=LOCKED");
     EXPECT_EQ((std::vector<Finding>{{SectionStartup, kRunOnce, "HmGone", "", ProblemDeleteValue}}),
               Scan(engine));
@@ -87,7 +87,7 @@ TEST(StartupEntriesTest, PerUserAndThirtyTwoBitRunKeysAreNotLookedAt) {
     machine.String(wow, "HmGone", "C:\\HmStart\\gone.exe")
         .String(user, "HmGone", "C:\\HmStart\\gone.exe");
     BUILD_OR_RETURN(machine);
-    CHivemender engine;
+    CEngineState engine(SectionScanTable());
     ScanStartupEntries(engine);
     EXPECT_EQ(std::vector<Finding>{}, FindingsUnder(engine, wow));
     for (const ProblemRecord& record : engine.m_problems)
@@ -99,7 +99,7 @@ TEST(StartupEntriesTest, AStopEndsEveryValueLoop) {
     machine.String(kRun, "HmGone", "C:\\HmStart\\gone.exe")
         .String(kRunOnce, "HmGone", "C:\\HmStart\\gone.exe");
     BUILD_OR_RETURN(machine);
-    CHivemender engine;
+    CEngineState engine(SectionScanTable());
     engine.m_bStop = 1;
     EXPECT_EQ(std::vector<Finding>{}, Scan(engine));
 }
@@ -113,7 +113,7 @@ TEST(StartupEntriesTest, AKeyTheUserCannotWriteYieldsNothing) {
         .String(kRunOnce, "HmGone", "C:\\HmStart\\gone.exe")
         .Deny(kRun, hmtest::KeyDenial::Write);
     BUILD_OR_RETURN(machine);
-    CHivemender engine;
+    CEngineState engine(SectionScanTable());
     EXPECT_EQ((std::vector<Finding>{{SectionStartup, kRunOnce, "HmGone", "", ProblemDeleteValue}}),
               Scan(engine));
 }
