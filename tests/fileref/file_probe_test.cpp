@@ -110,11 +110,16 @@ TEST(SearchFileTest, SearchFoldersAndAppPaths) {
         const char* name;
         bool found;
     } cases[] = {
-        {"notepad.exe", true},   {"NOTEPAD", true}, // name.* in a search folder
-        {"hmsub", false},        {"", false},
-        {"hm-not-anywhere.exe", false}, {"tool.exe", true},
-        {"C:\\HmDir", true},      {"C:\\HmDir\\x.exe", false},
-        {"hmdefault.exe", true}, {"hmpath.exe", true},
+        {"notepad.exe", true},
+        {"NOTEPAD", true}, // name.* in a search folder
+        {"hmsub", false},
+        {"", false},
+        {"hm-not-anywhere.exe", false},
+        {"tool.exe", true},
+        {"C:\\HmDir", true},
+        {"C:\\HmDir\\x.exe", false},
+        {"hmdefault.exe", true},
+        {"hmpath.exe", true},
         {"hmstale.exe", false}, // the default value decides alone when it is set
         {"hmempty.exe", false},
     };
@@ -181,8 +186,8 @@ TEST(ScanFileCacheTest, AnswersHoldForTheScanAndAreForgottenWhenItEnds) {
         CScanFileCache scan;
         EXPECT_TRUE(ProbeFile("C:\\HmCache\\a.exe", attributes));
         EXPECT_FALSE(ProbeFile("C:\\HmCache\\b.exe", attributes));
-        HANDLE file = CreateFileA("C:\\HmCache\\b.exe", GENERIC_WRITE, 0, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileA("C:\\HmCache\\b.exe", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(INVALID_HANDLE_VALUE, file);
         CloseHandle(file);
         {

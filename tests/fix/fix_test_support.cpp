@@ -212,7 +212,8 @@ EnginePtr NewEngine() {
 size_t Refusals(const std::string& report) {
     const std::string refusal = "\"fixed\": \"false\"";
     size_t count = 0;
-    for (size_t at = report.find(refusal); at != std::string::npos; at = report.find(refusal, at + 1))
+    for (size_t at = report.find(refusal); at != std::string::npos;
+         at = report.find(refusal, at + 1))
         ++count;
     return count;
 }
@@ -241,7 +242,8 @@ void RoundTrip::ExpectRestoredBy(const std::string& undoFile) const {
     }
     for (const auto& [tree, snapshot] : m_before)
         EXPECT_EQ(snapshot, SnapshotTree(tree))
-            << tree << "\n" << (undoFile.empty() ? "changed without an undo file" : ReadWholeFile(undoFile));
+            << tree << "\n"
+            << (undoFile.empty() ? "changed without an undo file" : ReadWholeFile(undoFile));
 }
 
 std::string SelectAllRequest(size_t count) {

@@ -129,8 +129,9 @@ TEST_F(RoundTripTest, WinesOwnRegeditRestoresTheUndoFile) {
     const std::string command = "start \"\" /wait regedit /S \"" + trip->UndoFile() + "\"";
     EXPECT_EQ(0, std::system(command.c_str())) << command;
     const std::string restored = hmtest::SnapshotTree(Root());
-    EXPECT_WINDOWS(trip->Before(0) == restored, "Wine's regedit reads hex(1), hex(2) and hex(7) "
-                                                "data of an 8-bit .reg file as ANSI bytes, not as UTF-16");
+    EXPECT_WINDOWS(trip->Before(0) == restored,
+                   "Wine's regedit reads hex(1), hex(2) and hex(7) "
+                   "data of an 8-bit .reg file as ANSI bytes, not as UTF-16");
     EXPECT_EQ(WithoutHexStrings(trip->Before(0)), WithoutHexStrings(restored));
     EXPECT_EQ(trip->Before(1), hmtest::SnapshotTree(MachineRoot()));
 }

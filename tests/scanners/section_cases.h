@@ -166,8 +166,8 @@ inline void PlantSectionTable(MachineBuilder& machine, const SectionTable& table
         else if (c.type == REG_DWORD)
             machine.Dword(c.key, c.value, static_cast<DWORD>(std::stoul(c.data)));
         else if (c.type == REG_BINARY)
-            machine.Value(c.key, c.value, c.type, std::vector<BYTE>(c.data.c_str(),
-                                                                    c.data.c_str() + c.data.size() + 1));
+            machine.Value(c.key, c.value, c.type,
+                          std::vector<BYTE>(c.data.c_str(), c.data.c_str() + c.data.size() + 1));
         else
             machine.String(c.key, c.value, c.data, c.type);
     }
