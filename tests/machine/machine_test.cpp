@@ -6,6 +6,7 @@
 #include <win32sim/machine.h>
 
 #include "regfile/regfile.h"
+#include "support/machine_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -383,16 +384,13 @@ const char kMachineReg[] = "Windows Registry Editor Version 5.00\r\n"
                            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor]\r\n"
                            "\"Path\"=\"C:\\\\Program Files\\\\Vendor\\\\app.exe\"\r\n";
 
-std::string ReadValue(HKEY root, const char* subkey, const char* name) {
-    HKEY key;
-    if (RegOpenKeyExA(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return "(no key)";
-    char data[512] = {};
-    DWORD size = sizeof(data) - 1, type = 0;
-    const LONG status =
-        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS ? data : "(no value)";
+// A string value's text, or "(none)".
+std::string ReadValue(const std::string& keyPath, const std::string& name) {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!hmtest::ReadValue(keyPath, name, &type, &data))
+        return "(none)";
+    return std::string(data.begin(), data.end()).c_str();
 }
 
 TEST_F(MachineTest, ABadRegistryFileKeepsTheMachine) {
@@ -408,7 +406,7 @@ TEST_F(MachineTest, ABadRegistryFileKeepsTheMachine) {
     EXPECT_EQ(0u, error.find((bad / "machine.reg").string() + ":4:")) << error;
     EXPECT_TRUE(win32sim::CurrentConfig().administrator);
     EXPECT_EQ("C:\\Program Files\\Vendor\\app.exe",
-              ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", "Path"));
+              ReadValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor", "Path"));
 }
 
 TEST_F(MachineTest, SaveRegistryReportsAnUnwritablePlace) {
@@ -484,7 +482,7 @@ TEST_F(MachineTest, RegeditFilesRoundTripThroughLoadAndSave) {
         std::string error;
         ASSERT_TRUE(win32sim::LoadMachine(folder.string(), &error)) << error;
         EXPECT_EQ("C:\\Program Files\\Caf\xE9\\app.exe",
-                  ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\App", "Path"));
+                  ReadValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\App", "Path"));
         HKEY key;
         ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\App", 0,
                                                KEY_ALL_ACCESS, &key));
