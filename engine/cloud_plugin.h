@@ -86,7 +86,7 @@ typedef ICloudPlugin* (*GetPluginEngineFn)(void);
  * @brief Creates a new, idle engine.
  *
  * Exported undecorated as "GetPluginEngine". Each call returns an independent
- * engine; only one scan should run in a process at a time.
+ * engine with its own state; engines of one process may scan at the same time.
  *
  * @return The engine, or null when it could not be allocated.
  */

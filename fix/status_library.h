@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// What UpdateFixedProblems receives. Natural alignment, no packing: four
+// What UpdateFixedProblems receives. Natural alignment, no packing: three
 // 32-bit fields' worth of header, then the character area at offset 12, and
 // three bytes of tail padding (116 bytes in all), every byte but the count
 // zero. The library reads the fields it knows at these offsets.

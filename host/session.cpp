@@ -98,13 +98,6 @@ Session::~Session() {
         m_engine->Destroy();
 }
 
-std::string Session::DisplayName() const {
-    BSTR name = m_engine->GetDisplayName();
-    std::string text = Utf8FromWide(name);
-    SysFreeString(name);
-    return text;
-}
-
 // The report arrives from inside the worker, which still has to let go of
 // its thread handle afterwards; a request that follows at once may find it
 // not quite gone. Stop would end it but also cancel the next fix, so wait.

@@ -17,7 +17,6 @@ public:
     Session& operator=(const Session&) = delete;
 
     bool Valid() const { return m_engine != nullptr; }
-    std::string DisplayName() const;
 
     enum class Outcome { Report, Interrupted, StartFailed };
 

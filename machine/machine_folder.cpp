@@ -228,15 +228,6 @@ bool LoadMachine(const std::string& folder, std::string* error) {
     return ReplaceMachine(config, registry, (fs::absolute(folder) / "machine.reg").string(), error);
 }
 
-bool LoadMachineFromEnvironment(std::string* error) {
-    const char* folder = std::getenv("HIVEMENDER_MACHINE");
-    if (!folder || !*folder)
-        return Fail(error, "HIVEMENDER_MACHINE is not set");
-    if (IsMachineLoaded())
-        return true;
-    return LoadMachine(folder, error);
-}
-
 void RemoveAbandonedSaves(const std::string& folder) {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(folder, error)) {

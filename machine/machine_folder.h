@@ -15,10 +15,6 @@ namespace win32sim {
 // message naming the file and line, and the previous machine stays in place.
 bool LoadMachine(const std::string& folder, std::string* error);
 
-// Loads the folder named by HIVEMENDER_MACHINE if no machine was loaded yet.
-// Returns false when the variable is unset or the folder does not load.
-bool LoadMachineFromEnvironment(std::string* error);
-
 // Removes the new files of saves that never reached their rename. Only the
 // holder of the machine's lock may call it: every other writer is then gone.
 void RemoveAbandonedSaves(const std::string& folder);

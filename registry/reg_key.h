@@ -22,7 +22,6 @@
 constexpr REGSAM kReadWrite64 = 0x2011F; // KEY_READ | KEY_WRITE | KEY_WOW64_64KEY
 constexpr REGSAM kRead64 = 0x20119;      // KEY_READ | KEY_WOW64_64KEY
 constexpr REGSAM kWrite64 = 0x20106;     // KEY_WRITE | KEY_WOW64_64KEY
-constexpr REGSAM kReadWrite = 0x2001F;   // KEY_READ | KEY_WRITE
 constexpr REGSAM kViewBits = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
 
 // String reads and their environment expansion are capped at this many bytes.

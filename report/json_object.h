@@ -58,8 +58,6 @@ public:
 
     DWORD Count() const { return static_cast<DWORD>(m_nodes.size()); }
     bool IsEmpty() const { return m_nodes.empty(); }
-    DWORD BucketCount() const { return m_dwBucketCount; }
-    bool HasBucketArray() const { return !m_buckets.empty(); }
 
     // hash = hash * 33 + byte, each byte taken as a signed char, modulo 2^32.
     static DWORD HashName(std::string_view name);
@@ -102,7 +100,6 @@ public:
     void Add(const JsonObject& object);
 
     DWORD Size() const { return static_cast<DWORD>(m_elements.size()); }
-    DWORD Capacity() const { return m_dwCapacity; }
     const JsonObject& operator[](DWORD index) const { return m_elements[index]; }
     auto begin() const { return m_elements.begin(); }
     auto end() const { return m_elements.end(); }

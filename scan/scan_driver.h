@@ -18,7 +18,7 @@ using SectionScanner = void (*)(CEngineState& engine);
 
 struct SectionScan {
     int section;             // its bit in m_dwSectionMask enables it
-    SectionScanner scanner;  // null while the section has no scanner
+    SectionScanner scanner;  // null: the row is passed over
     bool needsAdministrator; // runs only for an administrator
     // Keys below HKEY_LOCAL_MACHINE that this section's scanner owns: the
     // machine software walk leaves them (and every key whose path they

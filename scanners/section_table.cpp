@@ -1,6 +1,5 @@
-// A section whose scanner has not been written yet has a null entry and is
-// passed over; its row still names the keys that scanner will own, so that
-// the machine software walk leaves them alone from the start. To add a
+// One row per section, in the order the scans run. A row names the keys its
+// scanner owns, which the machine software walk leaves alone. To add a
 // scanner, declare it and the keys it owns in a header of scanners/, include
 // that header here and put both in its row.
 #include "scanners/section_table.h"

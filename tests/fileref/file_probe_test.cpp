@@ -40,98 +40,91 @@ TEST(ProbeFileTest, FindsAFileOnlyInTheNativeSystemFolderWithRedirectionOff) {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str()));
 }
 
-TEST(ProbeFileTest, ReadsProgramFilesX86AsProgramFilesInAnyCase) {
+constexpr int kFile = 0, kFolder = 1, kNothing = 2, kUnchecked = 3;
+
+TEST(ProbeFileTest, FallbacksAndWhatCannotBeJudged) {
     MachineBuilder machine;
-    machine.File("C:\\Program Files\\HmProbeApp\\a.exe");
+    machine.File("C:\\Program Files\\HmProbeApp\\a.exe")
+        .File("C:\\HmTools\\setup.exe")
+        .Folder("C:\\HmTools\\data.d")
+        .Folder("C:\\HMKEPT~1")
+        .File("C:\\HmUser\\a.txt");
     BUILD_OR_RETURN(machine);
-    DWORD attributes = 0;
-    EXPECT_TRUE(Probe("C:\\PROGRAM FILES (X86)\\HmProbeApp\\a.exe", &attributes));
-    EXPECT_EQ(0u, attributes & FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_FALSE(Probe("C:\\Program Files (x86)\\HmProbeApp\\b.exe"));
+    const struct {
+        const char* path;
+        bool found;
+        int what; // the attributes' answer
+    } cases[] = {
+        // Program Files (x86) read as Program Files, in any case.
+        {"C:\\PROGRAM FILES (X86)\\HmProbeApp\\a.exe", true, kFile},
+        {"C:\\Program Files (x86)\\HmProbeApp\\b.exe", false, kUnchecked},
+        // A name without extension matches any, a folder's included.
+        {"C:\\HmTools\\setup", true, kFile},
+        {"C:\\HmTools\\data", true, kFolder},
+        {"C:\\HmTools\\gone", false, kNothing},
+        // A short name that does not resolve cannot be judged; one that
+        // resolves is judged as any path; a tilde alone makes no short name.
+        {"C:\\HMNONE~1\\HmApp\\app.exe", true, kFile},
+        {"C:\\HMNONE~2\\HmApp", true, kFolder},
+        {"C:\\HMKEPT~1\\gone.exe", false, kUnchecked},
+        {"C:\\HmApp~old\\gone.exe", false, kUnchecked},
+        // Past a lost character only the folder before it is judged; a long
+        // path's prefix loses nothing.
+        {"C:\\HmUser\\Hm?Dir\\app.exe", true, kUnchecked},
+        {"\\\\?\\C:\\HmUser\\a.txt", true, kUnchecked},
+        {"\\\\?\\C:\\HmUser\\gone.txt", false, kUnchecked},
+        {"C:\\Gone\\Hm?Dir\\app.exe", false, kUnchecked},
+        {"C:\\HmUser\\a.txt\\Hm?.dll", false, kUnchecked},
+    };
+    for (const auto& c : cases) {
+        DWORD attributes = 0xdeadbeef;
+        EXPECT_EQ(c.found, Probe(c.path, &attributes)) << c.path;
+        if (c.what == kNothing) {
+            EXPECT_EQ(INVALID_FILE_ATTRIBUTES, attributes) << c.path;
+        } else if (c.what != kUnchecked) {
+            EXPECT_EQ(c.what == kFolder, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) << c.path;
+        }
+    }
 }
 
-TEST(ProbeFileTest, NameWithoutExtensionMatchesAnyExtensionFolderIncluded) {
-    MachineBuilder machine;
-    machine.File("C:\\HmTools\\setup.exe").Folder("C:\\HmTools\\data.d");
-    BUILD_OR_RETURN(machine);
-    DWORD attributes = 0xdeadbeef;
-    EXPECT_TRUE(Probe("C:\\HmTools\\setup", &attributes));
-    EXPECT_EQ(0u, attributes & FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_TRUE(Probe("C:\\HmTools\\data", &attributes));
-    EXPECT_NE(0u, attributes & FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_FALSE(Probe("C:\\HmTools\\gone", &attributes));
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, attributes);
-}
-
-TEST(ProbeFileTest, AShortNameThatDoesNotResolveCannotBeJudged) {
-    MachineBuilder machine;
-    machine.Folder("C:\\HMKEPT~1");
-    BUILD_OR_RETURN(machine);
-    DWORD attributes = 0;
-    EXPECT_TRUE(Probe("C:\\HMNONE~1\\HmApp\\app.exe", &attributes));
-    EXPECT_EQ(0u, attributes & FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_TRUE(Probe("C:\\HMNONE~2\\HmApp", &attributes));
-    EXPECT_NE(0u, attributes & FILE_ATTRIBUTE_DIRECTORY);
-    // One that resolves is judged as any path; a tilde alone makes no short name.
-    EXPECT_FALSE(Probe("C:\\HMKEPT~1\\gone.exe"));
-    EXPECT_FALSE(Probe("C:\\HmApp~old\\gone.exe"));
-}
-
-TEST(ProbeFileTest, PastALostCharacterOnlyTheFolderBeforeItIsJudged) {
-    MachineBuilder machine;
-    machine.File("C:\\HmUser\\a.txt");
-    BUILD_OR_RETURN(machine);
-    EXPECT_TRUE(Probe("C:\\HmUser\\Hm?Dir\\app.exe"));
-    EXPECT_TRUE(Probe("\\\\?\\C:\\HmUser\\a.txt")); // a long path's prefix loses nothing
-    EXPECT_FALSE(Probe("\\\\?\\C:\\HmUser\\gone.txt"));
-    EXPECT_FALSE(Probe("C:\\Gone\\Hm?Dir\\app.exe"));
-    EXPECT_FALSE(Probe("C:\\HmUser\\a.txt\\Hm?.dll"));
-}
-
-TEST(SearchFileTest, SystemFoldersWithoutPathAndFoldersDoNotCount) {
-    MachineBuilder machine;
-    machine.Environment("Path", "").Folder("C:\\Windows\\hmsub");
-    hmtest::SystemFile(machine, "C:\\Windows\\notepad.exe");
-    BUILD_OR_RETURN(machine);
-    EXPECT_TRUE(SearchFile("notepad.exe"));
-    EXPECT_TRUE(SearchFile("NOTEPAD")); // name.* in a search folder
-    EXPECT_FALSE(SearchFile("hmsub"));
-    EXPECT_FALSE(SearchFile(""));
-    EXPECT_FALSE(SearchFile("hm-not-anywhere.exe"));
-}
-
-TEST(SearchFileTest, PathVariableFolders) {
-    MachineBuilder machine;
-    machine.Environment("Path", ";;C:\\HmBin;;C:\\HmOther").File("C:\\HmBin\\tool.exe");
-    BUILD_OR_RETURN(machine);
-    EXPECT_TRUE(SearchFile("tool.exe"));
-}
-
-TEST(SearchFileTest, DrivePathIsProbedAsItIsFolderIncluded) {
-    MachineBuilder machine;
-    machine.Folder("C:\\HmDir");
-    BUILD_OR_RETURN(machine);
-    EXPECT_TRUE(SearchFile("C:\\HmDir"));
-    EXPECT_FALSE(SearchFile("C:\\HmDir\\x.exe"));
-}
-
-TEST(SearchFileTest, NameFoundOnlyThroughAppPaths) {
+// System folders count without being on Path, folders found there do not;
+// Path's folders, a drive path as it is, and names App Paths registers.
+TEST(SearchFileTest, SearchFoldersAndAppPaths) {
     const std::string appPaths =
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
     MachineBuilder machine;
-    machine.String(appPaths + "hmdefault.exe", "", "C:\\HmApps\\One\\hmdefault.exe")
+    machine.Environment("Path", ";;C:\\HmBin;;C:\\HmOther")
+        .Folder("C:\\Windows\\hmsub")
+        .File("C:\\HmBin\\tool.exe")
+        .Folder("C:\\HmDir")
+        .String(appPaths + "hmdefault.exe", "", "C:\\HmApps\\One\\hmdefault.exe")
         .File("C:\\HmApps\\One\\hmdefault.exe")
         .String(appPaths + "hmpath.exe", "Path", "C:\\HmApps\\Two")
         .File("C:\\HmApps\\Two\\hmpath.exe")
         .String(appPaths + "hmstale.exe", "", "C:\\HmApps\\Gone\\hmstale.exe")
         .String(appPaths + "hmstale.exe", "Path", "C:\\HmApps\\Two")
         .Key(appPaths + "hmempty.exe");
+    hmtest::SystemFile(machine, "C:\\Windows\\notepad.exe");
     BUILD_OR_RETURN(machine);
-    EXPECT_TRUE(SearchFile("hmdefault.exe"));
-    EXPECT_TRUE(SearchFile("hmpath.exe"));
-    // The default value decides alone when it is set.
-    EXPECT_FALSE(SearchFile("hmstale.exe"));
-    EXPECT_FALSE(SearchFile("hmempty.exe"));
+    const struct {
+        const char* name;
+        bool found;
+    } cases[] = {
+        {"notepad.exe", true},
+        {"NOTEPAD", true}, // name.* in a search folder
+        {"hmsub", false},
+        {"", false},
+        {"hm-not-anywhere.exe", false},
+        {"tool.exe", true},
+        {"C:\\HmDir", true},
+        {"C:\\HmDir\\x.exe", false},
+        {"hmdefault.exe", true},
+        {"hmpath.exe", true},
+        {"hmstale.exe", false}, // the default value decides alone when it is set
+        {"hmempty.exe", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.found, SearchFile(c.name)) << c.name;
 }
 
 TEST(SearchFileTest, AppPathsNeedWriteAccess) {
@@ -193,8 +186,8 @@ TEST(ScanFileCacheTest, AnswersHoldForTheScanAndAreForgottenWhenItEnds) {
         CScanFileCache scan;
         EXPECT_TRUE(ProbeFile("C:\\HmCache\\a.exe", attributes));
         EXPECT_FALSE(ProbeFile("C:\\HmCache\\b.exe", attributes));
-        HANDLE file = CreateFileA("C:\\HmCache\\b.exe", GENERIC_WRITE, 0, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileA("C:\\HmCache\\b.exe", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(INVALID_HANDLE_VALUE, file);
         CloseHandle(file);
         {

@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <memory>
 
 namespace {
 
@@ -78,15 +77,13 @@ void PlantBrokenClasses(hmtest::MachineBuilder& m) {
         .String(kRoot + "HmClasses.Doc0\\ShellNew", "FileName", "hm-nowhere.doc");
 }
 
-class ClassesRoundTripTest : public FixTest {
-protected:
-    static std::unique_ptr<CHivemender, void (*)(CHivemender*)> NewEngine() {
-        std::unique_ptr<CHivemender, void (*)(CHivemender*)> engine(
-            new CHivemender, [](CHivemender* e) { e->Destroy(); });
-        engine->m_dwSectionMask = 1u << SectionClasses;
-        return engine;
-    }
-};
+hmtest::EnginePtr ClassesEngine() {
+    hmtest::EnginePtr engine = hmtest::NewEngine();
+    engine->m_dwSectionMask = 1u << SectionClasses;
+    return engine;
+}
+
+class ClassesRoundTripTest : public FixTest {};
 
 TEST_F(ClassesRoundTripTest, FixingEveryClassProblemIsUndoneByTheUndoFile) {
     SKIP_ON_WINE("the classes scan of a Wine prefix also finds the prefix's own findings");
@@ -96,34 +93,26 @@ TEST_F(ClassesRoundTripTest, FixingEveryClassProblemIsUndoneByTheUndoFile) {
     machine.Build();
     if (HasFatalFailure() || IsSkipped())
         return;
-    const std::string before = hmtest::SnapshotTree("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes");
-
-    auto engine = NewEngine();
+    const hmtest::RoundTrip trip({"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes"});
+    auto engine = ClassesEngine();
     RunScan(*engine, SectionScanTable());
     // .hmodd's DefaultIcon, verb and ShellNew; two empty extensions; four
     // classes (no content, a missing library, an empty server, an unknown
     // AppID); two libraries (a missing file, no usable version); two
     // interfaces; a missing template.
     ASSERT_EQ(14u, engine->m_problems.size());
-    const auto undoFiles = hmtest::UndoFileNames();
-    const std::string report =
-        hmtest::StartFixAndWait(*engine, hmtest::SelectAllRequest(engine->m_problems.size()));
-    EXPECT_EQ(std::string::npos, report.find("\"fixed\": \"false\"")) << report;
-    const std::string undoFile = hmtest::NewUndoFile(undoFiles);
-    ASSERT_FALSE(undoFile.empty());
+    const std::string report = trip.FixAll(*engine);
+    EXPECT_EQ(0u, hmtest::Refusals(report)) << report;
 
     // A repair may uncover the next level (a class whose only server was
     // deleted is now empty), but none of the repaired problems remains.
-    auto rescan = NewEngine();
+    auto rescan = ClassesEngine();
     RunScan(*rescan, SectionScanTable());
     for (const ProblemRecord& again : rescan->m_problems) {
         for (const ProblemRecord& fixed : engine->m_problems)
             EXPECT_NE(fixed.id, again.id);
     }
-
-    EXPECT_EQ("", hmtest::ImportRegFile(undoFile));
-    EXPECT_EQ(before, hmtest::SnapshotTree("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes"))
-        << hmtest::ReadWholeFile(undoFile);
+    trip.ExpectRestoredBy(trip.UndoFile());
 }
 
 } // namespace

@@ -25,14 +25,8 @@ using hmtest::PellwatchProbe;
 constexpr char kHeader[] = "Windows Registry Editor Version 5.00\r\n\r\n";
 constexpr char kEmptyFix[] = "{\"fixes\": [], \"finished\": \"fix\"}\n";
 
-struct EngineDeleter {
-    void operator()(CHivemender* engine) const { engine->Destroy(); }
-};
-using EnginePtr = std::unique_ptr<CHivemender, EngineDeleter>;
-
-EnginePtr NewEngine() {
-    return EnginePtr(new CHivemender);
-}
+using hmtest::EnginePtr;
+using hmtest::NewEngine;
 
 bool HasValue(const std::string& keyPath, const std::string& name) {
     DWORD type = 0;
@@ -72,24 +66,35 @@ protected:
     }
 };
 
-// Nothing selected, or a fix after a stop (what Stop leaves behind until the
-// next scan): still an undo file of its own and one status call.
+// Nothing selected, a fix after a stop (what Stop leaves behind until the
+// next scan), or an empty list: still an undo file of its own and one status
+// call, and the list's values kept.
 TEST_F(FixEngineTest, NothingSelectedStillMakesAnUndoFileAndCallsTheStatusLibrary) {
-    for (const bool afterStop : {false, true}) {
-        SCOPED_TRACE(afterStop ? "after a stop" : "unknown id");
+    const struct {
+        const char* what;
+        int values;
+        bool afterStop;
+        const char* request;
+        const char* report;
+    } cases[] = {
+        {"unknown id", 2, false, "{\"7\": \"fix\"}", kEmptyFix},
+        {"after a stop", 2, true, "{\"0\": \"fix\", \"1\": \"fix\"}", kEmptyFix},
+        {"an empty list", 0, false, "{\"0\": \"fix\"}",
+         "{\"error\": \"Empty problems array\", \"fixes\": [], \"finished\": \"fix\"}\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         PellwatchProbe::Reset();
         hmtest::MachineBuilder machine;
         EnginePtr engine = NewEngine();
-        BuildValues(machine, *engine, 2);
+        BuildValues(machine, *engine, c.values);
         if (HasFatalFailure() || IsSkipped())
             return;
-        engine->m_bStop = afterStop ? 1 : 0;
+        engine->m_bStop = c.afterStop ? 1 : 0;
         const auto before = hmtest::UndoFileNames();
-        EXPECT_EQ(kEmptyFix,
-                  hmtest::StartFixAndWait(*engine, afterStop ? "{\"0\": \"fix\", \"1\": \"fix\"}"
-                                                             : "{\"7\": \"fix\"}"));
+        EXPECT_EQ(c.report, hmtest::StartFixAndWait(*engine, c.request));
         EXPECT_EQ(kHeader, hmtest::ReadWholeFile(hmtest::NewUndoFile(before)));
-        EXPECT_TRUE(HasValue(Root(), "v0"));
+        EXPECT_EQ(c.values != 0, HasValue(Root(), "v0"));
         ExpectOneStatusCall(0);
     }
 }
@@ -171,20 +176,9 @@ TEST_F(FixEngineTest, AProblemOnAKeyTheUserMayNotChangeOrExcludedIsReportedNotFi
     const std::string before = hmtest::SnapshotTree(Root()) + hmtest::SnapshotTree(MachineRoot()) +
                                hmtest::SnapshotTree(classes);
     const std::string report = hmtest::StartFixAndWait(*engine, hmtest::SelectAllRequest(5));
-    EXPECT_EQ(5u, Occurrences(report, "\"fixed\": \"false\"")) << report;
+    EXPECT_EQ(5u, hmtest::Refusals(report)) << report;
     EXPECT_EQ(before, hmtest::SnapshotTree(Root()) + hmtest::SnapshotTree(MachineRoot()) +
                           hmtest::SnapshotTree(classes));
-    ExpectOneStatusCall(0);
-}
-
-TEST_F(FixEngineTest, AnEmptyProblemListIsReportedAsAnError) {
-    hmtest::MachineBuilder machine;
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
-    EnginePtr engine = NewEngine();
-    EXPECT_EQ("{\"error\": \"Empty problems array\", \"fixes\": [], \"finished\": \"fix\"}\n",
-              hmtest::StartFixAndWait(*engine, "{\"0\": \"fix\"}"));
     ExpectOneStatusCall(0);
 }
 
@@ -239,19 +233,15 @@ TEST_F(FixEngineTest, OneKeyReachedByTwoNamesIsRepairedOnceAndRestoredAsItWas) {
         hmtest::KeyProblem(alias + "\\Sub"),
         hmtest::KeyProblem(top + "\\ShellNew\\sub", SectionClasses),
     };
-    const std::string original = hmtest::SnapshotTree(top);
-    const auto before = hmtest::UndoFileNames();
-    const std::string report = hmtest::StartFixAndWait(*engine, hmtest::SelectAllRequest(4));
+    const hmtest::RoundTrip trip({top});
+    const std::string report = trip.FixAll(*engine);
     EXPECT_EQ(4u, Occurrences(report, "\"fixed\": \"true\"")) << report;
     DWORD type = 0;
     std::vector<BYTE> data;
     ASSERT_TRUE(hmtest::ReadValue(alias, "Commmand", &type, &data));
     EXPECT_STREQ("C:\\Windows\\notepad.exe", reinterpret_cast<const char*>(data.data()));
     ExpectOneStatusCall(4);
-    const std::string undoFile = hmtest::NewUndoFile(before);
-    ASSERT_FALSE(undoFile.empty());
-    EXPECT_EQ("", hmtest::ImportRegFile(undoFile));
-    EXPECT_EQ(original, hmtest::SnapshotTree(top)) << hmtest::ReadWholeFile(undoFile);
+    trip.ExpectRestoredBy(trip.UndoFile());
 }
 
 #ifndef _WIN32
@@ -283,14 +273,13 @@ TEST_F(FixEngineTest, AWriteFailingAtAnyStepLeavesAnUndoFileThatRestoresEverythi
             engine->m_problems = build(machine);
             if (HasFatalFailure() || IsSkipped())
                 return;
-            const std::string original = hmtest::SnapshotTree(Root());
-            const auto before = hmtest::UndoFileNames();
+            const hmtest::RoundTrip trip({Root()});
             win32sim::SetFileWriteFault({nth, everyAfter, 112});
-            const std::string report = hmtest::StartFixAndWait(*engine, hmtest::SelectAllRequest(5));
+            const std::string report = trip.FixAll(*engine);
             if (nth == 0)
                 steps = win32sim::FileWritesCounted();
             win32sim::SetFileWriteFault({});
-            const size_t unfixed = Occurrences(report, "\"fixed\": \"false\"");
+            const size_t unfixed = hmtest::Refusals(report);
             const std::string reason =
                 report.find("Cannot create the undo file (error 112)") != std::string::npos
                     ? "" : "Cannot save the old state of " + std::to_string(unfixed) +
@@ -298,16 +287,8 @@ TEST_F(FixEngineTest, AWriteFailingAtAnyStepLeavesAnUndoFileThatRestoresEverythi
             if (unfixed != 0) {
                 EXPECT_NE(std::string::npos, report.find(reason)) << report;
             }
-            std::set<std::string> fresh = hmtest::UndoFileNames();
-            for (const auto& name : before)
-                fresh.erase(name);
-            if (fresh.empty()) {
-                EXPECT_EQ(original, hmtest::SnapshotTree(Root())) << "changed without an undo file";
-                continue;
-            }
-            const std::string undoFile = hmtest::UndoFolder() + "\\" + *fresh.begin();
-            EXPECT_EQ("", hmtest::ImportRegFile(undoFile)) << hmtest::ReadWholeFile(undoFile);
-            EXPECT_EQ(original, hmtest::SnapshotTree(Root())) << hmtest::ReadWholeFile(undoFile);
+            const std::set<std::string> fresh = trip.NewUndoFiles();
+            trip.ExpectRestoredBy(fresh.empty() ? "" : *fresh.begin());
             if (HasFailure())
                 return;
         }

@@ -205,6 +205,47 @@ std::string SnapshotTree(const std::string& keyPath) {
     return text;
 }
 
+EnginePtr NewEngine() {
+    return EnginePtr(new CHivemender, [](CHivemender* engine) { engine->Destroy(); });
+}
+
+size_t Refusals(const std::string& report) {
+    const std::string refusal = "\"fixed\": \"false\"";
+    size_t count = 0;
+    for (size_t at = report.find(refusal); at != std::string::npos;
+         at = report.find(refusal, at + 1))
+        ++count;
+    return count;
+}
+
+RoundTrip::RoundTrip(const std::vector<std::string>& trees) : m_undoFilesBefore(UndoFileNames()) {
+    for (const std::string& tree : trees)
+        m_before.emplace_back(tree, SnapshotTree(tree));
+}
+
+std::string RoundTrip::FixAll(CHivemender& engine) const {
+    return StartFixAndWait(engine, SelectAllRequest(engine.m_problems.size()));
+}
+
+std::set<std::string> RoundTrip::NewUndoFiles() const {
+    std::set<std::string> fresh;
+    for (const std::string& name : UndoFileNames()) {
+        if (m_undoFilesBefore.count(name) == 0)
+            fresh.insert(UndoFolder() + "\\" + name);
+    }
+    return fresh;
+}
+
+void RoundTrip::ExpectRestoredBy(const std::string& undoFile) const {
+    if (!undoFile.empty()) {
+        EXPECT_EQ("", ImportRegFile(undoFile)) << ReadWholeFile(undoFile);
+    }
+    for (const auto& [tree, snapshot] : m_before)
+        EXPECT_EQ(snapshot, SnapshotTree(tree))
+            << tree << "\n"
+            << (undoFile.empty() ? "changed without an undo file" : ReadWholeFile(undoFile));
+}
+
 std::string SelectAllRequest(size_t count) {
     std::string request = "{";
     for (size_t i = 0; i < count; ++i)

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,6 +22,10 @@ namespace hmtest {
 ProblemRecord KeyProblem(const std::string& keyPath, int section = SectionMachineSoftware);
 ProblemRecord ValueProblem(const std::string& keyPath, const std::string& valueName,
                            const std::string& newValue = "", int section = SectionStartup);
+
+// A fresh engine, let go of through Destroy as a host does.
+using EnginePtr = std::unique_ptr<CHivemender, void (*)(CHivemender*)>;
+EnginePtr NewEngine();
 
 // Start(1, request) and the report the callback received; "" after 10 s
 // without one. Returns once the worker has let go of its thread handle.
@@ -52,6 +57,29 @@ public:
 // Every key and value below (and including) a key, as text with one line per
 // key and per value (type and bytes), sorted, so two states compare whole.
 std::string SnapshotTree(const std::string& keyPath);
+
+// How many problems a fix report says were not fixed.
+size_t Refusals(const std::string& report);
+
+// The proof of an undo file, shared by the round-trip tests: snapshots of
+// the trees a fix will change, taken at construction; FixAll fixes every
+// problem of the engine's list through Start and returns the report;
+// ExpectRestoredBy imports the undo file ("" for none: nothing may have
+// changed) and expects every tree byte for byte as it was.
+class RoundTrip {
+public:
+    explicit RoundTrip(const std::vector<std::string>& trees);
+    std::string FixAll(CHivemender& engine) const;
+    // The undo files written since construction; UndoFile() expects one.
+    std::set<std::string> NewUndoFiles() const;
+    std::string UndoFile() const { return NewUndoFile(m_undoFilesBefore); }
+    void ExpectRestoredBy(const std::string& undoFile) const;
+    const std::string& Before(size_t tree) const { return m_before[tree].second; }
+
+private:
+    std::vector<std::pair<std::string, std::string>> m_before; // tree, snapshot
+    std::set<std::string> m_undoFilesBefore;
+};
 
 // Each test works below its own keys, named after the test, and starts with
 // a fresh status-library record. Under Wine, undo files of earlier runs are

@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -91,57 +92,48 @@ protected:
         return problems;
     }
 
-    // Runs the fix through the engine and checks every problem was fixed;
-    // returns the undo file.
-    std::string FixEverything() {
-        std::unique_ptr<CHivemender, void (*)(CHivemender*)> engine(
-            new CHivemender, [](CHivemender* e) { e->Destroy(); });
+    // Builds the machine, snapshots it and fixes every problem; false when
+    // the test cannot go on.
+    bool FixEverything(std::unique_ptr<hmtest::RoundTrip>& trip) {
+        BuildMachine(m_machine); // kept until the test ends: Wine's staging is undone with it
+        if (HasFatalFailure() || IsSkipped())
+            return false;
+        trip = std::make_unique<hmtest::RoundTrip>(std::vector<std::string>{Root(), MachineRoot()});
+        hmtest::EnginePtr engine = hmtest::NewEngine();
         engine->m_problems = Problems();
-        const auto before = hmtest::UndoFileNames();
-        const std::string report =
-            hmtest::StartFixAndWait(*engine, hmtest::SelectAllRequest(engine->m_problems.size()));
-        EXPECT_EQ(std::string::npos, report.find("\"fixed\": \"false\"")) << report;
-        return hmtest::NewUndoFile(before);
+        const std::string report = trip->FixAll(*engine);
+        EXPECT_EQ(0u, hmtest::Refusals(report)) << report;
+        return !HasFailure();
     }
+
+    hmtest::MachineBuilder m_machine;
 };
 
 TEST_F(RoundTripTest, ImportingTheUndoFileRestoresEveryKeyAndValue) {
-    hmtest::MachineBuilder machine;
-    BuildMachine(machine);
-    if (HasFatalFailure() || IsSkipped())
+    std::unique_ptr<hmtest::RoundTrip> trip;
+    if (!FixEverything(trip))
         return;
-    const std::string user = hmtest::SnapshotTree(Root());
-    const std::string local = hmtest::SnapshotTree(MachineRoot());
-    const std::string undoFile = FixEverything();
-    ASSERT_FALSE(undoFile.empty());
     ASSERT_FALSE(hmtest::KeyExists(Root("Doomed")));
     ASSERT_FALSE(hmtest::KeyExists(MachineRoot("Doomed")));
-    ASSERT_NE(user, hmtest::SnapshotTree(Root()));
-
-    EXPECT_EQ("", hmtest::ImportRegFile(undoFile));
-    EXPECT_EQ(user, hmtest::SnapshotTree(Root())) << hmtest::ReadWholeFile(undoFile);
-    EXPECT_EQ(local, hmtest::SnapshotTree(MachineRoot()));
+    ASSERT_NE(trip->Before(0), hmtest::SnapshotTree(Root()));
+    trip->ExpectRestoredBy(trip->UndoFile());
 }
 
 TEST_F(RoundTripTest, WinesOwnRegeditRestoresTheUndoFile) {
     if (!hmtest::RunningOnWine())
         GTEST_SKIP() << "regedit is Wine's";
-    hmtest::MachineBuilder machine;
-    BuildMachine(machine);
-    if (HasFatalFailure() || IsSkipped())
+    std::unique_ptr<hmtest::RoundTrip> trip;
+    if (!FixEverything(trip))
         return;
-    const std::string user = hmtest::SnapshotTree(Root());
-    const std::string local = hmtest::SnapshotTree(MachineRoot());
-    const std::string undoFile = FixEverything();
-    ASSERT_FALSE(undoFile.empty());
     // start /wait: regedit is a windowed program, which cmd would not wait for.
-    const std::string command = "start \"\" /wait regedit /S \"" + undoFile + "\"";
+    const std::string command = "start \"\" /wait regedit /S \"" + trip->UndoFile() + "\"";
     EXPECT_EQ(0, std::system(command.c_str())) << command;
     const std::string restored = hmtest::SnapshotTree(Root());
-    EXPECT_WINDOWS(user == restored, "Wine's regedit reads hex(1), hex(2) and hex(7) data of an "
-                                     "8-bit .reg file as ANSI bytes, not as UTF-16");
-    EXPECT_EQ(WithoutHexStrings(user), WithoutHexStrings(restored));
-    EXPECT_EQ(local, hmtest::SnapshotTree(MachineRoot()));
+    EXPECT_WINDOWS(trip->Before(0) == restored,
+                   "Wine's regedit reads hex(1), hex(2) and hex(7) "
+                   "data of an 8-bit .reg file as ANSI bytes, not as UTF-16");
+    EXPECT_EQ(WithoutHexStrings(trip->Before(0)), WithoutHexStrings(restored));
+    EXPECT_EQ(trip->Before(1), hmtest::SnapshotTree(MachineRoot()));
 }
 
 } // namespace

@@ -20,7 +20,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <memory>
 #include <random>
 
 #ifndef _WIN32
@@ -151,14 +150,6 @@ private:
     int m_unique = 0;
 };
 
-size_t Refusals(const std::string& report) {
-    const std::string refusal = "\"fixed\": \"false\"";
-    size_t count = 0;
-    for (size_t at = report.find(refusal); at != std::string::npos; at = report.find(refusal, at + 1))
-        ++count;
-    return count;
-}
-
 std::vector<unsigned> Seeds() {
     if (const char* one = std::getenv("HM_UNDO_SEED"))
         return {static_cast<unsigned>(std::strtoul(one, nullptr, 10))};
@@ -186,19 +177,15 @@ protected:
         machine.Build();
         if (HasFatalFailure() || IsSkipped())
             return 0;
-        const std::string original = hmtest::SnapshotTree(root);
-        const std::string kept = hmtest::SnapshotTree(excluded);
+        const hmtest::RoundTrip trip({root, excluded});
 
-        std::unique_ptr<CHivemender, void (*)(CHivemender*)> engine(
-            new CHivemender, [](CHivemender* e) { e->Destroy(); });
+        hmtest::EnginePtr engine = hmtest::NewEngine();
         engine->m_problems = std::move(problems);
         AddExclusionLine(*engine, excluded);
-        const auto before = hmtest::UndoFileNames();
 #ifndef _WIN32
         win32sim::SetFileWriteFault({faultAt, everyAfter, 112});
 #endif
-        const std::string report =
-            hmtest::StartFixAndWait(*engine, hmtest::SelectAllRequest(engine->m_problems.size()));
+        const std::string report = trip.FixAll(*engine);
 #ifndef _WIN32
         const unsigned long writes = win32sim::FileWritesCounted();
         win32sim::SetFileWriteFault({});
@@ -207,20 +194,12 @@ protected:
         (void)everyAfter;
 #endif
         if (faultAt == 0) {
-            EXPECT_EQ(refused, Refusals(report)) << report;
+            EXPECT_EQ(refused, hmtest::Refusals(report)) << report;
         }
-        EXPECT_EQ(kept, hmtest::SnapshotTree(excluded)) << "the excluded " << excluded;
-        std::set<std::string> fresh = hmtest::UndoFileNames();
-        for (const auto& old : before)
-            fresh.erase(old);
-        if (fresh.empty()) {
-            EXPECT_NE(0u, faultAt) << "no undo file";
-            EXPECT_EQ(original, hmtest::SnapshotTree(root));
-            return writes;
-        }
-        const std::string undoFile = hmtest::UndoFolder() + "\\" + *fresh.begin();
-        EXPECT_EQ("", hmtest::ImportRegFile(undoFile));
-        EXPECT_EQ(original, hmtest::SnapshotTree(root)) << hmtest::ReadWholeFile(undoFile);
+        EXPECT_EQ(trip.Before(1), hmtest::SnapshotTree(excluded)) << "the excluded " << excluded;
+        const std::set<std::string> fresh = trip.NewUndoFiles();
+        EXPECT_TRUE(faultAt != 0 || !fresh.empty()) << "no undo file";
+        trip.ExpectRestoredBy(fresh.empty() ? "" : *fresh.begin());
         return writes;
     }
 };

@@ -4,6 +4,7 @@
 #include "machine/machine_folder.h"
 #include "machine/windows_volume.h"
 #include "regfile/regfile.h"
+#include "support/machine_builder.h"
 
 #include <win32sim/machine.h>
 
@@ -39,14 +40,6 @@ std::string Quoted(const fs::path& path) {
 std::vector<uint8_t> RegistryText() {
     win32sim::PrivilegedScope privileged;
     return regfile::Export({"HKEY_LOCAL_MACHINE", "HKEY_USERS"}, regfile::Encoding::Utf16le);
-}
-
-bool KeyExists(HKEY root, const char* path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
 }
 
 // The offset of the key record (nk) named `name` in a hive's bytes.
@@ -158,10 +151,11 @@ TEST_F(WindowsVolumeTest, MountsEachHiveWhereWindowsLoadsIt) {
             EXPECT_EQ(volume.hives[i].mounts[m].excludedNodes, expected[i].second[m].excludedNodes);
         }
     }
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\X"));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SYSTEM\\ControlSet001"));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SYSTEM\\ControlSet002\\Services\\Y"));
-    EXPECT_FALSE(KeyExists(HKEY_USERS, "S-1-5-18")); // in ProfileList, but no hive on the volume
+    EXPECT_TRUE(hmtest::KeyExists("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\X"));
+    EXPECT_FALSE(hmtest::KeyExists("HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001"));
+    EXPECT_TRUE(hmtest::KeyExists("HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Services\\Y"));
+    // In ProfileList, but no hive on the volume.
+    EXPECT_FALSE(hmtest::KeyExists("HKEY_USERS\\S-1-5-18"));
 }
 
 TEST_F(WindowsVolumeTest, RefusesADamagedHiveAndKeepsThePreviousMachine) {
@@ -250,7 +244,7 @@ TEST_F(WindowsVolumeTest, KeepsNamesOutside1252AndNeverDeletesWhatItLeftOut) {
     EXPECT_TRUE(volume.hives[0].mounts[0].leftOutNodes.empty());
     // Ordered by the upper-cased UTF-16 name, where the omega comes after 'V'.
     EXPECT_EQ("Caf\xE9,Values,?mega", SubkeyNames("SOFTWARE\\Vendor"));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\?mega"));
+    EXPECT_FALSE(hmtest::KeyExists("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\?mega"));
     HKEY key = nullptr;
     DWORD values = 0;
     ASSERT_EQ(ERROR_SUCCESS,
@@ -273,7 +267,7 @@ TEST_F(WindowsVolumeTest, KeepsNamesOutside1252AndNeverDeletesWhatItLeftOut) {
     EXPECT_FALSE(win32sim::SaveWindowsVolume(volume, false, &error));
     EXPECT_NE(std::string::npos, error.find("Vendor\\Values\\Hidden")) << error;
     ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Values"));
+    EXPECT_TRUE(hmtest::KeyExists("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Values"));
 }
 
 uint32_t Le32(const std::string& bytes, size_t at) {
@@ -321,7 +315,7 @@ TEST_F(WindowsVolumeTest, ReadsADirtyHiveThroughItsLogsAndWritesItClean) {
                                                      ": not shut down cleanly; recovered from its "
                                                      "transaction logs (log entries applied: 14, "
                                                      "pages: 158)"});
-    EXPECT_TRUE(KeyExists(HKEY_USERS, bag.c_str())) << "a key only the logs hold";
+    EXPECT_TRUE(hmtest::KeyExists("HKEY_USERS\\" + bag)) << "a key only the logs hold";
     { // a damaged byte in the third entry of .LOG2 (sequence 293) stops recovery there
         const fs::path log2 = copy / (std::string(kUsrClass) + ".LOG2");
         const std::string sound = ReadBytes(log2);
@@ -357,7 +351,7 @@ TEST_F(WindowsVolumeTest, ReadsADirtyHiveThroughItsLogsAndWritesItClean) {
     ASSERT_TRUE(win32sim::RecoverHive((copy / kUsrClass).string(), &again, &error));
     EXPECT_FALSE(again.dirty) << "the old logs must not apply over the fixed hive";
     ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
-    EXPECT_FALSE(KeyExists(HKEY_USERS, bag.c_str()));
+    EXPECT_FALSE(hmtest::KeyExists("HKEY_USERS\\" + bag));
 
     Apply(bagText); // the undo file brings the key back
     ASSERT_TRUE(win32sim::SaveWindowsVolume(volume, false, &error)) << error;

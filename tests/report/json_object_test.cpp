@@ -1,5 +1,5 @@
 // The member table under the reports. Where members land relative to each
-// other is proven by the report bytes (tests/report/scan_report_test.cpp,
+// other is proven by the report bytes (tests/engine/unit_scan_report_test.cpp,
 // the fix report in tests/fix); here only what those cannot reach.
 #include "report/json_object.h"
 

@@ -41,12 +41,6 @@ protected:
     CHivemender m_engine;
 };
 
-TEST_F(ScanReportTest, AnEmptyListGivesTheBareDocument) {
-    if (!Ready())
-        return;
-    EXPECT_EQ("{\"finished\": \"scan\", \"problems\": []}\n", ScanReportText(m_engine));
-}
-
 TEST_F(ScanReportTest, EveryMemberInItsPlace) {
     if (!Ready())
         return;
