@@ -108,8 +108,7 @@ bool RedirectionCanChange(const std::string& path) {
 // Programs registered for a 64-bit folder are often looked for by 32-bit
 // installers under "Program Files (x86)", and the other way round.
 std::string WithoutX86Folder(const std::string& path) {
-    std::string lower = path;
-    _mbslwr_s(reinterpret_cast<unsigned char*>(lower.data()), lower.size() + 1);
+    std::string lower = base::ToLowerMb(path);
     static const std::string kFrom = "program files (x86)";
     static const std::string kTo = "program files";
     for (size_t at = lower.find(kFrom); at != std::string::npos;
@@ -205,7 +204,7 @@ DWORD ProbeUncached(const std::string& path) {
     // Only the folder rewrite can change the answer: on a case-insensitive
     // file system the lower-cased copy alone names what the first look asked
     // for, so it is probed only when the rewrite changed something.
-    if (_mbsicmp(Bytes(folded), Bytes(path)) != 0) {
+    if (!base::EqualNoCase(folded, path)) {
         attributes = CountedAttributes(folded);
         if (Found(attributes))
             return attributes;
