@@ -364,13 +364,12 @@ bool GetFixedDriveMask(DWORD& mask) {
 bool IsFixedDrive(char letter) {
     if (letter == 0)
         return false;
-    unsigned char upper[2] = {static_cast<unsigned char>(letter), 0};
-    _mbsupr_s(upper, sizeof(upper));
-    if (upper[0] < 'A' || upper[0] > 'Z')
+    const char upper = base::ToUpperMb(std::string(1, letter))[0];
+    if (upper < 'A' || upper > 'Z')
         return false;
     DWORD mask = 0;
     GetFixedDriveMask(mask);
-    return (mask & (1u << (upper[0] - 'A'))) != 0;
+    return (mask & (1u << (upper - 'A'))) != 0;
 }
 
 bool IsOutOfReach(const std::string& path) {
