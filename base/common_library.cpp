@@ -1,6 +1,7 @@
 #include "base/common_library.h"
 
 #include "base/built_once.h"
+#include "base/text.h"
 
 #include <mbstring.h>
 
@@ -9,15 +10,8 @@
 namespace Orvel {
 namespace {
 
-const unsigned char* Bytes(const std::string& text) {
-    return reinterpret_cast<const unsigned char*>(text.c_str());
-}
-
-// Multibyte-aware: in a double-byte code page a trail byte can equal '\\'.
-bool EndsWithBackslash(const std::string& text) {
-    const unsigned char* last = _mbsrchr(Bytes(text), '\\');
-    return last != nullptr && last[1] == '\0';
-}
+using base::Bytes;
+using base::EndsWithBackslash;
 
 std::string WithoutTrailingBackslashes(std::string text) {
     while (!text.empty() && EndsWithBackslash(text))
@@ -67,10 +61,10 @@ std::string GetModulePathNameA(HMODULE module) {
     DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return {};
-    unsigned char* lastSeparator = _mbsrchr(reinterpret_cast<unsigned char*>(path), '\\');
+    const unsigned char* lastSeparator = _mbsrchr(Bytes(path), '\\');
     if (lastSeparator == nullptr)
         return {};
-    return std::string(path, reinterpret_cast<char*>(lastSeparator) - path);
+    return std::string(path, static_cast<size_t>(base::Chars(lastSeparator) - path));
 }
 
 const char* GetSystemDirectoryA() {
@@ -115,7 +109,7 @@ DWORD CreateDirectoryA(const std::string& path) {
     // prefixes that exist already (a drive, an earlier folder) fail harmlessly.
     for (const unsigned char* p = Bytes(path); *p != '\0'; p = _mbsinc(p)) {
         if (*p == '\\' && p != Bytes(path)) {
-            std::string prefix(path.c_str(), reinterpret_cast<const char*>(p));
+            std::string prefix(path.c_str(), base::Chars(p));
             ::CreateDirectoryA(prefix.c_str(), nullptr);
         }
     }

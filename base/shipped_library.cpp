@@ -1,8 +1,7 @@
 #include "base/shipped_library.h"
 
 #include "base/common_library.h"
-
-#include <mbstring.h>
+#include "base/text.h"
 
 #include <string>
 #include <vector>
@@ -18,8 +17,7 @@ std::vector<std::string> ShippingFolders() {
     for (const std::string& folder : candidates) {
         bool known = folder.empty(); // an unknown folder would make the name relative
         for (const std::string& earlier : folders)
-            known = known || _mbsicmp(reinterpret_cast<const unsigned char*>(earlier.c_str()),
-                                      reinterpret_cast<const unsigned char*>(folder.c_str())) == 0;
+            known = known || base::EqualNoCase(earlier, folder);
         if (!known)
             folders.push_back(folder);
     }

@@ -18,7 +18,7 @@
 // a section whose scanner does not exist yet simply takes no time.
 #include "walk_and_scan.h"
 #include "engine/hivemender.h"
-#include "engine/scan_report.h"
+#include "report/problem_report.h"
 #include "fileref/scan_file_cache.h"
 #include "machine/machine_folder.h"
 #include "registry/reg_key.h"
@@ -237,13 +237,15 @@ int main(int argc, char** argv) {
     for (int i = 1; i < options.repeat; ++i)
         whole.seconds = std::min(whole.seconds, Scan(engine, kDefaultSectionMask, true).seconds);
     std::string report;
-    const double reportSeconds = Seconds([&] { report = ScanReportText(engine); });
+    const double reportSeconds =
+        Seconds([&] { report = ScanReportText(engine.m_problems, engine.m_userNames); });
     const ProblemList remembered = engine.m_problems;
     ScanFigures plain;
     bool same = true;
     if (options.reference) {
         plain = Scan(engine, kDefaultSectionMask, false);
-        same = engine.m_problems.size() == remembered.size() && ScanReportText(engine) == report;
+        same = engine.m_problems.size() == remembered.size() &&
+               ScanReportText(engine.m_problems, engine.m_userNames) == report;
     }
     const long peak = MemoryKb("VmHWM");
 

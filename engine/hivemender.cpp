@@ -3,11 +3,12 @@
 #include "base/debug_log.h"
 #include "base/common_library.h"
 #include "base/resource_strings.h"
+#include "base/text.h"
 #include "engine/emit_report.h"
 #include "engine/failure_report.h"
-#include "engine/scan_report.h"
 #include "fix/fix_engine.h"
 #include "report/json_reader.h"
+#include "report/problem_report.h"
 #include "scanners/section_table.h"
 
 #include <new>
@@ -26,15 +27,10 @@ HRESULT HResultFromCreateError(DWORD error) {
 }
 
 BSTR WidenToBstr(const std::string& text) {
-    int length = MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                     nullptr, 0);
-    if (length <= 0 && !text.empty())
+    base::WideText wide;
+    if (!base::ToWide(CP_THREAD_ACP, text, &wide))
         return nullptr;
-    BSTR wide = SysAllocStringLen(nullptr, static_cast<UINT>(length));
-    if (wide != nullptr && length > 0)
-        MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), wide,
-                            length);
-    return wide;
+    return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
 }
 
 void LogStartFailure(const char* call, DWORD error) {
@@ -172,7 +168,7 @@ void CHivemender::ScanAndReport() noexcept {
         RunScan(*this, m_sectionScanners);
         // A stopped scan delivers nothing.
         if (m_bStop == 0)
-            BuildScanReport(*this);
+            EmitReport(*this, ScanReportText(m_problems, m_userNames));
     } catch (...) {
         // A half-filled, unordered list is not one a fix may number from.
         m_problems.clear();

@@ -220,8 +220,7 @@ bool ExpandSystemRootPath(std::string& path) {
     constexpr size_t kSystemRootLength = sizeof(kSystemRoot) - 1;
     if (path.size() > 2 && path[1] == ':')
         return false;
-    if (_mbsnbicmp(Bytes(path), reinterpret_cast<const unsigned char*>(kSystemRoot),
-                   kSystemRootLength) == 0) {
+    if (base::StartsWithNoCase(path, kSystemRoot)) {
         char windows[MAX_PATH] = {};
         ::GetWindowsDirectoryA(windows, MAX_PATH);
         path = Orvel::PathCombineA(windows, path.substr(kSystemRootLength));

@@ -103,8 +103,7 @@ bool RedirectionCanChange(const std::string& path) {
 // Programs registered for a 64-bit folder are often looked for by 32-bit
 // installers under "Program Files (x86)", and the other way round.
 std::string WithoutX86Folder(const std::string& path) {
-    std::string lower = path;
-    _mbslwr_s(reinterpret_cast<unsigned char*>(lower.data()), lower.size() + 1);
+    std::string lower = base::ToLowerMb(path);
     constexpr std::string_view kFrom = "program files (x86)";
     constexpr std::string_view kTo = "program files";
     for (size_t at = lower.find(kFrom); at != std::string::npos;
@@ -200,7 +199,7 @@ DWORD ProbeUncached(const std::string& path) {
     // Only the folder rewrite can change the answer: on a case-insensitive
     // file system the lower-cased copy alone names what the first look asked
     // for, so it is probed only when the rewrite changed something.
-    if (_mbsicmp(Bytes(folded), Bytes(path)) != 0) {
+    if (!base::EqualNoCase(folded, path)) {
         attributes = CountedAttributes(folded);
         if (Found(attributes))
             return attributes;
@@ -363,13 +362,12 @@ bool GetFixedDriveMask(DWORD& mask) {
 bool IsFixedDrive(char letter) {
     if (letter == 0)
         return false;
-    unsigned char upper[2] = {static_cast<unsigned char>(letter), 0};
-    _mbsupr_s(upper, sizeof(upper));
-    if (upper[0] < 'A' || upper[0] > 'Z')
+    const char upper = base::ToUpperMb(std::string(1, letter))[0];
+    if (upper < 'A' || upper > 'Z')
         return false;
     DWORD mask = 0;
     GetFixedDriveMask(mask);
-    return (mask & (1u << (upper[0] - 'A'))) != 0;
+    return (mask & (1u << (upper - 'A'))) != 0;
 }
 
 bool IsOutOfReach(const std::string& path) {

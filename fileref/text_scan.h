@@ -3,15 +3,16 @@
 // characters and compare only the bytes that begin one.
 #pragma once
 
+#include "base/text.h"
+
 #include <mbstring.h>
 
 #include <string>
 
 namespace fileref {
 
-inline const unsigned char* Bytes(const std::string& text) {
-    return reinterpret_cast<const unsigned char*>(text.c_str());
-}
+using base::Bytes;
+using base::EqualNoCase;
 
 // Index of the character after the one at `i` (i < text.size()).
 inline size_t NextCharIndex(const std::string& text, size_t i) {
@@ -23,10 +24,6 @@ inline size_t NextCharIndex(const std::string& text, size_t i) {
 // The character at `i`, or '\0' at and past the end.
 inline char CharAt(const std::string& text, size_t i) {
     return i < text.size() ? text[i] : '\0';
-}
-
-inline bool EqualNoCase(const std::string& a, const char* b) {
-    return _mbsicmp(Bytes(a), reinterpret_cast<const unsigned char*>(b)) == 0;
 }
 
 } // namespace fileref

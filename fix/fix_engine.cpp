@@ -1,14 +1,12 @@
 #include "fix/fix_engine.h"
 
+#include "base/text.h"
 #include "scan/engine_state.h"
 #include "scan/exclusion_list.h"
 #include "fix/registry_edits.h"
 #include "fix/status_library.h"
 #include "fix/undo_file.h"
-#include "report/json_writer.h"
-#include "report/user_profiles.h"
-
-#include <mbstring.h>
+#include "report/problem_report.h"
 
 #include <map>
 #include <string>
@@ -39,24 +37,6 @@ LONG Repair(CEngineState& engine, const ProblemRecord& record, CUndoFile& undo) 
 // A missing key or value is as good as a deleted one.
 bool CountsAsFixed(LONG status) {
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
-}
-
-void AddResult(CEngineState& engine, JsonObjectArray& fixes, size_t index,
-               const ProblemRecord& record, bool fixed) {
-    JsonObject result;
-    SetInt64(result, "id", static_cast<LONGLONG>(index));
-    SetInt64(result, "section", record.section);
-    SetString(result, "key path", record.keyPath);
-    const std::string userName = GetUserNameForKeyPath(engine, record.keyPath);
-    if (!userName.empty())
-        SetString(result, "user name", userName);
-    if (!record.valueName.empty()) {
-        SetString(result, "value name", record.valueName);
-        if (!record.newValue.empty())
-            SetString(result, "new value", record.newValue);
-    }
-    SetString(result, "fixed", fixed ? "true" : "false");
-    fixes.Add(result);
 }
 
 // What a repair changes, the same text whichever alias names the key: two
@@ -104,7 +84,7 @@ int RepairSelected(CEngineState& engine, CUndoFile& undo, JsonObjectArray& fixes
             const ProblemRecord& record = engine.m_problems[i];
             const bool fixed = RepairOnce(engine, record, undo, repaired, unsaved);
             fixedCount += fixed ? 1 : 0;
-            AddResult(engine, fixes, i, record, fixed);
+            fixes.Add(FixResultObject(record, i, engine.m_userNames, fixed));
         }
         // A stop lets the problem under repair finish, and nothing after it.
         if (engine.m_bStop != 0)
@@ -117,9 +97,7 @@ int RepairSelected(CEngineState& engine, CUndoFile& undo, JsonObjectArray& fixes
 
 bool IsSelectedForFix(const JsonObject& request, size_t index) {
     const JsonMember* member = request.Lookup(std::to_string(index));
-    return member != nullptr &&
-           _mbsicmp(reinterpret_cast<const unsigned char*>(member->value.c_str()),
-                    reinterpret_cast<const unsigned char*>("fix")) == 0;
+    return member != nullptr && base::EqualNoCase(member->value, "fix");
 }
 
 std::string RunFix(CEngineState& engine) {
@@ -129,23 +107,18 @@ std::string RunFix(CEngineState& engine) {
     UnsavedRepairs unsaved;
     const int fixedCount = RepairSelected(engine, undo, fixes, unsaved);
     ReportFixedCount(fixedCount);
-    JsonObject report;
-    SetString(report, "finished", "fix");
-    SetArray(report, "fixes", fixes);
+    std::string error;
     if (engine.m_problems.empty())
-        SetString(report, "error", "Empty problems array");
+        error = "Empty problems array";
     else if (!undo.IsOpen())
         // Without an undo file nothing was repaired; say why rather than
         // leave a host with a list of unexplained failures.
-        SetString(report, "error",
-                  "Cannot create the undo file (error " + std::to_string(undo.m_dwCreateError) +
-                      ")");
+        error = "Cannot create the undo file (error " + std::to_string(undo.m_dwCreateError) + ")";
     else if (unsaved.count != 0)
         // Those repairs were not made; without this the host would show a
         // list of failures with no reason (a full disk, say).
-        SetString(report, "error",
-                  "Cannot save the old state of " + std::to_string(unsaved.count) +
-                      (unsaved.count == 1 ? " problem" : " problems") + " in the undo file (error " +
-                      std::to_string(unsaved.error) + ")");
-    return Serialize(report);
+        error = "Cannot save the old state of " + std::to_string(unsaved.count) +
+                (unsaved.count == 1 ? " problem" : " problems") + " in the undo file (error " +
+                std::to_string(unsaved.error) + ")";
+    return FixReportText(fixes, error);
 }

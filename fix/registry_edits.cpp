@@ -1,5 +1,6 @@
 #include "fix/registry_edits.h"
 
+#include "base/text.h"
 #include "registry/key_walk.h"
 
 #include <mbstring.h>
@@ -13,7 +14,7 @@ constexpr REGSAM kReadWriteAccess = KEY_READ | KEY_WRITE;
 
 // Splits at the last backslash (multibyte-aware: a trail byte may equal it).
 bool SplitParent(const std::string& keyPath, std::string& parent, std::string& name) {
-    const unsigned char* text = reinterpret_cast<const unsigned char*>(keyPath.c_str());
+    const unsigned char* text = base::Bytes(keyPath);
     const unsigned char* last = _mbsrchr(text, '\\');
     if (last == nullptr)
         return false;
@@ -31,8 +32,7 @@ std::string StoredSubkeyName(const RegKey& parent, const std::string& name) {
     // Names that cannot be read leave the scanner's spelling to try.
     (void)ReadSubkeyNames(parent.Handle(), stored);
     for (const std::string& candidate : stored) {
-        if (_mbsicmp(reinterpret_cast<const unsigned char*>(candidate.c_str()),
-                     reinterpret_cast<const unsigned char*>(name.c_str())) == 0)
+        if (base::EqualNoCase(candidate, name))
             return candidate;
     }
     return name;

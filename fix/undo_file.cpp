@@ -1,6 +1,7 @@
 #include "fix/undo_file.h"
 
 #include "base/common_library.h"
+#include "base/text.h"
 #include "registry/key_walk.h"
 
 #include <mbctype.h>
@@ -19,14 +20,6 @@ constexpr int kMaxNameAttempts = 1000;
 constexpr int kMaxReadAttempts = 4;
 // Written and removed again to leave a bare section header (see below).
 constexpr char kPlaceholderEntry[] = "hivemender-placeholder";
-
-std::string UpperCased(std::string text) {
-    std::vector<unsigned char> buffer(text.begin(), text.end());
-    buffer.push_back(0);
-    _mbsupr_s(buffer.data(), buffer.size());
-    return std::string(reinterpret_cast<const char*>(buffer.data()));
-}
-
 
 // "2026/12/06 10:15:03" is no file name: slashes become dashes and colons dots.
 std::string DateTimeFileStem() {
@@ -358,12 +351,12 @@ LONG ExportValueToUndo(const RegKey& key, const std::string& valueName, CUndoFil
 }
 
 std::string KeyStateId(const CUndoFile& undo, const std::string& keyPath) {
-    return UpperCased(BackingKeyPath(keyPath, undo.m_aliases));
+    return base::ToUpperMb(BackingKeyPath(keyPath, undo.m_aliases));
 }
 
 std::string ValueStateId(const CUndoFile& undo, const std::string& keyPath,
                          const std::string& valueName) {
-    return KeyStateId(undo, keyPath) + "\n" + UpperCased(FormatRegValueName(valueName));
+    return KeyStateId(undo, keyPath) + "\n" + base::ToUpperMb(FormatRegValueName(valueName));
 }
 
 std::string FormatRegData(DWORD type, const BYTE* data, DWORD size) {

@@ -1,5 +1,6 @@
 #include "host/chosen_problems.h"
 
+#include "base/file_read.h"
 #include "host/commands.h"
 #include "host/platform.h"
 
@@ -58,7 +59,7 @@ bool RememberScan(const std::string& pluginPath, const std::string& report, std:
 }
 
 bool RecallScan(const std::string& pluginPath, std::string* report) {
-    return ReadFileBytes(RememberedPath(pluginPath), report);
+    return base::ReadHostFile(RememberedPath(pluginPath), report);
 }
 
 bool MatchChosen(const Report& seen, const std::vector<int>& chosen, const Report& fresh,

@@ -18,9 +18,6 @@ int RunExclude(const Options& options, const std::string& pluginPath);
 int RunUi(const Options& options, const std::string& pluginPath, const std::string& machineLine,
           const std::atomic<bool>& interrupted);
 
-// The whole file; false when it cannot be opened.
-bool ReadFileBytes(const std::string& path, std::string* bytes);
-
 // The Windows path of the folder where the engine writes its undo files.
 std::string UndoFolder(const std::string& pluginPath);
 // The names of the undo files in that folder, in no particular order.

@@ -1,5 +1,6 @@
 // exclude KEYPATH, exclude --list and exclude --remove KEYPATH: the engine
 // reads regkeys.txt beside the plug-in afresh at every scan.
+#include "base/file_read.h"
 #include "host/commands.h"
 #include "host/exclusion_file.h"
 #include "host/platform.h"
@@ -62,7 +63,7 @@ std::string Shown(const std::string& ansiLine) {
 bool Load(const std::string& path, ExclusionFile* file, std::string* error) {
     std::string bytes;
     std::error_code ignored;
-    if (!ReadFileBytes(path, &bytes) && std::filesystem::exists(path, ignored)) {
+    if (!base::ReadHostFile(path, &bytes) && std::filesystem::exists(path, ignored)) {
         *error = "cannot read " + path;
         return false;
     }

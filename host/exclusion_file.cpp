@@ -1,5 +1,6 @@
 #include "host/exclusion_file.h"
 
+#include "base/text.h"
 #include "host/session.h"
 #include "registry/root_names.h"
 
@@ -9,18 +10,10 @@ namespace {
 // The text in the ANSI code page; false when a character has no exact
 // spelling there (the engine would read a '?' or a look-alike).
 bool ToAnsi(const std::string& utf8, std::string* ansi) {
-    const std::basic_string<WCHAR> wide = WideFromUtf8(utf8);
-    const int count = static_cast<int>(wide.size());
-    BOOL usedDefault = FALSE;
-    const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), count, nullptr,
-                                         0, nullptr, &usedDefault);
-    ansi->assign(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), count, ansi->data(), size,
-                            nullptr, &usedDefault);
-    std::basic_string<WCHAR> back(wide.size(), 0);
-    const int backSize = MultiByteToWideChar(CP_ACP, 0, ansi->data(), size, back.data(), count);
-    return !usedDefault && backSize == count && back == wide;
+    const base::WideText wide = WideFromUtf8(utf8);
+    bool usedDefault = false;
+    *ansi = base::FromWide(CP_ACP, wide, WC_NO_BEST_FIT_CHARS, &usedDefault);
+    return !usedDefault && base::ToWide(CP_ACP, *ansi) == wide;
 }
 
 std::string LineEntry(const ExclusionFile& file, size_t index) {

@@ -1,5 +1,6 @@
 #include "host/explain.h"
 
+#include "base/text.h"
 #include "host/session.h"
 #include "registry/reg_key.h"
 #include "scanners/value_reasons.h"
@@ -14,24 +15,11 @@ namespace {
 
 // The registry and the checks speak the ANSI code page; reports speak UTF-8.
 std::string AnsiFromUtf8(const std::string& text) {
-    const std::basic_string<WCHAR> wide = WideFromUtf8(text);
-    const int size = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string ansi(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), ansi.data(),
-                            size, nullptr, nullptr);
-    return ansi;
+    return base::FromWide(CP_ACP, WideFromUtf8(text));
 }
 
 std::string Utf8FromAnsi(const std::string& text) {
-    const int size =
-        MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
-    std::basic_string<WCHAR> wide(static_cast<size_t>(size > 0 ? size : 0), 0);
-    if (size > 0)
-        MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), wide.data(),
-                            size);
-    return Utf8FromWide(wide.c_str());
+    return Utf8FromWide(base::ToWide(CP_ACP, text).c_str());
 }
 
 // The strings of a string value as stored (one for REG_SZ, each item of a
@@ -42,8 +30,8 @@ bool ReadStrings(const RegKey& key, const std::string& name, std::vector<std::st
         ERROR_SUCCESS)
         return false;
     std::string bytes(size, '\0');
-    if (RegQueryValueExA(key.Handle(), name.c_str(), nullptr, &type,
-                         reinterpret_cast<BYTE*>(bytes.data()), &size) != ERROR_SUCCESS)
+    if (RegQueryValueExA(key.Handle(), name.c_str(), nullptr, &type, base::MutableBytes(bytes),
+                         &size) != ERROR_SUCCESS)
         return false;
     bytes.resize(size);
     if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)

@@ -3,6 +3,8 @@
 #include "host/platform.h"
 
 #include "machine/machine_folder.h"
+#include "machine/hive_writer.h"
+#include "machine/volume_checks.h"
 #include "machine/windows_volume.h"
 #include <win32sim/machine.h>
 
@@ -141,11 +143,11 @@ fs::path NamedFolder(const MachineOptions& options) {
 bool FinishVolumeSave(const std::string& root, std::string* error) {
     const std::string config = win32sim::VolumeConfigFolder(root);
     if (g_lockedFolder == Normal(root))
-        return win32sim::FinishInterruptedSave(config, error);
-    if (!win32sim::HasInterruptedSave(config))
+        return machine::FinishInterruptedSave(config, error);
+    if (!machine::HasInterruptedSave(config))
         return true;
     const auto lock = LockFolder(root, "a repair of an interrupted save", true, error);
-    return lock && win32sim::FinishInterruptedSave(config, error);
+    return lock && machine::FinishInterruptedSave(config, error);
 }
 
 fs::path ExecutableFolder() {
@@ -315,12 +317,12 @@ bool OpenInBrowser(const std::string& url) {
 
 bool MachineAcceptsChanges(bool force, const std::vector<std::string>& keyPaths,
                            std::string* error) {
-    return !g_volume || win32sim::CheckVolumeWritable(*g_volume, force, keyPaths, error);
+    return !g_volume || machine::CheckVolumeWritable(*g_volume, force, keyPaths, error);
 }
 
 bool SaveMachine(std::string* error) {
     if (g_volume)
-        return win32sim::SaveWindowsVolume(*g_volume, g_forceVolume, error);
+        return machine::SaveWindowsVolume(*g_volume, g_forceVolume, error);
     if (g_machineFolder.empty())
         return true;
     return win32sim::SaveRegistry((fs::path(g_machineFolder) / "machine.reg").string(), error);

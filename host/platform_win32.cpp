@@ -1,6 +1,8 @@
 // Windows: the plug-in is a DLL and the machine is the one we run on.
 #include "host/platform.h"
 
+#include "base/text.h"
+
 #include "host/session.h"
 
 #include <windows.h>
@@ -226,11 +228,7 @@ std::string LocalPathFor(const std::string& windowsPath) {
 namespace {
 
 std::string AnsiFromWide(const WCHAR* wide) {
-    const int size = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    std::string ansi(static_cast<size_t>(std::max(size, 1)), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, ansi.data(), size, nullptr, nullptr);
-    ansi.resize(ansi.size() - 1);
-    return ansi;
+    return base::FromWide(CP_ACP, base::WideView(wide));
 }
 
 } // namespace
@@ -248,11 +246,7 @@ std::string Utf8FromArgument(const std::string& argument) {
     LocalFree(wide);
     if (!utf8.empty() || argument.empty())
         return utf8;
-    const int size = static_cast<int>(argument.size());
-    std::basic_string<WCHAR> converted(argument.size(), L'\0');
-    converted.resize(static_cast<size_t>(
-        std::max(0, MultiByteToWideChar(CP_ACP, 0, argument.data(), size, converted.data(), size))));
-    return Utf8FromWide(converted.c_str());
+    return Utf8FromWide(base::ToWide(CP_ACP, argument).c_str());
 }
 
 std::string CurrentUserSid() {

@@ -1,5 +1,7 @@
 #include "host/session.h"
 
+#include "base/text.h"
+
 #include <chrono>
 #include <cstdio>
 #include <condition_variable>
@@ -24,24 +26,6 @@ void __stdcall ReceiveReport(const WCHAR* report) {
     g_arrived.notify_all();
 }
 
-void AppendUtf8(std::string* out, uint32_t code) {
-    if (code < 0x80) {
-        out->push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-        out->push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xF0 | (code >> 18)));
-        out->push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
-}
-
 constexpr HRESULT kWorkerAlreadyRunning = static_cast<HRESULT>(0x80070501);
 
 } // namespace
@@ -52,40 +36,14 @@ std::string StartRefusal(HRESULT started) {
     return std::string("the engine refused the request (") + code + ")";
 }
 
+// Both as Windows converts: a lone surrogate, or bytes that are no UTF-8,
+// become U+FFFD.
 std::string Utf8FromWide(const WCHAR* text) {
-    std::string out;
-    for (const WCHAR* p = text; p && *p; ++p) {
-        uint32_t code = static_cast<uint16_t>(*p);
-        const uint32_t next = static_cast<uint16_t>(p[1]);
-        if (code >= 0xD800 && code < 0xDC00 && next >= 0xDC00 && next < 0xE000) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (next - 0xDC00);
-            ++p;
-        } else if (code >= 0xD800 && code < 0xE000) {
-            code = 0xFFFD; // a lone surrogate
-        }
-        AppendUtf8(&out, code);
-    }
-    return out;
+    return text == nullptr ? std::string() : base::FromWide(CP_UTF8, base::WideView(text));
 }
 
-std::basic_string<WCHAR> WideFromUtf8(const std::string& text) {
-    std::basic_string<WCHAR> out;
-    for (size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        uint32_t code = length == 1 ? lead : lead & (0x3F >> (length - 1));
-        for (int k = 1; k < length && i + k < text.size(); ++k)
-            code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        i += length;
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            out.push_back(static_cast<WCHAR>(0xD800 + (code >> 10)));
-            out.push_back(static_cast<WCHAR>(0xDC00 + (code & 0x3FF)));
-        } else {
-            out.push_back(static_cast<WCHAR>(code));
-        }
-    }
-    return out;
+base::WideText WideFromUtf8(const std::string& text) {
+    return base::ToWide(CP_UTF8, text);
 }
 
 Session::Session(GetPluginEngineFn entry) : m_engine(entry()) {

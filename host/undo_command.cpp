@@ -4,6 +4,7 @@
 #include "host/report_table.h"
 #include "regfile/regfile.h"
 
+#include "base/file_read.h"
 #include "base/owned_handle.h"
 
 #include <windows.h>
@@ -44,7 +45,7 @@ std::string JournalPath(const std::string& folder) {
 
 bool ReadJournal(const std::string& folder, std::vector<JournalLine>* lines) {
     std::string bytes;
-    if (!ReadFileBytes(JournalPath(folder), &bytes))
+    if (!base::ReadHostFile(JournalPath(folder), &bytes))
         return false;
     std::istringstream in(bytes);
     for (std::string line; std::getline(in, line);) {
@@ -201,7 +202,7 @@ UndoFileInfo Described(const std::string& folder, const std::string& name, UndoS
                       state, restored};
     std::string bytes, error;
     regfile::Script script;
-    if (ReadFileBytes(file.path, &bytes) &&
+    if (base::ReadHostFile(file.path, &bytes) &&
         (bytes.empty() || ParseUndoFile(bytes, name, &script, &error))) {
         file.keys = std::to_string(script.keys.size());
         file.values = std::to_string(ValueCount(script));
@@ -212,20 +213,10 @@ UndoFileInfo Described(const std::string& folder, const std::string& name, UndoS
 
 } // namespace
 
-bool ReadFileBytes(const std::string& path, std::string* bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream content;
-    content << in.rdbuf();
-    *bytes = content.str();
-    return true;
-}
-
 bool RestoreUndoFile(const std::string& undoFile, bool force, std::string* said,
                      std::string* error) {
     std::string bytes;
-    if (!ReadFileBytes(LocalPathFor(undoFile), &bytes)) {
+    if (!base::ReadHostFile(LocalPathFor(undoFile), &bytes)) {
         *error = "cannot read " + undoFile;
         return false;
     }

@@ -1,6 +1,9 @@
 // Hive cells written as Windows writes them (hive_cells.h).
 #include "machine/hive_cells.h"
 
+#include "base/file_read.h"
+#include "base/text.h"
+
 #include <clocale>
 #include <cstring>
 #include <cwctype>
@@ -40,13 +43,7 @@ size_t Round8(size_t size) {
 }
 
 std::u16string Utf16(const std::string& utf8) {
-    std::u16string units(utf8.size(), u'\0');
-    const int count =
-        utf8.empty() ? 0
-                     : MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                           units.data(), static_cast<int>(units.size()));
-    units.resize(count > 0 ? static_cast<size_t>(count) : 0);
-    return units;
+    return base::ToWide(CP_UTF8, utf8);
 }
 
 bool FitsLatin1(const std::u16string& name) {
@@ -198,8 +195,7 @@ size_t HiveCells::WriteValue(const ValueSlot& slot, size_t* nameBytes) {
 }
 
 bool HiveCells::Load(const std::string& path, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    m_bytes.assign(std::istreambuf_iterator<char>(in), {});
+    base::ReadHostFile(path, &m_bytes); // a file that cannot be read fails the checks below
     m_path = path;
     if (m_bytes.size() < kBinsStart || std::memcmp(m_bytes.data(), "regf", 4) != 0 ||
         kBinsStart + Word(0x28) > m_bytes.size()) {

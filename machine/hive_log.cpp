@@ -1,6 +1,8 @@
 // Transaction-log recovery of dirty hives (hive_log.h).
 #include "machine/hive_log.h"
 
+#include "base/file_read.h"
+
 #include <win32sim/text.h>
 
 #include <algorithm>
@@ -53,8 +55,9 @@ bool IsLogOf(const Bytes& log) {
 }
 
 Bytes ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
+    Bytes bytes;
+    base::ReadHostFile(path.string(), &bytes);
+    return bytes;
 }
 
 // The hive's logs, matched without regard to case as NTFS does: .LOG,

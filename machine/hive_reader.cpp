@@ -1,6 +1,8 @@
 // Hive files read through hivex (hive_reader.h).
 #include "machine/hive_reader.h"
 
+#include "base/text.h"
+
 #include "machine/machine_load.h"
 
 #include <win32sim/text.h>
@@ -21,12 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// hivex hands out names, data and lists in malloc'd memory.
-struct FreeDeleter {
-    void operator()(void* memory) const { std::free(memory); }
-};
-template <class T> using Malloced = std::unique_ptr<T, FreeDeleter>;
-
 bool IsStringData(DWORD type) {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
@@ -36,27 +32,17 @@ bool IsStringData(DWORD type) {
 std::string AnsiFromUtf16(const char* bytes, size_t size) {
     std::u16string units(size / 2, u'\0');
     std::memcpy(units.data(), bytes, units.size() * 2);
-    std::string ansi(units.size(), '\0');
-    if (!units.empty())
-        WideCharToMultiByte(CP_ACP, 0, units.data(), static_cast<int>(units.size()), ansi.data(),
-                            static_cast<int>(ansi.size()), nullptr, nullptr);
-    return ansi;
+    return base::FromWide(CP_ACP, units);
 }
 
 // hivex gives names in UTF-8. False when 1252 has no form for one of them.
 bool AnsiName(const char* utf8, std::string* ansi) {
     ansi->clear();
-    const int length = static_cast<int>(std::strlen(utf8));
-    if (length == 0)
-        return true;
-    std::u16string units(static_cast<size_t>(length), u'\0');
-    const int count =
-        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, length, units.data(), length);
-    if (count <= 0)
+    base::WideText units;
+    if (!base::ToWide(CP_UTF8, utf8, &units, MB_ERR_INVALID_CHARS))
         return false;
-    ansi->assign(static_cast<size_t>(count), '\0');
-    BOOL lossy = FALSE;
-    WideCharToMultiByte(CP_ACP, 0, units.data(), count, ansi->data(), count, nullptr, &lossy);
+    bool lossy = false;
+    *ansi = base::FromWide(CP_ACP, units, 0, &lossy);
     return !lossy;
 }
 

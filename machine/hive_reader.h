@@ -35,6 +35,12 @@ struct HiveCloser {
 };
 using HiveHandle = std::unique_ptr<hive_h, HiveCloser>;
 
+// hivex hands out names, data and lists in malloc'd memory.
+struct FreeDeleter {
+    void operator()(void* memory) const { std::free(memory); }
+};
+template <class T> using Malloced = std::unique_ptr<T, FreeDeleter>;
+
 // A value's type is any 32-bit number, hivex's enum names only the usual
 // ones: the type crosses as bytes, never loaded as the enum (a value
 // outside it would be undefined behaviour).

@@ -1,5 +1,6 @@
 // Writing the stand-in's registry back into the hive files of an offline
-// Windows volume (windows_volume.h), and the checks that come first.
+// Windows volume (windows_volume.h); the checks that come first are in
+// volume_checks.h.
 //
 // A user's only registry is at stake, so the writer changes as little as it
 // can: it reads the stand-in's keys through the Win32 API, compares them with
@@ -12,10 +13,17 @@
 // and renamed over the old one only once every changed hive has its new file.
 // A journal beside the hives names the set while the renames run, so a save
 // stopped halfway is completed by the next one that holds the volume.
+#include "machine/hive_writer.h"
+
+#include "base/file_read.h"
+#include "base/owned_handle.h"
 #include "machine/hive_cells.h"
 #include "machine/hive_reader.h"
-#include "machine/windows_volume.h"
+#include "machine/machine_load.h"
+#include "machine/volume_checks.h"
 #include "regfile/regfile_text.h"
+#include "regfile/wide_walk.h"
+#include "registry/root_names.h"
 
 #include <win32sim/machine.h>
 #include <win32sim/text.h>
@@ -25,7 +33,6 @@
 #include <hivex.h>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,66 +40,34 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
-#include <type_traits>
 #include <utility>
 
-namespace win32sim {
+namespace machine {
 namespace {
 
 namespace fs = std::filesystem;
 
+using win32sim::Fail;
+using win32sim::FoldRegistryName;
+using win32sim::HiveCells;
+using win32sim::HiveFile;
+using win32sim::HiveHandle;
+using win32sim::HiveMount;
+using win32sim::HiveRecovery;
+using win32sim::Malloced;
+using win32sim::OpenAsWindowsLoads;
+using win32sim::PrivilegedScope;
+using win32sim::TypeOf;
+using win32sim::UpperAnsi;
+using win32sim::ValueSlot;
+
 constexpr char kNewHiveSuffix[] = ".hivemender-new";
 constexpr char kJournalName[] = "hivemender-save.journal";
-constexpr char kForceHint[] = "; use --force to write anyway";
-
-bool Fail(std::string* error, std::string message) {
-    if (error)
-        *error = std::move(message);
-    return false;
-}
-
-std::string ErrnoText() {
-    return std::strerror(errno);
-}
-
-// ---------------------------------------------------------------------------
-// Owners of the handles used here.
-
-struct MallocFreer {
-    void operator()(void* block) const { std::free(block); }
-};
-template <class T> using MallocOwner = std::unique_ptr<T, MallocFreer>;
-
-struct KeyCloser {
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using KeyHandle = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    ~FileDescriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // A hive's new file, removed unless it took the hive's place.
 class NewHiveFile {
@@ -120,140 +95,10 @@ private:
 };
 
 // ---------------------------------------------------------------------------
-// Checks before anything is written.
-
-// Whether the volume's hiberfil.sys holds an image Windows will resume,
-// told by the signature its header starts with; empty when it holds none
-// (no file, an empty or zeroed one: Windows 8 and later zero the header
-// once resumed).
-std::string HibernationState(const std::string& root) {
-    static const std::pair<const char*, const char*> kImages[] = {
-        {"hibr", "hibernated"},                 // Windows 2000 to 7
-        {"HIBR", "hibernated or fast-started"}, // Windows 8 and later: both write it
-        {"wake", "hibernated, its resume started and not finished"},
-        {"WAKE", "hibernated or fast-started, its resume started and not finished"},
-    };
-    std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator(root, ignored)) {
-        if (!EqualAnsiNoCase(HostNameToAnsi(entry.path().filename().string()), "hiberfil.sys"))
-            continue;
-        char signature[4] = {};
-        std::ifstream(entry.path(), std::ios::binary).read(signature, sizeof signature);
-        for (const auto& [image, state] : kImages) {
-            if (std::memcmp(signature, image, 4) == 0)
-                return state;
-        }
-    }
-    return {};
-}
-
-// What --force cannot override: a hive that cannot be written or is damaged.
-bool CheckHiveSound(const std::string& path, std::string* error) {
-    const std::string folder = fs::path(path).parent_path().string();
-    if (::access(path.c_str(), W_OK) != 0)
-        return Fail(error, path + ": the hive cannot be written (" + ErrnoText() + ")");
-    if (::access(folder.c_str(), W_OK) != 0)
-        return Fail(error, folder + ": the hive folder cannot be written (" + ErrnoText() +
-                               "), so no new hive can be made beside " + path);
-    // Without HIVEX_OPEN_UNSAFE hivex refuses a short file and a base block
-    // whose checksum does not match.
-    if (!HiveHandle(hivex_open(path.c_str(), 0)))
-        return Fail(error, path + ": not a sound hive, truncated or with a bad checksum (" +
-                               ErrnoText() + ")");
-    return true;
-}
-
-// A dirty hive is written as recovered from its logs (hive_log.h); one
-// whose logs are missing or could not be applied whole would lose changes.
-bool CheckHiveClean(const std::string& path, bool force, std::string* error) {
-    HiveRecovery recovery;
-    if (!RecoverHive(path, &recovery, error))
-        return false;
-    if (recovery.Complete() || force)
-        return true;
-    return Fail(error,
-                path + " is dirty: Windows did not shut down cleanly and " +
-                    (recovery.logs.empty()
-                         ? std::string("no transaction logs beside it hold its newest changes")
-                         : "its transaction logs could not be applied in full (log entries "
-                           "left out: " +
-                               std::to_string(recovery.leftOut) + ")") +
-                    kForceHint);
-}
-
-bool CheckNotHibernated(const WindowsVolume& volume, bool force, std::string* error) {
-    const std::string hibernated = force ? "" : HibernationState(volume.root);
-    if (!hibernated.empty())
-        return Fail(error, volume.root + ": Windows is " + hibernated +
-                               " (hiberfil.sys holds its image); a change now would be lost or "
-                               "break it when it resumes" +
-                               kForceHint);
-    return true;
-}
-
-bool CheckHiveWritable(const std::string& path, bool force, std::string* error) {
-    return CheckHiveSound(path, error) && CheckHiveClean(path, force, error);
-}
-
-// A key path as the mounts name it: HKEY_CLASSES_ROOT merges the machine's
-// classes and the current user's (UsrClass.dat, also the user's
-// Software\Classes), HKEY_CURRENT_USER is the user's key.
-std::vector<std::string> MountedPaths(const std::string& keyPath) {
-    const size_t slash = keyPath.find('\\');
-    const std::string root = UpperAnsi(keyPath.substr(0, slash));
-    const std::string rest = slash == std::string::npos ? "" : keyPath.substr(slash);
-    const std::string user = "HKEY_USERS\\" + CurrentConfig().currentUserSid;
-    if (root == "HKEY_CLASSES_ROOT" || root == "HKCR")
-        return {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes" + rest, user + "_Classes" + rest};
-    const std::string userClasses = UpperAnsi(user + "\\Software\\Classes");
-    const std::string full = root == "HKEY_CURRENT_USER" || root == "HKCU" ? user + rest : keyPath;
-    if (UpperAnsi(full).rfind(userClasses, 0) == 0)
-        return {full, user + "_Classes" + full.substr(userClasses.size())};
-    return {full};
-}
-
-// Whether `outer` is `inner` or one of its parents.
-bool IsOrHolds(const std::string& outer, const std::string& inner) {
-    const std::string a = UpperAnsi(outer), b = UpperAnsi(inner);
-    return b.rfind(a, 0) == 0 && (b.size() == a.size() || b[a.size()] == '\\');
-}
-
-// Whether a change of `keyPath` may write `hive`.
-bool Writes(const std::string& keyPath, const HiveFile& hive) {
-    for (const std::string& path : MountedPaths(keyPath)) {
-        for (const HiveMount& mount : hive.mounts) {
-            if (IsOrHolds(mount.keyPath, path) || IsOrHolds(path, mount.keyPath))
-                return true;
-        }
-    }
-    return false;
-}
-
-// An advisory lock held for the whole save: another hivemender, or any
-// program that takes flock locks on the hive, holds it off. It cannot see
-// a Windows running from the same disk elsewhere: hiberfil.sys and the
-// sequence numbers are the signs of that.
-bool LockHives(const WindowsVolume& volume, std::vector<FileDescriptor>* locks,
-               std::string* error) {
-    for (const HiveFile& hive : volume.hives) {
-        FileDescriptor fd(::open(hive.hostPath.c_str(), O_RDONLY | O_CLOEXEC));
-        if (fd.Get() < 0)
-            return Fail(error, hive.hostPath + ": cannot be opened (" + ErrnoText() + ")");
-        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
-            return Fail(error, hive.hostPath + ": the hive is open elsewhere (" + ErrnoText() +
-                                   "); close what holds it and try again");
-        locks->push_back(std::move(fd));
-    }
-    return true;
-}
-
-// ---------------------------------------------------------------------------
 // The stand-in's side: a mount's keys read through the W functions, which
 // give every name and string exactly as the stand-in holds it.
 
 using regfile::detail::Utf16Of;
-using regfile::detail::Utf8Of;
-using regfile::detail::WideText;
 
 struct ValueImage {
     std::string name; // UTF-8, as hivex takes it
@@ -267,83 +112,53 @@ struct KeyImage {
     std::vector<KeyImage> subkeys;
 };
 
-HKEY RootKey(const std::string& name) {
-    static const std::pair<const char*, HKEY> roots[] = {
-        {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-        {"HKEY_USERS", HKEY_USERS},
-    };
-    for (const auto& [rootName, key] : roots) {
-        if (EqualAnsiNoCase(name, rootName))
-            return key;
+// Builds a mount's image as the walk goes: the keys open on the way down are
+// `m_open`, the innermost last; a subkey joins its parent when entered.
+class ImageReader : public regfile::WideKeyVisitor {
+public:
+    ImageReader(KeyImage* root, const std::set<std::string>& otherMounts)
+        : m_root(root), m_otherMounts(otherMounts) {}
+
+    LONG EnterKey(const std::string&, const std::string& name) override {
+        if (m_open.empty()) {
+            m_open.push_back(m_root);
+        } else {
+            m_open.back()->subkeys.push_back(KeyImage{name, {}, {}});
+            m_open.push_back(&m_open.back()->subkeys.back());
+        }
+        return ERROR_SUCCESS;
     }
-    return nullptr;
-}
-
-bool ReadValues(HKEY key, DWORD count, DWORD maxName, DWORD maxData, KeyImage* image) {
-    std::vector<WCHAR> name(maxName + 1);
-    for (DWORD index = 0; index < count; ++index) {
-        ValueImage value;
-        value.data.resize(maxData);
-        DWORD nameLength = static_cast<DWORD>(name.size());
-        DWORD dataLength = maxData;
-        if (RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &value.type,
-                          value.data.data(), &dataLength) != ERROR_SUCCESS)
-            return false;
-        value.name = Utf8Of(name.data(), nameLength);
-        value.data.resize(dataLength);
-        image->values.push_back(std::move(value));
+    LONG Value(const std::string& name, DWORD type, const BYTE* data, DWORD size) override {
+        m_open.back()->values.push_back(
+            ValueImage{name, type, std::vector<BYTE>(data, data + size)});
+        return ERROR_SUCCESS;
     }
-    return true;
-}
-
-bool ReadKeyImage(HKEY key, const std::string& path, const std::set<std::string>& otherMounts,
-                  KeyImage* image);
-
-bool ReadSubkeys(HKEY key, const std::string& path, DWORD count, DWORD maxName,
-                 const std::set<std::string>& otherMounts, KeyImage* image) {
-    std::vector<WCHAR> name(maxName + 1);
-    for (DWORD index = 0; index < count; ++index) {
-        DWORD nameLength = static_cast<DWORD>(name.size());
-        if (RegEnumKeyExW(key, index, name.data(), &nameLength, nullptr, nullptr, nullptr,
-                          nullptr) != ERROR_SUCCESS)
-            return false;
-        KeyImage subkey;
-        subkey.name = Utf8Of(name.data(), nameLength);
-        const std::string subkeyPath = path + "\\" + subkey.name;
-        if (otherMounts.count(UpperAnsi(subkeyPath)))
-            continue;
-        const WideText wideName(name.data(), nameLength);
-        HKEY opened = nullptr;
-        if (RegOpenKeyExW(key, wideName.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
-            return false;
-        if (!ReadKeyImage(KeyHandle(opened).get(), subkeyPath, otherMounts, &subkey))
-            return false;
-        image->subkeys.push_back(std::move(subkey));
+    bool Skips(const std::string& path) override {
+        return m_otherMounts.count(UpperAnsi(path)) != 0;
     }
-    return true;
-}
+    LONG LeaveKey() override {
+        m_open.pop_back();
+        return ERROR_SUCCESS;
+    }
 
-// The lengths RegQueryInfoKeyA gives count UTF-16 units, as the W functions do.
-bool ReadKeyImage(HKEY key, const std::string& path, const std::set<std::string>& otherMounts,
-                  KeyImage* image) {
-    DWORD subkeys = 0, maxSubkeyName = 0, values = 0, maxValueName = 0, maxData = 0;
-    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, &maxSubkeyName, nullptr, &values,
-                         &maxValueName, &maxData, nullptr, nullptr) != ERROR_SUCCESS)
-        return false;
-    return ReadValues(key, values, maxValueName, maxData, image) &&
-           ReadSubkeys(key, path, subkeys, maxSubkeyName, otherMounts, image);
-}
+private:
+    KeyImage* m_root;
+    const std::set<std::string>& m_otherMounts;
+    std::vector<KeyImage*> m_open;
+};
 
 bool ReadMountImage(const HiveMount& mount, const std::set<std::string>& otherMounts,
                     KeyImage* image, std::string* error) {
     PrivilegedScope privileged; // denial settings must not hide keys from the save
-    const size_t slash = mount.keyPath.find('\\');
-    const HKEY root = RootKey(mount.keyPath.substr(0, slash));
-    const std::string below = slash == std::string::npos ? "" : mount.keyPath.substr(slash + 1);
+    HKEY root = nullptr;
+    std::string below;
     HKEY opened = nullptr;
-    if (!root || RegOpenKeyExW(root, Utf16Of(below).c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+    if (!SplitKeyPath(mount.keyPath, RootNames::EngineLongNames, &root, &below) ||
+        RegOpenKeyExW(root, Utf16Of(below).c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
         return Fail(error, "the registry has no key " + mount.keyPath);
-    if (!ReadKeyImage(KeyHandle(opened).get(), mount.keyPath, otherMounts, image))
+    ImageReader reader(image, otherMounts);
+    if (regfile::WalkWide(Orvel::TRegKeyHandle(opened).Get(), mount.keyPath, reader) !=
+        ERROR_SUCCESS)
         return Fail(error, "the key " + mount.keyPath + " could not be read whole");
     return true;
 }
@@ -501,14 +316,14 @@ std::string ChildPath(const std::string& parent, const std::string& name) {
 bool MountWriter::SyncNode(hive_node_h node, const std::string& nodePath, const KeyImage& image) {
     if (!SyncValues(node, nodePath, image))
         return false;
-    MallocOwner<hive_node_h> children(hivex_node_children(m_hive, node));
+    Malloced<hive_node_h> children(hivex_node_children(m_hive, node));
     if (!children)
         return HiveFailed("cannot list the subkeys", nodePath);
     std::vector<HiveName> names;
     std::vector<std::pair<hive_node_h, std::string>> gone;
     const auto subkeys = ByFoldedName(image.subkeys);
     for (const hive_node_h* child = children.get(); *child; ++child) {
-        MallocOwner<char> utf8(hivex_node_name(m_hive, *child));
+        Malloced<char> utf8(hivex_node_name(m_hive, *child));
         if (!utf8)
             return HiveFailed("cannot read a subkey's name", nodePath);
         names.push_back(NameFromHive(utf8.get(), hivex_node_name_len(m_hive, *child)));
@@ -548,14 +363,14 @@ bool MountWriter::SyncNode(hive_node_h node, const std::string& nodePath, const 
 
 bool MountWriter::ReadHiveValues(hive_node_h node, std::vector<HiveName>* names,
                                  std::vector<HiveValue>* values) {
-    MallocOwner<hive_value_h> handles(hivex_node_values(m_hive, node));
+    Malloced<hive_value_h> handles(hivex_node_values(m_hive, node));
     if (!handles)
         return false;
     for (const hive_value_h* value = handles.get(); *value; ++value) {
-        MallocOwner<char> key(hivex_value_key(m_hive, *value));
+        Malloced<char> key(hivex_value_key(m_hive, *value));
         hive_type type = hive_t_none;
         size_t length = 0;
-        MallocOwner<char> data(hivex_value_value(m_hive, *value, &type, &length));
+        Malloced<char> data(hivex_value_value(m_hive, *value, &type, &length));
         if (!key || !data)
             return false;
         names->push_back(NameFromHive(key.get(), hivex_value_key_len(m_hive, *value)));
@@ -757,21 +572,6 @@ void RemoveAbandonedNewHives(const WindowsVolume& volume) {
 
 } // namespace
 
-bool CheckVolumeWritable(const WindowsVolume& volume, bool force,
-                         const std::vector<std::string>& keyPaths, std::string* error) {
-    std::vector<FileDescriptor> locks;
-    if (!LockHives(volume, &locks, error) || !CheckNotHibernated(volume, force, error))
-        return false;
-    for (const HiveFile& hive : volume.hives) {
-        const bool written =
-            std::any_of(keyPaths.begin(), keyPaths.end(),
-                        [&hive](const std::string& key) { return Writes(key, hive); });
-        if (written && !CheckHiveWritable(hive.hostPath, force, error))
-            return false;
-    }
-    return true;
-}
-
 bool SaveWindowsVolume(const WindowsVolume& volume, bool force, std::string* error) {
     std::vector<FileDescriptor> locks;
     if (!LockHives(volume, &locks, error) || !CheckNotHibernated(volume, force, error))
@@ -801,14 +601,11 @@ bool HasInterruptedSave(const std::string& configFolder) {
 
 bool FinishInterruptedSave(const std::string& configFolder, std::string* error) {
     const std::string journal = (fs::path(configFolder) / kJournalName).string();
-    std::FILE* file = std::fopen(journal.c_str(), "rb");
-    if (!file)
-        return errno == ENOENT || Fail(error, journal + ": cannot be read: " + ErrnoText());
+    if (!HasInterruptedSave(configFolder))
+        return true;
     std::string text;
-    char buffer[4096];
-    for (size_t got; (got = std::fread(buffer, 1, sizeof(buffer), file)) > 0;)
-        text.append(buffer, got);
-    std::fclose(file);
+    if (!base::ReadHostFile(journal, &text))
+        return Fail(error, journal + ": cannot be read: " + ErrnoText());
     // Every new file was complete before the journal was written: finishing
     // the renames gives the set the save meant.
     for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
@@ -824,4 +621,4 @@ bool FinishInterruptedSave(const std::string& configFolder, std::string* error) 
     return true;
 }
 
-} // namespace win32sim
+} // namespace machine

@@ -2,6 +2,8 @@
 // stand-in, and the registry saved back after a fix.
 #include "machine/machine_folder.h"
 
+#include "base/file_read.h"
+
 #include "machine/machine_ini.h"
 #include "machine/machine_load.h"
 #include "regfile/regfile.h"
@@ -30,21 +32,13 @@ bool HasDrive(const MachineConfig& config, char letter) {
                        [letter](const DriveSpec& drive) { return drive.letter == letter; });
 }
 
-// Straight into one buffer of the file's size: a machine.reg of a real
-// machine is a few hundred megabytes, and every extra copy is held at once.
-// A folder opens as a stream too, with a size that cannot be allocated.
 bool ReadWholeFile(const fs::path& path, std::vector<uint8_t>* bytes, std::string* error) {
     std::error_code ec;
     if (!fs::is_regular_file(path, ec))
         return Fail(error, path.string() + ": not a file (" +
                                (ec ? ec.message() : std::string("a folder or device")) + ")");
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in)
-        return Fail(error, path.string() + ": cannot be read");
-    bytes->resize(static_cast<size_t>(in.tellg()));
-    in.seekg(0);
-    return static_cast<bool>(in.read(reinterpret_cast<char*>(bytes->data()),
-                                     static_cast<std::streamsize>(bytes->size())));
+    return base::ReadHostFile(path.string(), bytes) ||
+           Fail(error, path.string() + ": cannot be read");
 }
 
 // One fixed drive per drives/<L> folder. A drive letter that names no

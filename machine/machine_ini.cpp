@@ -1,5 +1,7 @@
 #include "machine/machine_ini.h"
 
+#include "base/text.h"
+
 #include <win32sim/text.h>
 
 #include <cctype>
@@ -11,11 +13,7 @@ namespace win32sim {
 namespace {
 
 std::string Trim(std::string_view text) {
-    const size_t first = text.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos)
-        return {};
-    const size_t last = text.find_last_not_of(" \t\r");
-    return std::string(text.substr(first, last - first + 1));
+    return std::string(base::Trim(text, " \t\r"));
 }
 
 // One pair of surrounding double quotes keeps blanks at either end.

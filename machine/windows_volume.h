@@ -1,6 +1,7 @@
 // Offline Windows installations (Linux only): the registry of a Windows
 // volume read from its own hive files (regf, through hivex) into the
-// stand-in, and the stand-in's registry written back into them after a fix.
+// stand-in; hive_writer.h writes the stand-in's registry back into them
+// after a fix.
 //
 // A Windows volume is a folder holding Windows/System32/config/SOFTWARE
 // (names matched without regard to case, as on NTFS). Drive C of the
@@ -54,34 +55,8 @@ bool IsWindowsVolume(const std::string& folder);
 // wrong with it (truncated, bad checksum, not a hive).
 bool LoadWindowsVolume(const std::string& folder, WindowsVolume* volume, std::string* error);
 
-// Whether a change of the keys at `keyPaths` (full key paths, any root) may
-// be written into the volume's hives: false with the reason when Windows is
-// hibernated or fast-started, or a hive the change writes is dirty without
-// logs that apply whole, unless `force`; or when such a hive or its folder
-// cannot be written. Checked before a fix or an undo starts.
-bool CheckVolumeWritable(const WindowsVolume& volume, bool force,
-                         const std::vector<std::string>& keyPaths, std::string* error);
-
-// Writes the stand-in's registry back into every hive whose keys differ:
-// each hive to a new file beside it, renamed over the old one only when
-// every new file is complete; while more than one rename runs, a journal in
-// the folder of the SOFTWARE hive names them. Hive content the stand-in does
-// not hold (security descriptors, class names, nodes of other mounts) is
-// kept as it was, and so are each hive's mode and owner. The caller holds
-// the volume's lock.
-bool SaveWindowsVolume(const WindowsVolume& volume, bool force, std::string* error);
-
 // The folder of a volume's SOFTWARE hive, where the volume's lock file and a
 // save's journal lie; empty when `folder` is not a Windows volume.
 std::string VolumeConfigFolder(const std::string& folder);
-
-// Completes the renames of a save that stopped between them, as its journal
-// in `configFolder` names them, before the volume is read; true when there
-// was none. Only the holder of the volume's lock may call it.
-bool FinishInterruptedSave(const std::string& configFolder, std::string* error);
-
-// Whether a save in `configFolder` stopped between its renames (or is
-// running them now, in another process).
-bool HasInterruptedSave(const std::string& configFolder);
 
 } // namespace win32sim

@@ -7,6 +7,7 @@
 #include "regfile/regfile.h"
 #include "regfile/regfile_text.h"
 #include "regfile/value_text.h"
+#include "regfile/wide_walk.h"
 #include "registry/key_walk.h"
 #include "registry/root_names.h"
 #include "registry/value_types.h"
@@ -131,25 +132,31 @@ WideText UnitsOf(const BYTE* data, DWORD size) {
 
 // Writes each key as a section of .reg text (UTF-8 until encoded): the
 // header named by the key's path, then one line per value.
-class KeyExporter {
+class KeyExporter : public WideKeyVisitor {
 public:
     KeyExporter(std::string& text, Encoding encoding, Header header)
         : m_text(text), m_ansi(encoding == Encoding::Ansi), m_header(header) {}
 
-    LONG Export(HKEY key, const std::string& path);
     bool Lossy() const { return m_lossy; }
 
-private:
-    void WriteValue(const std::string& name, DWORD type, const BYTE* data, DWORD size);
-    LONG ExportSubkeys(HKEY key, const std::string& path, DWORD longestName);
+    LONG EnterKey(const std::string& path, const std::string&) override {
+        m_text += "[" + path + "]\r\n";
+        return ERROR_SUCCESS;
+    }
+    LONG Value(const std::string& name, DWORD type, const BYTE* data, DWORD size) override;
+    LONG ValuesDone() override {
+        m_text += "\r\n";
+        return ERROR_SUCCESS;
+    }
 
+private:
     std::string& m_text;
     bool m_ansi;
     Header m_header;
     bool m_lossy = false;
 };
 
-void KeyExporter::WriteValue(const std::string& name, DWORD type, const BYTE* data, DWORD size) {
+LONG KeyExporter::Value(const std::string& name, DWORD type, const BYTE* data, DWORD size) {
     const std::string head = FormatRegValueName(name) + "=";
     std::string text;
     std::string ansi;
@@ -172,59 +179,6 @@ void KeyExporter::WriteValue(const std::string& name, DWORD type, const BYTE* da
         text = FormatRegValueData(type, data, size, {true, TextWidening::KeepBytes}, head.size());
     }
     m_text += head + text + "\r\n";
-}
-
-LONG KeyExporter::Export(HKEY key, const std::string& path) {
-    DWORD longestSubkey = 0, longestName = 0, longestData = 0;
-    LONG status = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, &longestSubkey,
-                                   nullptr, nullptr, &longestName, &longestData, nullptr, nullptr);
-    if (status != ERROR_SUCCESS)
-        return status;
-    m_text += "[" + path + "]\r\n";
-    std::vector<WCHAR> name(longestName + 1);
-    std::vector<BYTE> data(longestData + 2);
-    for (DWORD index = 0;; ++index) {
-        DWORD nameLength = static_cast<DWORD>(name.size());
-        DWORD dataLength = static_cast<DWORD>(data.size());
-        DWORD type = REG_NONE;
-        status = RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type, data.data(),
-                               &dataLength);
-        if (status == ERROR_NO_MORE_ITEMS)
-            break;
-        if (status != ERROR_SUCCESS)
-            return status;
-        WriteValue(Utf8Of(name.data(), nameLength), type, data.data(), dataLength);
-    }
-    m_text += "\r\n";
-    return ExportSubkeys(key, path, longestSubkey);
-}
-
-// Every subkey name is read before the first is entered.
-LONG KeyExporter::ExportSubkeys(HKEY key, const std::string& path, DWORD longestName) {
-    std::vector<WideText> names;
-    std::vector<WCHAR> name(longestName + 1);
-    for (DWORD index = 0;; ++index) {
-        DWORD length = static_cast<DWORD>(name.size());
-        const LONG status =
-            RegEnumKeyExW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS)
-            break;
-        if (status != ERROR_SUCCESS)
-            return status;
-        names.emplace_back(name.data(), length);
-    }
-    for (const WideText& subkey : names) {
-        HKEY opened = nullptr;
-        LONG status = RegOpenKeyExW(key, subkey.c_str(), 0, KEY_READ, &opened);
-        if (status == ERROR_FILE_NOT_FOUND)
-            continue; // deleted meanwhile
-        if (status != ERROR_SUCCESS)
-            return status;
-        const Orvel::TRegKeyHandle child(opened);
-        status = Export(child.Get(), path + "\\" + Utf8Of(subkey.data(), subkey.size()));
-        if (status != ERROR_SUCCESS)
-            return status;
-    }
     return ERROR_SUCCESS;
 }
 
@@ -296,7 +250,7 @@ std::vector<uint8_t> Export(const std::vector<std::string>& keyPaths, Encoding e
         result = RegOpenKeyExW(root, Utf16Of(subkey).c_str(), 0, KEY_READ | kView, &opened);
         if (result == ERROR_SUCCESS) {
             const Orvel::TRegKeyHandle key(opened);
-            result = exporter.Export(key.Get(), keyPaths[i]);
+            result = WalkWide(key.Get(), keyPaths[i], exporter);
         }
         if (result == ERROR_FILE_NOT_FOUND)
             result = ERROR_SUCCESS;

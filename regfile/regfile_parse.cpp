@@ -5,6 +5,8 @@
 // readers. Only hex data may continue on the next line (a trailing
 // backslash), as regedit writes it. Errors name the physical line.
 #include "regfile/regfile.h"
+
+#include "base/text.h"
 #include "regfile/regfile_text.h"
 #include "registry/root_names.h"
 #include "registry/value_types.h"
@@ -93,25 +95,17 @@ size_t Utf8Length(std::string_view text) {
     return count;
 }
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
 // Windows' limits on key names and on nesting below a root key.
 constexpr size_t kMaxKeyNameLength = 255;
 constexpr size_t kMaxKeyDepth = 512;
 
+// Blanks are spaces and tabs; a line's end may also keep the CR of a CR LF.
 std::string_view TrimLeft(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front()))
-        text.remove_prefix(1);
-    return text;
+    return base::TrimLeft(text, " \t");
 }
 
 std::string_view Trim(std::string_view text) {
-    text = TrimLeft(text);
-    while (!text.empty() && (IsBlank(text.back()) || text.back() == '\r'))
-        text.remove_suffix(1);
-    return text;
+    return base::TrimRight(TrimLeft(text), " \t\r");
 }
 
 // Nothing but blanks or a comment may follow a value's data.

@@ -6,6 +6,8 @@
 // happens to read it, and works the same over the stand-in and on Windows.
 #pragma once
 
+#include "base/text.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -27,7 +29,7 @@ std::vector<BYTE> Utf16BytesToAnsi(const std::vector<BYTE>& utf16);
 
 // UTF-16 text as UTF-8 and back, exactly: a lone surrogate is kept as its
 // own three bytes, so any name Windows holds survives the trip.
-using WideText = std::basic_string<WCHAR>;
+using base::WideText;
 std::string Utf8Of(const WCHAR* units, size_t count);
 WideText Utf16Of(std::string_view utf8);
 // UTF-16LE bytes of UTF-8 text.

@@ -1,5 +1,6 @@
 #include "regfile/value_text.h"
 
+#include "base/text.h"
 #include "regfile/regfile_text.h"
 #include "registry/value_types.h"
 
@@ -26,14 +27,9 @@ std::vector<BYTE> CodePageUtf16(const BYTE* data, DWORD size) {
     std::vector<BYTE> bytes;
     if (size == 0)
         return bytes;
-    const char* text = reinterpret_cast<const char*>(data);
-    int units = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(size), nullptr, 0);
-    std::vector<WCHAR> wide(units > 0 ? static_cast<size_t>(units) : 0);
-    if (units <= 0 ||
-        MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(size), wide.data(), units) != units) {
-        // Not text in the code page after all: widen byte by byte.
-        wide.assign(data, data + size);
-    }
+    base::WideText wide;
+    if (!base::ToWide(CP_ACP, std::string_view(base::Chars(data), size), &wide))
+        wide.assign(data, data + size); // not text in the code page after all: byte by byte
     for (WCHAR unit : wide) {
         bytes.push_back(static_cast<BYTE>(unit & 0xFF));
         bytes.push_back(static_cast<BYTE>(unit >> 8));
@@ -105,7 +101,7 @@ std::string FormatRegDword(const BYTE* data) {
 std::string FormatRegValueData(DWORD type, const BYTE* data, DWORD size, const RegTextStyle& style,
                                size_t column) {
     if (type == REG_SZ && style.widening != TextWidening::KeepBytes && IsOneLineString(data, size))
-        return FormatRegString(std::string_view(reinterpret_cast<const char*>(data), size - 1));
+        return FormatRegString(std::string_view(base::Chars(data), size - 1));
     if (type == REG_DWORD && size == 4)
         return FormatRegDword(data);
     if (type == REG_BINARY)

@@ -1,14 +1,15 @@
 #include "registry/exclusion_format.h"
 
-#include "registry/mb_case.h"
-
-#include <mbstring.h>
+#include "base/text.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
 
+using base::EndsWithBackslash;
+using base::FromWide;
+using base::ToWide;
 using Encoding = ExclusionFile::Encoding;
 
 constexpr char kUtf16LeMark[] = "\xFF\xFE";
@@ -58,35 +59,6 @@ std::string Utf16Bytes(const std::basic_string<WCHAR>& wide, Encoding encoding) 
         bytes += encoding == Encoding::Utf16Be ? std::string{high, low} : std::string{low, high};
     }
     return bytes;
-}
-
-std::basic_string<WCHAR> ToWide(UINT codePage, const std::string& text) {
-    if (text.empty())
-        return {};
-    const int count = static_cast<int>(text.size());
-    const int size = MultiByteToWideChar(codePage, 0, text.data(), count, nullptr, 0);
-    std::basic_string<WCHAR> wide(static_cast<size_t>(std::max(size, 0)), 0);
-    if (size > 0)
-        MultiByteToWideChar(codePage, 0, text.data(), count, wide.data(), size);
-    return wide;
-}
-
-std::string FromWide(UINT codePage, const std::basic_string<WCHAR>& wide) {
-    if (wide.empty())
-        return {};
-    const int count = static_cast<int>(wide.size());
-    const int size =
-        WideCharToMultiByte(codePage, 0, wide.data(), count, nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<size_t>(std::max(size, 0)), '\0');
-    if (size > 0)
-        WideCharToMultiByte(codePage, 0, wide.data(), count, text.data(), size, nullptr, nullptr);
-    return text;
-}
-
-// Multibyte-aware: in a double-byte code page a trail byte can equal '\\'.
-bool EndsWithBackslash(const std::string& text) {
-    const unsigned char* last = _mbsrchr(reinterpret_cast<const unsigned char*>(text.c_str()), '\\');
-    return last != nullptr && last[1] == '\0';
 }
 
 bool NamesNoKey(const std::string& line) {
@@ -186,7 +158,7 @@ std::string EncodeLine(const ExclusionFile& file, const std::string& ansiLine) {
 }
 
 std::string ExclusionEntry(std::string ansiLine) {
-    std::string upper = ToUpperMb(std::move(ansiLine));
+    std::string upper = base::ToUpperMb(std::move(ansiLine));
     if (NamesNoKey(upper))
         return {};
     CutAtMarker(upper);
@@ -194,7 +166,7 @@ std::string ExclusionEntry(std::string ansiLine) {
 }
 
 std::string KeyEntry(std::string keyPathText) {
-    return WithOneBackslash(ToUpperMb(std::move(keyPathText)));
+    return WithOneBackslash(base::ToUpperMb(std::move(keyPathText)));
 }
 
 bool EntryCovers(std::string_view entry, std::string_view keyEntry) {
@@ -204,7 +176,7 @@ bool EntryCovers(std::string_view entry, std::string_view keyEntry) {
 std::string WhyNotExcludable(const std::string& ansiKeyPath) {
     if (ansiKeyPath.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
         return "a key path of more than one line";
-    const std::string upper = ToUpperMb(ansiKeyPath);
+    const std::string upper = base::ToUpperMb(ansiKeyPath);
     for (const char* marker : kMarkers) {
         if (upper.find(marker) != std::string::npos)
             return std::string("the engine reads \"") + marker +

@@ -1,6 +1,7 @@
 #include "registry/reg_key.h"
 
 #include "base/common_library.h"
+#include "base/text.h"
 #include "registry/root_names.h"
 #include "registry/value_types.h"
 
@@ -251,11 +252,10 @@ std::string RegKey::KeyPathText() const {
 }
 
 std::string RegKey::LeafName() const {
-    const unsigned char* last =
-        _mbsrchr(reinterpret_cast<const unsigned char*>(m_path.c_str()), '\\');
+    const unsigned char* last = _mbsrchr(base::Bytes(m_path), '\\');
     if (last == nullptr)
         return m_path;
-    return std::string(reinterpret_cast<const char*>(last) + 1);
+    return std::string(base::Chars(last) + 1);
 }
 
 bool RegKey::IsKeyWritable() const {

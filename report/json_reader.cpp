@@ -1,5 +1,6 @@
 #include "report/json_reader.h"
 
+#include "base/text.h"
 #include "report/json_writer.h"
 
 namespace {
@@ -122,17 +123,6 @@ void ParseRequest(std::string_view requestText, JsonObject& request) {
 }
 
 std::string RequestTextFromWide(LPCWSTR request) {
-    if (request == nullptr)
-        return std::string();
-    const int needed =
-        WideCharToMultiByte(CP_THREAD_ACP, 0, request, -1, nullptr, 0, nullptr, nullptr);
-    if (needed <= 1)
-        return std::string();
-    std::string text(static_cast<size_t>(needed), '\0');
-    const int written =
-        WideCharToMultiByte(CP_THREAD_ACP, 0, request, -1, text.data(), needed, nullptr, nullptr);
-    if (written <= 1)
-        return std::string();
-    text.resize(static_cast<size_t>(written - 1));
-    return text;
+    return request == nullptr ? std::string()
+                              : base::FromWide(CP_THREAD_ACP, base::WideView(request));
 }

@@ -1,22 +1,10 @@
 #include "report/json_writer.h"
 
-#include <mbstring.h>
+#include "base/text.h"
 
 #include <charconv>
 
 namespace {
-
-bool IsSpace(char c) {
-    return _ismbcspace(static_cast<unsigned char>(c)) != 0;
-}
-
-std::string_view TrimSpace(std::string_view text) {
-    while (!text.empty() && IsSpace(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsSpace(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
 
 // Every double quote gets a backslash in front, even one that already
 // follows a backslash: a\"b becomes a\\"b. Hosts undo exactly this rule.
@@ -48,7 +36,7 @@ void AppendMember(std::string& out, const JsonMember& member) {
 } // namespace
 
 void SetString(JsonObject& object, std::string_view name, std::string_view value) {
-    object.Set(name, TrimSpace(value));
+    object.Set(name, base::Trim(value, base::kSpaces));
 }
 
 void SetInt64(JsonObject& object, std::string_view name, LONGLONG number) {
@@ -82,17 +70,6 @@ std::string Serialize(const JsonObject& object) {
 }
 
 WideText ReportToWide(const std::string& reportText) {
-    if (reportText.empty())
-        return WideText();
-    // -1: the text up to its terminating zero, which the count then includes.
-    const int needed = MultiByteToWideChar(CP_THREAD_ACP, 0, reportText.c_str(), -1, nullptr, 0);
-    if (needed <= 1)
-        return WideText();
-    WideText wide(static_cast<size_t>(needed), WCHAR(0));
-    const int written =
-        MultiByteToWideChar(CP_THREAD_ACP, 0, reportText.c_str(), -1, wide.data(), needed);
-    if (written <= 1)
-        return WideText();
-    wide.resize(static_cast<size_t>(written - 1));
-    return wide;
+    // The text up to its first zero, as a C string hands it over.
+    return base::ToWide(CP_THREAD_ACP, reportText.c_str());
 }

@@ -7,6 +7,7 @@
 // above 127 pass through, and a value that starts with "[" is written bare.
 #pragma once
 
+#include "base/text.h"
 #include "report/json_object.h"
 
 #include <windows.h>
@@ -27,7 +28,7 @@ void SetArray(JsonObject& object, std::string_view name, const JsonObjectArray& 
 // for an object without members.
 std::string Serialize(const JsonObject& object);
 
-using WideText = std::basic_string<WCHAR>;
+using base::WideText;
 
 // The report in UTF-16, as the host's result callback takes it: converted
 // with the thread's ANSI code page; empty when the text is empty or cannot be

@@ -1,6 +1,7 @@
 #include "report/user_profiles.h"
 
 #include "base/common_library.h"
+#include "base/text.h"
 #include "registry/reg_key.h"
 
 #include <mbstring.h>
@@ -36,15 +37,15 @@ std::string WithoutClassesSuffix(std::string sid) {
 }
 
 const unsigned char* LastBackslash(const std::string& text) {
-    return _mbsrchr(reinterpret_cast<const unsigned char*>(text.c_str()), '\\');
+    return _mbsrchr(base::Bytes(text), '\\');
 }
 
 // Multibyte-aware: in a double-byte code page a trail byte can equal '\\'.
 std::string LastFolderName(std::string path) {
     const unsigned char* last = LastBackslash(path);
     for (; last != nullptr && last[1] == '\0'; last = LastBackslash(path))
-        path.resize(reinterpret_cast<const char*>(last) - path.c_str());
-    return last == nullptr ? path : std::string(reinterpret_cast<const char*>(last) + 1);
+        path.resize(static_cast<size_t>(base::Chars(last) - path.c_str()));
+    return last == nullptr ? path : std::string(base::Chars(last) + 1);
 }
 
 } // namespace
@@ -52,9 +53,7 @@ std::string LastFolderName(std::string path) {
 std::string CUserNameCache::NameForKeyPath(const std::string& keyPath) {
     std::string rootName, hive;
     FirstTwoParts(keyPath, rootName, hive);
-    if (_mbsicmp(reinterpret_cast<const unsigned char*>(rootName.c_str()),
-                 reinterpret_cast<const unsigned char*>("HKEY_USERS")) != 0 ||
-        hive.empty())
+    if (!base::EqualNoCase(rootName, "HKEY_USERS") || hive.empty())
         return {};
     const std::string sid = WithoutClassesSuffix(hive);
     std::string& name = m_names[sid];

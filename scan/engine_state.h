@@ -14,7 +14,7 @@
 #include "report/json_object.h"
 #include "report/user_profiles.h"
 #include "scan/exclusion_list.h"
-#include "scan/problem_record.h"
+#include "report/problem_record.h"
 #include "scan/scan_driver.h"
 
 #include <windows.h>

@@ -2,11 +2,10 @@
 
 #include "scan/engine_state.h"
 #include "base/common_library.h"
+#include "base/file_read.h"
+#include "base/text.h"
 #include "registry/reg_key.h"
 #include "registry/exclusion_format.h"
-#include "registry/mb_case.h"
-
-#include <mbstring.h>
 
 #include <algorithm>
 #include <cstring>
@@ -24,14 +23,7 @@ constexpr char kWildcardStep[] = "\\*\\";
 constexpr char kFileName[] = "regkeys.txt";
 constexpr REGSAM kRead = 0x20019; // KEY_READ
 
-const unsigned char* Bytes(const std::string& text) {
-    return reinterpret_cast<const unsigned char*>(text.c_str());
-}
-
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-    return _mbsnbicmp(Bytes(text), reinterpret_cast<const unsigned char*>(prefix),
-                      std::strlen(prefix)) == 0;
-}
+using base::StartsWithNoCase;
 
 std::string ReplaceAll(const std::string& text, const std::string& what, const std::string& with) {
     std::string replaced;
@@ -41,23 +33,6 @@ std::string ReplaceAll(const std::string& text, const std::string& what, const s
         from = at + what.size();
     }
     return replaced.append(text, from, std::string::npos);
-}
-
-// The file's bytes. False when there is no file of that name to read: none,
-// an unreadable one, or a folder.
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        return false;
-    Orvel::THandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return false;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file.Get(), chunk, sizeof(chunk), &read, nullptr) && read > 0)
-        bytes.append(chunk, read);
-    return true;
 }
 
 // The classes root is a view of the machine's classes key: a delete through
@@ -96,7 +71,7 @@ void CExclusionList::Insert(std::string entry) {
 bool CExclusionList::Load(const std::string& filePath) {
     AddLine(kBuiltInEntry);
     std::string bytes;
-    if (filePath.empty() || !ReadWholeFile(filePath, bytes))
+    if (filePath.empty() || !base::ReadWholeFile(filePath, &bytes))
         return true;
     const ExclusionFile file = ParseExclusionFile(bytes);
     for (size_t i = 0; i < file.lines.size(); ++i)
@@ -123,7 +98,7 @@ void CExclusionList::AddForEveryUserHive(const std::string& entry) {
          status = users.NextSubkey(hive)) {
         std::string hiveStep(1, '\\');
         hiveStep.append(hive.LeafName()).push_back('\\');
-        std::string candidate = ToUpperMb(ReplaceAll(entry, kWildcardStep, hiveStep));
+        std::string candidate = base::ToUpperMb(ReplaceAll(entry, kWildcardStep, hiveStep));
         // Only hives that hold the key get an entry.
         RegKey probe;
         if (probe.OpenByText(candidate, kRead) == ERROR_SUCCESS)

@@ -3,7 +3,7 @@
 #include "scan/engine_state.h"
 #include "scan/exclusion_list.h"
 #include "registry/reg_key.h"
-#include "registry/mb_case.h"
+#include "base/text.h"
 
 #include <windows.h>
 
@@ -64,7 +64,7 @@ bool RewriteStoredText(const RegKey& key, const std::string& valueName, const st
 }
 
 void Append(CEngineState& engine, ProblemRecord record) {
-    record.id = ToLowerMb(std::move(record.id));
+    record.id = base::ToLowerMb(std::move(record.id));
     engine.m_problems.push_back(std::move(record));
 }
 

@@ -8,7 +8,7 @@
 // settled when the scan began (CEngineState::m_bAdministrator).
 #pragma once
 
-#include "scan/problem_record.h"
+#include "report/problem_record.h"
 
 #include <string>
 

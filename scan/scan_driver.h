@@ -6,7 +6,7 @@
 // is part of the contract with the host.
 #pragma once
 
-#include "scan/problem_record.h"
+#include "report/problem_record.h"
 
 #include <cstddef>
 #include <span>

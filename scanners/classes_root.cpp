@@ -2,7 +2,7 @@
 
 #include "fileref/command_path.h"
 #include "fileref/reference_check.h"
-#include "registry/mb_case.h"
+#include "base/text.h"
 #include "scan/problem_list.h"
 #include "scan/subkey_loop.h"
 #include "scanners/class_key_reading.h"
@@ -86,7 +86,7 @@ bool HasSymkeyValue(RegKey& entry) {
         return false;
     std::string name;
     while (entry.NextValueName(name) == ERROR_SUCCESS) {
-        if (ToLowerMb(name).find("symkey") != std::string::npos)
+        if (base::ToLowerMb(name).find("symkey") != std::string::npos)
             return true;
     }
     return false;

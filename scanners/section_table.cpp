@@ -4,7 +4,7 @@
 // that header here and put both in its row.
 #include "scanners/section_table.h"
 
-#include "scan/problem_record.h"
+#include "report/problem_record.h"
 #include "scanners/app_paths.h"
 #include "scanners/classes_root.h"
 #include "scanners/fonts.h"

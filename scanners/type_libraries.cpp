@@ -1,11 +1,10 @@
 #include "scanners/type_libraries.h"
 
+#include "base/text.h"
 #include "fileref/reference_check.h"
 #include "scan/problem_list.h"
 #include "scan/subkey_loop.h"
 #include "scanners/class_key_reading.h"
-
-#include <mbstring.h>
 
 namespace {
 
@@ -20,8 +19,7 @@ constexpr InterfaceReference kInterfaceReferences[] = {
 };
 
 bool NameIs(const std::string& name, const char* expected) {
-    return _mbsicmp(reinterpret_cast<const unsigned char*>(name.c_str()),
-                    reinterpret_cast<const unsigned char*>(expected)) == 0;
+    return base::EqualNoCase(name, expected);
 }
 
 // A help folder must be given and must exist.
@@ -86,8 +84,7 @@ bool CheckTypeLibLocale(CEngineState& engine, const RegKey& localeKey) {
 static bool IsComOwnInterface(const std::string& iid) {
     constexpr char kComBlock[] = "-0000-0000-C000-000000000046}";
     return iid.size() == 38 && iid.front() == '{' &&
-           _mbsicmp(reinterpret_cast<const unsigned char*>(iid.c_str() + 9),
-                    reinterpret_cast<const unsigned char*>(kComBlock)) == 0;
+           base::EqualNoCase(iid.substr(9), kComBlock);
 }
 
 int ScanInterfaceEntry(CEngineState& engine, const RegKey& interfaceKey) {

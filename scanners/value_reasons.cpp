@@ -1,7 +1,7 @@
 #include "scanners/value_reasons.h"
 
 #include "registry/reg_key.h"
-#include "scan/problem_record.h"
+#include "report/problem_record.h"
 #include "scanners/app_paths.h"
 #include "scanners/classes_root.h"
 #include "scanners/file_types.h"

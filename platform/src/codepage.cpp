@@ -9,6 +9,24 @@ constexpr char16_t kHighControls[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+void AppendUtf8(char32_t cp, std::string* out) {
+    if (cp < 0x80) {
+        out->push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
 } // namespace
 
 bool Utf16ToAnsiChar(char16_t u, unsigned char* out) {
@@ -101,6 +119,81 @@ int CompareAnsiNoCase(std::string_view a, std::string_view b) {
             return ca < cb ? -1 : 1;
     }
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+bool DecodeUtf8(std::string_view text, std::u16string* out) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    bool clean = true;
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char lead = s[i];
+        if (lead < 0x80) {
+            out->push_back(lead);
+            ++i;
+            continue;
+        }
+        int trail = 0;
+        char32_t cp = 0;
+        unsigned char lo = 0x80, hi = 0xBF; // allowed range of the first trail byte
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            trail = 1;
+            cp = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            trail = 2;
+            cp = lead & 0x0F;
+            lo = lead == 0xE0 ? 0xA0 : 0x80;
+            hi = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            trail = 3;
+            cp = lead & 0x07;
+            lo = lead == 0xF0 ? 0x90 : 0x80;
+            hi = lead == 0xF4 ? 0x8F : 0xBF;
+        }
+        size_t j = i + 1;
+        int got = 0;
+        while (got < trail && j < n) {
+            const unsigned char b = s[j];
+            const unsigned char min = got == 0 ? lo : 0x80;
+            const unsigned char max = got == 0 ? hi : 0xBF;
+            if (b < min || b > max)
+                break;
+            cp = (cp << 6) | (b & 0x3F);
+            ++j;
+            ++got;
+        }
+        if (trail == 0 || got < trail) {
+            out->push_back(0xFFFD);
+            clean = false;
+            i = trail == 0 ? i + 1 : j;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out->push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out->push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out->push_back(static_cast<char16_t>(cp));
+        }
+        i = j;
+    }
+    return clean;
+}
+
+std::string EncodeUtf8(std::u16string_view s) {
+    const size_t n = s.size();
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+        char32_t cp = s[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;
+        }
+        AppendUtf8(cp, &out);
+    }
+    return out;
 }
 
 } // namespace win32sim::detail

@@ -21,6 +21,14 @@ bool Utf16ToAnsiChar(char16_t u, unsigned char* out);
 // Characters outside 1252 become '?', as WideCharToMultiByte's default.
 std::string Utf16ToAnsi(std::u16string_view text);
 
+// UTF-8 as Windows (Vista on) decodes it: every maximal invalid subsequence
+// becomes one U+FFFD; overlong forms and encoded surrogates are invalid.
+// False if anything was replaced.
+bool DecodeUtf8(std::string_view text, std::u16string* out);
+// UTF-16 as UTF-8; an unpaired surrogate becomes U+FFFD, as on Windows
+// since Vista.
+std::string EncodeUtf8(std::u16string_view text);
+
 // Upper/lower case within 1252 (é <-> É, š <-> Š, ÿ <-> Ÿ).
 unsigned char UpperAnsi(unsigned char c);
 unsigned char LowerAnsi(unsigned char c);

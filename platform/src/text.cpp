@@ -14,6 +14,8 @@
 namespace {
 
 using win32sim::detail::AnsiCharToUtf16;
+using win32sim::detail::DecodeUtf8;
+using win32sim::detail::EncodeUtf8;
 
 enum class Charset { Ansi1252, Utf8, Unsupported };
 
@@ -28,100 +30,6 @@ Charset CharsetOf(UINT codePage) {
     default:
         return Charset::Unsupported;
     }
-}
-
-// Decodes UTF-8 the way Windows (Vista on) does: every maximal invalid
-// subsequence becomes one U+FFFD; overlong forms and encoded surrogates are
-// invalid. Returns false if anything was replaced.
-bool DecodeUtf8(const unsigned char* s, size_t n, std::u16string* out) {
-    bool clean = true;
-    size_t i = 0;
-    while (i < n) {
-        const unsigned char lead = s[i];
-        if (lead < 0x80) {
-            out->push_back(lead);
-            ++i;
-            continue;
-        }
-        int trail = 0;
-        char32_t cp = 0;
-        unsigned char lo = 0x80, hi = 0xBF; // allowed range of the first trail byte
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            trail = 1;
-            cp = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            trail = 2;
-            cp = lead & 0x0F;
-            lo = lead == 0xE0 ? 0xA0 : 0x80;
-            hi = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            trail = 3;
-            cp = lead & 0x07;
-            lo = lead == 0xF0 ? 0x90 : 0x80;
-            hi = lead == 0xF4 ? 0x8F : 0xBF;
-        }
-        size_t j = i + 1;
-        int got = 0;
-        while (got < trail && j < n) {
-            const unsigned char b = s[j];
-            const unsigned char min = got == 0 ? lo : 0x80;
-            const unsigned char max = got == 0 ? hi : 0xBF;
-            if (b < min || b > max)
-                break;
-            cp = (cp << 6) | (b & 0x3F);
-            ++j;
-            ++got;
-        }
-        if (trail == 0 || got < trail) {
-            out->push_back(0xFFFD);
-            clean = false;
-            i = trail == 0 ? i + 1 : j;
-            continue;
-        }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out->push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out->push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out->push_back(static_cast<char16_t>(cp));
-        }
-        i = j;
-    }
-    return clean;
-}
-
-void AppendUtf8(char32_t cp, std::string* out) {
-    if (cp < 0x80) {
-        out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
-// Unpaired surrogates become U+FFFD, as on Windows since Vista.
-std::string EncodeUtf8(const char16_t* s, size_t n) {
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        char32_t cp = s[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
-        AppendUtf8(cp, &out);
-    }
-    return out;
 }
 
 // Copies a converted result into the caller's buffer under the size rules
@@ -169,7 +77,8 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteS
     if (charset == Charset::Ansi1252) {
         for (size_t i = 0; i < length; ++i)
             wide.push_back(AnsiCharToUtf16(bytes[i]));
-    } else if (!DecodeUtf8(bytes, length, &wide) && (dwFlags & MB_ERR_INVALID_CHARS)) {
+    } else if (!DecodeUtf8(std::string_view(lpMultiByteStr, length), &wide) &&
+               (dwFlags & MB_ERR_INVALID_CHARS)) {
         SetLastError(ERROR_NO_UNICODE_TRANSLATION);
         return 0;
     }
@@ -202,7 +111,7 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharS
     }
     std::string narrow;
     if (charset == Charset::Utf8) {
-        narrow = EncodeUtf8(lpWideCharStr, length);
+        narrow = EncodeUtf8(std::u16string_view(lpWideCharStr, length));
     } else {
         const char fallback = lpDefaultChar ? *lpDefaultChar : '?';
         bool usedDefault = false;

@@ -2,7 +2,7 @@
 // result callback.
 #include "engine/hivemender.h"
 #include "engine/emit_report.h"
-#include "engine/scan_report.h"
+#include "report/problem_report.h"
 #include "support/machine_builder.h"
 
 #include <gtest/gtest.h>
@@ -70,7 +70,7 @@ TEST_F(ScanReportTest, EveryMemberInItsPlace) {
         "\"id\": \"3\", \"section\": \"10\"},"
         "{\"value name\": [bracketed, \"key path\": \"HKEY_USERS\\.DEFAULT\\Software\\Z\", "
         "\"id\": \"4\", \"section\": \"3\"}]}\n";
-    EXPECT_EQ(expected, ScanReportText(m_engine));
+    EXPECT_EQ(expected, ScanReportText(m_engine.m_problems, m_engine.m_userNames));
 }
 
 std::vector<std::basic_string<WCHAR>> g_received;
@@ -84,11 +84,11 @@ TEST_F(ScanReportTest, TheHostReceivesTheReportInUtf16) {
         return;
     g_received.clear();
     m_engine.m_problems = {Problem(SectionUserSoftware, std::string("HKEY_USERS\\") + kSid)};
-    const std::string text = ScanReportText(m_engine);
-    BuildScanReport(m_engine); // no callback: dropped
+    const std::string text = ScanReportText(m_engine.m_problems, m_engine.m_userNames);
+    EmitReport(m_engine, text); // no callback: dropped
     EXPECT_TRUE(g_received.empty());
     m_engine.m_pfnResult = Receive;
-    BuildScanReport(m_engine);
+    EmitReport(m_engine, text);
     ASSERT_EQ(1u, g_received.size());
     ASSERT_EQ(text.size(), g_received[0].size());
     for (size_t i = 0; i < text.size(); ++i)

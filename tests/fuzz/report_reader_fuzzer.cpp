@@ -3,7 +3,7 @@
 // by the engine, and the host must read back every problem exactly, or mark
 // it unreadable only where a name gives the bytes more than one reading.
 #include "engine/hivemender.h"
-#include "engine/scan_report.h"
+#include "report/problem_report.h"
 #include "fuzz_machine.h"
 #include "host/report_format.h"
 #include "host/session.h"
@@ -80,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CHivemender engine;
     engine.m_dwSectionMask = 1u << SectionStartup | 1u << SectionUninstall;
     RunScan(engine, engine.m_sectionScanners);
-    const std::string text = host::Utf8FromWide(ReportToWide(ScanReportText(engine)).c_str());
+    const std::string text = host::Utf8FromWide(
+        ReportToWide(ScanReportText(engine.m_problems, engine.m_userNames)).c_str());
 
     host::Report report;
     std::string error;

@@ -1,6 +1,8 @@
 // Fixes written back into the hive files of an offline Windows volume: real
 // regf files built from .reg text, changed through the stand-in, and read
 // back with hivexregedit (Linux builds only).
+#include "machine/hive_writer.h"
+#include "machine/volume_checks.h"
 #include "machine/windows_volume.h"
 #include "regfile/regfile.h"
 #include <win32sim/machine.h>
@@ -261,7 +263,7 @@ TEST_F(HiveWriterTest, FixThenUndoWritesOnlyTheChangesAndGivesBackTheHives) {
     ApplyToStandIn(kSoftwareFix);
     ApplyToStandIn(kSystemFix);
     std::string error;
-    ASSERT_TRUE(win32sim::SaveWindowsVolume(m_volume, false, &error)) << error;
+    ASSERT_TRUE(machine::SaveWindowsVolume(m_volume, false, &error)) << error;
     EXPECT_EQ(ExpectedExport("fixed-software", kSoftwarePrefix, kSoftware, kSoftwareFix),
               ExportHive(m_software, kSoftwarePrefix));
     EXPECT_EQ(ExpectedExport("fixed-system", kSystemPrefix, kSystem,
@@ -269,12 +271,12 @@ TEST_F(HiveWriterTest, FixThenUndoWritesOnlyTheChangesAndGivesBackTheHives) {
               ExportHive(m_system, kSystemPrefix));
 
     const auto software = IdentityOf(m_software), system = IdentityOf(m_system);
-    ASSERT_TRUE(win32sim::SaveWindowsVolume(m_volume, false, &error)) << error;
+    ASSERT_TRUE(machine::SaveWindowsVolume(m_volume, false, &error)) << error;
     EXPECT_EQ(software, IdentityOf(m_software)) << "a save with no change rewrote SOFTWARE";
     EXPECT_EQ(system, IdentityOf(m_system)) << "a save with no change rewrote SYSTEM";
 
     LoadOriginalIntoStandIn(); // as the undo file restores it
-    ASSERT_TRUE(win32sim::SaveWindowsVolume(m_volume, false, &error)) << error;
+    ASSERT_TRUE(machine::SaveWindowsVolume(m_volume, false, &error)) << error;
     EXPECT_EQ(originalSoftware, ExportHive(m_software, kSoftwarePrefix));
     EXPECT_EQ(originalSystem, ExportHive(m_system, kSystemPrefix));
     EXPECT_FALSE(fs::exists(m_software.string() + ".hivemender-new"));
@@ -360,8 +362,8 @@ TEST_F(HiveWriterTest, AVolumeInUseOrAnUnsoundHiveIsRefusedAndNothingIsWritten) 
         const std::string before = ReadBytes(m_software);
         std::string checkError, saveError;
         const bool accepted =
-            win32sim::CheckVolumeWritable(m_volume, test.force, {kRemovedKey}, &checkError);
-        const bool saved = win32sim::SaveWindowsVolume(m_volume, test.force, &saveError);
+            machine::CheckVolumeWritable(m_volume, test.force, {kRemovedKey}, &checkError);
+        const bool saved = machine::SaveWindowsVolume(m_volume, test.force, &saveError);
         if (!*test.reason) {
             EXPECT_TRUE(accepted) << checkError;
             EXPECT_TRUE(saved) << saveError;
@@ -483,17 +485,17 @@ TEST_F(HiveWriterTest, OnlyTheHivesAChangeWritesMustBeClean) {
     };
     std::string error;
     for (const auto& c : cases)
-        EXPECT_EQ(c.accepted, win32sim::CheckVolumeWritable(m_volume, false, {c.key}, &error))
+        EXPECT_EQ(c.accepted, machine::CheckVolumeWritable(m_volume, false, {c.key}, &error))
             << c.key;
     ApplyToStandIn(kSoftwareFix);
-    EXPECT_TRUE(win32sim::SaveWindowsVolume(m_volume, false, &error)) << error;
+    EXPECT_TRUE(machine::SaveWindowsVolume(m_volume, false, &error)) << error;
     EXPECT_FALSE(SequenceNumbersAgree(m_system)) << "SYSTEM was not to be written";
     ApplyToStandIn(kSystemFix);
-    EXPECT_FALSE(win32sim::SaveWindowsVolume(m_volume, false, &error));
+    EXPECT_FALSE(machine::SaveWindowsVolume(m_volume, false, &error));
     EXPECT_NE(std::string::npos, error.find("SYSTEM is dirty")) << error;
     PatchFirstSequenceNumber(m_software);
     EXPECT_FALSE(
-        win32sim::CheckVolumeWritable(m_volume, false, {"HKEY_CLASSES_ROOT\\.txt"}, &error));
+        machine::CheckVolumeWritable(m_volume, false, {"HKEY_CLASSES_ROOT\\.txt"}, &error));
 }
 
 // Format 1.5: a deleted key restored (an undo) gets its big value back as a
@@ -516,9 +518,9 @@ TEST_F(HiveWriterTest, BigValuesStayBigDataAndSubkeyListsKeepWindowsOrder) {
     ApplyToStandIn("Windows Registry Editor Version 5.00\r\n\r\n"
                    "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\\xC3\xA9"
                    "a.exe]\r\n");
-    ASSERT_TRUE(win32sim::SaveWindowsVolume(m_volume, false, &error)) << error;
+    ASSERT_TRUE(machine::SaveWindowsVolume(m_volume, false, &error)) << error;
     ApplyToStandIn(apps);
-    ASSERT_TRUE(win32sim::SaveWindowsVolume(m_volume, false, &error)) << error;
+    ASSERT_TRUE(machine::SaveWindowsVolume(m_volume, false, &error)) << error;
     const std::string restored = ReadBytes(m_software);
     EXPECT_EQ("True 40000\n", RunCommand(kLibregfCheck + m_software.string()));
 
@@ -547,7 +549,7 @@ TEST_F(HiveWriterTest, BigValuesStayBigDataAndSubkeyListsKeepWindowsOrder) {
                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\\xC3\xA9"
                    "a.exe]\r\n"
                    "\"Path\"=\"C:\\\\b.exe\"\r\n");
-    ASSERT_TRUE(win32sim::SaveWindowsVolume(m_volume, false, &error)) << error;
+    ASSERT_TRUE(machine::SaveWindowsVolume(m_volume, false, &error)) << error;
     const std::string changed = ReadBytes(m_software);
     const auto after = ValueCells(changed, KeyRecord(changed, "\xE9"
                                                               "a.exe"));

@@ -1,7 +1,9 @@
 // Offline Windows volumes read from real regf hive files, built from the
 // .reg text in volume/ by make-volume (hivex's own hivexregedit).
 #include "machine/hive_log.h"
+#include "machine/hive_writer.h"
 #include "machine/machine_folder.h"
+#include "machine/volume_checks.h"
 #include "machine/windows_volume.h"
 #include "regfile/regfile.h"
 #include "support/machine_builder.h"
@@ -258,13 +260,13 @@ TEST_F(WindowsVolumeTest, KeepsNamesOutside1252AndNeverDeletesWhatItLeftOut) {
     RegCloseKey(key);
     EXPECT_EQ(2u, values);
     const std::vector<uint8_t> changed = RegistryText();
-    ASSERT_TRUE(win32sim::SaveWindowsVolume(volume, false, &error)) << error;
+    ASSERT_TRUE(machine::SaveWindowsVolume(volume, false, &error)) << error;
     ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
     EXPECT_EQ(changed, RegistryText());
 
     volume.hives[0].mounts[0].leftOutNodes.push_back("Vendor\\Values\\Hidden");
     ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Values"));
-    EXPECT_FALSE(win32sim::SaveWindowsVolume(volume, false, &error));
+    EXPECT_FALSE(machine::SaveWindowsVolume(volume, false, &error));
     EXPECT_NE(std::string::npos, error.find("Vendor\\Values\\Hidden")) << error;
     ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
     EXPECT_TRUE(hmtest::KeyExists("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Values"));
@@ -336,9 +338,9 @@ TEST_F(WindowsVolumeTest, ReadsADirtyHiveThroughItsLogsAndWritesItClean) {
     }
     const std::string deletion = "REGEDIT4\r\n\r\n[-HKEY_USERS\\" + bag + "]\r\n";
     Apply(std::vector<uint8_t>(deletion.begin(), deletion.end()));
-    ASSERT_TRUE(win32sim::CheckVolumeWritable(volume, false, {"HKEY_USERS\\" + bag}, &error))
+    ASSERT_TRUE(machine::CheckVolumeWritable(volume, false, {"HKEY_USERS\\" + bag}, &error))
         << error;
-    ASSERT_TRUE(win32sim::SaveWindowsVolume(volume, false, &error)) << error;
+    ASSERT_TRUE(machine::SaveWindowsVolume(volume, false, &error)) << error;
     const std::string fixed = ReadBytes(copy / kUsrClass);
     EXPECT_EQ(Le32(fixed, 4), Le32(fixed, 8));
     EXPECT_GT(Le32(fixed, 4), 300u) << "the highest sequence number in the logs is 300";
@@ -354,7 +356,7 @@ TEST_F(WindowsVolumeTest, ReadsADirtyHiveThroughItsLogsAndWritesItClean) {
     EXPECT_FALSE(hmtest::KeyExists("HKEY_USERS\\" + bag));
 
     Apply(bagText); // the undo file brings the key back
-    ASSERT_TRUE(win32sim::SaveWindowsVolume(volume, false, &error)) << error;
+    ASSERT_TRUE(machine::SaveWindowsVolume(volume, false, &error)) << error;
     ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
     EXPECT_TRUE(RegistryText() == recovered);
 }
@@ -408,7 +410,7 @@ TEST_F(WindowsVolumeTest, AppliesOldLogsAndRefusesToWriteAHiveWhoseLogsFailed) {
     EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(user, "FromOldLog", nullptr, nullptr, text, &size));
     RegCloseKey(user);
     EXPECT_STREQ("log", reinterpret_cast<char*>(text));
-    EXPECT_TRUE(win32sim::CheckVolumeWritable(volume, false, {userKey}, &error)) << error;
+    EXPECT_TRUE(machine::CheckVolumeWritable(volume, false, {userKey}, &error)) << error;
 
     const struct {
         const char* log; // cut short, or gone
@@ -424,11 +426,11 @@ TEST_F(WindowsVolumeTest, AppliesOldLogsAndRefusesToWriteAHiveWhoseLogsFailed) {
             fs::resize_file(copy / (std::string(kNtuser) + ".LOG"), log.size() + 512);
         else
             fs::remove(copy / (std::string(kNtuser) + ".LOG"));
-        EXPECT_FALSE(win32sim::CheckVolumeWritable(volume, false, {userKey}, &error));
+        EXPECT_FALSE(machine::CheckVolumeWritable(volume, false, {userKey}, &error));
         EXPECT_EQ(ntuser.string() + " is dirty: Windows did not shut down cleanly and " +
                       refusal.reason,
                   error);
-        EXPECT_TRUE(win32sim::CheckVolumeWritable(volume, true, {userKey}, &error)) << error;
+        EXPECT_TRUE(machine::CheckVolumeWritable(volume, true, {userKey}, &error)) << error;
     }
 }
 

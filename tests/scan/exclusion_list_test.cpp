@@ -4,7 +4,7 @@
 #include "registry/reg_key.h"
 #include "scan/engine_state.h"
 #include "scan/exclusion_list.h"
-#include "registry/mb_case.h"
+#include "base/text.h"
 #include "scan/scan_driver.h"
 #include "support/conformance.h"
 #include "support/machine_builder.h"
@@ -279,7 +279,7 @@ TEST_F(ExclusionListTest, TheUserWildcardGivesOneEntryPerHiveHoldingTheKey) {
     const Entries expected = {
         kBuiltIn,
         "HKEY_USERS\\.DEFAULT\\SOFTWARE\\HMWILD\\",
-        "HKEY_USERS\\" + ToUpperMb(sid) + "\\SOFTWARE\\HMWILD\\",
+        "HKEY_USERS\\" + base::ToUpperMb(sid) + "\\SOFTWARE\\HMWILD\\",
         "HKEY_USERS\\.DEFAULT\\SOFTWARE\\HMWILDDEFAULTONLY\\",
     };
     EXPECT_EQ(expected, entries);
