@@ -56,7 +56,41 @@ LONG CreateKey(HKEY root, const std::string& subkey, bool wide, HKEY* created) {
                            KEY_SET_VALUE | kView, nullptr, created, nullptr);
 }
 
-LONG ApplyValues(const KeyOp& op, bool wide, std::string* error) {
+// The keys applied last, outermost first, still open. A .reg file lists a
+// key's subkeys right after it, so most keys are created below their
+// parent's handle by one name instead of from the root by a path of five
+// to ten; when that fails for any reason, the whole path is tried as before.
+class KeyTrail {
+public:
+    // The deepest open key that `keyPath` lies below, with the rest of the
+    // path; nullptr when there is none.
+    HKEY Parent(const std::string& keyPath, std::string* rest) {
+        while (!m_keys.empty()) {
+            const std::string& path = m_keys.back().path;
+            if (keyPath.size() > path.size() + 1 && keyPath[path.size()] == '\\' &&
+                keyPath.compare(0, path.size(), path) == 0) {
+                rest->assign(keyPath, path.size() + 1);
+                return m_keys.back().key.Get();
+            }
+            m_keys.pop_back();
+        }
+        return nullptr;
+    }
+    HKEY Push(const std::string& keyPath, HKEY key) {
+        m_keys.push_back({keyPath, Orvel::TRegKeyHandle(key)});
+        return key;
+    }
+    void Clear() { m_keys.clear(); }
+
+private:
+    struct Entry {
+        std::string path;
+        Orvel::TRegKeyHandle key;
+    };
+    std::vector<Entry> m_keys;
+};
+
+LONG ApplyValues(const KeyOp& op, bool wide, KeyTrail& trail, std::string* error) {
     HKEY root;
     std::string subkey;
     if (!SplitKeyPath(op.keyPath, &root, &subkey)) {
@@ -65,15 +99,19 @@ LONG ApplyValues(const KeyOp& op, bool wide, std::string* error) {
         return ERROR_BAD_PATHNAME;
     }
     HKEY created = nullptr;
-    LONG status = CreateKey(root, subkey, wide, &created);
+    std::string rest;
+    const HKEY parent = trail.Parent(op.keyPath, &rest);
+    LONG status = parent ? CreateKey(parent, rest, wide, &created) : ERROR_FILE_NOT_FOUND;
+    if (status != ERROR_SUCCESS)
+        status = CreateKey(root, subkey, wide, &created);
     if (status != ERROR_SUCCESS) {
         if (error)
             *error = "cannot create " + op.keyPath;
         return status;
     }
-    const Orvel::TRegKeyHandle key(created);
+    const HKEY key = trail.Push(op.keyPath, created);
     for (const auto& value : op.values) {
-        status = value.remove ? DeleteValue(key.Get(), value, wide) : SetValue(key.Get(), value, wide);
+        status = value.remove ? DeleteValue(key, value, wide) : SetValue(key, value, wide);
         if (value.remove && status == ERROR_FILE_NOT_FOUND)
             status = ERROR_SUCCESS;
         if (status != ERROR_SUCCESS) {
@@ -247,9 +285,12 @@ bool Encode(const std::string& text, Encoding encoding, std::vector<uint8_t>* by
 
 namespace {
 
-LONG ApplyKey(const KeyOp& op, bool wide, std::string* error) {
+LONG ApplyKey(const KeyOp& op, bool wide, KeyTrail& trail, std::string* error) {
     std::string what;
-    const LONG status = op.remove ? ApplyRemoval(op, wide, &what) : ApplyValues(op, wide, &what);
+    if (op.remove)
+        trail.Clear(); // its handles may name keys about to go
+    const LONG status =
+        op.remove ? ApplyRemoval(op, wide, &what) : ApplyValues(op, wide, trail, &what);
     if (status != ERROR_SUCCESS && error) {
         // The whole key path can be 100 KB; the line finds it.
         const size_t at = what.find(op.keyPath);
@@ -264,16 +305,18 @@ LONG ApplyKey(const KeyOp& op, bool wide, std::string* error) {
 } // namespace
 
 LONG Apply(const Script& script, std::string* error) {
+    KeyTrail trail;
     for (const auto& op : script.keys) {
-        if (const LONG status = ApplyKey(op, script.wide, error))
+        if (const LONG status = ApplyKey(op, script.wide, trail, error))
             return status;
     }
     return ERROR_SUCCESS;
 }
 
 LONG ApplyReleasing(Script& script, std::string* error) {
+    KeyTrail trail;
     for (auto& op : script.keys) {
-        if (const LONG status = ApplyKey(op, script.wide, error))
+        if (const LONG status = ApplyKey(op, script.wide, trail, error))
             return status;
         op = KeyOp();
     }
