@@ -13,7 +13,8 @@
 //
 // The registry is saved, after the peak memory is read, in each form a
 // machine.reg takes (8-bit, UTF-16LE, REGEDIT4; the time of the first is
-// the save's); --saves keeps the three files in DIR for comparison.
+// the save's); --saves keeps the three files in DIR, with the scan's
+// report (report.json), for comparison.
 //
 // The scan's floor is the bare walk plus one file-system question for each
 // distinct path the scan asked about (letter case ignored), timed here in
@@ -333,6 +334,8 @@ int main(int argc, char** argv) {
                   : std::filesystem::temp_directory_path() /
                         ("machine_bench-" + std::to_string(getpid()));
     const double save = SaveEachForm(saveFolder);
+    if (keepSaves)
+        std::ofstream(saveFolder / "report.json", std::ios::binary) << report;
     if (!keepSaves)
         std::filesystem::remove_all(saveFolder);
     std::printf("save of machine.reg (8-bit) %.3f s (%.2f us a key)\n", save,

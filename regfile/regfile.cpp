@@ -11,6 +11,9 @@
 #include "registry/root_names.h"
 #include "registry/value_types.h"
 
+#include <algorithm>
+#include <array>
+
 namespace regfile {
 namespace {
 
@@ -32,14 +35,23 @@ bool SplitKeyPath(const std::string& keyPath, HKEY* root, std::string* subkey) {
 // non-zero guard there keeps string data that has no terminator exactly as
 // it is.
 LONG SetValue(HKEY key, const ValueOp& value, bool wide) {
-    std::vector<BYTE> guarded = value.data;
-    guarded.insert(guarded.end(), wide ? 2 : 1, IsAnsiTextType(value.type) ? 1 : 0);
+    // Most data is short: it is guarded on the stack, not in a new block for
+    // each of a machine's million values.
+    std::array<BYTE, 256> small;
+    std::vector<BYTE> large;
+    const size_t size = value.data.size();
+    BYTE* guarded = small.data();
+    if (size + 2 > small.size()) {
+        large.resize(size + 2);
+        guarded = large.data();
+    }
+    std::copy(value.data.begin(), value.data.end(), guarded);
+    guarded[size] = guarded[size + 1] = IsAnsiTextType(value.type) ? 1 : 0;
     if (wide)
         return RegSetValueExW(key, value.isDefault ? nullptr : Utf16Of(value.name).c_str(), 0,
-                              value.type, guarded.data(), static_cast<DWORD>(value.data.size()));
+                              value.type, guarded, static_cast<DWORD>(size));
     const char* name = value.isDefault ? nullptr : value.name.c_str();
-    return RegSetValueExA(key, name, 0, value.type, guarded.data(),
-                          static_cast<DWORD>(value.data.size()));
+    return RegSetValueExA(key, name, 0, value.type, guarded, static_cast<DWORD>(size));
 }
 
 LONG DeleteValue(HKEY key, const ValueOp& value, bool wide) {

@@ -9,6 +9,7 @@
 #include "registry/root_names.h"
 #include "registry/value_types.h"
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 #include <string_view>
@@ -288,6 +289,11 @@ bool Reader::ReadValueLine(std::string_view text) {
 bool Reader::ReadQuoted(std::string_view* text, std::string* out) {
     std::string_view rest = text->substr(1);
     for (size_t i = 0; i < rest.size(); ++i) {
+        // Plain text up to the next quote or backslash goes in at once.
+        const size_t special = std::min(rest.find_first_of("\"\\", i), rest.size());
+        out->append(rest.data() + i, special - i);
+        if ((i = special) == rest.size())
+            break;
         const char c = rest[i];
         if (c == '"') {
             *text = rest.substr(i + 1);
@@ -314,7 +320,7 @@ bool Reader::ReadQuoted(std::string_view* text, std::string* out) {
             }
             continue;
         }
-        out->push_back(c);
+        out->push_back(c); // a backslash at the end of the line
     }
     return Fail("missing closing '\"'");
 }
@@ -354,6 +360,7 @@ bool Reader::ReadString(std::string_view text, ValueOp* value) {
         value->data.insert(value->data.end(), {0, 0});
         return true;
     }
+    value->data.reserve(decoded.size() + 1);
     value->data.assign(decoded.begin(), decoded.end());
     value->data.push_back(0);
     return true;
