@@ -9,7 +9,11 @@
 // memory that changes a finding can never pass for a speed-up.
 //
 //   machine_bench FOLDER [--repeat N] [--results FILE] [--load-only] [--no-reference]
-//                 [--paths FILE] [--saves DIR]
+//                 [--paths FILE] [--saves DIR] [--delete-values KEY]
+//
+// --delete-values deletes every value of KEY (a path below
+// HKEY_LOCAL_MACHINE) one by one at the end, in the order they were
+// created, as a fix of all of them does.
 //
 // The registry is saved, after the peak memory is read, in each form a
 // machine.reg takes (8-bit, UTF-16LE, REGEDIT4; the time of the first is
@@ -163,6 +167,7 @@ struct Options {
     bool reference = true;
     std::string paths;
     std::string saves;
+    std::string deleteValues;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -174,6 +179,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.loadOnly = true;
         else if (arg == "--no-reference")
             options.reference = false;
+        else if (arg == "--delete-values" && i + 1 < argc)
+            options.deleteValues = argv[++i];
         else if (arg == "--saves" && i + 1 < argc)
             options.saves = argv[++i];
         else if (arg == "--paths" && i + 1 < argc)
@@ -215,6 +222,33 @@ double SaveEachForm(const std::filesystem::path& folder) {
     return ansiSeconds;
 }
 
+// Deletes every value of the key; the seconds it took, or -1 when a value
+// could not be deleted. The names are read first, outside the timing.
+double DeleteEveryValue(const std::string& keyPath, size_t* count) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ | KEY_SET_VALUE, &key))
+        return -1;
+    std::vector<std::string> names;
+    char name[16384];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof(name);
+        if (RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr))
+            break;
+        names.emplace_back(name, length);
+    }
+    bool deleted = true;
+    const double seconds = Seconds([&] {
+        for (const std::string& each : names)
+            deleted &= RegDeleteValueA(key, each.c_str()) == ERROR_SUCCESS;
+    });
+    DWORD left = 1;
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &left, nullptr,
+                     nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    *count = names.size();
+    return deleted && left == 0 ? seconds : -1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -222,7 +256,7 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: machine_bench FOLDER [--repeat N] [--results FILE] [--load-only] "
-                     "[--no-reference] [--paths FILE] [--saves DIR]\n");
+                     "[--no-reference] [--paths FILE] [--saves DIR] [--delete-values KEY]\n");
         return 2;
     }
     const auto wallStart = std::chrono::steady_clock::now();
@@ -340,6 +374,14 @@ int main(int argc, char** argv) {
         std::filesystem::remove_all(saveFolder);
     std::printf("save of machine.reg (8-bit) %.3f s (%.2f us a key)\n", save,
                 save * 1e6 / static_cast<double>(all.keys));
+    double deletion = 0;
+    if (!options.deleteValues.empty()) {
+        size_t count = 0;
+        deletion = DeleteEveryValue(options.deleteValues, &count);
+        std::printf("deleting all %zu values of one key %.3f s (%.3f us a value)\n", count,
+                    deletion, count ? deletion * 1e6 / static_cast<double>(count) : 0.0);
+        results.Add("delete_values_s", deletion);
+    }
     std::printf(
         "(times are processor seconds; the whole run took %.0f s of wall time)\n",
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count());
@@ -360,5 +402,5 @@ int main(int argc, char** argv) {
     results.Add("peak_per_reg", peakPerReg);
     results.Add("save_s", save);
     results.Add("same_findings", same ? 1 : 0);
-    return same && save >= 0 ? 0 : 1;
+    return same && save >= 0 && deletion >= 0 ? 0 : 1;
 }

@@ -358,15 +358,20 @@ void RegKey::SetValue(const RegName& name, DWORD type, std::vector<BYTE> data, b
 }
 
 bool RegKey::DeleteValue(const RegName& name) {
-    const size_t position = ValuePosition(name);
-    if (position == std::string::npos)
-        return false;
-    Touch();
     if (!m_index) {
+        const size_t position = ValuePosition(name);
+        if (position == std::string::npos)
+            return false;
+        Touch();
         m_values.erase(m_values.begin() + static_cast<std::ptrdiff_t>(position));
         return true;
     }
-    m_index->slots.erase(FoldedName(m_values[position].name));
+    const auto found = m_index->slots.find(FoldedName(name));
+    if (found == m_index->slots.end())
+        return false;
+    Touch();
+    const size_t position = found->second;
+    m_index->slots.erase(found);
     m_values[position] = RegValue{};
     m_values[position].deleted = true;
     m_index->Remove(position);

@@ -161,11 +161,14 @@ TEST_F(Registry, ManyValuesStayFoundAfterDeletionAndReplacement) {
     }
     SetString(many.get(), "v10", "back");
     std::string odd;
-    for (int i = 1; i < 100; i += 2)
-        odd += ValueName('v', i) + ",";
+    for (int i = 1; i < 100; i += 2) {
+        odd += ValueName('v', i);
+        odd += ',';
+    }
     const std::string left = ValueNames(many.get());
     EXPECT_EQ(51u, Count(left));
-    EXPECT_WINDOWS(left == odd + "v10", ("creation order after deletions; got " + left).c_str());
+    odd += "v10";
+    EXPECT_WINDOWS(left == odd, ("creation order after deletions; got " + left).c_str());
 }
 
 // Subkeys created out of order, more than a key sorts in place one by one,
@@ -174,7 +177,9 @@ TEST_F(Registry, ManySubkeysEnumerateSorted) {
     Key many(CreateSub(TestKey(), "subkeys"));
     std::string expected;
     for (int i = 0; i < 1000; ++i) {
-        expected += (i ? "," : "") + ValueName('k', 1000 + i);
+        if (i)
+            expected += ',';
+        expected += ValueName('k', 1000 + i);
         const std::string name = ValueName('k', 1000 + (i * 7919) % 1000);
         MakeSub(many.get(), name.c_str());
         if (i == 500) {
