@@ -306,7 +306,7 @@ void RegKey::IndexValues() {
     m_index->Build(m_values.size());
 }
 
-// Once holes outnumber the values, the values move together: each move
+// Once holes are as many as the values, the values move together: each move
 // pays for a deletion that came before it.
 void RegKey::CloseHoles() {
     std::vector<size_t> moved(m_values.size());
@@ -375,7 +375,7 @@ bool RegKey::DeleteValue(const RegName& name) {
     m_values[position] = RegValue{};
     m_values[position].deleted = true;
     m_index->Remove(position);
-    if (m_index->holes > ValueCount())
+    if (m_index->holes >= ValueCount())
         CloseHoles();
     return true;
 }

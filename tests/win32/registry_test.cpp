@@ -160,6 +160,17 @@ TEST_F(Registry, ManyValuesStayFoundAfterDeletionAndReplacement) {
             ++i;
     }
     SetString(many.get(), "v10", "back");
+    const struct {
+        const char* name;
+        const char* data;
+    } kKept[] = {{"v1", "v1"}, {"V51", "v51"}, {"v99", "v99"}, {"V10", "back"}};
+    for (const auto& kept : kKept) {
+        char data[16] = {};
+        DWORD size = sizeof(data);
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(many.get(), kept.name, nullptr, nullptr,
+                                                  reinterpret_cast<BYTE*>(data), &size));
+        EXPECT_STREQ(kept.data, data) << kept.name;
+    }
     std::string odd;
     for (int i = 1; i < 100; i += 2) {
         odd += ValueName('v', i);
