@@ -112,7 +112,9 @@ LONG ApplyValues(const KeyOp& op, bool wide, KeyTrail& trail, std::string* error
     }
     HKEY created = nullptr;
     std::string rest;
-    const HKEY parent = trail.Parent(op.keyPath, &rest);
+    // The classes root merges two hives by rules of its own: its keys keep
+    // their whole path.
+    const HKEY parent = root == HKEY_CLASSES_ROOT ? nullptr : trail.Parent(op.keyPath, &rest);
     LONG status = parent ? CreateKey(parent, rest, wide, &created) : ERROR_FILE_NOT_FOUND;
     if (status != ERROR_SUCCESS)
         status = CreateKey(root, subkey, wide, &created);
