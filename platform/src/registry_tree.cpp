@@ -162,11 +162,26 @@ RegKey::RegKey(RegName name, RegKey* parent)
 
 RegKey::~RegKey() = default;
 
+// Each new subkey, last first, finds its place among the sorted ones by a
+// binary search, and the sorted ones after it move up once: a merge that
+// compared every name would cost as many comparisons as the key has
+// subkeys, each time the run is merged.
 void RegKey::MergeNewSubkeys() const {
-    const auto sorted = m_subkeys.begin() + m_sortedSubkeys;
-    if (sorted != m_subkeys.end())
-        std::inplace_merge(m_subkeys.begin(), sorted, m_subkeys.end(), KeyBefore);
-    m_sortedSubkeys = static_cast<uint32_t>(m_subkeys.size());
+    const size_t total = m_subkeys.size();
+    if (m_sortedSubkeys == total)
+        return;
+    std::vector<std::shared_ptr<RegKey>> run(
+        std::make_move_iterator(m_subkeys.begin() + m_sortedSubkeys),
+        std::make_move_iterator(m_subkeys.end()));
+    auto placed = m_subkeys.begin() + m_sortedSubkeys; // the sorted ones not yet moved end here
+    auto write = m_subkeys.end();
+    for (auto next = run.rbegin(); next != run.rend(); ++next) {
+        const auto at = std::upper_bound(m_subkeys.begin(), placed, *next, KeyBefore);
+        write = std::move_backward(at, placed, write);
+        placed = at;
+        *--write = std::move(*next);
+    }
+    m_sortedSubkeys = static_cast<uint32_t>(total);
 }
 
 const std::vector<std::shared_ptr<RegKey>>& RegKey::Subkeys() const {
