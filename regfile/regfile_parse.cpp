@@ -445,8 +445,8 @@ bool Reader::ReadHexBytes(std::string_view text, std::vector<BYTE>* bytes) {
 // instead of doubling (and being held twice while it moves).
 size_t CountKeyLines(std::string_view text) {
     size_t count = 0;
-    for (size_t at = text.find("\n["); at != std::string_view::npos; at = text.find("\n[", at + 2))
-        ++count;
+    for (size_t at = text.find('['); at != std::string_view::npos; at = text.find('[', at + 1))
+        count += at > 0 && text[at - 1] == '\n';
     return count;
 }
 
