@@ -71,6 +71,15 @@ inline WalkCount WalkSoftware() {
     return all;
 }
 
+// The floor's second part: one question per distinct path a scan asked
+// about, nothing remembered between them.
+inline unsigned long long AskEachPathOnce(const std::vector<std::string>& paths) {
+    unsigned long long found = 0;
+    for (const std::string& path : paths)
+        found += GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return found;
+}
+
 // The best of `repeat` timings of `work` by `seconds`: the machine is shared
 // with other work.
 inline double BestOf(int repeat, const std::function<double(const std::function<void()>&)>& seconds,

@@ -12,6 +12,9 @@
 #include "registry/root_names.h"
 #include "registry/value_types.h"
 
+#include <algorithm>
+#include <array>
+
 namespace regfile {
 namespace {
 
@@ -33,14 +36,23 @@ bool SplitKeyPath(const std::string& keyPath, HKEY* root, std::string* subkey) {
 // non-zero guard there keeps string data that has no terminator exactly as
 // it is.
 LONG SetValue(HKEY key, const ValueOp& value, bool wide) {
-    std::vector<BYTE> guarded = value.data;
-    guarded.insert(guarded.end(), wide ? 2 : 1, IsAnsiTextType(value.type) ? 1 : 0);
+    // Most data is short: it is guarded on the stack, not in a new block for
+    // each of a machine's million values.
+    std::array<BYTE, 256> small;
+    std::vector<BYTE> large;
+    const size_t size = value.data.size();
+    BYTE* guarded = small.data();
+    if (size + 2 > small.size()) {
+        large.resize(size + 2);
+        guarded = large.data();
+    }
+    std::copy(value.data.begin(), value.data.end(), guarded);
+    guarded[size] = guarded[size + 1] = IsAnsiTextType(value.type) ? 1 : 0;
     if (wide)
         return RegSetValueExW(key, value.isDefault ? nullptr : Utf16Of(value.name).c_str(), 0,
-                              value.type, guarded.data(), static_cast<DWORD>(value.data.size()));
+                              value.type, guarded, static_cast<DWORD>(size));
     const char* name = value.isDefault ? nullptr : value.name.c_str();
-    return RegSetValueExA(key, name, 0, value.type, guarded.data(),
-                          static_cast<DWORD>(value.data.size()));
+    return RegSetValueExA(key, name, 0, value.type, guarded, static_cast<DWORD>(size));
 }
 
 LONG DeleteValue(HKEY key, const ValueOp& value, bool wide) {
@@ -57,7 +69,41 @@ LONG CreateKey(HKEY root, const std::string& subkey, bool wide, HKEY* created) {
                            KEY_SET_VALUE | kView, nullptr, created, nullptr);
 }
 
-LONG ApplyValues(const KeyOp& op, bool wide, std::string* error) {
+// The keys applied last, outermost first, still open. A .reg file lists a
+// key's subkeys right after it, so most keys are created below their
+// parent's handle by one name instead of from the root by a path of five
+// to ten; when that fails for any reason, the whole path is tried as before.
+class KeyTrail {
+public:
+    // The deepest open key that `keyPath` lies below, with the rest of the
+    // path; nullptr when there is none.
+    HKEY Parent(const std::string& keyPath, std::string* rest) {
+        while (!m_keys.empty()) {
+            const std::string& path = m_keys.back().path;
+            if (keyPath.size() > path.size() + 1 && keyPath[path.size()] == '\\' &&
+                keyPath.compare(0, path.size(), path) == 0) {
+                rest->assign(keyPath, path.size() + 1);
+                return m_keys.back().key.Get();
+            }
+            m_keys.pop_back();
+        }
+        return nullptr;
+    }
+    HKEY Push(const std::string& keyPath, HKEY key) {
+        m_keys.push_back({keyPath, Orvel::TRegKeyHandle(key)});
+        return key;
+    }
+    void Clear() { m_keys.clear(); }
+
+private:
+    struct Entry {
+        std::string path;
+        Orvel::TRegKeyHandle key;
+    };
+    std::vector<Entry> m_keys;
+};
+
+LONG ApplyValues(const KeyOp& op, bool wide, KeyTrail& trail, std::string* error) {
     HKEY root;
     std::string subkey;
     if (!SplitKeyPath(op.keyPath, &root, &subkey)) {
@@ -66,15 +112,21 @@ LONG ApplyValues(const KeyOp& op, bool wide, std::string* error) {
         return ERROR_BAD_PATHNAME;
     }
     HKEY created = nullptr;
-    LONG status = CreateKey(root, subkey, wide, &created);
+    std::string rest;
+    // The classes root merges two hives by rules of its own: its keys keep
+    // their whole path.
+    const HKEY parent = root == HKEY_CLASSES_ROOT ? nullptr : trail.Parent(op.keyPath, &rest);
+    LONG status = parent ? CreateKey(parent, rest, wide, &created) : ERROR_FILE_NOT_FOUND;
+    if (status != ERROR_SUCCESS)
+        status = CreateKey(root, subkey, wide, &created);
     if (status != ERROR_SUCCESS) {
         if (error)
             *error = "cannot create " + op.keyPath;
         return status;
     }
-    const Orvel::TRegKeyHandle key(created);
+    const HKEY key = trail.Push(op.keyPath, created);
     for (const auto& value : op.values) {
-        status = value.remove ? DeleteValue(key.Get(), value, wide) : SetValue(key.Get(), value, wide);
+        status = value.remove ? DeleteValue(key, value, wide) : SetValue(key, value, wide);
         if (value.remove && status == ERROR_FILE_NOT_FOUND)
             status = ERROR_SUCCESS;
         if (status != ERROR_SUCCESS) {
@@ -201,9 +253,12 @@ bool Encode(const std::string& text, Encoding encoding, std::vector<uint8_t>* by
 
 namespace {
 
-LONG ApplyKey(const KeyOp& op, bool wide, std::string* error) {
+LONG ApplyKey(const KeyOp& op, bool wide, KeyTrail& trail, std::string* error) {
     std::string what;
-    const LONG status = op.remove ? ApplyRemoval(op, wide, &what) : ApplyValues(op, wide, &what);
+    if (op.remove)
+        trail.Clear(); // its handles may name keys about to go
+    const LONG status =
+        op.remove ? ApplyRemoval(op, wide, &what) : ApplyValues(op, wide, trail, &what);
     if (status != ERROR_SUCCESS && error) {
         // The whole key path can be 100 KB; the line finds it.
         const size_t at = what.find(op.keyPath);
@@ -218,16 +273,18 @@ LONG ApplyKey(const KeyOp& op, bool wide, std::string* error) {
 } // namespace
 
 LONG Apply(const Script& script, std::string* error) {
+    KeyTrail trail;
     for (const auto& op : script.keys) {
-        if (const LONG status = ApplyKey(op, script.wide, error))
+        if (const LONG status = ApplyKey(op, script.wide, trail, error))
             return status;
     }
     return ERROR_SUCCESS;
 }
 
 LONG ApplyReleasing(Script& script, std::string* error) {
+    KeyTrail trail;
     for (auto& op : script.keys) {
-        if (const LONG status = ApplyKey(op, script.wide, error))
+        if (const LONG status = ApplyKey(op, script.wide, trail, error))
             return status;
         op = KeyOp();
     }

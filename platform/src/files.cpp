@@ -18,6 +18,7 @@
 #include <shared_mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace win32sim::detail {
@@ -54,7 +55,8 @@ struct QueryTally {
     std::atomic<bool> running{false};
     std::mutex mutex;
     unsigned long long calls = 0;
-    std::unordered_set<std::string> paths;
+    // Upper-cased path -> its first spelling.
+    std::unordered_map<std::string, std::string> paths;
 };
 
 QueryTally& Tally() {
@@ -68,7 +70,7 @@ void NoteFileQuery(LPCSTR path) {
         return;
     std::lock_guard lock(tally.mutex);
     ++tally.calls;
-    tally.paths.insert(UpperAnsi(path));
+    tally.paths.emplace(UpperAnsi(path), path);
 }
 
 FileSystem Snapshot() {
@@ -459,7 +461,11 @@ FileQueryTally StopFileQueryTally() {
     detail::QueryTally& tally = detail::Tally();
     std::lock_guard lock(tally.mutex);
     tally.running = false;
-    return FileQueryTally{tally.calls, tally.paths.size()};
+    FileQueryTally result{tally.calls, tally.paths.size(), {}};
+    result.paths.reserve(tally.paths.size());
+    for (const auto& entry : tally.paths)
+        result.paths.push_back(entry.second);
+    return result;
 }
 
 } // namespace win32sim

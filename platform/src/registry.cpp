@@ -541,10 +541,10 @@ LONG EnumValueAny(HKEY hKey, DWORD dwIndex, Char* lpValueName, LPDWORD lpcchValu
     const LONG status = ResolveWithAccess(hKey, KEY_QUERY_VALUE, State(), &base);
     if (status != ERROR_SUCCESS)
         return status;
-    const auto& values = base.key->Values();
-    if (dwIndex >= values.size())
+    const RegValue* found = base.key->ValueAt(dwIndex);
+    if (!found)
         return ERROR_NO_MORE_ITEMS;
-    const RegValue& value = values[dwIndex];
+    const RegValue& value = *found;
     // Data first: when it does not fit, the name is not written either.
     if (CopyData(value, lpType, lpData, lpcbData, Char()) != ERROR_SUCCESS)
         return ERROR_MORE_DATA;
@@ -685,10 +685,10 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
     DWORD maxSubkey = 0, maxName = 0, maxData = 0;
     for (const auto& subkey : key.Subkeys())
         maxSubkey = std::max(maxSubkey, static_cast<DWORD>(subkey->Name().size()));
-    for (const auto& value : key.Values()) {
+    key.ForEachValue([&](const RegValue& value) {
         maxName = std::max(maxName, static_cast<DWORD>(value.name.Length()));
         maxData = std::max(maxData, StoredUtf16Size(value));
-    }
+    });
     if (lpcchClass) {
         if (lpClass && *lpcchClass > 0)
             lpClass[0] = '\0';
@@ -701,7 +701,7 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
     if (lpcbMaxClassLen)
         *lpcbMaxClassLen = 0;
     if (lpcValues)
-        *lpcValues = static_cast<DWORD>(key.Values().size());
+        *lpcValues = static_cast<DWORD>(key.ValueCount());
     if (lpcbMaxValueNameLen)
         *lpcbMaxValueNameLen = maxName;
     if (lpcbMaxValueLen)

@@ -142,34 +142,95 @@ bool ExactAnsiData(const BYTE* utf16, size_t size, std::vector<BYTE>* ansi) {
     return true;
 }
 
+namespace {
+
+bool NameBefore(const std::shared_ptr<RegKey>& key, const RegName& name) {
+    return CompareKeyNames(key->FullName(), name) < 0;
+}
+
+bool KeyBefore(const std::shared_ptr<RegKey>& a, const std::shared_ptr<RegKey>& b) {
+    return CompareKeyNames(a->FullName(), b->FullName()) < 0;
+}
+
+// Keys with fewer subkeys take a new one straight into its place.
+constexpr size_t kSubkeyRunFrom = 256;
+
+} // namespace
+
 RegKey::RegKey(RegName name, RegKey* parent)
     : m_name(std::move(name)), m_pParent(parent), m_lastWrite(Now()) {}
 
+RegKey::~RegKey() = default;
+
+// Each new subkey, last first, finds its place among the sorted ones by a
+// binary search, and the sorted ones after it move up once: a merge that
+// compared every name would cost as many comparisons as the key has
+// subkeys, each time the run is merged.
+void RegKey::MergeNewSubkeys() const {
+    const size_t total = m_subkeys.size();
+    if (m_sortedSubkeys == total)
+        return;
+    std::vector<std::shared_ptr<RegKey>> run(
+        std::make_move_iterator(m_subkeys.begin() + m_sortedSubkeys),
+        std::make_move_iterator(m_subkeys.end()));
+    auto placed = m_subkeys.begin() + m_sortedSubkeys; // the sorted ones not yet moved end here
+    auto write = m_subkeys.end();
+    for (auto next = run.rbegin(); next != run.rend(); ++next) {
+        const auto at = std::upper_bound(m_subkeys.begin(), placed, *next, KeyBefore);
+        write = std::move_backward(at, placed, write);
+        placed = at;
+        *--write = std::move(*next);
+    }
+    m_sortedSubkeys = static_cast<uint32_t>(total);
+}
+
+const std::vector<std::shared_ptr<RegKey>>& RegKey::Subkeys() const {
+    MergeNewSubkeys();
+    return m_subkeys;
+}
+
+// Where the subkey of that name is, or where a new one goes: into the
+// sorted run of new subkeys when there is one, else into its place.
+std::vector<std::shared_ptr<RegKey>>::const_iterator
+RegKey::SubkeyPosition(const RegName& name, bool* found) const {
+    const auto sortedEnd = m_subkeys.cbegin() + m_sortedSubkeys;
+    auto it = std::lower_bound(m_subkeys.cbegin(), sortedEnd, name, NameBefore);
+    *found = it != sortedEnd && CompareKeyNames((*it)->m_name, name) == 0;
+    if (*found || (sortedEnd == m_subkeys.cend() && m_subkeys.size() < kSubkeyRunFrom))
+        return it;
+    it = std::lower_bound(sortedEnd, m_subkeys.cend(), name, NameBefore);
+    *found = it != m_subkeys.cend() && CompareKeyNames((*it)->m_name, name) == 0;
+    return it;
+}
+
 std::shared_ptr<RegKey> RegKey::FindSubkey(const RegName& name) const {
-    auto it = std::lower_bound(m_subkeys.begin(), m_subkeys.end(), name,
-                               [](const std::shared_ptr<RegKey>& key, const RegName& n) {
-                                   return CompareKeyNames(key->m_name, n) < 0;
-                               });
-    if (it != m_subkeys.end() && CompareKeyNames((*it)->m_name, name) == 0)
-        return *it;
-    return nullptr;
+    bool found = false;
+    const auto it = SubkeyPosition(name, &found);
+    return found ? *it : nullptr;
 }
 
 std::shared_ptr<RegKey> RegKey::AddSubkey(const RegName& name, bool* created) {
-    auto it = std::lower_bound(m_subkeys.begin(), m_subkeys.end(), name,
-                               [](const std::shared_ptr<RegKey>& key, const RegName& n) {
-                                   return CompareKeyNames(key->m_name, n) < 0;
-                               });
-    if (it != m_subkeys.end() && CompareKeyNames((*it)->m_name, name) == 0) {
-        *created = false;
+    bool found = false;
+    const auto it = SubkeyPosition(name, &found);
+    *created = !found;
+    if (found)
         return *it;
-    }
-    *created = true;
     Touch();
-    return *m_subkeys.insert(it, std::make_shared<RegKey>(name, this));
+    const bool intoRun = it - m_subkeys.cbegin() >= m_sortedSubkeys &&
+                         m_subkeys.size() >= kSubkeyRunFrom;
+    auto child = *m_subkeys.insert(it, std::make_shared<RegKey>(name, this));
+    if (!intoRun) {
+        ++m_sortedSubkeys;
+    } else {
+        const size_t run = m_subkeys.size() - m_sortedSubkeys;
+        if (run * run > m_sortedSubkeys)
+            MergeNewSubkeys();
+    }
+    return child;
 }
 
 void RegKey::RemoveSubkey(const RegKey* child) {
+    MergeNewSubkeys();
     auto it = std::find_if(m_subkeys.begin(), m_subkeys.end(),
                            [child](const auto& key) { return key.get() == child; });
     if (it == m_subkeys.end())
@@ -177,6 +238,7 @@ void RegKey::RemoveSubkey(const RegKey* child) {
     (*it)->m_deleted = true;
     (*it)->m_pParent = nullptr;
     m_subkeys.erase(it);
+    m_sortedSubkeys = static_cast<uint32_t>(m_subkeys.size());
     Touch();
 }
 
@@ -187,10 +249,62 @@ namespace {
 constexpr size_t kIndexedValueCount = 64;
 } // namespace
 
+// A key of many values finds a value by name through a hash of its
+// upper-cased name, and by its place in the enumeration through a Fenwick
+// tree counting the values left in each stretch of m_values: a deletion
+// leaves a hole instead of moving every later value, so deleting all n
+// values of a key costs n log n, not n².
+struct RegKey::ValueIndex {
+    std::unordered_map<std::u16string, size_t> slots;
+    std::vector<uint32_t> tree; // 1-based: tree[i - 1] counts slots (i - lowbit(i), i]
+    size_t holes = 0;
+
+    static size_t LowBit(size_t i) { return i & (~i + 1); }
+
+    void Build(size_t count) {
+        tree.assign(count, 1);
+        for (size_t i = 1; i <= count; ++i) {
+            const size_t parent = i + LowBit(i);
+            if (parent <= count)
+                tree[parent - 1] += tree[i - 1];
+        }
+    }
+    void Append() {
+        const size_t node = tree.size() + 1;
+        uint32_t count = 1;
+        for (size_t step = 1; step < LowBit(node); step <<= 1)
+            count += tree[node - step - 1];
+        tree.push_back(count);
+    }
+    void Remove(size_t slot) {
+        for (size_t i = slot + 1; i <= tree.size(); i += LowBit(i))
+            --tree[i - 1];
+        ++holes;
+    }
+    // The slot of the value at `place` among those left.
+    size_t Find(size_t place) const {
+        size_t node = 0, left = place + 1;
+        size_t step = 1;
+        while (step * 2 <= tree.size())
+            step *= 2;
+        for (; step > 0; step /= 2) {
+            if (node + step <= tree.size() && tree[node + step - 1] < left) {
+                node += step;
+                left -= tree[node - 1];
+            }
+        }
+        return node;
+    }
+};
+
+size_t RegKey::HoleCount() const {
+    return m_index ? m_index->holes : 0;
+}
+
 size_t RegKey::ValuePosition(const RegName& name) const {
-    if (!m_valueIndex.empty()) {
-        const auto found = m_valueIndex.find(FoldedName(name));
-        return found == m_valueIndex.end() ? std::string::npos : found->second;
+    if (m_index) {
+        const auto found = m_index->slots.find(FoldedName(name));
+        return found == m_index->slots.end() ? std::string::npos : found->second;
     }
     for (size_t i = 0; i < m_values.size(); ++i) {
         if (CompareKeyNames(m_values[i].name, name) == 0)
@@ -200,11 +314,39 @@ size_t RegKey::ValuePosition(const RegName& name) const {
 }
 
 void RegKey::IndexValues() {
-    m_valueIndex.clear();
-    if (m_values.size() < kIndexedValueCount)
-        return;
+    m_index = std::make_unique<ValueIndex>();
+    m_index->slots.reserve(m_values.size());
     for (size_t i = 0; i < m_values.size(); ++i)
-        m_valueIndex.emplace(FoldedName(m_values[i].name), i);
+        m_index->slots.emplace(FoldedName(m_values[i].name), i);
+    m_index->Build(m_values.size());
+}
+
+// Once holes are as many as the values, the values move together: each move
+// pays for a deletion that came before it.
+void RegKey::CloseHoles() {
+    std::vector<size_t> moved(m_values.size());
+    size_t kept = 0;
+    for (size_t i = 0; i < m_values.size(); ++i) {
+        moved[i] = kept;
+        if (!m_values[i].deleted)
+            m_values[kept++] = std::move(m_values[i]);
+    }
+    m_values.resize(kept);
+    if (kept == 0) {
+        m_values.shrink_to_fit();
+        m_index.reset();
+        return;
+    }
+    for (auto& entry : m_index->slots)
+        entry.second = moved[entry.second];
+    m_index->Build(kept);
+    m_index->holes = 0;
+}
+
+const RegValue* RegKey::ValueAt(size_t index) const {
+    if (index >= ValueCount())
+        return nullptr;
+    return &m_values[HoleCount() == 0 ? index : m_index->Find(index)];
 }
 
 const RegValue* RegKey::FindValue(const RegName& name) const {
@@ -222,25 +364,34 @@ void RegKey::SetValue(const RegName& name, DWORD type, std::vector<BYTE> data, b
         return;
     }
     m_values.push_back(RegValue{name, type, std::move(data), utf16});
-    if (!m_valueIndex.empty())
-        m_valueIndex.emplace(FoldedName(name), m_values.size() - 1);
-    else if (m_values.size() == kIndexedValueCount)
+    if (m_index) {
+        m_index->slots.emplace(FoldedName(name), m_values.size() - 1);
+        m_index->Append();
+    } else if (m_values.size() == kIndexedValueCount) {
         IndexValues();
+    }
 }
 
 bool RegKey::DeleteValue(const RegName& name) {
-    const size_t position = ValuePosition(name);
-    if (position == std::string::npos)
-        return false;
-    if (!m_valueIndex.empty()) {
-        m_valueIndex.erase(FoldedName(m_values[position].name));
-        for (auto& entry : m_valueIndex) {
-            if (entry.second > position)
-                --entry.second;
-        }
+    if (!m_index) {
+        const size_t position = ValuePosition(name);
+        if (position == std::string::npos)
+            return false;
+        Touch();
+        m_values.erase(m_values.begin() + static_cast<std::ptrdiff_t>(position));
+        return true;
     }
-    m_values.erase(m_values.begin() + static_cast<std::ptrdiff_t>(position));
+    const auto found = m_index->slots.find(FoldedName(name));
+    if (found == m_index->slots.end())
+        return false;
     Touch();
+    const size_t position = found->second;
+    m_index->slots.erase(found);
+    m_values[position] = RegValue{};
+    m_values[position].deleted = true;
+    m_index->Remove(position);
+    if (m_index->holes >= ValueCount())
+        CloseHoles();
     return true;
 }
 

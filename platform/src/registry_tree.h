@@ -14,6 +14,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -56,11 +57,13 @@ struct RegValue {
     // the UTF-16LE bytes it was given (`utf16`). Other types: as given.
     std::vector<BYTE> data;
     bool utf16 = false;
+    bool deleted = false; // a hole left in a key of many values (RegKey says why)
 };
 
 class RegKey {
 public:
     explicit RegKey(RegName name, RegKey* parent = nullptr);
+    ~RegKey();
 
     const std::string& Name() const { return m_name.ansi; }
     const RegName& FullName() const { return m_name; }
@@ -69,15 +72,24 @@ public:
     const FILETIME& LastWrite() const { return m_lastWrite; }
 
     // Subkeys in the order RegEnumKeyEx reports them.
-    const std::vector<std::shared_ptr<RegKey>>& Subkeys() const { return m_subkeys; }
+    const std::vector<std::shared_ptr<RegKey>>& Subkeys() const;
     std::shared_ptr<RegKey> FindSubkey(const RegName& name) const;
     // Returns the existing subkey of that name or a new one.
     std::shared_ptr<RegKey> AddSubkey(const RegName& name, bool* created);
     // Detaches a leaf subkey; handles still holding it see it as deleted.
     void RemoveSubkey(const RegKey* child);
 
-    // Values in creation order, as Windows enumerates them.
-    const std::vector<RegValue>& Values() const { return m_values; }
+    // Values in creation order, as Windows enumerates them: the one at
+    // `index` counts only the values there are now, so a deletion moves
+    // every later value one place down, as on Windows.
+    size_t ValueCount() const { return m_values.size() - HoleCount(); }
+    const RegValue* ValueAt(size_t index) const;
+    template <class Visit> void ForEachValue(Visit visit) const {
+        for (const RegValue& value : m_values) {
+            if (!value.deleted)
+                visit(value);
+        }
+    }
     const RegValue* FindValue(const RegName& name) const;
     // A replaced value keeps its first spelling and its place in the order.
     void SetValue(const RegName& name, DWORD type, std::vector<BYTE> data, bool utf16);
@@ -87,21 +99,34 @@ public:
     std::string Path() const;
 
 private:
+    struct ValueIndex;
+
     void Touch();
-    // The position of the value of that name, or npos.
+    // The position of the value of that name in m_values, or npos.
     size_t ValuePosition(const RegName& name) const;
     void IndexValues();
+    size_t HoleCount() const;
+    void CloseHoles();
+    void MergeNewSubkeys() const;
+    std::vector<std::shared_ptr<RegKey>>::const_iterator SubkeyPosition(const RegName& name,
+                                                                        bool* found) const;
 
     RegName m_name;
     RegKey* m_pParent;
     bool m_deleted = false;
+    // A key of many subkeys takes new ones into a sorted run after the
+    // first m_sortedSubkeys, merged in when the run grows past the square
+    // root of the rest or the subkeys are listed: inserting each in its
+    // place made a load in random order move half of CLSID's 43,000
+    // subkeys for every new one.
+    mutable uint32_t m_sortedSubkeys = 0;
     FILETIME m_lastWrite{};
-    std::vector<std::shared_ptr<RegKey>> m_subkeys;
+    mutable std::vector<std::shared_ptr<RegKey>> m_subkeys;
+    // In creation order. A key of few values erases a deleted one; a key of
+    // many (font lists, shared DLL counters hold thousands) leaves a hole
+    // and finds values by name and by place through m_index.
     std::vector<RegValue> m_values;
-    // Upper-cased name -> position in m_values, kept only for keys with many
-    // values (font lists, shared DLL counters hold thousands): a search of
-    // the list for each value made loading or changing such a key quadratic.
-    std::unordered_map<std::u16string, size_t> m_valueIndex;
+    std::unique_ptr<ValueIndex> m_index;
 };
 
 // The order Windows keeps subkeys in: by the upper-cased UTF-16 name, so

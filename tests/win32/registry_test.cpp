@@ -4,6 +4,7 @@
 #include "support/conformance.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -144,6 +145,60 @@ TEST_F(Registry, ManyValuesStayFoundAfterDeletionAndReplacement) {
     EXPECT_WINDOWS(names.find(",v9,v11,") != std::string::npos &&
                        names.find(",v49,v50,v51,") != std::string::npos,
                    ("creation order after the deletion; got " + names).c_str());
+
+    // Deleting while enumerating: the next value moves into the deleted
+    // one's place. Then a name deleted earlier comes back at the end.
+    char name[16];
+    for (DWORD i = 0;;) {
+        DWORD size = sizeof(name);
+        if (RegEnumValueA(many.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        if (std::atoi(name + 1) % 2 == 0)
+            EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(many.get(), name));
+        else
+            ++i;
+    }
+    SetString(many.get(), "v10", "back");
+    const struct {
+        const char* name;
+        const char* data;
+    } kKept[] = {{"v1", "v1"}, {"V51", "v51"}, {"v99", "v99"}, {"V10", "back"}};
+    for (const auto& kept : kKept) {
+        char data[16] = {};
+        DWORD size = sizeof(data);
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(many.get(), kept.name, nullptr, nullptr,
+                                                  reinterpret_cast<BYTE*>(data), &size));
+        EXPECT_STREQ(kept.data, data) << kept.name;
+    }
+    std::string odd;
+    for (int i = 1; i < 100; i += 2) {
+        odd += ValueName('v', i);
+        odd += ',';
+    }
+    const std::string left = ValueNames(many.get());
+    EXPECT_EQ(51u, Count(left));
+    odd += "v10";
+    EXPECT_WINDOWS(left == odd, ("creation order after deletions; got " + left).c_str());
+}
+
+// Subkeys created out of order, more than a key sorts in place one by one,
+// still enumerate sorted, whether listed while being added or after.
+TEST_F(Registry, ManySubkeysEnumerateSorted) {
+    Key many(CreateSub(TestKey(), "subkeys"));
+    std::string expected;
+    for (int i = 0; i < 1000; ++i) {
+        if (i)
+            expected += ',';
+        expected += ValueName('k', 1000 + i);
+        const std::string name = ValueName('k', 1000 + (i * 7919) % 1000);
+        MakeSub(many.get(), name.c_str());
+        if (i == 500) {
+            EXPECT_EQ(501u, Count(SubkeyNames(many.get())));
+        }
+    }
+    MakeSub(many.get(), "K1500"); // opens the existing k1500
+    EXPECT_EQ(expected, SubkeyNames(many.get()));
 }
 
 TEST_F(Registry, NamesMatchIgnoringCaseAndKeepTheFirstSpelling) {

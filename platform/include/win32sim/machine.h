@@ -110,6 +110,7 @@ unsigned long FileWritesCounted();
 struct FileQueryTally {
     unsigned long long calls = 0;
     unsigned long long distinctPaths = 0;
+    std::vector<std::string> paths; // each distinct path once, as first asked
 };
 // Starts a tally afresh (a running one is restarted).
 void StartFileQueryTally();
