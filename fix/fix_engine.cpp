@@ -128,6 +128,7 @@ std::string RunFix(CEngineState& engine) {
     JsonObjectArray fixes;
     UnsavedRepairs unsaved;
     const int fixedCount = RepairSelected(engine, undo, fixes, unsaved);
+    FinishUndoFile(undo);
     ReportFixedCount(fixedCount);
     JsonObject report;
     SetString(report, "finished", "fix");

@@ -261,8 +261,10 @@ int Fix(const Options& options, Session& session, const std::string& pluginPath,
     // Where the journal cannot be begun, the engine cannot write its undo
     // file either and says why; a fix that saves is told below.
     BeginUndoJournal(undoFolder, &error);
+    NotePhase("select");
     if (int code = RunRequest(session, 1, FixRequest(ids), &fixReport))
         return code;
+    NotePhase("fix");
     // A report with an "error" may still list repairs that were made (those
     // whose old state was saved): they are kept like any other. With none,
     // the machine is left as it was, byte for byte.
@@ -274,6 +276,7 @@ int Fix(const Options& options, Session& session, const std::string& pluginPath,
     const bool saving = failure.empty() || repaired;
     if (saving && !SaveMachine(&error))
         return Fail(error);
+    NotePhase("save");
     if (!PrintReport(fixReport, options, &error))
         return Fail(error);
     std::string unjournaled;
@@ -291,6 +294,7 @@ int Fix(const Options& options, Session& session, const std::string& pluginPath,
         return Fail("the fix failed: " + WithErrorWords(failure));
     if (readable)
         RescanAfterFix(session, scanReport, parsed);
+    NotePhase("rescan");
     return kExitOk;
 }
 
@@ -330,8 +334,10 @@ int Run(const Options& options) {
     if (ChangesMachine(options) &&
         !(lock = LockMachine(machine, CommandName(options.command), options.wait, &error)))
         return Fail(error);
+    NotePhase("start");
     if (!PrepareMachine(machine, &description, &error))
         return Fail(error);
+    NotePhase("load");
     std::cerr << "machine: " << description << "\n";
     const std::string pluginPath =
         options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
@@ -362,6 +368,7 @@ int Run(const Options& options) {
     std::string scanReport;
     if (int code = RunRequest(session, 0, "{}", &scanReport))
         return code;
+    NotePhase("scan");
     if (options.command == Command::Fix)
         return Fix(options, session, pluginPath, remembered ? seenReport : scanReport, scanReport);
     if (!RememberScan(pluginPath, scanReport, &error))
