@@ -3,7 +3,6 @@
 #include "base/common_library.h"
 #include "registry/key_walk.h"
 
-#include <mbctype.h>
 #include <mbstring.h>
 
 #include <vector>
@@ -137,7 +136,8 @@ bool AppendToFile(const std::string& path, const std::string& bytes) {
 // Puts `line` into the section: one write at the end of the file, with the
 // section's header unless the file ends in that section.
 LONG WriteLine(const std::string& section, const std::string& line, CUndoFile& undo) {
-    const auto [found, isNew] = undo.m_sectionIndex.emplace(UpperCased(section), undo.m_sections.size());
+    const auto [found, isNew] =
+        undo.m_sectionIndex.emplace(UpperCased(section), undo.m_sections.size());
     const size_t index = found->second;
     const bool needsHeader = index != undo.m_lastWritten;
     std::string bytes = line + "\r\n";
@@ -146,12 +146,15 @@ LONG WriteLine(const std::string& section, const std::string& line, CUndoFile& u
     if (!AppendToFile(undo.m_path, bytes)) {
         if (isNew)
             undo.m_sectionIndex.erase(found);
+        // A disk may keep part of a failed write: the file is written again
+        // from what went in whole.
+        undo.m_rewrite = true;
         return NoteSaveFailure(undo, GetLastError());
     }
     if (isNew)
         undo.m_sections.push_back({section, {}});
     else if (needsHeader)
-        undo.m_headerRepeated = true;
+        undo.m_rewrite = true;
     undo.m_sections[index].lines += line + "\r\n";
     undo.m_lastWritten = index;
     return ERROR_SUCCESS;
@@ -243,7 +246,7 @@ LONG ExportKeyToUndo(RegKey& key, CUndoFile& undo) {
 }
 
 void FinishUndoFile(CUndoFile& undo) {
-    if (!undo.IsOpen() || !undo.m_headerRepeated)
+    if (!undo.IsOpen() || !undo.m_rewrite)
         return;
     std::string bytes = kUndoHeader;
     for (const CUndoFile::Section& section : undo.m_sections)
@@ -252,7 +255,7 @@ void FinishUndoFile(CUndoFile& undo) {
     if (CreateWithBytes(grouped, CREATE_ALWAYS, bytes) != ERROR_SUCCESS)
         return;
     if (MoveFileExA(grouped.c_str(), undo.m_path.c_str(), MOVEFILE_REPLACE_EXISTING))
-        undo.m_headerRepeated = false;
+        undo.m_rewrite = false;
     else
         DeleteFileA(grouped.c_str());
 }

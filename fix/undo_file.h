@@ -62,9 +62,10 @@ public:
     };
     std::vector<Section> m_sections;
     std::map<std::string, size_t> m_sectionIndex;
-    // The section the file ends in, and whether a header was repeated.
+    // The section the file ends in, and whether the file must be written
+    // again, grouped: a header was repeated, or a write failed.
     size_t m_lastWritten = static_cast<size_t>(-1);
-    bool m_headerRepeated = false;
+    bool m_rewrite = false;
 };
 
 // One text for a key, or for a value of it (with `valueName`), whichever
@@ -82,7 +83,8 @@ CUndoFile CreateUndoFile();
 // of it is in the file; 2 when the key is gone; otherwise the failure's code.
 LONG ExportKeyToUndo(RegKey& key, CUndoFile& undo);
 
-// Writes the file grouped by section when an entry repeated a header: into
+// Writes the file grouped by section when an entry repeated a header (or a
+// write failed, which may have left part of it in the file): into
 // a new file that then takes its place, so that a process killed meanwhile
 // leaves the first file, which restores the same. A failure leaves that file
 // too, and is no failure of the fix.
