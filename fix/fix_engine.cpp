@@ -106,6 +106,7 @@ std::string RunFix(CEngineState& engine) {
     JsonObjectArray fixes;
     UnsavedRepairs unsaved;
     const int fixedCount = RepairSelected(engine, undo, fixes, unsaved);
+    FinishUndoFile(undo);
     ReportFixedCount(fixedCount);
     std::string error;
     if (engine.m_problems.empty())

@@ -4,7 +4,6 @@
 #include "base/text.h"
 #include "registry/key_walk.h"
 
-#include <mbctype.h>
 #include <mbstring.h>
 
 #include <vector>
@@ -18,7 +17,7 @@ constexpr char kUndoHeader[] = "Windows Registry Editor Version 5.00\r\n\r\n";
 constexpr int kMaxNameAttempts = 1000;
 // A value that keeps growing while we read it is given up on after this.
 constexpr int kMaxReadAttempts = 4;
-// Written and removed again to leave a bare section header (see below).
+// The comment line of a key saved without values (see below).
 constexpr char kPlaceholderEntry[] = "hivemender-placeholder";
 
 // "2026/12/06 10:15:03" is no file name: slashes become dashes and colons dots.
@@ -43,23 +42,44 @@ DWORD FailureCode(DWORD error) {
     return error != ERROR_SUCCESS ? error : kWriteFault;
 }
 
-// Creates the file only if the name is free and writes the header.
+// Creates the file (`disposition` CREATE_NEW: only if the name is free) and
+// writes the bytes; nothing is left of it when they do not all go in.
 // ERROR_FILE_EXISTS when the name is taken.
-DWORD CreateWithHeader(const std::string& path) {
+DWORD CreateWithBytes(const std::string& path, DWORD disposition, const std::string& bytes) {
     Orvel::THandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                    nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         DWORD error = GetLastError();
         return error == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : FailureCode(error);
     }
-    const DWORD length = sizeof(kUndoHeader) - 1;
+    const auto length = static_cast<DWORD>(bytes.size());
     DWORD written = 0;
-    if (WriteFile(file.Get(), kUndoHeader, length, &written, nullptr) && written == length)
+    if (WriteFile(file.Get(), bytes.data(), length, &written, nullptr) && written == length)
         return ERROR_SUCCESS;
     DWORD error = FailureCode(GetLastError());
     file.Reset();
     DeleteFileA(path.c_str());
     return error;
+}
+
+// The name the grouped file is written under before it takes the undo
+// file's place. Not "*.reg": a listing of undo files never shows it.
+std::string GroupedFileName(const std::string& undoPath) {
+    return undoPath + ".grouping";
+}
+
+// A process killed while it grouped its file leaves the grouped copy behind
+// (its undo file is whole); so does one whose rename failed. A writer still
+// at work whose copy goes loses nothing either: its rename fails, and its
+// undo file stays as it was appended.
+void RemoveAbandonedGroupings(const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    Orvel::TFindHandle find(FindFirstFileA(Orvel::PathCombineA(folder, "*.reg.grouping").c_str(), &found));
+    if (!find)
+        return;
+    do {
+        DeleteFileA(Orvel::PathCombineA(folder, found.cFileName).c_str());
+    } while (FindNextFileA(find.Get(), &found));
 }
 
 // Reads a value as stored. 2 when it does not exist.
@@ -89,54 +109,6 @@ LONG NoteSaveFailure(CUndoFile& undo, DWORD error) {
     return static_cast<LONG>(undo.m_dwSaveError);
 }
 
-// The profile functions find sections and entries by name, ignoring case,
-// each implementation by its own rules (for letters beyond ASCII too). To
-// know where they would put a line without asking them, names are compared
-// twice: by a coarse key that every such rule can only tell apart more
-// finely (ASCII letters upper-cased, every byte beyond ASCII and the letter
-// I, whose Turkish forms are not ASCII, made one byte), and by exact text
-// with ASCII letters upper-cased, which every rule takes as equal. A name
-// they may cut or trim differently (']' ends a section header; blanks and
-// control characters) is not followed at all, nor one with double-byte
-// characters, whose case pairs need not share their bytes.
-constexpr char kFolded = '\x80';
-
-bool IsFollowableName(const std::string& name) {
-    if (name.empty() || name.front() == ' ' || name.back() == ' ')
-        return false;
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F || c == ']' || _ismbblead(byte))
-            return false;
-    }
-    return true;
-}
-
-std::string ExactKey(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return text;
-}
-
-std::string CoarseKey(const std::string& text) {
-    std::string key = ExactKey(text);
-    for (char& c : key) {
-        if (static_cast<unsigned char>(c) >= 0x80 || c == 'I')
-            c = kFolded;
-    }
-    return key;
-}
-
-// The name an entry line is found by: the text before its first '='.
-std::string EntryKeyOfLine(const std::string& line) {
-    std::string key = line.substr(0, line.find('='));
-    while (!key.empty() && (key.back() == ' ' || key.back() == '\t'))
-        key.pop_back();
-    return CoarseKey(key);
-}
-
 // One write at the end of the file: a write either reaches the file whole or
 // fails, as a profile write does.
 bool AppendToFile(const std::string& path, const std::string& bytes) {
@@ -154,106 +126,44 @@ bool AppendToFile(const std::string& path, const std::string& bytes) {
     return false;
 }
 
-// Where the profile functions would put a line of `section` whose entry is
-// named `entryName`: at the end of the file when the section is new, or when
-// it is certainly the last one and holds nothing of that name; through them
-// otherwise. `joins` is false for a line that replaces what an existing
-// section holds.
-enum class Placement { kAppendSection, kAppendLine, kProfile };
-
-bool IsFollowableData(const std::string& data) {
-    return data.find_first_of("\r\n") == std::string::npos &&
-           (data.empty() || (data.front() != ' ' && data.front() != '\t'));
-}
-
-Placement PlaceLine(const CUndoFile& undo, const std::string& section,
-                    const std::string& entryName, const std::string& data, bool joins) {
-    if (!undo.m_canAppend || !IsFollowableName(section) || !IsFollowableName(entryName) ||
-        !IsFollowableData(data))
-        return Placement::kProfile;
-    const auto coarse = undo.m_coarseSections.find(CoarseKey(section));
-    if (coarse == undo.m_coarseSections.end())
-        return Placement::kAppendSection;
-    if (joins && coarse->second == 1 && ExactKey(section) == undo.m_lastSection &&
-        undo.m_lastSectionKeys.count(CoarseKey(entryName)) == 0)
-        return Placement::kAppendLine;
-    return Placement::kProfile;
-}
-
-void NoteNewLastSection(CUndoFile& undo, const std::string& section) {
-    ++undo.m_coarseSections[CoarseKey(section)];
-    undo.m_lastSection = ExactKey(section);
-    undo.m_exactSections.insert(undo.m_lastSection);
-    undo.m_lastSectionKeys.clear();
-}
-
-// Keeps the picture of the file true after a line went through the profile
-// functions, or gives it up when it cannot tell where the line went.
-void NoteProfileWrite(CUndoFile& undo, const std::string& section, const std::string& line) {
-    if (!undo.m_canAppend)
-        return;
-    if (!IsFollowableName(section) || !IsFollowableData(line)) {
-        undo.m_canAppend = false;
-        return;
-    }
-    if (undo.m_coarseSections.count(CoarseKey(section)) == 0)
-        NoteNewLastSection(undo, section);
-    else if (undo.m_exactSections.count(ExactKey(section)) == 0)
-        undo.m_canAppend = false; // a section of its own, or one of another spelling
-    if (CoarseKey(section) == CoarseKey(undo.m_lastSection))
-        undo.m_lastSectionKeys.insert(EntryKeyOfLine(line));
-}
-
-// Writes `line` ("name=data") into the section, by appending it or through
-// the profile call `viaProfile`.
-template <class ViaProfile>
-LONG WriteLine(const std::string& section, const std::string& entryName, const std::string& data,
-               bool joins, CUndoFile& undo, ViaProfile viaProfile) {
-    const std::string line = entryName + "=" + data;
-    const Placement placement = PlaceLine(undo, section, entryName, data, joins);
-    if (placement == Placement::kProfile) {
-        // The profile functions may keep the file they last wrote in memory
-        // (Wine does, trusting a file time too coarse to see our appends):
-        // all four arguments NULL makes them read it afresh.
-        WritePrivateProfileStringA(nullptr, nullptr, nullptr, undo.m_path.c_str());
-        if (!viaProfile())
-            return NoteSaveFailure(undo, GetLastError());
-        NoteProfileWrite(undo, section, line);
-        return ERROR_SUCCESS;
-    }
+// Puts `line` into the section: one write at the end of the file, with the
+// section's header unless the file ends in that section.
+LONG WriteLine(const std::string& section, const std::string& line, CUndoFile& undo) {
+    const auto [found, isNew] =
+        undo.m_sectionIndex.emplace(UpperCased(section), undo.m_sections.size());
+    const size_t index = found->second;
+    const bool needsHeader = index != undo.m_lastWritten;
     std::string bytes = line + "\r\n";
-    if (placement == Placement::kAppendSection)
+    if (needsHeader)
         bytes = "[" + section + "]\r\n" + bytes;
-    if (!AppendToFile(undo.m_path, bytes))
+    if (!AppendToFile(undo.m_path, bytes)) {
+        if (isNew)
+            undo.m_sectionIndex.erase(found);
+        // A disk may keep part of a failed write: the file is written again
+        // from what went in whole.
+        undo.m_rewrite = true;
         return NoteSaveFailure(undo, GetLastError());
-    if (placement == Placement::kAppendSection)
-        NoteNewLastSection(undo, section);
-    undo.m_lastSectionKeys.insert(EntryKeyOfLine(line));
+    }
+    if (isNew)
+        undo.m_sections.push_back({section, {}});
+    else if (needsHeader)
+        undo.m_rewrite = true;
+    undo.m_sections[index].lines += line + "\r\n";
+    undo.m_lastWritten = index;
     return ERROR_SUCCESS;
 }
 
 LONG WriteEntry(const std::string& section, const std::string& entryName, const std::string& data,
                 CUndoFile& undo) {
-    return WriteLine(section, entryName, data, true, undo, [&] {
-        return WritePrivateProfileStringA(section.c_str(), entryName.c_str(), data.c_str(),
-                                          undo.m_path.c_str()) != FALSE;
-    });
+    return WriteLine(section, entryName + "=" + data, undo);
 }
 
 // A key without values must still come back on restore, so its section
-// needs a header line. Writing an empty section does not give one everywhere
-// (Wine writes nothing for a section that does not exist yet), so the
-// section gets a comment line, which every .reg importer passes over. It is
-// one write: an entry written and then deleted again would leave a line no
-// importer takes whenever the second write failed or the process died
-// between the two.
+// needs a header line; it gets a comment line, which every .reg importer
+// passes over (the line the profile functions gave it, written as a section
+// of one entry).
 LONG WriteBareSection(const std::string& section, CUndoFile& undo) {
-    const std::string entryName = std::string(";") + kPlaceholderEntry;
-    const std::string list = entryName + "=" + '\0';
-    return WriteLine(section, entryName, "", false, undo, [&] {
-        return WritePrivateProfileSectionA(section.c_str(), list.c_str(), undo.m_path.c_str()) !=
-               FALSE;
-    });
+    return WriteLine(section, std::string(";") + kPlaceholderEntry + "=", undo);
 }
 
 // Saves the values of every key it enters; a key without values still
@@ -305,10 +215,11 @@ CUndoFile CreateUndoFile() {
     const std::string folder =
         Orvel::PathCombineA(Orvel::PathCombineA(moduleFolder, "Undo"), "Hivemender");
     Orvel::CreateDirectoryA(folder);
+    RemoveAbandonedGroupings(folder);
     const std::string stem = Orvel::PathCombineA(folder, DateTimeFileStem());
     for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
         const std::string path = CandidateName(stem, attempt);
-        const DWORD status = CreateWithHeader(path);
+        const DWORD status = CreateWithBytes(path, CREATE_NEW, kUndoHeader);
         if (status == ERROR_SUCCESS) {
             undo.m_path = path;
             return undo;
@@ -325,6 +236,21 @@ LONG ExportKeyToUndo(RegKey& key, CUndoFile& undo) {
         return NoteSaveFailure(undo, undo.m_dwCreateError);
     UndoExporter exporter(undo);
     return WalkKeyTree(key, exporter);
+}
+
+void FinishUndoFile(CUndoFile& undo) {
+    if (!undo.IsOpen() || !undo.m_rewrite)
+        return;
+    std::string bytes = kUndoHeader;
+    for (const CUndoFile::Section& section : undo.m_sections)
+        bytes += "[" + section.name + "]\r\n" + section.lines;
+    const std::string grouped = GroupedFileName(undo.m_path);
+    if (CreateWithBytes(grouped, CREATE_ALWAYS, bytes) != ERROR_SUCCESS)
+        return;
+    if (MoveFileExA(grouped.c_str(), undo.m_path.c_str(), MOVEFILE_REPLACE_EXISTING))
+        undo.m_rewrite = false;
+    else
+        DeleteFileA(grouped.c_str());
 }
 
 LONG ExportValueToUndo(const RegKey& key, const std::string& valueName, CUndoFile& undo) {

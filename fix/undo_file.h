@@ -1,15 +1,19 @@
 // The undo file of one fix: a registry export ("Windows Registry Editor
 // Version 5.00", 8-bit text) that puts back everything the fix changed.
 //
-// The file has the layout the profile (INI) functions give it: a key is a
-// section named by its key path text, a value is an entry whose name is the
-// value's .reg name and whose text is its .reg data. Writing each entry
-// through those functions rereads and rewrites the whole file, which made a
-// fix of thousands of problems quadratic; so an entry that would land at the
-// end of the file (a new section, or the last section's next entry) is
-// appended with the very bytes they would write, and only an entry for an
-// earlier section, or a name whose matching we cannot be sure of, goes
-// through them.
+// The file has the layout the profile (INI) functions gave it when each
+// entry was written through them: a key is a section named by its key path
+// text, a value is an entry whose name is the value's .reg name and whose
+// text is its .reg data, each section's entries in the order they were
+// saved, sections in the order of their first entry. Those functions reread
+// and rewrite the whole file for every entry, which made a fix of thousands
+// of problems quadratic, and each implementation matches names by rules of
+// its own; so the file is written here, with the same bytes. Every entry is
+// one write at the end of the file, under its section's header when the
+// file does not end in that section already (an importer takes a key's
+// lines wherever its header appears); when that repeated a header,
+// FinishUndoFile writes the file once more, grouped, and puts it in place
+// of the first whole.
 //
 // The file exists to restore the machine as it was before the fix, so:
 // - every fix gets a file of its own (a name already taken gets a suffix);
@@ -30,6 +34,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 class CUndoFile {
 public:
@@ -48,16 +53,19 @@ public:
     std::set<std::string> m_savedEntries;
     KeyAliasFacts m_aliases;
 
-    // What the file holds, as far as appending needs to know: how many of
-    // its sections have each coarse name (see undo_file.cpp), their exact
-    // names with ASCII letters upper-cased, the last section's, and the
-    // coarse keys of the last section's entries. Cleared `m_canAppend` sends
-    // every later write through the profile functions.
-    bool m_canAppend = true;
-    std::map<std::string, int> m_coarseSections;
-    std::set<std::string> m_exactSections;
-    std::string m_lastSection;
-    std::set<std::string> m_lastSectionKeys;
+    // What the file holds, section by section in the order of their first
+    // entry: the section's name as first written and its lines, each ending
+    // in CR LF. Sections are found by their upper-cased names.
+    struct Section {
+        std::string name;
+        std::string lines;
+    };
+    std::vector<Section> m_sections;
+    std::map<std::string, size_t> m_sectionIndex;
+    // The section the file ends in, and whether the file must be written
+    // again, grouped: a header was repeated, or a write failed.
+    size_t m_lastWritten = static_cast<size_t>(-1);
+    bool m_rewrite = false;
 };
 
 // One text for a key, or for a value of it (with `valueName`), whichever
@@ -74,6 +82,13 @@ CUndoFile CreateUndoFile();
 // Saves the key, its values and its whole subtree, depth first. 0 when all
 // of it is in the file; 2 when the key is gone; otherwise the failure's code.
 LONG ExportKeyToUndo(RegKey& key, CUndoFile& undo);
+
+// Writes the file grouped by section when an entry repeated a header (or a
+// write failed, which may have left part of it in the file): into
+// a new file that then takes its place, so that a process killed meanwhile
+// leaves the first file, which restores the same. A failure leaves that file
+// too, and is no failure of the fix.
+void FinishUndoFile(CUndoFile& undo);
 
 // Saves one value of the key. 0 when it is in the file (now or from earlier
 // in this run), 2 when there is no such value, otherwise the failure's code.

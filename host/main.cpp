@@ -104,12 +104,10 @@ int BadSelection(const std::string& message) {
 // The ids a fix names: every problem of the fresh scan for --all, else the
 // problems chosen from the scan the person saw (`seen`), each found again
 // in the fresh scan.
-int SelectedIds(const Options& options, const std::string& seenReport,
-                const std::string& freshReport, std::vector<int>* ids) {
-    Report seen, fresh;
+int SelectedIds(const Options& options, const std::string& seenReport, const Report& fresh,
+                std::vector<int>* ids) {
+    Report seen;
     std::string error;
-    if (!ParseReport(freshReport, &fresh, &error))
-        return Fail(error);
     if (options.selectAll) {
         for (const auto& entry : fresh.entries) {
             if (IsUnreadable(entry))
@@ -210,11 +208,11 @@ void TellWhatTheFixUncovered(const Report& scan, const Report& fix, const Report
 
 // Scans again after a fix and tells what the fix uncovered; silent when the
 // scan cannot be made or read (the fix itself is done and saved).
-void RescanAfterFix(Session& session, const std::string& scanReport, const Report& fix) {
+void RescanAfterFix(Session& session, const Report& scan, const Report& fix) {
     std::string rescanReport, error;
-    Report scan, rescan;
+    Report rescan;
     if (RunRequest(session, 0, "{}", &rescanReport) == kExitOk &&
-        ParseReport(scanReport, &scan, &error) && ParseReport(rescanReport, &rescan, &error))
+        ParseReport(rescanReport, &rescan, &error))
         TellWhatTheFixUncovered(scan, fix, rescan);
 }
 
@@ -243,26 +241,30 @@ std::string WithErrorWords(const std::string& message) {
 
 int Fix(const Options& options, Session& session, const std::string& pluginPath,
         const std::string& seenReport, const std::string& scanReport) {
+    // A report of many problems takes a while to read: once serves.
+    std::string fixReport, error;
+    Report fresh;
+    if (!ParseReport(scanReport, &fresh, &error))
+        return Fail(error);
     std::vector<int> ids;
-    if (int code = SelectedIds(options, seenReport, scanReport, &ids))
+    if (int code = SelectedIds(options, seenReport, fresh, &ids))
         return code;
     if (ids.empty()) {
         // Nothing to repair: no undo file, and the machine stays as it is.
         std::cerr << "nothing to fix: the scan found no problems\n";
         return kExitOk;
     }
-    std::string fixReport, error;
-    Report fresh;
-    if (!ParseReport(scanReport, &fresh, &error) ||
-        !MachineAcceptsChanges(options.force, KeyPathsOf(fresh, ids), &error))
+    if (!MachineAcceptsChanges(options.force, KeyPathsOf(fresh, ids), &error))
         return Fail(error);
     const std::string undoFolder = UndoFolder(pluginPath);
     const std::vector<std::string> before = UndoFiles(undoFolder);
     // Where the journal cannot be begun, the engine cannot write its undo
     // file either and says why; a fix that saves is told below.
     BeginUndoJournal(undoFolder, &error);
+    NotePhase("select");
     if (int code = RunRequest(session, 1, FixRequest(ids), &fixReport))
         return code;
+    NotePhase("fix");
     // A report with an "error" may still list repairs that were made (those
     // whose old state was saved): they are kept like any other. With none,
     // the machine is left as it was, byte for byte.
@@ -274,6 +276,7 @@ int Fix(const Options& options, Session& session, const std::string& pluginPath,
     const bool saving = failure.empty() || repaired;
     if (saving && !SaveMachine(&error))
         return Fail(error);
+    NotePhase("save");
     if (!PrintReport(fixReport, options, &error))
         return Fail(error);
     std::string unjournaled;
@@ -290,7 +293,8 @@ int Fix(const Options& options, Session& session, const std::string& pluginPath,
     if (!failure.empty())
         return Fail("the fix failed: " + WithErrorWords(failure));
     if (readable)
-        RescanAfterFix(session, scanReport, parsed);
+        RescanAfterFix(session, fresh, parsed);
+    NotePhase("rescan");
     return kExitOk;
 }
 
@@ -330,8 +334,10 @@ int Run(const Options& options) {
     if (ChangesMachine(options) &&
         !(lock = LockMachine(machine, CommandName(options.command), options.wait, &error)))
         return Fail(error);
+    NotePhase("start");
     if (!PrepareMachine(machine, &description, &error))
         return Fail(error);
+    NotePhase("load");
     std::cerr << "machine: " << description << "\n";
     const std::string pluginPath =
         options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
@@ -362,6 +368,7 @@ int Run(const Options& options) {
     std::string scanReport;
     if (int code = RunRequest(session, 0, "{}", &scanReport))
         return code;
+    NotePhase("scan");
     if (options.command == Command::Fix)
         return Fix(options, session, pluginPath, remembered ? seenReport : scanReport, scanReport);
     if (!RememberScan(pluginPath, scanReport, &error))

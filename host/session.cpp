@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -29,6 +31,16 @@ void __stdcall ReceiveReport(const WCHAR* report) {
 constexpr HRESULT kWorkerAlreadyRunning = static_cast<HRESULT>(0x80070501);
 
 } // namespace
+
+void NotePhase(const char* name) {
+    static const bool enabled = std::getenv("HM_PHASE_TIMES") != nullptr;
+    static std::clock_t last = 0;
+    if (!enabled)
+        return;
+    const std::clock_t now = std::clock();
+    std::fprintf(stderr, "phase %s %.3f\n", name, static_cast<double>(now - last) / CLOCKS_PER_SEC);
+    last = now;
+}
 
 std::string StartRefusal(HRESULT started) {
     char code[16];

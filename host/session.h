@@ -32,6 +32,12 @@ private:
     ICloudPlugin* m_engine;
 };
 
+// For benchmarks: with HM_PHASE_TIMES set, each call prints to stderr the
+// processor seconds the process spent since the call before ("phase NAME
+// SECONDS"), so the engine's own work can be told from the host's around it.
+// (std::clock: processor time on Linux; on Windows it counts wall time.)
+void NotePhase(const char* name);
+
 // "the engine refused the request (0x80070501)" for a Start that failed.
 std::string StartRefusal(HRESULT started);
 

@@ -2,6 +2,7 @@
 #include "host/commands.h"
 #include "host/platform.h"
 #include "host/report_table.h"
+#include "host/session.h"
 #include "regfile/regfile.h"
 
 #include "base/file_read.h"
@@ -242,8 +243,10 @@ bool RestoreUndoFile(const std::string& undoFile, bool force, std::string* said,
         *error = "restoring " + undoFile + ": " + *error;
         return false;
     }
+    NotePhase("restore");
     if (!SaveMachine(error))
         return false;
+    NotePhase("save");
     *said = "restored " + std::to_string(script.keys.size()) + " keys and " +
             std::to_string(ValueCount(script)) + " values from " + undoFile;
     return true;

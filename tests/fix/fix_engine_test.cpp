@@ -246,7 +246,8 @@ TEST_F(FixEngineTest, OneKeyReachedByTwoNamesIsRepairedOnceAndRestoredAsItWas) {
 
 #ifndef _WIN32
 // The disk fails, or the process dies, at any one write or rename of the
-// undo writer (header, entries, the sections of empty keys). Whatever state
+// undo writer (header, entries, the sections of empty keys, the grouped
+// copy and its rename). Whatever state
 // that leaves, the undo file imports and gives back everything the fix
 // changed; what could not be saved is not repaired, and the report's error
 // says how many and why.
@@ -259,9 +260,10 @@ TEST_F(FixEngineTest, AWriteFailingAtAnyStepLeavesAnUndoFileThatRestoresEverythi
             .String(Root(), "w", "C:\\gone")
             .Key(Root("Bare"));
         machine.Build();
+        // "w" first: "v" comes back to its section, so the file is grouped.
         return std::vector<ProblemRecord>{
-            hmtest::KeyProblem(Root("Gone\\Deep")), hmtest::KeyProblem(Root("Gone")),
-            hmtest::ValueProblem(Root(), "v", "C:\\kept"), hmtest::ValueProblem(Root(), "w"),
+            hmtest::ValueProblem(Root(), "w"), hmtest::KeyProblem(Root("Gone\\Deep")),
+            hmtest::KeyProblem(Root("Gone")), hmtest::ValueProblem(Root(), "v", "C:\\kept"),
             hmtest::KeyProblem(Root("Bare"))};
     };
     unsigned long steps = 0; // counted by the run without a fault

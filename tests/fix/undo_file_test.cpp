@@ -108,10 +108,9 @@ TEST_F(UndoFileTest, AKeyIsSavedDepthFirstWithASectionForEveryKeyEvenEmptyOnes) 
     EXPECT_EQ(Joined(expected), Joined(Body(bytes)));
 }
 
-// Entries reach the file by two routes (appended at its end, or through the
-// profile functions when they belong to an earlier section or a name they
-// may match in their own way): the bytes are those the profile functions
-// alone would write.
+// Entries of an earlier section are appended under a repeated header and
+// grouped when the fix ends: the bytes are those the profile functions
+// would write, one call per entry.
 TEST_F(UndoFileTest, SavesInAnyOrderGiveTheBytesOfTheProfileFunctions) {
     struct Save {
         std::string key, value;
@@ -142,6 +141,7 @@ TEST_F(UndoFileTest, SavesInAnyOrderGiveTheBytesOfTheProfileFunctions) {
     EXPECT_EQ(ERROR_SUCCESS, DeleteKeyWithUndo(Root("Empty"), undo));
     EXPECT_TRUE(WritePrivateProfileSectionA(Root("Empty").c_str(),
                                             ";hivemender-placeholder=\0", reference.m_path.c_str()));
+    FinishUndoFile(undo);
     const std::string bytes = ReadWholeFile(undo.m_path);
     if (hmtest::RunningOnStandIn())
         EXPECT_EQ(ReadWholeFile(reference.m_path), bytes);
