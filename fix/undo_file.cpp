@@ -4,7 +4,6 @@
 #include "base/text.h"
 #include "registry/key_walk.h"
 
-#include <mbstring.h>
 
 #include <vector>
 
@@ -130,7 +129,7 @@ bool AppendToFile(const std::string& path, const std::string& bytes) {
 // section's header unless the file ends in that section.
 LONG WriteLine(const std::string& section, const std::string& line, CUndoFile& undo) {
     const auto [found, isNew] =
-        undo.m_sectionIndex.emplace(UpperCased(section), undo.m_sections.size());
+        undo.m_sectionIndex.emplace(base::ToUpperMb(section), undo.m_sections.size());
     const size_t index = found->second;
     const bool needsHeader = index != undo.m_lastWritten;
     std::string bytes = line + "\r\n";
