@@ -4,7 +4,6 @@
 #include "base/text.h"
 #include "registry/key_walk.h"
 
-
 #include <vector>
 
 namespace {
