@@ -46,6 +46,9 @@ public:
     virtual ~UiTransport() = default;
     // Listens on 127.0.0.1 (port 0: a free one); the port, or -1.
     virtual int Bind(int port) = 0;
+    // After a failed Bind: why, in words the user can act on; empty when
+    // nothing more is known.
+    virtual std::string BindFailure() const { return {}; }
     // Answers requests until Stop(); called on a thread of its own.
     virtual void Serve(const UiHandlers& handlers) = 0;
     virtual void Stop() = 0;

@@ -3,6 +3,16 @@
 // Its queue is shared by a few threads, so the page's progress polls are
 // answered while a scan's request waits for the engine. The API listens for
 // its own driver; once stopped, the waiting receives are cancelled.
+//
+// The driver is a service; when it is not running yet (always so under
+// Wine), HttpInitialize has the service manager start it, which takes its
+// time: the manager starts one service at a time
+// (while it starts another, just after logon or for another program, it
+// answers "database locked"), a start that overran its time limit is
+// reported as such, and Wine's manager reports a driver started as soon as
+// its process says "start pending", before the driver made its device, so
+// the first queue may not open yet. All three pass; they are waited out up
+// to a deadline, and what still fails is told with the call and its code.
 #include "host/ui_http.h"
 
 #include <winsock2.h>
@@ -14,11 +24,44 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
 namespace host {
 namespace {
+
+// A Wine start overrun costs its 10 s limit, so this allows a few.
+constexpr std::chrono::seconds kServiceDeadline{30};
+
+// "error N: the system's words for it", for a message the user can act on.
+std::string ErrorText(ULONG code) {
+    char* words = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, code, 0, reinterpret_cast<char*>(&words), 0, nullptr);
+    std::string text = "error " + std::to_string(code);
+    if (words) {
+        std::string said(words);
+        LocalFree(words);
+        while (!said.empty() && (std::isspace(static_cast<unsigned char>(said.back())) || said.back() == '.'))
+            said.pop_back();
+        if (!said.empty())
+            text += ": " + said;
+    }
+    return text;
+}
+
+// Calls `attempt` again while it fails for a reason that `passes` and the
+// deadline is ahead; its last result.
+template <class Attempt, class Passes>
+ULONG Retried(std::chrono::steady_clock::time_point deadline, Attempt attempt, Passes passes) {
+    for (;;) {
+        const ULONG result = attempt();
+        if (result == NO_ERROR || !passes(result) || std::chrono::steady_clock::now() >= deadline)
+            return result;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+}
 
 std::string Lower(const char* text, size_t length) {
     std::string lower(text, length);
@@ -81,9 +124,7 @@ public:
     HttpApiTransport() {
         WSADATA data;
         m_winsock = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-        m_api = HttpInitialize(HTTPAPI_VERSION_1, HTTP_INITIALIZE_SERVER, nullptr) == NO_ERROR;
-        if (m_api && HttpCreateHttpHandle(&m_queue, 0) != NO_ERROR)
-            m_queue = nullptr;
+        OpenQueue(std::chrono::steady_clock::now() + kServiceDeadline);
     }
     ~HttpApiTransport() override {
         if (m_queue)
@@ -101,11 +142,19 @@ public:
             return -1;
         for (int attempt = 0; attempt < (port ? 1 : 20); ++attempt) {
             const int tried = port ? port : FreePort();
-            if (tried > 0 && Listen(tried))
+            if (tried <= 0) {
+                m_failure = m_winsock ? "no free port was found" : "the network layer (winsock) did not start";
+                continue;
+            }
+            const ULONG result = Listen(tried);
+            if (result == NO_ERROR)
                 return tried;
+            m_failure = ListenFailure(tried, result);
         }
         return -1;
     }
+
+    std::string BindFailure() const override { return m_failure; }
 
     void Serve(const UiHandlers& handlers) override {
         std::vector<std::thread> threads;
@@ -147,9 +196,37 @@ private:
 
     // One name only: the driver routes a request by its Host, and Wine's
     // lets a second name on the same port take the first one's requests.
-    bool Listen(int port) {
+    ULONG Listen(int port) {
         const std::wstring url = L"http://127.0.0.1:" + std::to_wstring(port) + L"/";
-        return HttpAddUrl(m_queue, url.c_str(), nullptr) == NO_ERROR;
+        return HttpAddUrl(m_queue, url.c_str(), nullptr);
+    }
+
+    static std::string ListenFailure(int port, ULONG code) {
+        if (code == ERROR_SHARING_VIOLATION || code == ERROR_ALREADY_EXISTS)
+            return "port " + std::to_string(port) + " is in use (" + ErrorText(code) + ")";
+        if (code == ERROR_ACCESS_DENIED)
+            return "this account may not listen there (" + ErrorText(code) +
+                   "); run as an administrator, or have one reserve the address (netsh http add urlacl)";
+        return "the HTTP service refused the address (" + ErrorText(code) + ")";
+    }
+
+    void OpenQueue(std::chrono::steady_clock::time_point deadline) {
+        const ULONG started = Retried(
+            deadline, [] { return HttpInitialize(HTTPAPI_VERSION_1, HTTP_INITIALIZE_SERVER, nullptr); },
+            [](ULONG code) { return code == ERROR_SERVICE_DATABASE_LOCKED || code == ERROR_SERVICE_REQUEST_TIMEOUT; });
+        if (started != NO_ERROR) {
+            m_failure = "the HTTP service did not start (" + ErrorText(started) + ")";
+            return;
+        }
+        m_api = true;
+        // The driver's device not made yet: its name is not found.
+        const ULONG opened = Retried(
+            deadline, [this] { return HttpCreateHttpHandle(&m_queue, 0); },
+            [](ULONG code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; });
+        if (opened != NO_ERROR) {
+            m_queue = nullptr;
+            m_failure = "the HTTP service gave no request queue (" + ErrorText(opened) + ")";
+        }
     }
 
     // Receives and answers one request; false once the queue is closed.
@@ -237,6 +314,7 @@ private:
     bool m_winsock = false;
     bool m_api = false;
     HANDLE m_queue = nullptr;
+    std::string m_failure;
     std::atomic<bool> m_stopped{false};
     std::atomic<int> m_running{0};
 };

@@ -263,9 +263,15 @@ int RunUi(const Options& options, const std::string& pluginPath, const std::stri
     UiServer server(worker, machineLine);
     const std::unique_ptr<UiTransport> transport = MakeUiTransport();
     const int port = transport->Bind(options.uiPort);
-    if (port < 0)
-        return Fail(options.uiPort ? "cannot listen on 127.0.0.1:" + std::to_string(options.uiPort)
-                                   : std::string("cannot listen on 127.0.0.1"));
+    if (port < 0) {
+        std::string message = "cannot listen on 127.0.0.1";
+        if (options.uiPort)
+            message.append(":").append(std::to_string(options.uiPort));
+        const std::string why = transport->BindFailure();
+        if (!why.empty())
+            message.append(": ").append(why);
+        return Fail(message);
+    }
     server.SetPort(port);
     const UiHandlers handlers = server.Handlers();
     std::thread listener([&transport, &handlers] { transport->Serve(handlers); });
