@@ -2,7 +2,6 @@
 
 #include "base/common_library.h"
 #include "regfile/regfile.h"
-#include "registry/key_walk.h"
 #include "support/conformance.h"
 #include "support/machine_builder.h"
 #include "support/text.h"
@@ -10,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <mutex>
 
 namespace hmtest {
@@ -49,35 +47,6 @@ template <class Fn> Fn PellwatchExport(const char* name) {
         return nullptr;
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
-
-// One line per key and per value, the key named by the path it was asked
-// for and the path below it.
-class Snapshotter : public KeyVisitor {
-public:
-    Snapshotter(const std::string& keyPath, std::map<std::string, std::string>& lines)
-        : m_keyPath(keyPath), m_lines(lines) {}
-
-    LONG EnterKey(RegKey& key, const std::string& relativePath) override {
-        const std::string path = relativePath.empty() ? m_keyPath : m_keyPath + "\\" + relativePath;
-        m_lines[path] = "";
-        std::vector<RegValue> values;
-        const LONG status = ReadValues(key.Handle(), values);
-        for (const RegValue& value : values) {
-            std::string line = "type " + std::to_string(value.type) + ":";
-            for (BYTE b : value.data) {
-                char hex[4];
-                std::snprintf(hex, sizeof(hex), " %02x", b);
-                line += hex;
-            }
-            m_lines[path + "\n  \"" + value.name + "\""] = line;
-        }
-        return status;
-    }
-
-private:
-    const std::string& m_keyPath;
-    std::map<std::string, std::string>& m_lines;
-};
 
 } // namespace
 
@@ -188,21 +157,6 @@ std::vector<PellwatchCall> PellwatchProbe::Calls() {
     for (size_t i = 0; i < calls.size(); ++i)
         at(static_cast<int>(i), &calls[i]);
     return calls;
-}
-
-std::string SnapshotTree(const std::string& keyPath) {
-    HKEY root;
-    std::string subkey;
-    std::map<std::string, std::string> lines;
-    RegKey key;
-    if (SplitKeyPath(keyPath, &root, &subkey) && key.OpenPath(root, subkey, KEY_READ) == 0) {
-        Snapshotter snapshotter(keyPath, lines);
-        EXPECT_EQ(ERROR_SUCCESS, WalkKeyTree(key, snapshotter)) << keyPath;
-    }
-    std::string text;
-    for (const auto& [what, line] : lines)
-        text += what + (line.empty() ? "" : " = " + line) + "\n";
-    return text;
 }
 
 EnginePtr NewEngine() {

@@ -54,10 +54,6 @@ public:
     static std::vector<PellwatchCall> Calls();
 };
 
-// Every key and value below (and including) a key, as text with one line per
-// key and per value (type and bytes), sorted, so two states compare whole.
-std::string SnapshotTree(const std::string& keyPath);
-
 // How many problems a fix report says were not fixed.
 size_t Refusals(const std::string& report);
 

@@ -109,4 +109,8 @@ bool ReadValue(const std::string& keyPath, const std::string& name, DWORD* type,
                std::vector<BYTE>* data);
 bool KeyExists(const std::string& keyPath);
 
+// Every key and value below (and including) a key, as text with one line per
+// key and per value (type and bytes), sorted, so two states compare whole.
+std::string SnapshotTree(const std::string& keyPath);
+
 } // namespace hmtest
