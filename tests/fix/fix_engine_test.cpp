@@ -124,9 +124,7 @@ TEST_F(FixEngineTest, TheReportListsTheSelectedProblemsInListOrderByteForByte) {
     hmtest::MachineBuilder machine;
     machine.String(Root("Run"), "Demo", "C:\\gone.exe")
         .String(Root("Paths"), "List", "C:\\a;*;C:\\b");
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     EnginePtr engine = NewEngine();
     ProblemRecord unknownKind = hmtest::KeyProblem(Root("Uninstall\\Demo"), SectionUninstall);
     unknownKind.kind = 7;
@@ -162,9 +160,7 @@ TEST_F(FixEngineTest, AProblemOnAKeyTheUserMayNotChangeOrExcludedIsReportedNotFi
         .Deny(Root("Locked\\Sub"), hmtest::KeyDenial::Write)
         .String(MachineRoot("Holder\\Kept"), "v", "x")
         .Key(classes + "\\Kept");
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     EnginePtr engine = NewEngine();
     AddExclusionLine(*engine, MachineRoot("Holder\\Kept"));
     AddExclusionLine(*engine, "HKEY_CLASSES_ROOT\\HmFixExcluded\\Kept");
@@ -223,9 +219,7 @@ TEST_F(FixEngineTest, OneKeyReachedByTwoNamesIsRepairedOnceAndRestoredAsItWas) {
     hmtest::MachineBuilder machine;
     machine.String(top + "\\ShellNew", "Commmand", "C:\\Gone\\maker.exe;C:\\Windows\\notepad.exe")
         .String(top + "\\ShellNew\\Sub", "", "x");
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     EnginePtr engine = NewEngine();
     engine->m_problems = {
         hmtest::ValueProblem(top + "\\ShellNew", "Commmand", "C:\\Windows\\notepad.exe", SectionClasses),

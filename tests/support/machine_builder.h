@@ -11,7 +11,7 @@
 //   hmtest::MachineBuilder machine;
 //   machine.String("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\App", "Path", "C:\\App\\app.exe")
 //          .File("C:\\App\\app.exe");
-//   machine.Build(); // then: if (HasFatalFailure() || IsSkipped()) return;
+//   RETURN_UNLESS_BUILT(machine); // Build(), and the test ends if that failed or skipped
 #pragma once
 
 #include <windows.h>
@@ -114,3 +114,11 @@ bool KeyExists(const std::string& keyPath);
 std::string SnapshotTree(const std::string& keyPath);
 
 } // namespace hmtest
+
+// Builds `machine`; the test ends here when that failed, or skipped it under Wine.
+#define RETURN_UNLESS_BUILT(machine)                                                               \
+    do {                                                                                           \
+        (machine).Build();                                                                         \
+        if (HasFatalFailure() || IsSkipped())                                                      \
+            return;                                                                                \
+    } while (0)
