@@ -12,15 +12,7 @@
 
 namespace {
 
-using hmtest::BuildForFileRef;
 using hmtest::MachineBuilder;
-
-#define BUILD_OR_RETURN(machine)                                                                   \
-    do {                                                                                           \
-        BuildForFileRef(machine);                                                                  \
-        if (HasFatalFailure() || IsSkipped())                                                      \
-            return;                                                                                \
-    } while (0)
 
 bool Probe(const std::string& path, DWORD* attributes = nullptr) {
     DWORD found = 0xdeadbeef;
