@@ -113,20 +113,6 @@ std::string NewUndoFile(const std::set<std::string>& before) {
     return fresh.size() == 1 ? UndoFolder() + "\\" + fresh[0] : "";
 }
 
-std::string ReadWholeFile(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return "";
-    std::string bytes;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0)
-        bytes.append(chunk, got);
-    CloseHandle(file);
-    return bytes;
-}
-
 std::string ImportRegFile(const std::string& path) {
     const std::string bytes = ReadWholeFile(path);
     regfile::Script script;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "engine/hivemender.h"
+#include "support/conformance.h"
 #include "tests/fix/pellwatch_double.h"
 
 #include <windows.h>
@@ -40,7 +41,6 @@ std::set<std::string> UndoFileNames();
 // The one undo file that appeared since `before` (full path); "" and a test
 // failure otherwise.
 std::string NewUndoFile(const std::set<std::string>& before);
-std::string ReadWholeFile(const std::string& path);
 
 // Parses and applies a .reg file's bytes; "" on success, else the error.
 std::string ImportRegFile(const std::string& path);

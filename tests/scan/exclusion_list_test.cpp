@@ -44,16 +44,6 @@ protected:
         return !HasFatalFailure() && !IsSkipped();
     }
 
-    // Replaces the file's contents.
-    void WriteExclusionFile(const std::string& bytes) {
-        HANDLE file = CreateFileA(ExclusionFilePath().c_str(), GENERIC_WRITE, 0, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, file);
-        DWORD written = 0;
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        CloseHandle(file);
-    }
-
     Entries LoadedEntries() {
         EXPECT_TRUE(LoadExclusionList(m_engine));
         return m_engine.m_exclusions.Entries();
@@ -154,7 +144,7 @@ TEST_F(ExclusionListTest, EveryEncodingAndLineEndExcludesWhatItLists) {
         {"UTF-16BE with BOM", Utf16(crlf, true)},
     };
     for (const auto& file : files) {
-        WriteExclusionFile(file.bytes);
+        ASSERT_TRUE(hmtest::WriteWholeFile(ExclusionFilePath(), file.bytes));
         ClearExclusionList(m_engine);
         for (const char* key : {"First", "Caf\xE9", "Last"})
             EXPECT_TRUE(IsExcluded(m_engine, std::string("HKEY_LOCAL_MACHINE\\SOFTWARE\\") + key))
@@ -230,7 +220,8 @@ TEST_F(ExclusionListTest, EachScanReadsTheFileAfresh) {
     if (!BuildWithFile("HKEY_LOCAL_MACHINE\\SOFTWARE\\First\r\n"))
         return;
     EXPECT_TRUE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\First"));
-    WriteExclusionFile("HKEY_LOCAL_MACHINE\\SOFTWARE\\Second\r\n");
+    ASSERT_TRUE(
+        hmtest::WriteWholeFile(ExclusionFilePath(), "HKEY_LOCAL_MACHINE\\SOFTWARE\\Second\r\n"));
     // Within a scan the list is kept ...
     EXPECT_TRUE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\First"));
     // ... and a new scan reads the edited file.

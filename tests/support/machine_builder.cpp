@@ -346,13 +346,7 @@ void MachineBuilder::StageFolder(const std::string& path) {
 void MachineBuilder::StageFile(const std::string& path, const std::string& bytes) {
     StageFolder(ParentOf(path));
     const bool existed = PathExists(path);
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file) << path << ": " << GetLastError();
-    DWORD written = 0;
-    if (!bytes.empty())
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    ASSERT_TRUE(WriteWholeFile(path, bytes)) << path << ": " << GetLastError();
     if (!existed)
         m_createdPaths.push_back(path);
 }
