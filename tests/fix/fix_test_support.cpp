@@ -149,11 +149,9 @@ EnginePtr NewEngine() {
     return EnginePtr(new CHivemender, [](CHivemender* engine) { engine->Destroy(); });
 }
 
-size_t Refusals(const std::string& report) {
-    const std::string refusal = "\"fixed\": \"false\"";
+size_t Occurrences(const std::string& text, const std::string& what) {
     size_t count = 0;
-    for (size_t at = report.find(refusal); at != std::string::npos;
-         at = report.find(refusal, at + 1))
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
         ++count;
     return count;
 }

@@ -54,8 +54,12 @@ public:
     static std::vector<PellwatchCall> Calls();
 };
 
-// How many problems a fix report says were not fixed.
-size_t Refusals(const std::string& report);
+// How often `what` stands in `text`; how many problems a fix report says
+// were not fixed.
+size_t Occurrences(const std::string& text, const std::string& what);
+inline size_t Refusals(const std::string& report) {
+    return Occurrences(report, "\"fixed\": \"false\"");
+}
 
 // The proof of an undo file, shared by the round-trip tests: snapshots of
 // the trees a fix will change, taken at construction; FixAll fixes every
