@@ -89,12 +89,7 @@ protected:
         EXPECT_FALSE(bytes.empty()) << stem << " double missing in planted/";
         const std::string path = folder + "\\" + stem + ".dll";
         Orvel::CreateDirectoryA(folder);
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        EXPECT_NE(INVALID_HANDLE_VALUE, file) << path;
-        DWORD written = 0;
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        CloseHandle(file);
+        EXPECT_TRUE(hmtest::WriteWholeFile(path, bytes)) << path;
         m_planted.push_back(path);
         return path;
     }

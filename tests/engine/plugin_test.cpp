@@ -234,9 +234,7 @@ TEST(PluginStopTest, AStopRightAfterStartEndsAScanOfALargeMachineAtOnce) {
     constexpr char kBulk[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\HmBulk";
     hmtest::MachineBuilder machine;
     machine.Key(kBulk);
-    machine.Build();
-    if (::testing::Test::HasFatalFailure() || ::testing::Test::IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     if (hmtest::RunningOnStandIn()) {
         HKEY bulk = nullptr;
         ASSERT_EQ(ERROR_SUCCESS,

@@ -33,17 +33,14 @@ protected:
     void SetUp() override {
         m_machine.String(kProfileList + std::string(kSid), "ProfileImagePath",
                          "C:\\Users\\Ren\xe9");
-        m_machine.Build();
+        m_machine.Build(); // a failed or skipped build ends the test before its body
     }
-    bool Ready() const { return !HasFatalFailure() && !IsSkipped(); }
 
     hmtest::MachineBuilder m_machine;
     CHivemender m_engine;
 };
 
 TEST_F(ScanReportTest, EveryMemberInItsPlace) {
-    if (!Ready())
-        return;
     const std::string userKey = std::string("HKEY_USERS\\") + kSid + "_Classes\\Software\\Demo";
     m_engine.m_problems = {
         Problem(SectionUserSoftware, userKey, "Path", "C:\\a;C:\\c"),
@@ -80,8 +77,6 @@ void __stdcall Receive(const WCHAR* report) {
 }
 
 TEST_F(ScanReportTest, TheHostReceivesTheReportInUtf16) {
-    if (!Ready())
-        return;
     g_received.clear();
     m_engine.m_problems = {Problem(SectionUserSoftware, std::string("HKEY_USERS\\") + kSid)};
     const std::string text = ScanReportText(m_engine.m_problems, m_engine.m_userNames);

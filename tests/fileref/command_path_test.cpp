@@ -22,9 +22,7 @@ class ExtractCommandPathTest : public ::testing::TestWithParam<ExtractRow> {};
 TEST_P(ExtractCommandPathTest, ReducesToTheNamedFile) {
     hmtest::MachineBuilder machine;
     hmtest::SystemFile(machine, "C:\\Windows\\notepad.exe");
-    hmtest::BuildForFileRef(machine);
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    BUILD_OR_RETURN(machine);
     const ExtractRow& row = GetParam();
     std::string text = row.input;
     EXPECT_EQ(row.result, ExtractCommandPath(text)) << row.input;

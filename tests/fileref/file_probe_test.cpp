@@ -12,15 +12,7 @@
 
 namespace {
 
-using hmtest::BuildForFileRef;
 using hmtest::MachineBuilder;
-
-#define BUILD_OR_RETURN(machine)                                                                   \
-    do {                                                                                           \
-        BuildForFileRef(machine);                                                                  \
-        if (HasFatalFailure() || IsSkipped())                                                      \
-            return;                                                                                \
-    } while (0)
 
 bool Probe(const std::string& path, DWORD* attributes = nullptr) {
     DWORD found = 0xdeadbeef;
@@ -186,10 +178,7 @@ TEST(ScanFileCacheTest, AnswersHoldForTheScanAndAreForgottenWhenItEnds) {
         CScanFileCache scan;
         EXPECT_TRUE(ProbeFile("C:\\HmCache\\a.exe", attributes));
         EXPECT_FALSE(ProbeFile("C:\\HmCache\\b.exe", attributes));
-        HANDLE file = CreateFileA("C:\\HmCache\\b.exe", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, file);
-        CloseHandle(file);
+        ASSERT_TRUE(hmtest::WriteWholeFile("C:\\HmCache\\b.exe", ""));
         {
             CScanFileCache nested;
             EXPECT_FALSE(ProbeFile("C:\\HmCache\\b.exe", attributes));

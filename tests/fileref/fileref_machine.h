@@ -16,11 +16,15 @@ inline void SystemFile(MachineBuilder& machine, const std::string& path) {
         machine.File(path);
 }
 
-// Builds the machine and makes the process-wide search tables read it
-// afresh (each test's machine has its own drives and Path).
-inline void BuildForFileRef(MachineBuilder& machine) {
-    machine.Build();
-    ForgetFileSearchTables();
-}
-
 } // namespace hmtest
+
+// Builds the machine and makes the process-wide search tables read it afresh
+// (each test's machine has its own drives and Path); the test ends here when
+// the build failed, or skipped it under Wine.
+#define BUILD_OR_RETURN(machine)                                                                   \
+    do {                                                                                           \
+        (machine).Build();                                                                         \
+        ForgetFileSearchTables();                                                                  \
+        if (::testing::Test::HasFatalFailure() || ::testing::Test::IsSkipped())                    \
+            return;                                                                                \
+    } while (0)

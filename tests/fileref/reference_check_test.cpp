@@ -46,9 +46,7 @@ class CheckFileReferenceTest : public ::testing::TestWithParam<CheckRow> {};
 TEST_P(CheckFileReferenceTest, OnAFixedDiskMachine) {
     hmtest::MachineBuilder machine;
     BuildCommonMachine(machine);
-    hmtest::BuildForFileRef(machine);
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    BUILD_OR_RETURN(machine);
     ExpectRow(GetParam(), CheckFileReference);
     // The scan's memory of file-system answers changes no answer.
     CScanFileCache scan;
@@ -113,9 +111,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, CheckFileReferenceTest, ::testing::ValuesIn(kFixe
 
 TEST(CheckFileReferenceLimitsTest, OverLongPathsCountAsPresent) {
     hmtest::MachineBuilder machine;
-    hmtest::BuildForFileRef(machine);
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    BUILD_OR_RETURN(machine);
     const std::string longName = "C:\\Gone\\" + std::string(260, 'a') + ".exe";
     std::string text = longName;
     std::string file;
@@ -135,9 +131,7 @@ TEST_P(OtherDrivesTest, AreNeverTested) {
     hmtest::MachineBuilder machine;
     machine.Drive('D', DRIVE_REMOVABLE).Drive('E', DRIVE_CDROM).Drive('F', DRIVE_REMOTE);
     BuildCommonMachine(machine);
-    hmtest::BuildForFileRef(machine);
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    BUILD_OR_RETURN(machine);
     ExpectRow(GetParam(), CheckFileReference);
 }
 
@@ -157,9 +151,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, OtherDrivesTest, ::testing::ValuesIn(kOtherDriveR
 TEST(CheckDrivePathReferenceTest, OnlyDrivePathsAreTested) {
     hmtest::MachineBuilder machine;
     BuildCommonMachine(machine);
-    hmtest::BuildForFileRef(machine);
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    BUILD_OR_RETURN(machine);
     const CheckRow rows[] = {
         {"gone.exe", true, nullptr, nullptr},
         {"@C:\\Gone\\a.dll", true, nullptr, nullptr},

@@ -90,9 +90,7 @@ TEST_F(ClassesRoundTripTest, FixingEveryClassProblemIsUndoneByTheUndoFile) {
     hmtest::MachineBuilder machine;
     PlantHealthyClasses(machine);
     PlantBrokenClasses(machine);
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     const hmtest::RoundTrip trip({"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes"});
     auto engine = ClassesEngine();
     RunScan(*engine, SectionScanTable());

@@ -27,18 +27,12 @@ constexpr char kEmptyFix[] = "{\"fixes\": [], \"finished\": \"fix\"}\n";
 
 using hmtest::EnginePtr;
 using hmtest::NewEngine;
+using hmtest::Occurrences;
 
 bool HasValue(const std::string& keyPath, const std::string& name) {
     DWORD type = 0;
     std::vector<BYTE> data;
     return hmtest::ReadValue(keyPath, name, &type, &data);
-}
-
-size_t Occurrences(const std::string& text, const std::string& what) {
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
 }
 
 // The one status call of a fix: kind 4, the count, every other byte zero.
@@ -56,13 +50,15 @@ void ExpectOneStatusCall(int expectedCount) {
 
 class FixEngineTest : public FixTest {
 protected:
-    // Values v0 .. v(n-1) below Root(), one deletion problem each.
-    void BuildValues(hmtest::MachineBuilder& machine, CHivemender& engine, int count) {
+    // Values v0 .. v(n-1) below Root(), one deletion problem each; false
+    // when the build failed or skipped the test.
+    bool BuildValues(hmtest::MachineBuilder& machine, CHivemender& engine, int count) {
         for (int i = 0; i < count; ++i) {
             machine.String(Root(), "v" + std::to_string(i), "C:\\gone.exe");
             engine.m_problems.push_back(hmtest::ValueProblem(Root(), "v" + std::to_string(i)));
         }
         machine.Build();
+        return !HasFatalFailure() && !IsSkipped();
     }
 };
 
@@ -87,8 +83,7 @@ TEST_F(FixEngineTest, NothingSelectedStillMakesAnUndoFileAndCallsTheStatusLibrar
         PellwatchProbe::Reset();
         hmtest::MachineBuilder machine;
         EnginePtr engine = NewEngine();
-        BuildValues(machine, *engine, c.values);
-        if (HasFatalFailure() || IsSkipped())
+        if (!BuildValues(machine, *engine, c.values))
             return;
         engine->m_bStop = c.afterStop ? 1 : 0;
         const auto before = hmtest::UndoFileNames();
@@ -102,8 +97,7 @@ TEST_F(FixEngineTest, NothingSelectedStillMakesAnUndoFileAndCallsTheStatusLibrar
 TEST_F(FixEngineTest, AProblemIsSelectedByItsDecimalIdWithFixInAnyLetterCase) {
     hmtest::MachineBuilder machine;
     EnginePtr engine = NewEngine();
-    BuildValues(machine, *engine, 5);
-    if (HasFatalFailure() || IsSkipped())
+    if (!BuildValues(machine, *engine, 5))
         return;
     const std::string report = hmtest::StartFixAndWait(
         *engine, "{\"0\": \"FIX\", \"1\": \"fix \", \"03\": \"fix\", \"2\": \"fixed\", "
@@ -124,9 +118,7 @@ TEST_F(FixEngineTest, TheReportListsTheSelectedProblemsInListOrderByteForByte) {
     hmtest::MachineBuilder machine;
     machine.String(Root("Run"), "Demo", "C:\\gone.exe")
         .String(Root("Paths"), "List", "C:\\a;*;C:\\b");
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     EnginePtr engine = NewEngine();
     ProblemRecord unknownKind = hmtest::KeyProblem(Root("Uninstall\\Demo"), SectionUninstall);
     unknownKind.kind = 7;
@@ -162,9 +154,7 @@ TEST_F(FixEngineTest, AProblemOnAKeyTheUserMayNotChangeOrExcludedIsReportedNotFi
         .Deny(Root("Locked\\Sub"), hmtest::KeyDenial::Write)
         .String(MachineRoot("Holder\\Kept"), "v", "x")
         .Key(classes + "\\Kept");
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     EnginePtr engine = NewEngine();
     AddExclusionLine(*engine, MachineRoot("Holder\\Kept"));
     AddExclusionLine(*engine, "HKEY_CLASSES_ROOT\\HmFixExcluded\\Kept");
@@ -186,8 +176,7 @@ TEST_F(FixEngineTest, AStopFinishesTheProblemUnderRepairAndReportsNothingAfterIt
     constexpr int kCount = 400;
     hmtest::MachineBuilder machine;
     EnginePtr engine = NewEngine();
-    BuildValues(machine, *engine, kCount);
-    if (HasFatalFailure() || IsSkipped())
+    if (!BuildValues(machine, *engine, kCount))
         return;
     const std::string request = hmtest::SelectAllRequest(kCount);
     // The first repair is seen to be done; the stop lands somewhere after it.
@@ -223,9 +212,7 @@ TEST_F(FixEngineTest, OneKeyReachedByTwoNamesIsRepairedOnceAndRestoredAsItWas) {
     hmtest::MachineBuilder machine;
     machine.String(top + "\\ShellNew", "Commmand", "C:\\Gone\\maker.exe;C:\\Windows\\notepad.exe")
         .String(top + "\\ShellNew\\Sub", "", "x");
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     EnginePtr engine = NewEngine();
     engine->m_problems = {
         hmtest::ValueProblem(top + "\\ShellNew", "Commmand", "C:\\Windows\\notepad.exe", SectionClasses),

@@ -2,7 +2,6 @@
 
 #include "base/common_library.h"
 #include "regfile/regfile.h"
-#include "registry/key_walk.h"
 #include "support/conformance.h"
 #include "support/machine_builder.h"
 #include "support/text.h"
@@ -10,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <mutex>
 
 namespace hmtest {
@@ -49,35 +47,6 @@ template <class Fn> Fn PellwatchExport(const char* name) {
         return nullptr;
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
-
-// One line per key and per value, the key named by the path it was asked
-// for and the path below it.
-class Snapshotter : public KeyVisitor {
-public:
-    Snapshotter(const std::string& keyPath, std::map<std::string, std::string>& lines)
-        : m_keyPath(keyPath), m_lines(lines) {}
-
-    LONG EnterKey(RegKey& key, const std::string& relativePath) override {
-        const std::string path = relativePath.empty() ? m_keyPath : m_keyPath + "\\" + relativePath;
-        m_lines[path] = "";
-        std::vector<RegValue> values;
-        const LONG status = ReadValues(key.Handle(), values);
-        for (const RegValue& value : values) {
-            std::string line = "type " + std::to_string(value.type) + ":";
-            for (BYTE b : value.data) {
-                char hex[4];
-                std::snprintf(hex, sizeof(hex), " %02x", b);
-                line += hex;
-            }
-            m_lines[path + "\n  \"" + value.name + "\""] = line;
-        }
-        return status;
-    }
-
-private:
-    const std::string& m_keyPath;
-    std::map<std::string, std::string>& m_lines;
-};
 
 } // namespace
 
@@ -144,20 +113,6 @@ std::string NewUndoFile(const std::set<std::string>& before) {
     return fresh.size() == 1 ? UndoFolder() + "\\" + fresh[0] : "";
 }
 
-std::string ReadWholeFile(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return "";
-    std::string bytes;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0)
-        bytes.append(chunk, got);
-    CloseHandle(file);
-    return bytes;
-}
-
 std::string ImportRegFile(const std::string& path) {
     const std::string bytes = ReadWholeFile(path);
     regfile::Script script;
@@ -190,30 +145,13 @@ std::vector<PellwatchCall> PellwatchProbe::Calls() {
     return calls;
 }
 
-std::string SnapshotTree(const std::string& keyPath) {
-    HKEY root;
-    std::string subkey;
-    std::map<std::string, std::string> lines;
-    RegKey key;
-    if (SplitKeyPath(keyPath, &root, &subkey) && key.OpenPath(root, subkey, KEY_READ) == 0) {
-        Snapshotter snapshotter(keyPath, lines);
-        EXPECT_EQ(ERROR_SUCCESS, WalkKeyTree(key, snapshotter)) << keyPath;
-    }
-    std::string text;
-    for (const auto& [what, line] : lines)
-        text += what + (line.empty() ? "" : " = " + line) + "\n";
-    return text;
-}
-
 EnginePtr NewEngine() {
     return EnginePtr(new CHivemender, [](CHivemender* engine) { engine->Destroy(); });
 }
 
-size_t Refusals(const std::string& report) {
-    const std::string refusal = "\"fixed\": \"false\"";
+size_t Occurrences(const std::string& text, const std::string& what) {
     size_t count = 0;
-    for (size_t at = report.find(refusal); at != std::string::npos;
-         at = report.find(refusal, at + 1))
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
         ++count;
     return count;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "engine/hivemender.h"
+#include "support/conformance.h"
 #include "tests/fix/pellwatch_double.h"
 
 #include <windows.h>
@@ -40,7 +41,6 @@ std::set<std::string> UndoFileNames();
 // The one undo file that appeared since `before` (full path); "" and a test
 // failure otherwise.
 std::string NewUndoFile(const std::set<std::string>& before);
-std::string ReadWholeFile(const std::string& path);
 
 // Parses and applies a .reg file's bytes; "" on success, else the error.
 std::string ImportRegFile(const std::string& path);
@@ -54,12 +54,12 @@ public:
     static std::vector<PellwatchCall> Calls();
 };
 
-// Every key and value below (and including) a key, as text with one line per
-// key and per value (type and bytes), sorted, so two states compare whole.
-std::string SnapshotTree(const std::string& keyPath);
-
-// How many problems a fix report says were not fixed.
-size_t Refusals(const std::string& report);
+// How often `what` stands in `text`; how many problems a fix report says
+// were not fixed.
+size_t Occurrences(const std::string& text, const std::string& what);
+inline size_t Refusals(const std::string& report) {
+    return Occurrences(report, "\"fixed\": \"false\"");
+}
 
 // The proof of an undo file, shared by the round-trip tests: snapshots of
 // the trees a fix will change, taken at construction; FixAll fixes every

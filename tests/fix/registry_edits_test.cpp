@@ -30,9 +30,7 @@ using RegistryEditsTest = FixTest;
 TEST_F(RegistryEditsTest, TheUndoFileKeepsTheStoredSpellingOfADeletedKey) {
     hmtest::MachineBuilder machine;
     machine.String(Root("Server\\InprocServer32"), "", "C:\\gone.dll");
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     CUndoFile undo = CreateUndoFile();
     EXPECT_EQ(ERROR_SUCCESS, DeleteKeyWithUndo(Root("Server\\INPROCSERVER32"), undo));
     EXPECT_FALSE(KeyExists(Root("Server\\InprocServer32")));
@@ -44,9 +42,7 @@ TEST_F(RegistryEditsTest, TheUndoFileKeepsTheStoredSpellingOfADeletedKey) {
 TEST_F(RegistryEditsTest, WhatIsAlreadyGoneCountsAsDoneAndSavesNothing) {
     hmtest::MachineBuilder machine;
     machine.Key(Root());
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     CUndoFile undo = CreateUndoFile();
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteKeyWithUndo(Root("Missing"), undo));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteKeyWithUndo(Root("Missing\\Deeper"), undo));
@@ -63,9 +59,7 @@ TEST_F(RegistryEditsTest, WhatIsAlreadyGoneCountsAsDoneAndSavesNothing) {
 TEST_F(RegistryEditsTest, KeyPathsWithoutASubkeyNameAreRefused) {
     hmtest::MachineBuilder machine;
     machine.Key(Root("Child"));
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     CUndoFile undo = CreateUndoFile();
     EXPECT_EQ(ERROR_INVALID_PARAMETER, DeleteKeyWithUndo("HKEY_CURRENT_USER", undo));
     // "" below the parent would open the parent itself and empty it.
@@ -79,9 +73,7 @@ TEST_F(RegistryEditsTest, ARewriteHasTheTypeItIsGivenAndTheDefaultValueIsAddress
     machine.String(Root(), "Cmd", "%SystemRoot%\\gone.exe;%SystemRoot%\\x.exe", REG_EXPAND_SZ)
         .String(Root(), "", "default")
         .String(Root("Other"), "", "other default");
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     CUndoFile undo = CreateUndoFile();
     EXPECT_EQ(ERROR_SUCCESS,
               SetValueWithUndo(undo, Root(), "Cmd", "%SystemRoot%\\x.exe", REG_EXPAND_SZ));
@@ -104,9 +96,7 @@ TEST_F(RegistryEditsTest, ARewriteHasTheTypeItIsGivenAndTheDefaultValueIsAddress
 TEST_F(RegistryEditsTest, AKeyTheUserMayNotWriteIsLeftAsItWas) {
     hmtest::MachineBuilder machine;
     machine.String(Root("Locked"), "v", "x").Deny(Root("Locked"), hmtest::KeyDenial::Write);
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     CUndoFile undo = CreateUndoFile();
     EXPECT_EQ(ERROR_ACCESS_DENIED, DeleteValueWithUndo(undo, Root("Locked"), "v"));
     EXPECT_EQ(ERROR_ACCESS_DENIED, SetValueWithUndo(undo, Root("Locked"), "v", "y"));
@@ -120,9 +110,7 @@ TEST_F(RegistryEditsTest, ASubtreeThatCannotBeSavedWholeIsNotDeleted) {
         .String(Root("Gone\\Secret"), "s", "hidden")
         .Key(Root("Gone\\Zed"))
         .Deny(Root("Gone\\Secret"), hmtest::KeyDenial::Read);
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     CUndoFile undo = CreateUndoFile();
     EXPECT_EQ(ERROR_ACCESS_DENIED, DeleteKeyWithUndo(Root("Gone"), undo));
     EXPECT_TRUE(KeyExists(Root("Gone\\Zed")));
@@ -136,9 +124,7 @@ TEST_F(RegistryEditsTest, ASubtreeThatCannotBeSavedWholeIsNotDeleted) {
 TEST_F(RegistryEditsTest, WhatIsListedButCannotBeOpenedIsNotDeleted) {
     hmtest::MachineBuilder machine;
     machine.String(Root("Named"), "v", "x").Key(Root("Named\\Zed"));
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     const WCHAR kNamae[] = {0x540D, 0x524D, 0};
     const std::string below = Root().substr(Root().find('\\') + 1);
     HKEY root = nullptr, named = nullptr;

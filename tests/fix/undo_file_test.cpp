@@ -44,9 +44,7 @@ using UndoFileTest = FixTest;
 
 TEST_F(UndoFileTest, IsCreatedWithItsFoldersAndHoldsOnlyTheHeader) {
     hmtest::MachineBuilder machine;
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     if (hmtest::RunningOnStandIn()) {
         EXPECT_EQ("C:\\Program Files (x86)\\Hivemender\\Undo\\Hivemender", hmtest::UndoFolder());
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
@@ -62,9 +60,7 @@ TEST_F(UndoFileTest, IsCreatedWithItsFoldersAndHoldsOnlyTheHeader) {
 
 TEST_F(UndoFileTest, EveryFixGetsAFileOfItsOwnWithinTheSameSecond) {
     hmtest::MachineBuilder machine;
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     CUndoFile first = CreateUndoFile();
     ASSERT_TRUE(first.IsOpen());
     ASSERT_TRUE(WritePrivateProfileStringA("K", "\"v\"", "\"x\"", first.m_path.c_str()));
@@ -88,9 +84,7 @@ TEST_F(UndoFileTest, AKeyIsSavedDepthFirstWithASectionForEveryKeyEvenEmptyOnes) 
         .Key(Root("A\\A1"))
         .Value(Root("A\\A2"), "b", REG_BINARY, {1, 171})
         .Key(Root("B"));
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     CUndoFile undo = CreateUndoFile();
     RegKey key;
     ASSERT_EQ(ERROR_SUCCESS, key.OpenByText(Root(), KEY_READ));
@@ -124,9 +118,7 @@ TEST_F(UndoFileTest, SavesInAnyOrderGiveTheBytesOfTheProfileFunctions) {
     for (const Save& save : saves)
         machine.String(Root(save.key), save.value, "old " + save.value);
     machine.Key(Root("Empty"));
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     CUndoFile undo = CreateUndoFile();
     CUndoFile reference = CreateUndoFile();
     for (const Save& save : saves) {
@@ -152,9 +144,7 @@ TEST_F(UndoFileTest, SavesInAnyOrderGiveTheBytesOfTheProfileFunctions) {
 TEST_F(UndoFileTest, AValueChangedTwiceKeepsOneEntryWithItsStateBeforeTheFirstChange) {
     hmtest::MachineBuilder machine;
     machine.String(Root(), "Path", "C:\\a;C:\\gone;C:\\b");
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     CUndoFile undo = CreateUndoFile();
     EXPECT_EQ(ERROR_SUCCESS, SetValueWithUndo(undo, Root(), "Path", "C:\\a;C:\\b"));
     EXPECT_EQ(ERROR_SUCCESS, SetValueWithUndo(undo, Root(), "path", "C:\\a"));
@@ -167,9 +157,7 @@ TEST_F(UndoFileTest, AValueChangedTwiceKeepsOneEntryWithItsStateBeforeTheFirstCh
 TEST_F(UndoFileTest, AKeyDeletedAfterItsValueChangedSavesTheValueAsItWasFirst) {
     hmtest::MachineBuilder machine;
     machine.String(Root(), "Old", "before").String(Root(), "Other", "kept").Key(Root("Sub"));
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     CUndoFile undo = CreateUndoFile();
     EXPECT_EQ(ERROR_SUCCESS, SetValueWithUndo(undo, Root(), "Old", "after"));
     EXPECT_EQ(ERROR_SUCCESS, DeleteKeyWithUndo(Root(), undo));
@@ -182,9 +170,7 @@ TEST_F(UndoFileTest, AKeyDeletedAfterItsValueChangedSavesTheValueAsItWasFirst) {
 TEST_F(UndoFileTest, WithoutAFileNothingIsSavedAndNothingChanged) {
     hmtest::MachineBuilder machine;
     machine.String(Root(), "v", "x").Key(Root("Sub"));
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     CUndoFile none;
     none.m_dwCreateError = ERROR_PATH_NOT_FOUND;
     EXPECT_EQ(ERROR_PATH_NOT_FOUND, DeleteValueWithUndo(none, Root(), "v"));
@@ -219,9 +205,7 @@ TEST_F(UndoFileTest, AFolderThatCannotBeMadeGivesNoFile) {
             machine.PluginPath(c.pluginPath);
         if (!c.fileInTheWay.empty())
             machine.File(c.fileInTheWay, "in the way");
-        machine.Build();
-        if (HasFatalFailure() || IsSkipped())
-            return;
+        RETURN_UNLESS_BUILT(machine);
         CUndoFile undo = CreateUndoFile();
         EXPECT_FALSE(undo.IsOpen()) << undo.m_path;
         EXPECT_NE(static_cast<DWORD>(ERROR_SUCCESS), undo.m_dwCreateError);

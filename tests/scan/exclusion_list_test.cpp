@@ -34,24 +34,14 @@ const SectionScan kOwningSections[] = {{SectionFonts, nullptr, false, kOwnedArea
 class ExclusionListTest : public ::testing::Test {
 protected:
     // A fresh machine whose plug-in folder holds regkeys.txt with `text`
-    // (none at all for a null text).
-    void BuildWithFile(const char* text) {
+    // (none at all for a null text); false when the build failed or skipped.
+    bool BuildWithFile(const char* text) {
         if (text != nullptr)
             m_machine.File(ExclusionFilePath(), text);
         m_machine.Build();
         if (text == nullptr)
             DeleteFileA(ExclusionFilePath().c_str());
-    }
-    bool Ready() const { return !HasFatalFailure() && !IsSkipped(); }
-
-    // Replaces the file's contents.
-    void WriteExclusionFile(const std::string& bytes) {
-        HANDLE file = CreateFileA(ExclusionFilePath().c_str(), GENERIC_WRITE, 0, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, file);
-        DWORD written = 0;
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        CloseHandle(file);
+        return !HasFatalFailure() && !IsSkipped();
     }
 
     Entries LoadedEntries() {
@@ -64,18 +54,17 @@ protected:
 };
 
 TEST_F(ExclusionListTest, FileLinesBecomeUpperCaseEntriesWithABackslash) {
-    BuildWithFile("; a comment\r\n"
-                  "[Keys]\r\n"
-                  " HKEY_LOCAL_MACHINE\\SOFTWARE\\Indented\r\n"
-                  "\r\n"
-                  "hkey_local_machine\\software\\foo=blocked\r\n"
-                  "HKEY_LOCAL_MACHINE\\SOFTWARE\\Bar=Locked and the rest\r\n"
-                  "HKEY_LOCAL_MACHINE\\SOFTWARE\\Both=BLOCKED=LOCKED\r\n"
-                  "HKEY_LOCAL_MACHINE\\SOFTWARE\\Slashed\\\\\n"
-                  "HKEY_CLASSES_ROOT\r\n"
-                  "HKEY_LOCAL_MACHINE\\SOFTWARE\\Trailing \r\n"
-                  "HKEY_LOCAL_MACHINE\\SOFTWARE\\NoLineFeed");
-    if (!Ready())
+    if (!BuildWithFile("; a comment\r\n"
+                       "[Keys]\r\n"
+                       " HKEY_LOCAL_MACHINE\\SOFTWARE\\Indented\r\n"
+                       "\r\n"
+                       "hkey_local_machine\\software\\foo=blocked\r\n"
+                       "HKEY_LOCAL_MACHINE\\SOFTWARE\\Bar=Locked and the rest\r\n"
+                       "HKEY_LOCAL_MACHINE\\SOFTWARE\\Both=BLOCKED=LOCKED\r\n"
+                       "HKEY_LOCAL_MACHINE\\SOFTWARE\\Slashed\\\\\n"
+                       "HKEY_CLASSES_ROOT\r\n"
+                       "HKEY_LOCAL_MACHINE\\SOFTWARE\\Trailing \r\n"
+                       "HKEY_LOCAL_MACHINE\\SOFTWARE\\NoLineFeed"))
         return;
     const Entries expected = {
         kBuiltIn,
@@ -92,8 +81,7 @@ TEST_F(ExclusionListTest, FileLinesBecomeUpperCaseEntriesWithABackslash) {
 }
 
 TEST_F(ExclusionListTest, AccentedLettersAreUpperCasedInTheAnsiCodePage) {
-    BuildWithFile("HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xe9\r\n");
-    if (!Ready())
+    if (!BuildWithFile("HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xe9\r\n"))
         return;
     EXPECT_WINDOWS(LoadedEntries().count("HKEY_LOCAL_MACHINE\\SOFTWARE\\CAF\xc9\\") == 1,
                    "Wine's _mbsupr_s leaves letters above 0x7F alone");
@@ -106,8 +94,7 @@ TEST_F(ExclusionListTest, AnOverlongLineIsCutAndTheLinesAfterItStillCount) {
     const std::string overlong = prefix + std::string(1100 - prefix.size(), 'L');
     const std::string text =
         fits + "\r\n" + overlong + "\r\nHKEY_LOCAL_MACHINE\\SOFTWARE\\AfterTheLongLine\r\n";
-    BuildWithFile(text.c_str());
-    if (!Ready())
+    if (!BuildWithFile(text.c_str()))
         return;
     const Entries expected = {kBuiltIn, fits + "\\", overlong.substr(0, 1023) + "\\",
                               "HKEY_LOCAL_MACHINE\\SOFTWARE\\AFTERTHELONGLINE\\"};
@@ -126,8 +113,7 @@ std::string Utf16(const std::string& latin1, bool bigEndian) {
 }
 
 TEST_F(ExclusionListTest, EveryEncodingAndLineEndExcludesWhatItLists) {
-    BuildWithFile("");
-    if (!Ready())
+    if (!BuildWithFile(""))
         return;
     const std::string crlf = "; mine\r\nHKEY_LOCAL_MACHINE\\SOFTWARE\\First=LOCKED\r\n"
                              "HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xE9\r\n"
@@ -158,7 +144,7 @@ TEST_F(ExclusionListTest, EveryEncodingAndLineEndExcludesWhatItLists) {
         {"UTF-16BE with BOM", Utf16(crlf, true)},
     };
     for (const auto& file : files) {
-        WriteExclusionFile(file.bytes);
+        ASSERT_TRUE(hmtest::WriteWholeFile(ExclusionFilePath(), file.bytes));
         ClearExclusionList(m_engine);
         for (const char* key : {"First", "Caf\xE9", "Last"})
             EXPECT_TRUE(IsExcluded(m_engine, std::string("HKEY_LOCAL_MACHINE\\SOFTWARE\\") + key))
@@ -169,8 +155,7 @@ TEST_F(ExclusionListTest, EveryEncodingAndLineEndExcludesWhatItLists) {
 
 TEST_F(ExclusionListTest, AFolderNamedLikeTheFileAddsNothing) {
     m_machine.Folder(ExclusionFilePath());
-    BuildWithFile(nullptr);
-    if (!Ready())
+    if (!BuildWithFile(nullptr))
         return;
     EXPECT_EQ(Entries{kBuiltIn}, LoadedEntries());
 }
@@ -183,8 +168,7 @@ TEST_F(ExclusionListTest, APluginPathTooLongToReadReadsNoFile) {
         folder += "\\" + std::string(90, 'p');
     m_machine.PluginPath(folder + "\\hivemender.dll")
         .File("C:\\regkeys.txt", "HKEY_LOCAL_MACHINE\\SOFTWARE\\FromTheCurrentFolder\r\n");
-    BuildWithFile(nullptr);
-    if (!Ready())
+    if (!BuildWithFile(nullptr))
         return;
     EXPECT_EQ("", ExclusionFilePath());
     EXPECT_EQ(Entries{kBuiltIn}, LoadedEntries());
@@ -197,8 +181,7 @@ TEST_F(ExclusionListTest, APluginPathTooLongToReadReadsNoFile) {
 // byte 0x5C: it is no backslash, and one must still be appended.
 TEST_F(ExclusionListTest, AnEntryEndingInATrailByte0x5CGetsItsBackslash) {
     const std::string kanji = "\x95\x5C";
-    BuildWithFile(("HKEY_LOCAL_MACHINE\\SOFTWARE\\" + kanji + "\r\n").c_str());
-    if (!Ready())
+    if (!BuildWithFile(("HKEY_LOCAL_MACHINE\\SOFTWARE\\" + kanji + "\r\n").c_str()))
         return;
     hmtest::MultibyteCodePage japanese(932);
     EXPECT_EQ(1u, LoadedEntries().count("HKEY_LOCAL_MACHINE\\SOFTWARE\\" + kanji + "\\"));
@@ -208,8 +191,7 @@ TEST_F(ExclusionListTest, AnEntryEndingInATrailByte0x5CGetsItsBackslash) {
 // A line keeps its key and the key's whole subtree out; the classes root
 // alone is the same key however many backslashes follow it.
 TEST_F(ExclusionListTest, AnEntryExcludesItsKeyAndSubtreeInAnyLetterCase) {
-    BuildWithFile("hkey_local_machine\\software\\foo=blocked\r\n");
-    if (!Ready())
+    if (!BuildWithFile("hkey_local_machine\\software\\foo=blocked\r\n"))
         return;
     const struct {
         const char* line; // added to the file's
@@ -235,11 +217,11 @@ TEST_F(ExclusionListTest, AnEntryExcludesItsKeyAndSubtreeInAnyLetterCase) {
 }
 
 TEST_F(ExclusionListTest, EachScanReadsTheFileAfresh) {
-    BuildWithFile("HKEY_LOCAL_MACHINE\\SOFTWARE\\First\r\n");
-    if (!Ready())
+    if (!BuildWithFile("HKEY_LOCAL_MACHINE\\SOFTWARE\\First\r\n"))
         return;
     EXPECT_TRUE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\First"));
-    WriteExclusionFile("HKEY_LOCAL_MACHINE\\SOFTWARE\\Second\r\n");
+    ASSERT_TRUE(
+        hmtest::WriteWholeFile(ExclusionFilePath(), "HKEY_LOCAL_MACHINE\\SOFTWARE\\Second\r\n"));
     // Within a scan the list is kept ...
     EXPECT_TRUE(IsExcluded(m_engine, "HKEY_LOCAL_MACHINE\\SOFTWARE\\First"));
     // ... and a new scan reads the edited file.
@@ -270,10 +252,9 @@ TEST_F(ExclusionListTest, TheUserWildcardGivesOneEntryPerHiveHoldingTheKey) {
     m_machine.Key("HKEY_USERS\\.DEFAULT\\Software\\HmWild")
         .Key("HKEY_USERS\\" + sid + "\\Software\\HmWild")
         .Key("HKEY_USERS\\.DEFAULT\\Software\\HmWildDefaultOnly");
-    BuildWithFile("HKEY_USERS\\*\\Software\\HmWild=LOCKED\r\n"
-                  "HKEY_USERS\\*\\Software\\HmWildDefaultOnly\r\n"
-                  "HKEY_USERS\\*\\Software\\HmWildNowhere\r\n");
-    if (!Ready())
+    if (!BuildWithFile("HKEY_USERS\\*\\Software\\HmWild=LOCKED\r\n"
+                       "HKEY_USERS\\*\\Software\\HmWildDefaultOnly\r\n"
+                       "HKEY_USERS\\*\\Software\\HmWildNowhere\r\n"))
         return;
     Entries entries = LoadedEntries();
     const Entries expected = {
@@ -294,9 +275,8 @@ struct WalkCase {
 };
 
 TEST_F(ExclusionListTest, ShouldWalkKeyKeepsEachWalkInItsArea) {
-    BuildWithFile("HKEY_LOCAL_MACHINE\\SOFTWARE\\Excluded\r\n"
-                  "HKEY_USERS\\S-1-5-18\\Software\\Excluded\r\n");
-    if (!Ready())
+    if (!BuildWithFile("HKEY_LOCAL_MACHINE\\SOFTWARE\\Excluded\r\n"
+                       "HKEY_USERS\\S-1-5-18\\Software\\Excluded\r\n"))
         return;
     const WalkCase cases[] = {
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts", 1, false},
@@ -331,8 +311,7 @@ TEST_F(ExclusionListTest, ShouldWalkKeyKeepsEachWalkInItsArea) {
 // Each engine keeps its own list, so engines scanning side by side neither
 // see each other's entries nor race on one shared list.
 TEST_F(ExclusionListTest, TwoEnginesScanAtOnce) {
-    BuildWithFile("HKEY_LOCAL_MACHINE\\SOFTWARE\\Shared\r\n");
-    if (!Ready())
+    if (!BuildWithFile("HKEY_LOCAL_MACHINE\\SOFTWARE\\Shared\r\n"))
         return;
     static std::atomic<int> wrongAnswers{0};
     struct Worker {

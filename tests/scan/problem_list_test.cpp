@@ -48,9 +48,7 @@ protected:
 TEST_F(ProblemListTest, RecordsKeepThePathsCaseAndALowerCasedIdentity) {
     hmtest::MachineBuilder machine;
     machine.Key(kVendorKey);
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     RegKey key = OpenVendorKey();
     AddKeyProblem(key, m_engine, SectionUninstall);
     AddValueProblem("C:\\Old\\x.dll;*", m_engine, SectionAppPaths, key, "Path");
@@ -97,9 +95,7 @@ TEST_F(ProblemListTest, ARewriteKeepsTheStoredTextAndType) {
         hmtest::MachineBuilder machine;
         machine.String(kVendorKey, "Path", row.stored, row.type).Environment("HmList", "C:\\a;C:\\b")
             .Environment("HmDir", "C:\\Hm");
-        machine.Build();
-        if (HasFatalFailure() || IsSkipped())
-            return;
+        RETURN_UNLESS_BUILT(machine);
         CEngineState engine;
         AddValueProblem(row.marked, engine, SectionAppPaths, OpenVendorKey(), "Path");
         ASSERT_EQ(row.newValue ? 1u : 0u, engine.m_problems.size());
@@ -113,9 +109,7 @@ TEST_F(ProblemListTest, ARewriteKeepsTheStoredTextAndType) {
 TEST_F(ProblemListTest, AnAdministratorRecordsAKeyOpenedReadOnlyThatHeMayWrite) {
     hmtest::MachineBuilder machine;
     machine.Key(kVendorKey);
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     RunScan(m_engine, {});
     ASSERT_TRUE(m_engine.m_bAdministrator);
     RegKey key = OpenVendorKey(kRead64);
@@ -138,9 +132,7 @@ TEST_P(AdmissionGateTest, UnwritableKey) {
     machine.Administrator(GetParam().administrator)
         .Key(kVendorKey)
         .Deny(kVendorKey, hmtest::KeyDenial::Write);
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     RunScan(m_engine, {}); // settles who the user is, as every scan does first
     ASSERT_EQ(GetParam().administrator, m_engine.m_bAdministrator);
     RegKey key = OpenVendorKey(kRead64);
@@ -169,9 +161,7 @@ void RecordHundredFindings(CEngineState& engine) {
 TEST_F(ProblemListTest, TheGateAsksWhoTheUserIsOncePerScan) {
     hmtest::MachineBuilder machine;
     machine.Key(kVendorKey);
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     const SectionScan table[] = {{SectionMachineSoftware, RecordHundredFindings, false}};
     for (int scan = 1; scan <= 2; ++scan) {
         const unsigned long before = win32sim::ImpersonationCount();

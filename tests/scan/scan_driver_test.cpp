@@ -117,9 +117,7 @@ class ScanDriverMachineTest : public ScanDriverTest,
 TEST_P(ScanDriverMachineTest, RunsTheEnabledSectionsInOrder) {
     hmtest::MachineBuilder machine;
     machine.Administrator(GetParam().administrator);
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     m_engine.m_nServiceProblems = 5;
     m_engine.m_bPause = 1;
     m_engine.m_problems.push_back(Record("left over from the last scan"));

@@ -76,9 +76,7 @@ void RunCases(const std::vector<Case>& cases) {
         MachineBuilder machine;
         AddCommonClasses(machine);
         c.plant(machine);
-        ::hmtest::BuildScannerMachine(machine);
-        if (::testing::Test::HasFatalFailure() || ::testing::Test::IsSkipped())
-            return;
+        BUILD_OR_RETURN(machine);
         CEngineState engine(SectionScanTable());
         for (const std::string& path : c.excluded)
             AddExclusionLine(engine, kRoot + path);

@@ -9,6 +9,7 @@
 #include "scanners/section_table.h"
 #include "support/conformance.h"
 #include "support/machine_builder.h"
+#include "tests/fileref/fileref_machine.h"
 
 #include <gtest/gtest.h>
 
@@ -43,17 +44,4 @@ inline std::vector<Finding> FindingsUnder(const CEngineState& engine,
     return findings;
 }
 
-// Builds the machine and points the process-wide search tables at it.
-inline void BuildScannerMachine(MachineBuilder& machine) {
-    machine.Build();
-    ForgetFileSearchTables();
-}
-
 } // namespace hmtest
-
-#define BUILD_OR_RETURN(machine)                                                                   \
-    do {                                                                                           \
-        ::hmtest::BuildScannerMachine(machine);                                                    \
-        if (HasFatalFailure() || IsSkipped())                                                      \
-            return;                                                                                \
-    } while (0)

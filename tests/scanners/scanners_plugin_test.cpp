@@ -104,9 +104,7 @@ TEST(ScannersPluginTest, BrokenStartupAndSoftwareValuesMakeTheExpectedReport) {
         machine.String(userKey, "Path", "C:\\HmTools\\beta.exe");
     // The plug-in's search tables are filled by its first scan, on this
     // machine: this program runs one scan only.
-    machine.Build();
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    RETURN_UNLESS_BUILT(machine);
     ICloudPlugin* plugin = GetPluginEngine();
     ASSERT_NE(nullptr, plugin);
     plugin->m_pfnResult = ReceiveReport;

@@ -114,17 +114,35 @@ void ConformanceTest::TearDown() {
         RemoveFolderTree(m_scratchDir);
 }
 
-std::string ConformanceTest::MakeFile(const std::string& relative, const std::string& bytes) {
-    std::string path = m_scratchDir + "\\" + relative;
+std::string ReadWholeFile(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "";
+    std::string bytes;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0)
+        bytes.append(chunk, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    EXPECT_NE(INVALID_HANDLE_VALUE, file) << path;
-    if (file != INVALID_HANDLE_VALUE) {
-        DWORD written = 0;
-        if (!bytes.empty())
-            WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        CloseHandle(file);
-    }
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    if (!bytes.empty())
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return true;
+}
+
+std::string ConformanceTest::MakeFile(const std::string& relative, const std::string& bytes) {
+    std::string path = m_scratchDir + "\\" + relative;
+    EXPECT_TRUE(WriteWholeFile(path, bytes)) << path;
     return path;
 }
 

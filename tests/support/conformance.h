@@ -72,4 +72,10 @@ LONG DeleteTree(HKEY parent, const std::string& subkey);
 // Deletes a folder and everything in it through the API.
 void RemoveFolderTree(const std::string& windowsPath);
 
+// A whole file's bytes, read through the API; "" when it cannot be opened.
+std::string ReadWholeFile(const std::string& path);
+// Creates or replaces a file holding `bytes`, through the API; false when it
+// cannot be created.
+bool WriteWholeFile(const std::string& path, const std::string& bytes);
+
 } // namespace hmtest

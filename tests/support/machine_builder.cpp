@@ -2,6 +2,7 @@
 
 #include "support/conformance.h"
 
+#include "registry/key_walk.h"
 #include "registry/root_names.h"
 
 #ifndef _WIN32
@@ -14,6 +15,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <map>
 
 namespace hmtest {
 namespace {
@@ -54,6 +57,35 @@ std::string FreshScratchRoot() {
 }
 #endif
 
+// One line per key and per value, the key named by the path it was asked
+// for and the path below it.
+class Snapshotter : public KeyVisitor {
+public:
+    Snapshotter(const std::string& keyPath, std::map<std::string, std::string>& lines)
+        : m_keyPath(keyPath), m_lines(lines) {}
+
+    LONG EnterKey(RegKey& key, const std::string& relativePath) override {
+        const std::string path = relativePath.empty() ? m_keyPath : m_keyPath + "\\" + relativePath;
+        m_lines[path] = "";
+        std::vector<RegValue> values;
+        const LONG status = ReadValues(key.Handle(), values);
+        for (const RegValue& value : values) {
+            std::string line = "type " + std::to_string(value.type) + ":";
+            for (BYTE b : value.data) {
+                char hex[4];
+                std::snprintf(hex, sizeof(hex), " %02x", b);
+                line += hex;
+            }
+            m_lines[path + "\n  \"" + value.name + "\""] = line;
+        }
+        return status;
+    }
+
+private:
+    const std::string& m_keyPath;
+    std::map<std::string, std::string>& m_lines;
+};
+
 } // namespace
 
 bool SplitKeyPath(const std::string& keyPath, HKEY* root, std::string* subkey) {
@@ -87,6 +119,21 @@ bool ReadValue(const std::string& keyPath, const std::string& name, DWORD* type,
     }
     RegCloseKey(key);
     return status == ERROR_SUCCESS;
+}
+
+std::string SnapshotTree(const std::string& keyPath) {
+    HKEY root;
+    std::string subkey;
+    std::map<std::string, std::string> lines;
+    RegKey key;
+    if (SplitKeyPath(keyPath, &root, &subkey) && key.OpenPath(root, subkey, KEY_READ) == 0) {
+        Snapshotter snapshotter(keyPath, lines);
+        EXPECT_EQ(ERROR_SUCCESS, WalkKeyTree(key, snapshotter)) << keyPath;
+    }
+    std::string text;
+    for (const auto& [what, line] : lines)
+        text += what + (line.empty() ? "" : " = " + line) + "\n";
+    return text;
 }
 
 MachineBuilder::MachineBuilder() : m_wow64Process(DefaultWow64Process()) {}
@@ -299,13 +346,7 @@ void MachineBuilder::StageFolder(const std::string& path) {
 void MachineBuilder::StageFile(const std::string& path, const std::string& bytes) {
     StageFolder(ParentOf(path));
     const bool existed = PathExists(path);
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file) << path << ": " << GetLastError();
-    DWORD written = 0;
-    if (!bytes.empty())
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    ASSERT_TRUE(WriteWholeFile(path, bytes)) << path << ": " << GetLastError();
     if (!existed)
         m_createdPaths.push_back(path);
 }

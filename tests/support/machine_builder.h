@@ -11,7 +11,7 @@
 //   hmtest::MachineBuilder machine;
 //   machine.String("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\App", "Path", "C:\\App\\app.exe")
 //          .File("C:\\App\\app.exe");
-//   machine.Build(); // then: if (HasFatalFailure() || IsSkipped()) return;
+//   RETURN_UNLESS_BUILT(machine); // Build(), and the test ends if that failed or skipped
 #pragma once
 
 #include <windows.h>
@@ -109,4 +109,16 @@ bool ReadValue(const std::string& keyPath, const std::string& name, DWORD* type,
                std::vector<BYTE>* data);
 bool KeyExists(const std::string& keyPath);
 
+// Every key and value below (and including) a key, as text with one line per
+// key and per value (type and bytes), sorted, so two states compare whole.
+std::string SnapshotTree(const std::string& keyPath);
+
 } // namespace hmtest
+
+// Builds `machine`; the test ends here when that failed, or skipped it under Wine.
+#define RETURN_UNLESS_BUILT(machine)                                                               \
+    do {                                                                                           \
+        (machine).Build();                                                                         \
+        if (HasFatalFailure() || IsSkipped())                                                      \
+            return;                                                                                \
+    } while (0)

@@ -32,14 +32,4 @@ TEST(MachineBuilder, LeavesNothingItStagedBehind) {
     }
 }
 
-TEST(MachineBuilder, SkipsUnderWineWhatWineCannotStage) {
-    hmtest::MachineBuilder machine;
-    machine.Administrator(false).Drive('E', DRIVE_CDROM);
-    machine.Build();
-    if (IsSkipped())
-        return;
-    EXPECT_FALSE(hmtest::RunningOnWine());
-    EXPECT_EQ(static_cast<UINT>(DRIVE_CDROM), GetDriveTypeA("E:\\"));
-}
-
 } // namespace

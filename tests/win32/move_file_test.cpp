@@ -4,20 +4,8 @@
 
 namespace {
 
-class MoveFileTest : public hmtest::ConformanceTest {
-protected:
-    std::string Read(const std::string& path) {
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return "(missing)";
-        char buffer[64];
-        DWORD got = 0;
-        ReadFile(file, buffer, sizeof(buffer), &got, nullptr);
-        CloseHandle(file);
-        return std::string(buffer, got);
-    }
-};
+using MoveFileTest = hmtest::ConformanceTest;
+using hmtest::ReadWholeFile;
 
 TEST_F(MoveFileTest, RenamesAndReplacesOnlyWhenAsked) {
     const std::string from = MakeFile("new.tmp", "fresh");
@@ -26,13 +14,13 @@ TEST_F(MoveFileTest, RenamesAndReplacesOnlyWhenAsked) {
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(MoveFileExA(from.c_str(), to.c_str(), 0));
     EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
-    EXPECT_EQ("old", Read(to));
+    EXPECT_EQ("old", ReadWholeFile(to));
 
     // Any letter case names the file it replaces.
     const std::string otherCase = ScratchDir() + "\\TARGET.INI";
     EXPECT_TRUE(MoveFileExA(from.c_str(), otherCase.c_str(), MOVEFILE_REPLACE_EXISTING));
-    EXPECT_EQ("fresh", Read(to));
-    EXPECT_EQ("(missing)", Read(from));
+    EXPECT_EQ("fresh", ReadWholeFile(to));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(from.c_str()));
 
     SetLastError(0xdeadbeef);
     EXPECT_FALSE(MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING));
@@ -40,7 +28,7 @@ TEST_F(MoveFileTest, RenamesAndReplacesOnlyWhenAsked) {
 
     const std::string moved = ScratchDir() + "\\moved.ini";
     EXPECT_TRUE(MoveFileExA(to.c_str(), moved.c_str(), 0));
-    EXPECT_EQ("fresh", Read(moved));
+    EXPECT_EQ("fresh", ReadWholeFile(moved));
 }
 
 } // namespace

@@ -2,12 +2,10 @@
 // reader, and export/import round trips through the registry API that must
 // give back every value byte for byte, in both of the writer's encodings.
 #include "support/conformance.h"
+#include "support/machine_builder.h"
 
 #include "regfile/regfile.h"
 
-#include <algorithm>
-#include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -231,45 +229,6 @@ protected:
             << name;
     }
 
-    // Every key below `key` with every value's name, type and bytes, in one
-    // text sorted so that enumeration order does not matter.
-    static std::string Snapshot(HKEY key, const std::string& path = "") {
-        std::vector<std::string> lines;
-        char name[512];
-        BYTE data[4096];
-        for (DWORD i = 0;; ++i) {
-            DWORD nameSize = sizeof(name), dataSize = sizeof(data), type = 0;
-            if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize) !=
-                ERROR_SUCCESS)
-                break;
-            std::string line = path + " [" + std::string(name, nameSize) + "] type " +
-                               std::to_string(type) + " size " + std::to_string(dataSize) + ":";
-            for (DWORD b = 0; b < dataSize; ++b) {
-                char hex[4];
-                std::snprintf(hex, sizeof(hex), " %02x", data[b]);
-                line += hex;
-            }
-            lines.push_back(line);
-        }
-        for (DWORD i = 0;; ++i) {
-            DWORD nameSize = sizeof(name);
-            if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
-                ERROR_SUCCESS)
-                break;
-            const std::string child(name, nameSize);
-            HKEY sub = nullptr;
-            if (RegOpenKeyExA(key, child.c_str(), 0, KEY_READ, &sub) != ERROR_SUCCESS)
-                continue;
-            lines.push_back(path + "\\" + child + Snapshot(sub, path + "\\" + child));
-            RegCloseKey(sub);
-        }
-        std::sort(lines.begin(), lines.end());
-        std::string text;
-        for (const auto& line : lines)
-            text += "\n" + line;
-        return text;
-    }
-
     void BuildEveryKindOfValue() {
         HKEY key = Sub("values");
         std::string high;
@@ -305,13 +264,13 @@ protected:
 
     void RoundTrip(regfile::Encoding encoding) {
         BuildEveryKindOfValue();
-        const std::string before = Snapshot(TestKey());
+        const std::string before = hmtest::SnapshotTree(FullPath());
         const std::vector<uint8_t> exported = regfile::Export({FullPath()}, encoding);
 
         ASSERT_EQ(ERROR_SUCCESS, hmtest::DeleteTree(TestKey(), "values"));
         ASSERT_EQ(ERROR_SUCCESS, hmtest::DeleteTree(TestKey(), "empty key"));
         ASSERT_EQ(ERROR_SUCCESS, hmtest::DeleteTree(TestKey(), "name ] with = signs"));
-        ASSERT_EQ("", Snapshot(TestKey()));
+        ASSERT_EQ(FullPath() + "\n", hmtest::SnapshotTree(FullPath()));
 
         regfile::Script script;
         std::string error;
@@ -319,7 +278,7 @@ protected:
             << error << "\n"
             << std::string(exported.begin(), exported.end());
         ASSERT_EQ(ERROR_SUCCESS, regfile::Apply(script, &error)) << error;
-        EXPECT_EQ(before, Snapshot(TestKey()));
+        EXPECT_EQ(before, hmtest::SnapshotTree(FullPath()));
     }
 };
 
@@ -384,7 +343,9 @@ TEST_F(RegFile, ApplyDeletesKeysAndValues) {
     const regfile::Script script = MustParse(text);
     std::string error;
     ASSERT_EQ(ERROR_SUCCESS, regfile::Apply(script, &error)) << error;
-    EXPECT_EQ("\n\\keep\n\\keep [stay] type 1 size 2: 31 00", Snapshot(TestKey()));
+    const std::string keep = FullPath() + "\\keep\n";
+    EXPECT_EQ(FullPath() + "\n" + keep + keep + "  \"stay\" = type 1: 31 00\n",
+              hmtest::SnapshotTree(FullPath()));
 }
 
 TEST_F(RegFile, ApplyCreatesMissingKeysOnTheWay) {
@@ -392,8 +353,9 @@ TEST_F(RegFile, ApplyCreatesMissingKeysOnTheWay) {
         MustParse(std::string(kHeader) + "[" + FullPath() + "\\x\\y\\z]\r\n@=dword:00000001\r\n");
     std::string error;
     ASSERT_EQ(ERROR_SUCCESS, regfile::Apply(script, &error)) << error;
-    EXPECT_EQ("\n\\x\n\\x\\y\n\\x\\y\\z\n\\x\\y\\z [] type 4 size 4: 01 00 00 00",
-              Snapshot(TestKey()));
+    const std::string x = FullPath() + "\\x", z = x + "\\y\\z\n";
+    EXPECT_EQ(FullPath() + "\n" + x + "\n" + x + "\\y\n" + z + z + "  \"\" = type 4: 01 00 00 00\n",
+              hmtest::SnapshotTree(FullPath()));
 }
 
 } // namespace
