@@ -1,6 +1,9 @@
 #include "fileref/scan_file_cache.h"
 
-#include <unordered_map>
+#include <cstring>
+#include <functional>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -9,12 +12,81 @@ struct ProbeAnswer {
     DWORD attributes;
 };
 
+// Answers by text, each text kept once in one buffer. A scan of a key of
+// many values asks about hundreds of thousands of paths: with a block for
+// each text and each entry, building, searching and freeing the memory took
+// a large share of the scan.
+template <class Answer> class AnswersByText {
+public:
+    const Answer* Find(std::string_view text) const {
+        if (m_slots.empty())
+            return nullptr;
+        const Slot& slot = m_slots[SlotOf(text, Hash(text))];
+        return slot.used ? &slot.answer : nullptr;
+    }
+
+    void Keep(std::string_view text, Answer answer) {
+        if ((m_used + 1) * 2 > m_slots.size())
+            Grow();
+        const size_t hash = Hash(text);
+        Slot& slot = m_slots[SlotOf(text, hash)];
+        if (!slot.used) {
+            slot = Slot{hash, m_texts.size(), text.size(), answer, true};
+            m_texts.append(text);
+            ++m_used;
+        }
+        slot.answer = answer;
+    }
+
+private:
+    struct Slot {
+        size_t hash = 0;
+        size_t offset = 0;
+        size_t length = 0;
+        Answer answer{};
+        bool used = false;
+    };
+
+    static size_t Hash(std::string_view text) { return std::hash<std::string_view>{}(text); }
+
+    // The slot holding `text`, or the free one where it would go (the table
+    // is never more than half full, so one is always found).
+    size_t SlotOf(std::string_view text, size_t hash) const {
+        const size_t mask = m_slots.size() - 1;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            const Slot& slot = m_slots[i];
+            if (!slot.used ||
+                (slot.hash == hash && slot.length == text.size() &&
+                 std::memcmp(m_texts.data() + slot.offset, text.data(), text.size()) == 0))
+                return i;
+        }
+    }
+
+    void Grow() {
+        std::vector<Slot> old(m_slots.empty() ? 1024 : m_slots.size() * 2);
+        old.swap(m_slots);
+        const size_t mask = m_slots.size() - 1;
+        for (const Slot& slot : old) {
+            if (!slot.used)
+                continue;
+            size_t i = slot.hash & mask;
+            while (m_slots[i].used)
+                i = (i + 1) & mask;
+            m_slots[i] = slot;
+        }
+    }
+
+    std::string m_texts;
+    std::vector<Slot> m_slots; // a power of two of them
+    size_t m_used = 0;
+};
+
 // The same text asked with redirection on and off may answer differently,
 // so probes and searches are kept apart by the thread's redirection state.
 struct Memory {
-    std::unordered_map<std::string, ProbeAnswer> probes[2];
-    std::unordered_map<std::string, bool> searches[2];
-    std::unordered_map<std::string, bool> classKeys;
+    AnswersByText<ProbeAnswer> probes[2];
+    AnswersByText<bool> searches[2];
+    AnswersByText<bool> classKeys;
 };
 
 // A plain pointer, freed by the outermost scope: a thread_local with a
@@ -53,52 +125,50 @@ namespace fileref {
 bool RecallProbe(const std::string& path, bool& found, DWORD& attributes) {
     if (!t_memory)
         return false;
-    const auto& probes = t_memory->probes[RedirectionState()];
-    auto it = probes.find(path);
-    if (it == probes.end())
+    const ProbeAnswer* answer = t_memory->probes[RedirectionState()].Find(path);
+    if (!answer)
         return false;
     ++t_counters.cacheHits;
-    found = it->second.found;
-    attributes = it->second.attributes;
+    found = answer->found;
+    attributes = answer->attributes;
     return true;
 }
 
 void KeepProbe(const std::string& path, bool found, DWORD attributes) {
     if (t_memory)
-        t_memory->probes[RedirectionState()].insert_or_assign(path, ProbeAnswer{found, attributes});
+        t_memory->probes[RedirectionState()].Keep(path, ProbeAnswer{found, attributes});
 }
 
 bool RecallSearch(const std::string& name, bool& found) {
     if (!t_memory)
         return false;
-    const auto& searches = t_memory->searches[RedirectionState()];
-    auto it = searches.find(name);
-    if (it == searches.end())
+    const bool* answer = t_memory->searches[RedirectionState()].Find(name);
+    if (!answer)
         return false;
     ++t_counters.cacheHits;
-    found = it->second;
+    found = *answer;
     return true;
 }
 
 void KeepSearch(const std::string& name, bool found) {
     if (t_memory)
-        t_memory->searches[RedirectionState()].insert_or_assign(name, found);
+        t_memory->searches[RedirectionState()].Keep(name, found);
 }
 
 bool RecallClassKey(const std::string& path, bool& exists) {
     if (!t_memory)
         return false;
-    auto it = t_memory->classKeys.find(path);
-    if (it == t_memory->classKeys.end())
+    const bool* answer = t_memory->classKeys.Find(path);
+    if (!answer)
         return false;
     ++t_counters.cacheHits;
-    exists = it->second;
+    exists = *answer;
     return true;
 }
 
 void KeepClassKey(const std::string& path, bool exists) {
     if (t_memory)
-        t_memory->classKeys.insert_or_assign(path, exists);
+        t_memory->classKeys.Keep(path, exists);
 }
 
 void NoteRedirectionOff(bool off) {

@@ -111,7 +111,10 @@ private:
         std::string value;
         for (size_t i = at + 1; i < m_text.size(); ++i) {
             if (m_text[i] != '"') {
-                value.push_back(m_text[i]);
+                // The run up to the next quote, in one copy.
+                const size_t quote = std::min(m_text.find('"', i), m_text.size());
+                value.append(m_text, i, quote - i);
+                i = quote - 1;
                 continue;
             }
             const bool escaped = m_text[i - 1] == '\\';

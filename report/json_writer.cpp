@@ -2,21 +2,19 @@
 
 #include "base/text.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace {
 
 // Every double quote gets a backslash in front, even one that already
 // follows a backslash: a\"b becomes a\\"b. Hosts undo exactly this rule.
-std::string EscapeQuotes(std::string_view value) {
-    std::string escaped;
-    escaped.reserve(value.size());
-    for (char c : value) {
-        if (c == '"')
-            escaped += '\\';
-        escaped += c;
+void AppendEscapingQuotes(std::string& out, std::string_view value) {
+    for (size_t quote; (quote = value.find('"')) != std::string_view::npos;) {
+        out.append(value.substr(0, quote)).append("\\\"");
+        value.remove_prefix(quote + 1);
     }
-    return escaped;
+    out.append(value);
 }
 
 void AppendMember(std::string& out, const JsonMember& member) {
@@ -27,7 +25,7 @@ void AppendMember(std::string& out, const JsonMember& member) {
         out += member.value;
     } else {
         out += '"';
-        out += EscapeQuotes(member.value);
+        AppendEscapingQuotes(out, member.value);
         out += '"';
     }
     out += ", ";
@@ -45,12 +43,30 @@ void SetInt64(JsonObject& object, std::string_view name, LONGLONG number) {
     object.Set(name, std::string_view(digits, static_cast<size_t>(result.ptr - digits)));
 }
 
+namespace {
+
+// The object as Serialize writes it, without its line end, after `out`.
+void AppendObject(std::string& out, const JsonObject& object) {
+    if (object.IsEmpty())
+        return;
+    size_t size = out.size() + 2;
+    object.ForEach([&size](const JsonMember& member) {
+        size += member.name.size() + member.value.size() + 8;
+    });
+    if (size > out.capacity())
+        out.reserve(std::max(size, out.capacity() * 2));
+    out += '{';
+    object.ForEach([&out](const JsonMember& member) { AppendMember(out, member); });
+    out.resize(out.size() - 2); // the last ", "
+    out += '}';
+}
+
+} // namespace
+
 void SetArray(JsonObject& object, std::string_view name, const JsonObjectArray& array) {
     std::string elements = "[";
     for (const JsonObject& element : array) {
-        elements += Serialize(element);
-        while (!elements.empty() && elements.back() == '\n')
-            elements.pop_back();
+        AppendObject(elements, element);
         elements += ',';
     }
     if (elements.size() > 1)
@@ -62,10 +78,9 @@ void SetArray(JsonObject& object, std::string_view name, const JsonObjectArray& 
 std::string Serialize(const JsonObject& object) {
     if (object.IsEmpty())
         return std::string();
-    std::string out = "{";
-    object.ForEach([&out](const JsonMember& member) { AppendMember(out, member); });
-    out.resize(out.size() - 2); // the last ", "
-    out += "}\n";
+    std::string out;
+    AppendObject(out, object);
+    out += '\n';
     return out;
 }
 

@@ -6,6 +6,7 @@
 #include "scan/exclusion_list.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -76,6 +77,19 @@ void PruneCoveredProblems(ProblemList& problems) {
 }
 
 void OrderProblems(CEngineState& engine) {
-    std::stable_sort(engine.m_problems.begin(), engine.m_problems.end(), ComesBefore);
-    PruneCoveredProblems(engine.m_problems);
+    // The positions are sorted and each record then moved once: a record
+    // holds four strings, and a merge sort moves each many times over.
+    ProblemList& problems = engine.m_problems;
+    std::vector<size_t> order(problems.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&problems](size_t a, size_t b) {
+        return ComesBefore(problems[a], problems[b]);
+    });
+    ProblemList sorted;
+    sorted.reserve(problems.size());
+    for (size_t position : order)
+        sorted.push_back(std::move(problems[position]));
+    problems = std::move(sorted);
+    PruneCoveredProblems(problems);
 }

@@ -124,6 +124,7 @@ int CompareAnsiNoCase(std::string_view a, std::string_view b) {
 bool DecodeUtf8(std::string_view text, std::u16string* out) {
     const auto* s = reinterpret_cast<const unsigned char*>(text.data());
     const size_t n = text.size();
+    out->reserve(out->size() + n);
     bool clean = true;
     size_t i = 0;
     while (i < n) {
@@ -180,9 +181,24 @@ bool DecodeUtf8(std::string_view text, std::u16string* out) {
     return clean;
 }
 
+size_t Utf8Size(std::u16string_view s) {
+    size_t size = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char16_t u = s[i];
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+            size += 4;
+            ++i;
+        } else {
+            size += u < 0x80 ? 1 : u < 0x800 ? 2 : 3; // a lone surrogate becomes U+FFFD
+        }
+    }
+    return size;
+}
+
 std::string EncodeUtf8(std::u16string_view s) {
     const size_t n = s.size();
     std::string out;
+    out.reserve(n);
     for (size_t i = 0; i < n; ++i) {
         char32_t cp = s[i];
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {

@@ -28,6 +28,8 @@ bool DecodeUtf8(std::string_view text, std::u16string* out);
 // UTF-16 as UTF-8; an unpaired surrogate becomes U+FFFD, as on Windows
 // since Vista.
 std::string EncodeUtf8(std::u16string_view text);
+// The number of bytes EncodeUtf8 makes of `text`.
+size_t Utf8Size(std::u16string_view text);
 
 // Upper/lower case within 1252 (é <-> É, š <-> Š, ÿ <-> Ÿ).
 unsigned char UpperAnsi(unsigned char c);

@@ -169,6 +169,12 @@ public:
         struct stat info;
         if (::stat(folder.c_str(), &info) != 0)
             return nullptr;
+        return List(folder, info);
+    }
+
+    // `info`: the folder's stat, just taken by the caller.
+    std::shared_ptr<const std::vector<HostFolderEntry>> List(const std::string& folder,
+                                                             const struct stat& info) {
         std::lock_guard lock(m_mutex);
         auto it = m_listings.find(folder);
         if (it != m_listings.end() && Matches(it->second, info))
@@ -227,11 +233,11 @@ std::shared_ptr<const std::vector<HostFolderEntry>> ListHostFolder(const std::st
     return Listings().List(folder);
 }
 
-std::string FindHostEntry(const std::string& folder, const std::string& name) {
-    const std::string exact = AnsiToHostName(name);
-    if (KindOf(folder + "/" + exact) != HostKind::Missing)
-        return exact;
-    const auto entries = ListHostFolder(folder);
+namespace {
+
+// The host spelling of `name` in a folder's listing, or empty.
+std::string FindListedEntry(const std::shared_ptr<const std::vector<HostFolderEntry>>& entries,
+                            const std::string& name) {
     if (!entries)
         return {};
     // Several host spellings of one Windows name: the listing's order puts
@@ -242,6 +248,15 @@ std::string FindHostEntry(const std::string& folder, const std::string& name) {
                                });
     return it != entries->end() && EqualAnsiNoCase(it->ansiName, name) ? it->hostName
                                                                        : std::string();
+}
+
+} // namespace
+
+std::string FindHostEntry(const std::string& folder, const std::string& name) {
+    const std::string exact = AnsiToHostName(name);
+    if (KindOf(folder + "/" + exact) != HostKind::Missing)
+        return exact;
+    return FindListedEntry(ListHostFolder(folder), name);
 }
 
 DWORD WalkHostPath(const std::string& hostRoot, const std::vector<std::string>& names, size_t count,
@@ -255,10 +270,33 @@ DWORD WalkHostPath(const std::string& hostRoot, const std::vector<std::string>& 
         *hostPath = std::move(exact);
         return ERROR_SUCCESS;
     }
+    // A scan's misses mostly lie in a folder spelled as the host holds it,
+    // or just below one: the walk below would reach that very folder name by
+    // name, so the walk starts there, from the name after it, whose exact
+    // spelling is known to be missing. Two levels up at most, so that a
+    // path missing from near the root costs no more looks than the walk.
     std::string host = hostRoot;
-    for (size_t i = 0; i < count; ++i) {
+    size_t first = 0;
+    struct stat info {};
+    bool listedFirst = false;
+    size_t end = exact.size();
+    for (size_t up = 1; up <= 2 && up < count; ++up) {
+        end = exact.rfind('/', end - 1);
+        std::string prefix = exact.substr(0, end);
+        if (::stat(prefix.c_str(), &info) != 0)
+            continue;
+        if (!S_ISDIR(info.st_mode)) // a file on the way: the walk says which error
+            break;
+        host = std::move(prefix);
+        first = count - up;
+        listedFirst = true;
+        break;
+    }
+    for (size_t i = first; i < count; ++i) {
         const bool last = i + 1 == count;
-        const std::string entry = FindHostEntry(host, names[i]);
+        const std::string entry = listedFirst && i == first
+                                      ? FindListedEntry(Listings().List(host, info), names[i])
+                                      : FindHostEntry(host, names[i]);
         if (entry.empty()) {
             *hostPath = host + "/" + AnsiToHostName(names[i]);
             return last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;

@@ -75,8 +75,11 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteS
     const auto* bytes = reinterpret_cast<const unsigned char*>(lpMultiByteStr);
     std::u16string wide;
     if (charset == Charset::Ansi1252) {
+        if (cchWideChar == 0) // one character for each byte
+            return static_cast<int>(length);
+        wide.resize(length);
         for (size_t i = 0; i < length; ++i)
-            wide.push_back(AnsiCharToUtf16(bytes[i]));
+            wide[i] = AnsiCharToUtf16(bytes[i]);
     } else if (!DecodeUtf8(std::string_view(lpMultiByteStr, length), &wide) &&
                (dwFlags & MB_ERR_INVALID_CHARS)) {
         SetLastError(ERROR_NO_UNICODE_TRANSLATION);
@@ -110,11 +113,14 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharS
         length = static_cast<size_t>(cchWideChar);
     }
     std::string narrow;
+    if (charset == Charset::Utf8 && cbMultiByte == 0) // the size only
+        return static_cast<int>(win32sim::detail::Utf8Size(std::u16string_view(lpWideCharStr, length)));
     if (charset == Charset::Utf8) {
         narrow = EncodeUtf8(std::u16string_view(lpWideCharStr, length));
     } else {
         const char fallback = lpDefaultChar ? *lpDefaultChar : '?';
         bool usedDefault = false;
+        narrow.reserve(length);
         for (size_t i = 0; i < length; ++i) {
             unsigned char c;
             if (!win32sim::detail::Utf16ToAnsiChar(lpWideCharStr[i], &c)) {
