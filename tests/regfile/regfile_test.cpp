@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <win32sim/machine.h>
+#endif
+
 namespace {
 
 std::vector<uint8_t> Bytes(const std::string& text) {
@@ -357,5 +361,25 @@ TEST_F(RegFile, ApplyCreatesMissingKeysOnTheWay) {
     EXPECT_EQ(FullPath() + "\n" + x + "\n" + x + "\\y\n" + z + z + "  \"\" = type 4: 01 00 00 00\n",
               hmtest::SnapshotTree(FullPath()));
 }
+
+#ifndef _WIN32
+// A key the user may not write is staged through the simulated machine.
+TEST_F(RegFile, ApplyStopsAtADeniedKeyAndNamesIt) {
+    RegCloseKey(Sub("frozen"));
+    win32sim::DenyKey(win32sim::DeniedKey{FullPath() + "\\frozen", win32sim::Denial::Write});
+    const regfile::Script script = MustParse(std::string(kHeader) + "[" + FullPath() +
+                                             "\\frozen]\r\n\"v\"=\"1\"\r\n[" + FullPath() +
+                                             "\\after]\r\n");
+    std::string error;
+    EXPECT_EQ(ERROR_ACCESS_DENIED, regfile::Apply(script, &error));
+    EXPECT_NE(std::string::npos, error.find("frozen")) << error;
+    EXPECT_FALSE(hmtest::KeyExists(FullPath() + "\\after")) << "nothing after the failure";
+    {
+        win32sim::PrivilegedScope privileged;
+        EXPECT_EQ(ERROR_SUCCESS, regfile::Apply(script, &error)) << error;
+    }
+    EXPECT_TRUE(hmtest::KeyExists(FullPath() + "\\after"));
+}
+#endif
 
 } // namespace
