@@ -7,7 +7,6 @@
 #include "fileref/file_probe.h"
 #include "scan/scan_driver.h"
 #include "scanners/section_table.h"
-#include "support/conformance.h"
 #include "support/machine_builder.h"
 #include "tests/fix/fix_test_support.h"
 #include "tests/scanners/section_cases.h"
@@ -101,8 +100,6 @@ protected:
 };
 
 TEST_F(ScanFixUndoTest, EverySmallerSectionIsFoundFixedAndRestored) {
-    if (!hmtest::RunningOnStandIn())
-        GTEST_SKIP() << "a Wine prefix has findings of its own in these sections";
     hmtest::MachineBuilder machine;
     const auto tables = hmtest::SectionTables("HKEY_USERS\\" + machine.CurrentUserSid() +
                                               "\\AppEvents\\Schemes\\Apps\\HmApp");
@@ -123,7 +120,6 @@ TEST_F(ScanFixUndoTest, EverySmallerSectionIsFoundFixedAndRestored) {
 }
 
 TEST_F(ScanFixUndoTest, EveryClassProblemIsFoundFixedAndRestored) {
-    SKIP_ON_WINE("the classes scan of a Wine prefix also finds the prefix's own findings");
     hmtest::MachineBuilder machine;
     PlantHealthyClasses(machine);
     PlantBrokenClasses(machine);
