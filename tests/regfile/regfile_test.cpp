@@ -19,10 +19,6 @@ std::vector<uint8_t> Bytes(const std::string& text) {
     return std::vector<uint8_t>(text.begin(), text.end());
 }
 
-std::vector<BYTE> Data(const std::string& text) {
-    return std::vector<BYTE>(text.begin(), text.end());
-}
-
 // UTF-16LE with BOM of text whose characters are given as code units.
 std::vector<uint8_t> Utf16File(const std::u16string& text) {
     std::vector<uint8_t> bytes = {0xFF, 0xFE};
@@ -94,7 +90,7 @@ TEST(RegFileParse, EveryConstruct) {
         EXPECT_EQ(expected[i].remove, value.remove);
         if (!value.remove) {
             EXPECT_EQ(expected[i].type, value.type);
-            EXPECT_EQ(Data(expected[i].data), value.data);
+            EXPECT_EQ(Bytes(expected[i].data), value.data);
         }
     }
     EXPECT_TRUE(script.keys[1].remove);
@@ -110,9 +106,9 @@ TEST(RegFileParse, LfLineEndingsAndRegedit4Strings) {
                                              "\"multi\"=hex(7):61,00,62,00,00\n");
     ASSERT_EQ(1u, script.keys.size());
     ASSERT_EQ(2u, script.keys[0].values.size());
-    EXPECT_EQ(Data(std::string("%a%\0", 4)), script.keys[0].values[0].data)
+    EXPECT_EQ(Bytes(std::string("%a%\0", 4)), script.keys[0].values[0].data)
         << "REGEDIT4 holds string types as ANSI bytes";
-    EXPECT_EQ(Data(std::string("a\0b\0\0", 5)), script.keys[0].values[1].data);
+    EXPECT_EQ(Bytes(std::string("a\0b\0\0", 5)), script.keys[0].values[1].data);
 }
 
 // A UTF-16 file gives a wide script: names in UTF-8, string data as the
@@ -130,8 +126,8 @@ TEST(RegFileParse, Utf16FileIsReadExactly) {
     EXPECT_EQ("HKEY_CURRENT_USER\\caf\xc3\xa9", script.keys[0].keyPath);
     ASSERT_EQ(2u, script.keys[0].values.size());
     EXPECT_EQ("\xe2\x82\xac", script.keys[0].values[0].name);
-    EXPECT_EQ(Data(std::string("\x2d\x4e\xe9\0\0\0", 6)), script.keys[0].values[0].data);
-    EXPECT_EQ(Data(std::string("\xac\x20\x2d\x4e\0", 5)), script.keys[0].values[1].data);
+    EXPECT_EQ(Bytes(std::string("\x2d\x4e\xe9\0\0\0", 6)), script.keys[0].values[0].data);
+    EXPECT_EQ(Bytes(std::string("\xac\x20\x2d\x4e\0", 5)), script.keys[0].values[1].data);
 }
 
 // "\k" `levels` times.
