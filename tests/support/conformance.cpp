@@ -1,7 +1,5 @@
 #include "support/conformance.h"
 
-#include "registry/key_walk.h"
-
 #ifndef _WIN32
 #include <win32sim/machine.h>
 #include <filesystem>
@@ -23,14 +21,25 @@ std::string UniqueSuffix() {
     return std::to_string(GetCurrentThreadId()) + "-" + std::to_string(++g_sequence);
 }
 
+// Through the API alone: the conformance suite links nothing of ours.
+std::vector<std::string> SubkeyNames(HKEY key) {
+    std::vector<std::string> names;
+    char name[256]; // a key name has at most 255 characters
+    DWORD length = sizeof(name);
+    while (RegEnumKeyExA(key, static_cast<DWORD>(names.size()), name, &length, nullptr, nullptr,
+                         nullptr, nullptr) == ERROR_SUCCESS) {
+        names.emplace_back(name, length);
+        length = sizeof(name);
+    }
+    return names;
+}
+
 // Leftovers of earlier runs that died before their TearDown.
 void RemoveStaleTestKeys() {
     HKEY software;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_ALL_ACCESS, &software) != ERROR_SUCCESS)
         return;
-    std::vector<std::string> names;
-    (void)ReadSubkeyNames(software, names);
-    for (const auto& name : names) {
+    for (const auto& name : SubkeyNames(software)) {
         if (name.rfind("HivemenderTest-", 0) == 0)
             DeleteTree(software, name);
     }
@@ -61,7 +70,14 @@ void NoteWineDifference(const char* file, int line, const char* what) {
 }
 
 LONG DeleteTree(HKEY parent, const std::string& subkey) {
-    return DeleteKeyTree(parent, subkey, 0);
+    HKEY key;
+    const LONG status = RegOpenKeyExA(parent, subkey.c_str(), 0, KEY_ALL_ACCESS, &key);
+    if (status != ERROR_SUCCESS)
+        return status;
+    for (const auto& name : SubkeyNames(key))
+        DeleteTree(key, name);
+    RegCloseKey(key);
+    return RegDeleteKeyA(parent, subkey.c_str());
 }
 
 void RemoveFolderTree(const std::string& windowsPath) {

@@ -65,8 +65,8 @@ private:
     std::string m_scratchDir;
 };
 
-// Deletes a key and everything below it (the registry layer's delete). Used
-// to clean up after tests on real registries.
+// Deletes a key and everything below it. Used to clean up after tests on
+// real registries.
 LONG DeleteTree(HKEY parent, const std::string& subkey);
 
 // Deletes a folder and everything in it through the API.
