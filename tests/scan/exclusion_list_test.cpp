@@ -234,15 +234,9 @@ TEST_F(ExclusionListTest, EachScanReadsTheFileAfresh) {
 // user SID below HKEY_USERS stands in.
 std::string UserHive(const hmtest::MachineBuilder& machine) {
     std::string sid = machine.CurrentUserSid();
-    char name[256];
-    for (DWORD i = 0; sid.empty(); ++i) {
-        DWORD length = sizeof(name);
-        if (RegEnumKeyExA(HKEY_USERS, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            break;
-        if (std::string(name).rfind("S-1-5-21-", 0) == 0)
+    for (const auto& name : hmtest::SubkeyList(HKEY_USERS))
+        if (sid.empty() && name.rfind("S-1-5-21-", 0) == 0)
             sid = name;
-    }
     return sid;
 }
 

@@ -21,25 +21,12 @@ std::string UniqueSuffix() {
     return std::to_string(GetCurrentThreadId()) + "-" + std::to_string(++g_sequence);
 }
 
-// Through the API alone: the conformance suite links nothing of ours.
-std::vector<std::string> SubkeyNames(HKEY key) {
-    std::vector<std::string> names;
-    char name[256]; // a key name has at most 255 characters
-    DWORD length = sizeof(name);
-    while (RegEnumKeyExA(key, static_cast<DWORD>(names.size()), name, &length, nullptr, nullptr,
-                         nullptr, nullptr) == ERROR_SUCCESS) {
-        names.emplace_back(name, length);
-        length = sizeof(name);
-    }
-    return names;
-}
-
 // Leftovers of earlier runs that died before their TearDown.
 void RemoveStaleTestKeys() {
     HKEY software;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_ALL_ACCESS, &software) != ERROR_SUCCESS)
         return;
-    for (const auto& name : SubkeyNames(software)) {
+    for (const auto& name : SubkeyList(software)) {
         if (name.rfind("HivemenderTest-", 0) == 0)
             DeleteTree(software, name);
     }
@@ -69,14 +56,24 @@ void NoteWineDifference(const char* file, int line, const char* what) {
                 what);
 }
 
+std::vector<std::string> SubkeyList(HKEY key) {
+    std::vector<std::string> names;
+    char name[256]; // a key name has at most 255 characters
+    for (DWORD length = sizeof(name);
+         RegEnumKeyExA(key, static_cast<DWORD>(names.size()), name, &length, nullptr, nullptr,
+                       nullptr, nullptr) == ERROR_SUCCESS;
+         length = sizeof(name))
+        names.emplace_back(name, length);
+    return names;
+}
+
 LONG DeleteTree(HKEY parent, const std::string& subkey) {
     HKEY key;
-    const LONG status = RegOpenKeyExA(parent, subkey.c_str(), 0, KEY_ALL_ACCESS, &key);
-    if (status != ERROR_SUCCESS)
-        return status;
-    for (const auto& name : SubkeyNames(key))
-        DeleteTree(key, name);
-    RegCloseKey(key);
+    if (RegOpenKeyExA(parent, subkey.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        for (const auto& name : SubkeyList(key))
+            DeleteTree(key, name);
+        RegCloseKey(key);
+    }
     return RegDeleteKeyA(parent, subkey.c_str());
 }
 

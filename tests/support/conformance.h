@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace hmtest {
 
@@ -65,8 +66,9 @@ private:
     std::string m_scratchDir;
 };
 
-// Deletes a key and everything below it. Used to clean up after tests on
-// real registries.
+// A key's subkey names, and deleting a key with all below it, through the
+// API alone (the conformance suite links nothing of ours).
+std::vector<std::string> SubkeyList(HKEY key);
 LONG DeleteTree(HKEY parent, const std::string& subkey);
 
 // Deletes a folder and everything in it through the API.
