@@ -86,18 +86,23 @@ private:
     std::map<std::string, std::string>& m_lines;
 };
 
-} // namespace
-
 bool SplitKeyPath(const std::string& keyPath, HKEY* root, std::string* subkey) {
     return ::SplitKeyPath(keyPath, RootNames::EngineLongNames, root, subkey);
 }
 
-bool KeyExists(const std::string& keyPath) {
-    HKEY root, key;
+// Opens a key named by its full path text; false for an unknown root too.
+bool OpenKeyPath(const std::string& keyPath, REGSAM access, HKEY* key) {
+    HKEY root;
     std::string subkey;
-    if (!SplitKeyPath(keyPath, &root, &subkey))
-        return false;
-    if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return SplitKeyPath(keyPath, &root, &subkey) &&
+           RegOpenKeyExA(root, subkey.c_str(), 0, access, key) == ERROR_SUCCESS;
+}
+
+} // namespace
+
+bool KeyExists(const std::string& keyPath) {
+    HKEY key;
+    if (!OpenKeyPath(keyPath, KEY_READ, &key))
         return false;
     RegCloseKey(key);
     return true;
@@ -105,10 +110,8 @@ bool KeyExists(const std::string& keyPath) {
 
 bool ReadValue(const std::string& keyPath, const std::string& name, DWORD* type,
                std::vector<BYTE>* data) {
-    HKEY root, key;
-    std::string subkey;
-    if (!SplitKeyPath(keyPath, &root, &subkey) ||
-        RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    HKEY key;
+    if (!OpenKeyPath(keyPath, KEY_READ, &key))
         return false;
     DWORD size = 0;
     LONG status = RegQueryValueExA(key, name.c_str(), nullptr, type, nullptr, &size);
@@ -316,10 +319,8 @@ void MachineBuilder::StageValue(const ValueSpec& value) {
         saved.existed = ReadValue(value.keyPath, value.name, &saved.type, &saved.data);
         m_savedValues.push_back(saved);
     }
-    HKEY root, key;
-    std::string subkey;
-    ASSERT_TRUE(SplitKeyPath(value.keyPath, &root, &subkey));
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, subkey.c_str(), 0, KEY_ALL_ACCESS, &key));
+    HKEY key;
+    ASSERT_TRUE(OpenKeyPath(value.keyPath, KEY_ALL_ACCESS, &key)) << value.keyPath;
     // RegSetValueExA looks one byte past string data; a non-zero guard keeps
     // text without a terminator exactly as given.
     std::vector<BYTE> guarded = value.data;
@@ -361,10 +362,8 @@ void MachineBuilder::RemoveStaged() {
             DeleteFileA(it->c_str());
     }
     for (auto it = m_savedValues.rbegin(); it != m_savedValues.rend(); ++it) {
-        HKEY root, key;
-        std::string subkey;
-        if (!SplitKeyPath(it->keyPath, &root, &subkey) ||
-            RegOpenKeyExA(root, subkey.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        HKEY key;
+        if (!OpenKeyPath(it->keyPath, KEY_ALL_ACCESS, &key))
             continue;
         if (it->existed)
             RegSetValueExA(key, it->name.c_str(), 0, it->type, it->data.data(),

@@ -100,10 +100,6 @@ private:
     bool m_built = false;
 };
 
-// Splits "HKEY_LOCAL_MACHINE\SOFTWARE\X" into its predefined root and the
-// subkey path. False for an unknown root name.
-bool SplitKeyPath(const std::string& keyPath, HKEY* root, std::string* subkey);
-
 // Reads a value as stored: type and raw bytes. False when it does not exist.
 bool ReadValue(const std::string& keyPath, const std::string& name, DWORD* type,
                std::vector<BYTE>* data);

@@ -1,4 +1,5 @@
 #include "support/conformance.h"
+#include "support/text.h"
 
 #include <mbctype.h>
 #include <mbstring.h>
@@ -155,30 +156,16 @@ TEST_F(MbString, SpacesAndCharacterSteps) {
 // A double-byte code page, switched on as a Japanese system runs: a lead
 // byte and the byte after it are one character, and that trail byte may be
 // '\\' (0x5C) or an ASCII letter. 0x95 0x5C is one kanji.
-class MbStringDoubleByte : public MbString {
-protected:
-    void SetUp() override {
-        MbString::SetUp();
-        m_saved = _getmbcp();
-        ASSERT_EQ(0, _setmbcp(932));
-    }
-    void TearDown() override {
-        _setmbcp(m_saved);
-        MbString::TearDown();
-    }
-
-private:
-    int m_saved = 0;
-};
-
-TEST_F(MbStringDoubleByte, LeadBytesOfCodePage932) {
+TEST_F(MbString, LeadBytesOfCodePage932) {
+    hmtest::MultibyteCodePage japanese(932);
     for (unsigned c : {0x81u, 0x95u, 0x9Fu, 0xE0u, 0xFCu})
         EXPECT_NE(0, _ismbblead(c)) << c;
     for (unsigned c : {0x41u, 0x5Cu, 0x80u, 0xA0u, 0xDFu, 0xFDu})
         EXPECT_EQ(0, _ismbblead(c)) << c;
 }
 
-TEST_F(MbStringDoubleByte, SearchesStepOverTrailBytes) {
+TEST_F(MbString, SearchesStepOverTrailBytes) {
+    hmtest::MultibyteCodePage japanese(932);
     const unsigned char* text = U("C:\\\x95\x5C\\x\x95\x5C");
     EXPECT_EQ(text + 5, _mbsrchr(text, '\\')) << "the kanji's trail byte is no backslash";
     EXPECT_EQ(text + 5, _mbschr(text + 3, '\\'));
@@ -186,7 +173,8 @@ TEST_F(MbStringDoubleByte, SearchesStepOverTrailBytes) {
     EXPECT_EQ(7u, _mbslen(text));
 }
 
-TEST_F(MbStringDoubleByte, CaseMappingLeavesDoubleByteCharactersAlone) {
+TEST_F(MbString, CaseMappingLeavesDoubleByteCharactersAlone) {
+    hmtest::MultibyteCodePage japanese(932);
     unsigned char text[] = "a\x83\x61z"; // 0x83 0x61 is a katakana, not an 'a'
     EXPECT_EQ(0, _mbsupr_s(text, sizeof(text)));
     EXPECT_STREQ("A\x83\x61Z", reinterpret_cast<char*>(text));
@@ -194,7 +182,8 @@ TEST_F(MbStringDoubleByte, CaseMappingLeavesDoubleByteCharactersAlone) {
     EXPECT_EQ(0, _mbsicmp(U("x\x83\x61"), U("X\x83\x61")));
 }
 
-TEST_F(MbStringDoubleByte, BackInTheAnsiCodePageEveryByteIsACharacter) {
+TEST_F(MbString, BackInTheAnsiCodePageEveryByteIsACharacter) {
+    hmtest::MultibyteCodePage japanese(932);
     ASSERT_EQ(0, _setmbcp(_MB_CP_ANSI));
     EXPECT_EQ(0, _ismbblead(0x95));
     const unsigned char* text = U("\x95\x5C");
