@@ -6,26 +6,25 @@
 #include <win32sim/machine.h>
 
 #include "regfile/regfile.h"
+#include "support/host_files.h"
 #include "support/machine_builder.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 using namespace std::string_literals;
 
 namespace fs = std::filesystem;
+using hmtest::ReadHostFile;
+using hmtest::WriteHostFile;
 using win32sim::MachineConfig;
 
 std::string Variable(const char* name) {
@@ -45,22 +44,11 @@ std::string Lookup(const std::vector<std::pair<std::string, std::string>>& varia
 
 class MachineTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        static std::atomic<int> sequence{0};
-        m_root = fs::temp_directory_path() /
-                 ("hm-machine-" + std::to_string(::getpid()) + "-" + std::to_string(++sequence));
-        fs::remove_all(m_root);
-        fs::create_directories(m_root);
-    }
+    void SetUp() override { m_root = hmtest::FreshHostFolder("hm-machine"); }
     void TearDown() override { fs::remove_all(m_root); }
 
     void Reset(const MachineConfig& config, const std::string& name = "scratch") {
         win32sim::ResetMachine(config, (m_root / name).string());
-    }
-
-    static void WriteHostFile(const std::string& hostPath, const std::string& bytes = "") {
-        fs::create_directories(fs::path(hostPath).parent_path());
-        std::ofstream(hostPath, std::ios::binary) << bytes;
     }
 
     // A machine folder below the test's root with a drives/C folder.
@@ -395,7 +383,7 @@ std::string ReadValue(const std::string& keyPath, const std::string& name) {
 
 TEST_F(MachineTest, ABadRegistryFileKeepsTheMachine) {
     const fs::path good = MachineFolder("goodreg", "");
-    std::ofstream(good / "machine.reg", std::ios::binary) << kMachineReg;
+    WriteHostFile(good / "machine.reg", kMachineReg);
     std::string error;
     ASSERT_TRUE(win32sim::LoadMachine(good.string(), &error)) << error;
     const fs::path bad = MachineFolder("badreg", "[machine]\nadministrator=no\n");
@@ -478,7 +466,7 @@ TEST_F(MachineTest, RegeditFilesRoundTripThroughLoadAndSave) {
     for (const auto& file : kFiles) {
         SCOPED_TRACE(file.form);
         const fs::path folder = MachineFolder(file.form, "");
-        std::ofstream(folder / "machine.reg", std::ios::binary) << file.bytes;
+        WriteHostFile(folder / "machine.reg", file.bytes);
         std::string error;
         ASSERT_TRUE(win32sim::LoadMachine(folder.string(), &error)) << error;
         EXPECT_EQ("C:\\Program Files\\Caf\xE9\\app.exe",
@@ -491,10 +479,7 @@ TEST_F(MachineTest, RegeditFilesRoundTripThroughLoadAndSave) {
         const std::vector<uint8_t> changed = WholeRegistry(regfile::Encoding::Utf16le);
 
         ASSERT_TRUE(win32sim::SaveRegistry((folder / "machine.reg").string(), &error)) << error;
-        std::ifstream saved(folder / "machine.reg", std::ios::binary);
-        std::string start(file.start.size(), '\0');
-        saved.read(start.data(), static_cast<std::streamsize>(start.size()));
-        EXPECT_EQ(file.start, start);
+        EXPECT_EQ(file.start, ReadHostFile(folder / "machine.reg").substr(0, file.start.size()));
         ASSERT_TRUE(win32sim::LoadMachine(folder.string(), &error)) << error;
         EXPECT_EQ(changed, WholeRegistry(regfile::Encoding::Utf16le));
         // Nothing but the file itself is left behind.
@@ -542,10 +527,7 @@ TEST_F(MachineTest, GeneratedMachineLoadsAndDependsOnItsSeedAlone) {
 
     const fs::path again = m_root / "again";
     ASSERT_TRUE(Generate(again, 10000, 7));
-    std::ifstream first(generated / "machine.reg", std::ios::binary);
-    std::ifstream repeat(again / "machine.reg", std::ios::binary);
-    EXPECT_TRUE(std::equal(std::istreambuf_iterator<char>(first), {},
-                           std::istreambuf_iterator<char>(repeat), {}));
+    EXPECT_TRUE(ReadHostFile(generated / "machine.reg") == ReadHostFile(again / "machine.reg"));
 }
 
 } // namespace

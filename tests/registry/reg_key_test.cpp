@@ -10,30 +10,16 @@
 #include <vector>
 
 #ifndef _WIN32
+#include "support/host_files.h"
 #include <win32sim/machine.h>
-
-#include <filesystem>
-#include <unistd.h>
 #endif
 
 namespace {
 
-#ifndef _WIN32
-std::string ScratchRootForNewMachine() {
-    auto root = std::filesystem::temp_directory_path() /
-                ("hm-registry-admin-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(root);
-    return root.string();
-}
-#endif
-
 class RegKeyTest : public hmtest::ConformanceTest {
 protected:
     void CreateKey(const std::string& relative) {
-        HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(TestKey(), relative.c_str(), 0, nullptr, 0,
-                                                 KEY_ALL_ACCESS, nullptr, &key, nullptr));
-        RegCloseKey(key);
+        RegCloseKey(hmtest::CreateSubkey(TestKey(), relative));
     }
     void SetValue(const std::string& name, DWORD type, const void* data, DWORD size) {
         ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(TestKey(), name.c_str(), 0, type,
@@ -253,7 +239,7 @@ TEST_F(RegKeyTest, AdministratorFollowsTheCallersToken) {
     EXPECT_TRUE(IsAdministrator());
     win32sim::MachineConfig user;
     user.administrator = false;
-    win32sim::ResetMachine(user, ScratchRootForNewMachine());
+    win32sim::ResetMachine(user, hmtest::FreshHostFolder("hm-registry-admin").string());
     EXPECT_FALSE(IsAdministrator());
 #else
     std::printf("IsAdministrator under this Win32: %d\n", IsAdministrator() ? 1 : 0);

@@ -65,6 +65,10 @@ private:
     std::string m_scratchDir;
 };
 
+// Creates or opens `subkey` below `parent` with every right, failing the test
+// when it cannot; the caller closes the key.
+HKEY CreateSubkey(HKEY parent, const std::string& subkey, DWORD* disposition = nullptr);
+
 // Deletes a key and everything below it (the registry layer's delete). Used
 // to clean up after tests on real registries.
 LONG DeleteTree(HKEY parent, const std::string& subkey);

@@ -6,15 +6,13 @@
 #include "registry/root_names.h"
 
 #ifndef _WIN32
+#include "support/host_files.h"
 #include <win32sim/machine.h>
-#include <filesystem>
-#include <unistd.h>
 #endif
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <map>
 
@@ -46,14 +44,6 @@ win32sim::Denial ToDenial(KeyDenial denial) {
         return win32sim::Denial::Write;
     }
     return win32sim::Denial::Open;
-}
-
-std::string FreshScratchRoot() {
-    static std::atomic<int> sequence{0};
-    auto root = std::filesystem::temp_directory_path() /
-                ("hm-machine-" + std::to_string(::getpid()) + "-" + std::to_string(++sequence));
-    std::filesystem::remove_all(root);
-    return root.string();
 }
 #endif
 
@@ -268,7 +258,7 @@ void MachineBuilder::Build() {
     config.environment = m_environment;
     if (!m_pluginPath.empty())
         config.pluginPath = m_pluginPath;
-    win32sim::ResetMachine(config, FreshScratchRoot());
+    win32sim::ResetMachine(config, FreshHostFolder("hm-machine").string());
     win32sim::PrivilegedScope privileged;
 #else
     for (const auto& [name, value] : m_environment) {

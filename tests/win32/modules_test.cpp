@@ -2,10 +2,9 @@
 #include "support/text.h"
 
 #ifndef _WIN32
+#include "support/host_files.h"
 #include <win32sim/machine.h>
-#include <filesystem>
 #include <cstdlib>
-#include <unistd.h>
 #endif
 
 #include <atomic>
@@ -273,9 +272,7 @@ TEST(Modules, FileNameOfALoadedLibrary) {
 // Where the stand-in looks: HIVEMENDER_LIBRARY_PATH first, "X.so" as well as
 // "libX.so", and host paths as they are.
 TEST(Modules, StandInSearchPathAndNaming) {
-    const auto folder =
-        std::filesystem::temp_directory_path() / ("hm-modules-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
+    const auto folder = hmtest::FreshHostFolder("hm-modules");
     std::filesystem::copy_file(TestModuleHostFile(), folder / "hmaltmod.so",
                                std::filesystem::copy_options::overwrite_existing);
     std::filesystem::copy_file(TestModuleHostFile(), folder / "libhivemender.so",

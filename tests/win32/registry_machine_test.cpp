@@ -15,13 +15,7 @@ namespace {
 
 class RegistryMachine : public hmtest::ConformanceTest {
 protected:
-    HKEY MakeKey(const std::string& relative) {
-        HKEY key = nullptr;
-        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(TestKey(), relative.c_str(), 0, nullptr, 0,
-                                                 KEY_ALL_ACCESS, nullptr, &key, nullptr))
-            << relative;
-        return key;
-    }
+    HKEY MakeKey(const std::string& relative) { return hmtest::CreateSubkey(TestKey(), relative); }
     std::string FullPath(const std::string& relative) const {
         return "HKEY_CURRENT_USER\\" + TestKeyPath() + "\\" + relative;
     }
