@@ -33,15 +33,6 @@ std::string Variable(const char* name) {
     return length > 0 && length < sizeof(value) ? value : "(unset)";
 }
 
-std::string Lookup(const std::vector<std::pair<std::string, std::string>>& variables,
-                   const std::string& name) {
-    for (const auto& [key, value] : variables) {
-        if (key == name)
-            return value;
-    }
-    return "(unset)";
-}
-
 class MachineTest : public ::testing::Test {
 protected:
     void SetUp() override { m_root = hmtest::FreshHostFolder("hm-machine"); }
@@ -65,7 +56,7 @@ protected:
 
 TEST_F(MachineTest, DefaultEnvironmentOfA32BitProcess) {
     MachineConfig config;
-    const auto variables = win32sim::DefaultEnvironment(config);
+    Reset(config);
     const struct {
         const char* name;
         const char* value;
@@ -79,16 +70,16 @@ TEST_F(MachineTest, DefaultEnvironmentOfA32BitProcess) {
         {"PROCESSOR_ARCHITEW6432", "AMD64"},
     };
     for (const auto& test : expected)
-        EXPECT_EQ(test.value, Lookup(variables, test.name)) << test.name;
-    const std::string path = Lookup(variables, "Path");
+        EXPECT_EQ(test.value, Variable(test.name)) << test.name;
+    const std::string path = Variable("Path");
     EXPECT_EQ(0u, path.find("C:\\Windows\\system32;C:\\Windows;C:\\Windows\\System32\\Wbem"))
         << path;
 
     config.wow64Process = false;
-    const auto native = win32sim::DefaultEnvironment(config);
-    EXPECT_EQ("C:\\Program Files", Lookup(native, "ProgramFiles"));
-    EXPECT_EQ("AMD64", Lookup(native, "PROCESSOR_ARCHITECTURE"));
-    EXPECT_EQ("(unset)", Lookup(native, "PROCESSOR_ARCHITEW6432"));
+    Reset(config);
+    EXPECT_EQ("C:\\Program Files", Variable("ProgramFiles"));
+    EXPECT_EQ("AMD64", Variable("PROCESSOR_ARCHITECTURE"));
+    EXPECT_EQ("(unset)", Variable("PROCESSOR_ARCHITEW6432"));
 }
 
 TEST_F(MachineTest, ConfiguredVariablesReplaceDefaultsAndMoveTheProfile) {
@@ -372,15 +363,6 @@ const char kMachineReg[] = "Windows Registry Editor Version 5.00\r\n"
                            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor]\r\n"
                            "\"Path\"=\"C:\\\\Program Files\\\\Vendor\\\\app.exe\"\r\n";
 
-// A string value's text, or "(none)".
-std::string ReadValue(const std::string& keyPath, const std::string& name) {
-    DWORD type = 0;
-    std::vector<BYTE> data;
-    if (!hmtest::ReadValue(keyPath, name, &type, &data))
-        return "(none)";
-    return std::string(data.begin(), data.end()).c_str();
-}
-
 TEST_F(MachineTest, ABadRegistryFileKeepsTheMachine) {
     const fs::path good = MachineFolder("goodreg", "");
     WriteHostFile(good / "machine.reg", kMachineReg);
@@ -394,7 +376,7 @@ TEST_F(MachineTest, ABadRegistryFileKeepsTheMachine) {
     EXPECT_EQ(0u, error.find((bad / "machine.reg").string() + ":4:")) << error;
     EXPECT_TRUE(win32sim::CurrentConfig().administrator);
     EXPECT_EQ("C:\\Program Files\\Vendor\\app.exe",
-              ReadValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor", "Path"));
+              hmtest::ReadText("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor", "Path"));
 }
 
 TEST_F(MachineTest, SaveRegistryReportsAnUnwritablePlace) {
@@ -470,7 +452,7 @@ TEST_F(MachineTest, RegeditFilesRoundTripThroughLoadAndSave) {
         std::string error;
         ASSERT_TRUE(win32sim::LoadMachine(folder.string(), &error)) << error;
         EXPECT_EQ("C:\\Program Files\\Caf\xE9\\app.exe",
-                  ReadValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\App", "Path"));
+                  hmtest::ReadText("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\App", "Path"));
         HKEY key;
         ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\App", 0,
                                                KEY_ALL_ACCESS, &key));

@@ -8,6 +8,7 @@
 #include "machine/windows_volume.h"
 #include "regfile/regfile.h"
 #include "registry/key_walk.h"
+#include "support/conformance.h"
 #include "support/host_files.h"
 #include "support/machine_builder.h"
 
@@ -221,26 +222,22 @@ TEST_F(WindowsVolumeTest, KeepsNamesOutside1252AndNeverDeletesWhatItLeftOut) {
     std::string error;
     ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
     EXPECT_TRUE(volume.hives[0].mounts[0].leftOutNodes.empty());
-    HKEY key = nullptr;
+    hmtest::OwnedKey key;
     std::vector<std::string> names;
     ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0, KEY_READ, &key));
-    EXPECT_EQ(ERROR_SUCCESS, ReadSubkeyNames(key, names));
-    RegCloseKey(key);
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0, KEY_READ, key.out()));
+    EXPECT_EQ(ERROR_SUCCESS, ReadSubkeyNames(key.get(), names));
     // Ordered by the upper-cased UTF-16 name, where the omega comes after 'V'.
     EXPECT_EQ((std::vector<std::string>{"Caf\xE9", "Values", "?mega"}), names);
     EXPECT_FALSE(hmtest::KeyExists("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\?mega"));
-    DWORD values = 0;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Caf\xE9", 0, KEY_ALL_ACCESS, &key));
-    EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(key, "B"));
-    RegCloseKey(key);
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Values", 0, KEY_READ, &key));
-    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
-                     nullptr, nullptr, nullptr);
-    RegCloseKey(key);
-    EXPECT_EQ(2u, values);
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Caf\xE9", 0,
+                                           KEY_ALL_ACCESS, key.out()));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(key.get(), "B"));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Values", 0,
+                                           KEY_READ, key.out()));
+    names.clear();
+    EXPECT_EQ(ERROR_SUCCESS, ReadValueNames(key.get(), names));
+    EXPECT_EQ(2u, names.size());
     const std::vector<uint8_t> changed = RegistryText();
     ASSERT_TRUE(machine::SaveWindowsVolume(volume, false, &error)) << error;
     ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
@@ -358,13 +355,7 @@ TEST_F(WindowsVolumeTest, AppliesOldLogsAndRefusesToWriteAHiveWhoseLogsFailed) {
     ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
     ASSERT_EQ(1u, volume.notes.size());
     EXPECT_NE(std::string::npos, volume.notes[0].find("(log entries applied: 1, pages: "));
-    HKEY user = nullptr;
-    BYTE text[16] = "";
-    DWORD size = sizeof text;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_USERS, kSid, 0, KEY_READ, &user));
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(user, "FromOldLog", nullptr, nullptr, text, &size));
-    RegCloseKey(user);
-    EXPECT_STREQ("log", reinterpret_cast<char*>(text));
+    EXPECT_EQ("log", hmtest::ReadText(userKey, "FromOldLog"));
     EXPECT_TRUE(machine::CheckVolumeWritable(volume, false, {userKey}, &error)) << error;
 
     const struct {

@@ -28,11 +28,6 @@ bool PathExists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The machine a fresh builder describes: the world the test binary runs in.
-bool DefaultWow64Process() {
-    return RunningOnStandIn();
-}
-
 #ifndef _WIN32
 win32sim::Denial ToDenial(KeyDenial denial) {
     switch (denial) {
@@ -114,6 +109,14 @@ bool ReadValue(const std::string& keyPath, const std::string& name, DWORD* type,
     return status == ERROR_SUCCESS;
 }
 
+std::string ReadText(const std::string& keyPath, const std::string& name) {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!ReadValue(keyPath, name, &type, &data))
+        return "(none)";
+    return std::string(data.begin(), data.end()).c_str();
+}
+
 std::string SnapshotTree(const std::string& keyPath) {
     HKEY root;
     std::string subkey;
@@ -129,7 +132,9 @@ std::string SnapshotTree(const std::string& keyPath) {
     return text;
 }
 
-MachineBuilder::MachineBuilder() : m_wow64Process(DefaultWow64Process()) {}
+// A fresh builder describes the world the test binary runs in: the stand-in
+// is a 32-bit process on 64-bit Windows.
+MachineBuilder::MachineBuilder() : m_wow64Process(RunningOnStandIn()) {}
 
 MachineBuilder::~MachineBuilder() {
     if (m_built)
@@ -218,7 +223,7 @@ bool MachineBuilder::CheckStageable() {
         return true;
     if (!m_administrator)
         m_unstageable.push_back("a non-administrator user");
-    if (m_wow64Process != DefaultWow64Process())
+    if (m_wow64Process != RunningOnStandIn())
         m_unstageable.push_back("a 32-bit process on 64-bit Windows");
     for (const auto& [letter, type] : m_drives) {
         if (letter != 'C' || type != DRIVE_FIXED)

@@ -104,6 +104,8 @@ private:
 bool ReadValue(const std::string& keyPath, const std::string& name, DWORD* type,
                std::vector<BYTE>* data);
 bool KeyExists(const std::string& keyPath);
+// A value's data up to its first zero byte; "(none)" when it does not exist.
+std::string ReadText(const std::string& keyPath, const std::string& name);
 
 // Every key and value below (and including) a key, as text with one line per
 // key and per value (type and bytes), sorted, so two states compare whole.

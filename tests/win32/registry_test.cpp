@@ -15,25 +15,8 @@ namespace {
 constexpr DWORD kMarker = 0xdeadbeef;
 const HKEY kMarkerKey = reinterpret_cast<HKEY>(static_cast<uintptr_t>(kMarker));
 
-// Closes the key it holds; predefined roots are never stored here.
-class Key {
-public:
-    Key() = default;
-    explicit Key(HKEY key) : m_hKey(key) {}
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-    ~Key() {
-        if (m_hKey)
-            RegCloseKey(m_hKey);
-    }
-    HKEY get() const { return m_hKey; }
-    HKEY* out() { return &m_hKey; }
-
-private:
-    HKEY m_hKey = nullptr;
-};
-
 using hmtest::CreateSubkey;
+using Key = hmtest::OwnedKey;
 
 void MakeSub(HKEY parent, const std::string& name) {
     RegCloseKey(CreateSubkey(parent, name));
