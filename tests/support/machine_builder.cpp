@@ -29,17 +29,9 @@ bool PathExists(const std::string& path) {
 }
 
 #ifndef _WIN32
-win32sim::Denial ToDenial(KeyDenial denial) {
-    switch (denial) {
-    case KeyDenial::Open:
-        return win32sim::Denial::Open;
-    case KeyDenial::Read:
-        return win32sim::Denial::Read;
-    case KeyDenial::Write:
-        return win32sim::Denial::Write;
-    }
-    return win32sim::Denial::Open;
-}
+// KeyDenial names the stand-in's denials in their order.
+static_assert(int(KeyDenial::Read) == int(win32sim::Denial::Read) &&
+              int(KeyDenial::Write) == int(win32sim::Denial::Write));
 #endif
 
 // One line per key and per value, the key named by the path it was asked
@@ -283,7 +275,7 @@ void MachineBuilder::Build() {
         StageFile(path, bytes);
 #ifndef _WIN32
     for (const auto& [keyPath, denial] : m_denied)
-        win32sim::DenyKey({keyPath, ToDenial(denial)});
+        win32sim::DenyKey({keyPath, static_cast<win32sim::Denial>(denial)});
 #endif
 }
 
