@@ -1,15 +1,43 @@
-// The fields of a regf file's bytes, and .reg text applied to the stand-in.
+// What the hive tests share: hives made from .reg text, the fields of their
+// bytes, and .reg text applied to the stand-in.
 #pragma once
 
 #include "regfile/regfile.h"
+#include "support/host_files.h"
 #include <win32sim/machine.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 namespace hmtest {
+
+// What the command writes; a command that fails fails the test.
+inline std::string RunCommand(const std::string& command) {
+    std::string out;
+    if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
+            out.append(buffer, n);
+        EXPECT_EQ(0, ::pclose(pipe)) << command;
+    }
+    return out;
+}
+
+// A hive file in format 1.`minor` holding the keys of .reg `text` below `prefix`.
+inline void MakeHive(const std::filesystem::path& hive, const std::string& prefix,
+                     const std::string& text, int minor = 3) {
+    const std::filesystem::path source = hive.string() + ".source.reg";
+    WriteHostFile(source, text);
+    ASSERT_EQ(0, std::system(("'" HM_SOURCE_DIR "/tests/support/make-hive' --minor " +
+                              std::to_string(minor) + " --prefix '" + prefix + "' '" +
+                              hive.string() + "' '" + source.string() + "'")
+                                 .c_str()));
+    std::filesystem::remove(source);
+}
 
 inline uint32_t Le32(const std::string& bytes, size_t at) {
     uint32_t word = 0;

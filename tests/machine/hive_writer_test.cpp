@@ -18,7 +18,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 
@@ -27,7 +26,9 @@ namespace {
 namespace fs = std::filesystem;
 using hmtest::KeyRecord;
 using hmtest::Le32;
+using hmtest::MakeHive;
 using hmtest::ReadHostFile;
+using hmtest::RunCommand;
 using hmtest::WriteHostFile;
 using win32sim::WindowsVolume;
 
@@ -107,28 +108,6 @@ std::string Replace(std::string text, const std::string& from, const std::string
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at))
         text.replace(at, from.size(), to), at += to.size();
     return text;
-}
-
-std::string RunCommand(const std::string& command) {
-    std::string out;
-    if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
-            out.append(buffer, n);
-        EXPECT_EQ(0, ::pclose(pipe)) << command;
-    }
-    return out;
-}
-
-void MakeHive(const fs::path& hive, const std::string& prefix, const std::string& text,
-              int minor = 3) {
-    const fs::path source = hive.string() + ".source.reg";
-    WriteHostFile(source, text);
-    ASSERT_EQ(0, std::system(("'" HM_SOURCE_DIR "/tests/support/make-hive' --minor " +
-                              std::to_string(minor) + " --prefix '" + prefix + "' '" +
-                              hive.string() + "' '" + source.string() + "'")
-                                 .c_str()));
-    fs::remove(source);
 }
 
 std::string ExportHive(const fs::path& hive, const std::string& prefix) {

@@ -17,9 +17,7 @@
 #include <gtest/gtest.h>
 #include <hivex.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 
 namespace {
@@ -29,6 +27,7 @@ using hmtest::ApplyRegText;
 using hmtest::KeyRecord;
 using hmtest::Le32;
 using hmtest::ReadHostFile;
+using hmtest::RunCommand;
 using hmtest::SetBaseBlockField;
 using hmtest::WriteHostFile;
 
@@ -37,10 +36,6 @@ constexpr char kSid[] = "S-1-5-21-111-222-333-1001";
 constexpr char kSoftware[] = "windows/System32/CONFIG/software";
 constexpr char kNtuser[] = "Users/ann/ntuser.dat";
 constexpr char kUsrClass[] = "Users/ann/AppData/Local/Microsoft/Windows/UsrClass.dat";
-
-void RunTool(const std::string& command) {
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-}
 
 std::string Quoted(const fs::path& path) {
     return "'" + path.string() + "'";
@@ -57,8 +52,8 @@ class WindowsVolumeTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_root = hmtest::FreshHostFolder("hm-volume");
-        RunTool(Quoted(kTools / "machine" / "make-volume") + " " + Quoted(s_root / "volume") + " " +
-                Quoted(s_root / "machine"));
+        RunCommand(Quoted(kTools / "machine" / "make-volume") + " " + Quoted(s_root / "volume") +
+                   " " + Quoted(s_root / "machine"));
     }
     static void TearDownTestSuite() { fs::remove_all(s_root); }
 
@@ -80,11 +75,8 @@ protected:
         std::string path = "HKEY_LOCAL_MACHINE\\SOFTWARE";
         for (int level = 2; level <= 513; ++level)
             path += "\\d";
-        std::ofstream(s_root / "deep.reg")
-            << "Windows Registry Editor Version 5.00\r\n\r\n[" << path << "]\r\n";
-        RunTool(Quoted(kTools / "support" / "make-hive") +
-                " --prefix 'HKEY_LOCAL_MACHINE\\SOFTWARE' " + Quoted(copy / kSoftware) + " " +
-                Quoted(s_root / "deep.reg"));
+        hmtest::MakeHive(copy / kSoftware, "HKEY_LOCAL_MACHINE\\SOFTWARE",
+                         "Windows Registry Editor Version 5.00\r\n\r\n[" + path + "]\r\n");
         return copy;
     }
 
@@ -206,18 +198,14 @@ TEST_F(WindowsVolumeTest, RefusesADamagedHiveAndKeepsThePreviousMachine) {
 // keeps it byte for byte. A key the stand-in could not hold at all is never
 // deleted with its parent.
 TEST_F(WindowsVolumeTest, KeepsNamesOutside1252AndNeverDeletesWhatItLeftOut) {
-    const fs::path copy = s_root / "greek";
-    fs::remove_all(copy);
-    fs::copy(s_root / "volume", copy, fs::copy_options::recursive);
-    const fs::path reg = s_root / "greek.reg";
-    std::ofstream(reg, std::ios::binary)
-        << "Windows Registry Editor Version 5.00\r\n\r\n"
-           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\\xCE\xA9mega\\Sub]\r\n\"A\"=\"1\"\r\n\r\n"
-           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Values]\r\n\"\xCE\xB1\"=\"\xCE\xB2\"\r\n"
-           "\"\xCE\xB3\"=\"2\"\r\n\r\n"
-           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Caf\xC3\xA9]\r\n\"B\"=\"3\"\r\n";
-    RunTool(Quoted(kTools / "support" / "make-hive") + " --prefix 'HKEY_LOCAL_MACHINE\\SOFTWARE' " +
-            Quoted(copy / kSoftware) + " " + Quoted(reg));
+    const fs::path copy = DamagedVolume("greek", kSoftware, [](std::string*) {});
+    hmtest::MakeHive(
+        copy / kSoftware, "HKEY_LOCAL_MACHINE\\SOFTWARE",
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\\xCE\xA9mega\\Sub]\r\n\"A\"=\"1\"\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Values]\r\n\"\xCE\xB1\"=\"\xCE\xB2\"\r\n"
+        "\"\xCE\xB3\"=\"2\"\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Caf\xC3\xA9]\r\n\"B\"=\"3\"\r\n");
     win32sim::WindowsVolume volume;
     std::string error;
     ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
@@ -257,8 +245,8 @@ TEST_F(WindowsVolumeTest, KeepsNamesOutside1252AndNeverDeletesWhatItLeftOut) {
 TEST_F(WindowsVolumeTest, ReadsADirtyHiveThroughItsLogsAndWritesItClean) {
     const fs::path copy = DamagedVolume("dirty", kUsrClass, [](std::string*) {});
     for (const char* suffix : {"", ".LOG1", ".LOG2"})
-        RunTool("xz -dc " + Quoted(kTools / "machine" / "real-hives" / "UsrClass.dat") + suffix +
-                ".xz >" + Quoted(copy / kUsrClass) + suffix);
+        RunCommand("xz -dc " + Quoted(kTools / "machine" / "real-hives" / "UsrClass.dat") + suffix +
+                   ".xz >" + Quoted(copy / kUsrClass) + suffix);
     const std::string classes = std::string(kSid) + "_Classes";
     const std::string bag =
         classes + "\\Local Settings\\Software\\Microsoft\\Windows\\Shell\\Bags\\26";
@@ -296,10 +284,10 @@ TEST_F(WindowsVolumeTest, ReadsADirtyHiveThroughItsLogsAndWritesItClean) {
     const std::string fixed = ReadHostFile(copy / kUsrClass);
     EXPECT_EQ(Le32(fixed, 4), Le32(fixed, 8));
     EXPECT_GT(Le32(fixed, 4), 300u) << "the highest sequence number in the logs is 300";
-    RunTool("/usr/bin/python3 -c 'import pyregf, sys; f = pyregf.file(); f.open(sys.argv[1])\n"
-            "def walk(k): [v.data for v in k.values]; [walk(s) for s in k.sub_keys]\n"
-            "walk(f.get_root_key())' " +
-            Quoted(copy / kUsrClass)); // libregf reads it whole
+    RunCommand("/usr/bin/python3 -c 'import pyregf, sys; f = pyregf.file(); f.open(sys.argv[1])\n"
+               "def walk(k): [v.data for v in k.values]; [walk(s) for s in k.sub_keys]\n"
+               "walk(f.get_root_key())' " +
+               Quoted(copy / kUsrClass)); // libregf reads it whole
     EXPECT_TRUE(fs::exists(copy / (std::string(kUsrClass) + ".LOG1")));
     win32sim::HiveRecovery again;
     ASSERT_TRUE(win32sim::RecoverHive((copy / kUsrClass).string(), &again, &error));
