@@ -8,6 +8,7 @@
 #include "regfile/regfile.h"
 #include "support/host_files.h"
 #include "support/machine_builder.h"
+#include "support/text.h"
 
 #include <gtest/gtest.h>
 
@@ -406,21 +407,6 @@ const char kRegeditExport[] =
     "[HKEY_USERS\\S-1-5-18\\Software\\Run]\r\n"
     "\"Tool\"=\"C:\\\\Tools\\\\tool.exe /quiet\"\r\n";
 
-std::string Utf16WithBom(const std::string& ansi, const std::u16string& more = u"") {
-    std::string bytes = "\xFF\xFE";
-    std::u16string units;
-    for (unsigned char c : ansi) {
-        WCHAR unit = 0;
-        MultiByteToWideChar(1252, 0, reinterpret_cast<const char*>(&c), 1, &unit, 1);
-        units.push_back(static_cast<char16_t>(unit));
-    }
-    for (char16_t unit : units + more) {
-        bytes.push_back(static_cast<char>(unit & 0xFF));
-        bytes.push_back(static_cast<char>(unit >> 8));
-    }
-    return bytes;
-}
-
 // Names and data 1252 cannot spell, which only a UTF-16 file holds: two
 // value names the A functions both show as "??", and string data of an odd
 // length.
@@ -441,7 +427,7 @@ TEST_F(MachineTest, RegeditFilesRoundTripThroughLoadAndSave) {
         std::string bytes;
         std::string start;
     } kFiles[] = {
-        {"UTF-16LE", Utf16WithBom(kRegeditExport, kOutside1252), "\xFF\xFEW\0"s},
+        {"UTF-16LE", hmtest::Utf16WithBom(kRegeditExport, kOutside1252), "\xFF\xFEW\0"s},
         {"8-bit", kRegeditExport, "Windows Registry Editor Version 5.00\r\n"},
         {"REGEDIT4", regedit4, "REGEDIT4\r\n"},
     };

@@ -103,15 +103,6 @@ TEST_F(ExclusionListTest, AnOverlongLineIsCutAndTheLinesAfterItStillCount) {
 
 // The same three entries (one with an e-acute) in every encoding and with
 // every line end a Windows editor saves. Notepad's "Unicode" is UTF-16LE.
-std::string Utf16(const std::string& latin1, bool bigEndian) {
-    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-    for (char c : latin1) {
-        const char units[2] = {bigEndian ? '\0' : c, bigEndian ? c : '\0'};
-        bytes.append(units, 2);
-    }
-    return bytes;
-}
-
 TEST_F(ExclusionListTest, EveryEncodingAndLineEndExcludesWhatItLists) {
     if (!BuildWithFile(""))
         return;
@@ -139,9 +130,9 @@ TEST_F(ExclusionListTest, EveryEncodingAndLineEndExcludesWhatItLists) {
          "; mine\nHKEY_LOCAL_MACHINE\\SOFTWARE\\First=LOCKED\r"
          "HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xE9\r\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Last\n"},
         {"UTF-8 with BOM", utf8},
-        {"UTF-16LE with BOM, CR LF", Utf16(crlf, false)},
-        {"UTF-16LE with BOM, CR", Utf16(withLineEnd("\r"), false)},
-        {"UTF-16BE with BOM", Utf16(crlf, true)},
+        {"UTF-16LE with BOM, CR LF", hmtest::Utf16WithBom(crlf)},
+        {"UTF-16LE with BOM, CR", hmtest::Utf16WithBom(withLineEnd("\r"))},
+        {"UTF-16BE with BOM", hmtest::Utf16WithBom(crlf, u"", true)},
     };
     for (const auto& file : files) {
         ASSERT_TRUE(hmtest::WriteWholeFile(ExclusionFilePath(), file.bytes));
