@@ -133,12 +133,11 @@ TEST_F(RegKeyTest, UnreadableChildIsSkipped) {
 
 TEST_F(RegKeyTest, StringValuesAreListedAsStoredAndOtherTypesSkipped) {
     const DWORD number = 7;
-    const BYTE bytes[] = {1, 2, 3};
     // Names in creation order are also in name order: Wine 8.0 sorts values.
     SetString("a_sz", "%SystemRoot%\\a.exe");
     SetValue("b_dword", REG_DWORD, &number, sizeof(number));
     SetString("c_expand", "%TEMP%\\c", REG_EXPAND_SZ);
-    SetValue("d_binary", REG_BINARY, bytes, sizeof(bytes));
+    SetValue("d_binary", REG_BINARY, "\1\2\3", 3);
     SetValue("e_unterminated", REG_SZ, "xyz", 3);
     SetValue("f_multi", REG_MULTI_SZ, "m\0n\0", 5);
     RegKey key = OpenTestKey();

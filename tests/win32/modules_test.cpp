@@ -10,7 +10,7 @@
 #include <atomic>
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 // Modules: the engine loads its optional sibling libraries by name, looks up
@@ -20,8 +20,6 @@ namespace {
 using hmtest::EndsWithNoCase;
 
 constexpr char kTestModule[] = "hmtestmod.dll";
-
-typedef int (*AnswerFunction)(void);
 
 std::string ModuleFileName(HMODULE module) {
     char path[MAX_PATH + 1] = {0};
@@ -70,9 +68,7 @@ std::string TestModuleBytes() {
     const std::string file = TestModuleHostFile().string();
 #endif
     std::ifstream in(file, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 class ModuleSearch : public hmtest::ConformanceTest {};
@@ -129,7 +125,7 @@ TEST(Modules, LoadFindAndFree) {
     EXPECT_EQ(module, GetModuleHandleA("HMTESTMOD.DLL")) << "names ignore case";
     EXPECT_EQ(module, GetModuleHandleA("hmtestmod")) << ".dll is implied";
 
-    auto answer = reinterpret_cast<AnswerFunction>(
+    auto answer = reinterpret_cast<int (*)()>(
         reinterpret_cast<void*>(GetProcAddress(module, "HmTestModAnswer")));
     ASSERT_NE(nullptr, answer);
     EXPECT_EQ(42, answer());
