@@ -258,18 +258,16 @@ TEST_F(ExclusionListTest, TheUserWildcardGivesOneEntryPerHiveHoldingTheKey) {
     EXPECT_TRUE(IsExcluded(m_engine, "HKEY_USERS\\" + sid + "\\Software\\HmWild"));
 }
 
-struct WalkCase {
-    HKEY root;
-    const char* path;
-    int mode;
-    bool walk;
-};
-
 TEST_F(ExclusionListTest, ShouldWalkKeyKeepsEachWalkInItsArea) {
     if (!BuildWithFile("HKEY_LOCAL_MACHINE\\SOFTWARE\\Excluded\r\n"
                        "HKEY_USERS\\S-1-5-18\\Software\\Excluded\r\n"))
         return;
-    const WalkCase cases[] = {
+    const struct {
+        HKEY root;
+        const char* path;
+        int mode;
+        bool walk;
+    } cases[] = {
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts", 1, false},
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", 1, true},
         // The area paths are prefixes: a sibling whose name starts alike goes too.
@@ -293,7 +291,7 @@ TEST_F(ExclusionListTest, ShouldWalkKeyKeepsEachWalkInItsArea) {
         {HKEY_USERS, "S-1-5-18\\Software\\Vendor", 2, false},
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 2, false},
     };
-    for (const WalkCase& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(c.walk, ShouldWalkKey(c.root, c.path, m_engine, c.mode))
             << KeyPathText(c.root, c.path) << " in mode " << c.mode;
     }

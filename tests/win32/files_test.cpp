@@ -277,12 +277,7 @@ TEST_F(FilesTest, CreateFileDispositions) {
         if (file != INVALID_HANDLE_VALUE)
             CloseHandle(file);
     }
-    // CREATE_ALWAYS emptied the old file.
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA(At("old.txt").c_str(), &data);
-    ASSERT_NE(INVALID_HANDLE_VALUE, find);
-    EXPECT_EQ(0u, data.nFileSizeLow);
-    FindClose(find);
+    EXPECT_EQ("", hmtest::ReadWholeFile(At("old.txt"))) << "CREATE_ALWAYS empties the old file";
 }
 
 TEST_F(FilesTest, WrittenBytesReadBackAndAccessIsChecked) {

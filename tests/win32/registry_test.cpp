@@ -4,6 +4,7 @@
 #include "support/conformance.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -272,16 +273,14 @@ TEST_F(Registry, KeyNamesUpTo255Characters) {
 // --- RegQueryInfoKeyA --------------------------------------------------------------
 
 TEST_F(Registry, QueryInfoCountsAndLongestLengths) {
-    struct Info {
-        DWORD subkeys, maxSubkey, values, maxName, maxData;
-    };
+    // Subkeys, longest subkey name, values, longest value name, longest data.
+    using Info = std::array<DWORD, 5>;
     auto query = [this] {
         Info info{kMarker, kMarker, kMarker, kMarker, kMarker};
         DWORD maxClass = kMarker;
         EXPECT_EQ(ERROR_SUCCESS,
-                  RegQueryInfoKeyA(TestKey(), nullptr, nullptr, nullptr, &info.subkeys,
-                                   &info.maxSubkey, &maxClass, &info.values, &info.maxName,
-                                   &info.maxData, nullptr, nullptr));
+                  RegQueryInfoKeyA(TestKey(), nullptr, nullptr, nullptr, &info[0], &info[1],
+                                   &maxClass, &info[2], &info[3], &info[4], nullptr, nullptr));
         EXPECT_EQ(0u, maxClass);
         return info;
     };
@@ -307,12 +306,7 @@ TEST_F(Registry, QueryInfoCountsAndLongestLengths) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         c.stage(TestKey());
-        const Info info = query();
-        EXPECT_EQ(c.expected.subkeys, info.subkeys);
-        EXPECT_EQ(c.expected.maxSubkey, info.maxSubkey);
-        EXPECT_EQ(c.expected.values, info.values);
-        EXPECT_EQ(c.expected.maxName, info.maxName);
-        EXPECT_EQ(c.expected.maxData, info.maxData);
+        EXPECT_EQ(c.expected, query());
     }
 }
 
