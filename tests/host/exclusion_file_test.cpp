@@ -26,7 +26,8 @@ TEST(ExclusionFile, AddAndRemoveKeepTheFilesOwnEncodingAndLineEnds) {
         {cafe, "", cafe + "\r\n", ""},
         {cafe, "\xEF\xBB\xBF" "A\n", "\xEF\xBB\xBF" "A\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xC3\xA9\n", ""},
         {cafe, Utf16WithBom("A\n"), Utf16WithBom("A\n" + cafe + "\n"), ""},
-        {cafe, Utf16WithBom("A\r\n", u"", true), Utf16WithBom("A\r\n" + cafe + "\r\n", u"", true), ""},
+        {cafe, Utf16WithBom("A\r\n", u"", true),
+         Utf16WithBom("A\r\n" + cafe + "\r\n", u"", true), ""},
     };
     for (const Case& c : cases) {
         ExclusionFile file = ParseExclusionFile(c.before);

@@ -67,11 +67,12 @@ inline size_t KeyRecord(const std::string& bytes, const std::string& name) {
     return 0;
 }
 
+// Applies .reg text to the stand-in, past any denial.
 inline void ApplyRegText(const std::string& text) {
     regfile::Script script;
     std::string error;
-    ASSERT_TRUE(regfile::Parse(std::vector<uint8_t>(text.begin(), text.end()), "test", &script,
-                               &error))
+    ASSERT_TRUE(
+        regfile::Parse(std::vector<uint8_t>(text.begin(), text.end()), "test", &script, &error))
         << error;
     win32sim::PrivilegedScope privileged;
     ASSERT_EQ(ERROR_SUCCESS, regfile::Apply(script, &error)) << error;

@@ -15,8 +15,9 @@ namespace hmtest {
 // one count for the whole program, so no two callers share a folder.
 inline std::filesystem::path FreshHostFolder(const std::string& prefix) {
     static std::atomic<int> sequence{0};
-    const auto folder = std::filesystem::temp_directory_path() /
-                        (prefix + "-" + std::to_string(::getpid()) + "-" + std::to_string(++sequence));
+    const auto folder =
+        std::filesystem::temp_directory_path() /
+        (prefix + "-" + std::to_string(::getpid()) + "-" + std::to_string(++sequence));
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     return folder;
