@@ -61,11 +61,13 @@ std::string OtherClassesName(const std::string& keyPathText) {
 void CExclusionList::Clear() {
     m_entries.clear();
     m_lengths.clear();
+    m_hasLastTested = false;
 }
 
 void CExclusionList::Insert(std::string entry) {
     m_lengths.insert(entry.size());
     m_entries.insert(std::move(entry));
+    m_hasLastTested = false;
 }
 
 bool CExclusionList::Load(const std::string& filePath) {
@@ -109,10 +111,15 @@ void CExclusionList::AddForEveryUserHive(const std::string& entry) {
 bool CExclusionList::IsExcluded(const std::string& keyPathText, const std::string& filePath) {
     if (m_entries.empty())
         Load(filePath);
+    if (m_hasLastTested && m_lastTested == keyPathText)
+        return m_lastExcluded;
     // An entry keeps its key out by either name: a problem found through
     // one name is repaired through that name, and the key is the same.
     const std::string other = OtherClassesName(keyPathText);
-    return Covers(keyPathText) || (!other.empty() && Covers(other));
+    m_lastExcluded = Covers(keyPathText) || (!other.empty() && Covers(other));
+    m_lastTested.assign(keyPathText); // into the room of the last one
+    m_hasLastTested = true;
+    return m_lastExcluded;
 }
 
 bool CExclusionList::Covers(const std::string& keyPathText) const {
