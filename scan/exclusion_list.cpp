@@ -44,14 +44,28 @@ std::string BackingEntry(const std::string& entry) {
     return "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES\\" + entry.substr(classesRoot.size());
 }
 
+// Whether `text` may begin with the ASCII `prefix` in some letter case:
+// folding changes letters only, so every other byte must be there as it is.
+// Most key paths fail at once, before the code page's comparison is asked.
+bool MayStartWithNoCase(const std::string& text, std::string_view prefix) {
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        const char folded = static_cast<char>(prefix[i] | 0x20);
+        if ((folded < 'a' || folded > 'z') && text[i] != prefix[i])
+            return false;
+    }
+    return true;
+}
+
 // The same key through the classes root's other name; "" for a key outside
 // the classes.
 std::string OtherClassesName(const std::string& keyPathText) {
     static const char kRoot[] = "HKEY_CLASSES_ROOT\\";
     static const char kMachine[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\";
-    if (StartsWithNoCase(keyPathText, kRoot))
+    if (MayStartWithNoCase(keyPathText, kRoot) && StartsWithNoCase(keyPathText, kRoot))
         return kMachine + keyPathText.substr(std::strlen(kRoot));
-    if (StartsWithNoCase(keyPathText, kMachine))
+    if (MayStartWithNoCase(keyPathText, kMachine) && StartsWithNoCase(keyPathText, kMachine))
         return kRoot + keyPathText.substr(std::strlen(kMachine));
     return {};
 }
