@@ -267,7 +267,11 @@ bool HiveReader::ReadNode(hive_node_h node, const std::string& nodePath, const s
         walk.mount->leftOutNodes.push_back(nodePath);
         return true;
     }
-    walk.script->keys.push_back(std::move(key));
+    std::string refused;
+    if (!walk.receiver.Take(key, true, &refused)) {
+        walk.refused = std::move(refused);
+        return false;
+    }
     Malloced<hive_node_h> children(hivex_node_children(m_handle.get(), node));
     if (!children)
         return false;
@@ -287,15 +291,15 @@ bool HiveReader::ReadNode(hive_node_h node, const std::string& nodePath, const s
     return true;
 }
 
-bool HiveReader::ReadMount(HiveMount* mount, regfile::Script* script, std::string* error) const {
+bool HiveReader::ReadMount(HiveMount* mount, regfile::KeyReceiver& receiver,
+                           std::string* error) const {
     errno = 0;
     const hive_node_h top = NodeAt(mount->hiveNodePath);
     if (!top)
         return Fail(error, m_path + ": no key " + mount->hiveNodePath);
-    script->wide = true;
-    Walk walk{mount, script, {}, {}};
+    Walk walk{mount, receiver, {}, {}, {}};
     if (!ReadNode(top, mount->hiveNodePath, mount->keyPath, DepthOf(mount->hiveNodePath), walk))
-        return Fail(error, m_path + ": " +
+        return Fail(error, walk.refused ? *walk.refused : m_path + ": " +
                                (walk.problem.empty()
                                     ? "damaged hive: " + KeyDataDamage(errno ? errno : EIO)
                                     : walk.problem));

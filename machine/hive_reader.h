@@ -81,16 +81,19 @@ public:
     std::vector<std::string> SubkeyNames(const std::string& nodePath) const;
     std::vector<std::pair<std::string, std::string>> TextValues(const std::string& nodePath) const;
 
-    // Appends the keys `mount` places to `script` (a wide script), parents
-    // first; keys left out for their names join the mount's leftOutNodes.
-    bool ReadMount(HiveMount* mount, regfile::Script* script, std::string* error) const;
+    // Hands the keys `mount` places to `receiver` (as a wide script's),
+    // parents first, each as soon as it is read; keys left out for their
+    // names join the mount's leftOutNodes. A fault of the hive reads
+    // "<path>: <what>"; one of the receiver's is passed on as it gave it.
+    bool ReadMount(HiveMount* mount, regfile::KeyReceiver& receiver, std::string* error) const;
 
 private:
     struct Walk {
         HiveMount* mount;
-        regfile::Script* script;
+        regfile::KeyReceiver& receiver;
         std::set<hive_node_h> seen; // a damaged hive's lists can lead back to a key
         std::string problem;        // why the walk stopped, when the hive is at fault
+        std::optional<std::string> refused; // why the receiver stopped it
     };
 
     hive_node_h NodeAt(const std::string& nodePath) const;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstring>
 
 namespace win32sim::detail {
 namespace {
@@ -108,11 +109,11 @@ bool IsStringType(DWORD type) {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-std::vector<BYTE> WidenData(const std::vector<BYTE>& ansi) {
+std::vector<BYTE> WidenData(const BYTE* ansi, size_t size) {
     std::vector<BYTE> utf16;
-    utf16.reserve(2 * ansi.size());
-    for (BYTE c : ansi) {
-        const char16_t u = AnsiCharToUtf16(c);
+    utf16.reserve(2 * size);
+    for (size_t i = 0; i < size; ++i) {
+        const char16_t u = AnsiCharToUtf16(ansi[i]);
         utf16.push_back(static_cast<BYTE>(u & 0xFF));
         utf16.push_back(static_cast<BYTE>(u >> 8));
     }
@@ -140,6 +141,43 @@ bool ExactAnsiData(const BYTE* utf16, size_t size, std::vector<BYTE>* ansi) {
         (*ansi)[i] = c;
     }
     return true;
+}
+
+ValueBytes::ValueBytes(const BYTE* data, size_t size) : m_size(static_cast<uint32_t>(size)) {
+    if (InPlace()) {
+        std::copy(data, data + size, m_bytes);
+        return;
+    }
+    BYTE* block = new BYTE[size];
+    std::copy(data, data + size, block);
+    std::memcpy(m_bytes, &block, sizeof(block));
+}
+
+ValueBytes::ValueBytes(ValueBytes&& other) noexcept : m_size(other.m_size) {
+    std::memcpy(m_bytes, other.m_bytes, kInPlace);
+    other.m_size = 0;
+}
+
+ValueBytes& ValueBytes::operator=(ValueBytes&& other) noexcept {
+    if (this != &other) {
+        if (!InPlace())
+            delete[] Block();
+        m_size = other.m_size;
+        std::memcpy(m_bytes, other.m_bytes, kInPlace);
+        other.m_size = 0;
+    }
+    return *this;
+}
+
+ValueBytes::~ValueBytes() {
+    if (!InPlace())
+        delete[] Block();
+}
+
+BYTE* ValueBytes::Block() const {
+    BYTE* block;
+    std::memcpy(&block, m_bytes, sizeof(block));
+    return block;
 }
 
 namespace {
@@ -354,16 +392,17 @@ const RegValue* RegKey::FindValue(const RegName& name) const {
     return position == std::string::npos ? nullptr : &m_values[position];
 }
 
-void RegKey::SetValue(const RegName& name, DWORD type, std::vector<BYTE> data, bool utf16) {
+void RegKey::SetValue(const RegName& name, DWORD type, const BYTE* data, size_t size,
+                      bool utf16) {
     Touch();
     const size_t position = ValuePosition(name);
     if (position != std::string::npos) {
         m_values[position].type = type;
-        m_values[position].data = std::move(data);
+        m_values[position].data = ValueBytes(data, size);
         m_values[position].utf16 = utf16;
         return;
     }
-    m_values.push_back(RegValue{name, type, std::move(data), utf16});
+    m_values.push_back(RegValue{name, ValueBytes(data, size), type, utf16});
     if (m_index) {
         m_index->slots.emplace(FoldedName(name), m_values.size() - 1);
         m_index->Append();
