@@ -299,10 +299,12 @@ bool HiveReader::ReadMount(HiveMount* mount, regfile::KeyReceiver& receiver,
         return Fail(error, m_path + ": no key " + mount->hiveNodePath);
     Walk walk{mount, receiver, {}, {}, {}};
     if (!ReadNode(top, mount->hiveNodePath, mount->keyPath, DepthOf(mount->hiveNodePath), walk))
-        return Fail(error, walk.refused ? *walk.refused : m_path + ": " +
-                               (walk.problem.empty()
-                                    ? "damaged hive: " + KeyDataDamage(errno ? errno : EIO)
-                                    : walk.problem));
+        return Fail(error, walk.refused
+                               ? *walk.refused
+                               : m_path + ": " +
+                                     (walk.problem.empty()
+                                          ? "damaged hive: " + KeyDataDamage(errno ? errno : EIO)
+                                          : walk.problem));
     return true;
 }
 

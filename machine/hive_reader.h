@@ -91,8 +91,8 @@ private:
     struct Walk {
         HiveMount* mount;
         regfile::KeyReceiver& receiver;
-        std::set<hive_node_h> seen; // a damaged hive's lists can lead back to a key
-        std::string problem;        // why the walk stopped, when the hive is at fault
+        std::set<hive_node_h> seen;         // a damaged hive's lists can lead back to a key
+        std::string problem;                // why the walk stopped, when the hive is at fault
         std::optional<std::string> refused; // why the receiver stopped it
     };
 

@@ -114,8 +114,8 @@ private:
         if (::fstat(fd, &info) != 0)
             return false;
         m_capacity = static_cast<size_t>(info.st_size) + 1;
-        m_pages = ::mmap(nullptr, m_capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                         -1, 0);
+        m_pages =
+            ::mmap(nullptr, m_capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (m_pages == MAP_FAILED)
             return false;
         auto* at = static_cast<char*>(m_pages);
@@ -308,19 +308,6 @@ bool ReplaceMachine(const MachineConfig& config,
             ApplyRegistry(old, &ignored);
     }
     return Fail(error, fillError);
-}
-
-bool ReplaceMachine(const MachineConfig& config, regfile::Script& registry,
-                    const std::string& sourceName, std::string* error) {
-    return ReplaceMachine(
-        config,
-        [&](std::string* applyError) {
-            if (registry.keys.empty() || ApplyRegistry(registry, applyError) == ERROR_SUCCESS)
-                return true;
-            *applyError = sourceName + ": " + *applyError;
-            return false;
-        },
-        error);
 }
 
 bool LoadMachine(const std::string& folder, std::string* error) {

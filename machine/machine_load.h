@@ -40,15 +40,10 @@ private:
     regfile::KeyApplier m_applier;
 };
 
-// Resets the machine to `config` and applies `registry`, releasing it as it
-// goes (a whole machine's script is as large as its registry). When it
-// does not apply, the previous machine is put back and `error` reads
-// "<sourceName>: <what failed>".
-bool ReplaceMachine(const MachineConfig& config, regfile::Script& registry,
-                    const std::string& sourceName, std::string* error);
-// The same with the registry filled by `fillRegistry`, which reports its
-// own fault whole (a machine.reg is parsed as it is applied, and a fault in
-// its text is found only once the keys before it are in).
+// Resets the machine to `config` and has `fillRegistry` fill its registry
+// (a machine.reg is parsed as it is applied, so a fault in its text or
+// hives may be found once keys before it are in). When that fails, the
+// previous machine is put back and `error` is what `fillRegistry` said.
 bool ReplaceMachine(const MachineConfig& config,
                     const std::function<bool(std::string* error)>& fillRegistry,
                     std::string* error);

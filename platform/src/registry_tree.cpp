@@ -285,6 +285,7 @@ namespace {
 // shared DLL counters hold thousands, and a search of the list for each one
 // made loading or changing such a key quadratic.
 constexpr size_t kIndexedValueCount = 64;
+constexpr size_t kExactValueRoom = 8;
 } // namespace
 
 // A key of many values finds a value by name through a hash of its
@@ -392,8 +393,7 @@ const RegValue* RegKey::FindValue(const RegName& name) const {
     return position == std::string::npos ? nullptr : &m_values[position];
 }
 
-void RegKey::SetValue(const RegName& name, DWORD type, const BYTE* data, size_t size,
-                      bool utf16) {
+void RegKey::SetValue(const RegName& name, DWORD type, const BYTE* data, size_t size, bool utf16) {
     Touch();
     const size_t position = ValuePosition(name);
     if (position != std::string::npos) {
@@ -402,6 +402,10 @@ void RegKey::SetValue(const RegName& name, DWORD type, const BYTE* data, size_t 
         m_values[position].utf16 = utf16;
         return;
     }
+    // Most keys hold one to three values and are never written again: up to
+    // a few, the list grows by one instead of doubling into room it keeps.
+    if (m_values.size() == m_values.capacity() && m_values.size() < kExactValueRoom)
+        m_values.reserve(m_values.size() + 1);
     m_values.push_back(RegValue{name, ValueBytes(data, size), type, utf16});
     if (m_index) {
         m_index->slots.emplace(FoldedName(name), m_values.size() - 1);
