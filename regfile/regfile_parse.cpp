@@ -421,13 +421,13 @@ bool Reader::ReadHex(std::string_view text, ValueOp* value) {
     if (text.empty() || text.front() != ':')
         return Fail("missing ':' after hex");
     std::vector<BYTE> bytes;
+    bytes.reserve(text.size() / 3 + 1); // "xx," a byte: this line's, at least
     if (!ReadHexBytes(text.substr(1), &bytes))
         return false;
     // Version 5 files hold string types as UTF-16LE, REGEDIT4 as ANSI; the A
     // functions take ANSI, the W functions (a wide script) UTF-16LE.
     value->type = type;
     const bool utf16 = m_version == Version::Regedit5;
-    bytes.shrink_to_fit(); // read a byte at a time
     if (!IsAnsiTextType(type) || utf16 == m_wide)
         value->data = std::move(bytes);
     else
@@ -476,8 +476,11 @@ public:
         m_script.keys.reserve(keyLines);
     }
     bool Take(KeyOp& key, bool, std::string*) override {
-        // A script is held whole: no key keeps room for values it will not get.
+        // A script is held whole: no key keeps room for values, nor hex data
+        // (read a byte at a time) for bytes, it will not get.
         key.values.shrink_to_fit();
+        for (ValueOp& value : key.values)
+            value.data.shrink_to_fit();
         m_script.keys.push_back(std::move(key));
         return true;
     }

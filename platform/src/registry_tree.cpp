@@ -80,9 +80,14 @@ std::u16string RegName::Utf16() const {
 int CompareKeyNames(const RegName& a, const RegName& b) {
     const size_t common = std::min(a.Length(), b.Length());
     if (!a.wide && !b.wide) {
-        // Almost every name: a table answers at once.
+        // Almost every name: equal bytes are equal characters (a binary
+        // search among CLSID's 40,000 GUIDs meets long common starts), and
+        // a table answers for the rest at once.
+        size_t i = 0;
+        while (i < common && a.ansi[i] == b.ansi[i])
+            ++i;
         const UnitTable& upper = UpperUnits();
-        for (size_t i = 0; i < common; ++i) {
+        for (; i < common; ++i) {
             const char16_t ua = upper[static_cast<unsigned char>(a.ansi[i])];
             const char16_t ub = upper[static_cast<unsigned char>(b.ansi[i])];
             if (ua != ub)
