@@ -97,10 +97,11 @@ public:
         return read || Fail(error, path.string() + ": cannot be read");
     }
 
-    // The first `count` bytes are not needed any more.
+    // The first `count` bytes are not needed any more. They go back a
+    // megabyte at a time: a call for each page was a twentieth of the load.
     void Release(size_t count) {
-        const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-        const size_t end = std::min(count, m_size) / page * page;
+        constexpr size_t kStep = size_t{1} << 20; // a multiple of any page size
+        const size_t end = std::min(count, m_size) / kStep * kStep;
         if (end > m_released) {
             ::madvise(static_cast<char*>(m_pages) + m_released, end - m_released, MADV_DONTNEED);
             m_released = end;
@@ -114,8 +115,10 @@ private:
         if (::fstat(fd, &info) != 0)
             return false;
         m_capacity = static_cast<size_t>(info.st_size) + 1;
-        m_pages =
-            ::mmap(nullptr, m_capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        // Populated at once: faulting in each page as read() fills it cost
+        // more than the read.
+        m_pages = ::mmap(nullptr, m_capacity, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
         if (m_pages == MAP_FAILED)
             return false;
         auto* at = static_cast<char*>(m_pages);

@@ -438,6 +438,14 @@ bool Reader::ReadHex(std::string_view text, ValueOp* value) {
 // Reads "xx,xx,..." up to the end of the value, following continuation lines.
 bool Reader::ReadHexBytes(std::string_view text, std::vector<BYTE>* bytes) {
     for (;;) {
+        // Almost every byte is "xx," with nothing around it: one step each.
+        while (text.size() >= 3 && text[2] == ',') {
+            const int high = HexDigit(text[0]), low = HexDigit(text[1]);
+            if (high < 0 || low < 0)
+                break;
+            bytes->push_back(static_cast<BYTE>(high * 16 + low));
+            text.remove_prefix(3);
+        }
         text = TrimLeft(text);
         if (text.empty() || text.front() == ';')
             return true;
