@@ -63,7 +63,9 @@ public:
     static std::unique_ptr<HiveReader> Open(const std::string& path, std::string* error);
 
     HiveReader(HiveHandle handle, std::string path, std::string note)
-        : m_handle(std::move(handle)), m_path(std::move(path)), m_note(std::move(note)) {}
+        : m_handle(std::move(handle)), m_path(std::move(path)), m_note(std::move(note)) {
+        FindMappedFile();
+    }
 
     const std::string& Path() const { return m_path; }
     // One line on a dirty hive's recovery from its logs; empty when clean.
@@ -94,7 +96,11 @@ private:
         std::set<hive_node_h> seen;         // a damaged hive's lists can lead back to a key
         std::string problem;                // why the walk stopped, when the hive is at fault
         std::optional<std::string> refused; // why the receiver stopped it
+        size_t keys = 0;                    // handed over
     };
+
+    void FindMappedFile();
+    void DropMappedPages() const;
 
     hive_node_h NodeAt(const std::string& nodePath) const;
     bool RawData(hive_value_h value, DWORD* type, std::vector<BYTE>* data) const;
@@ -108,6 +114,8 @@ private:
     HiveHandle m_handle;
     std::string m_path;
     std::string m_note;
+    // Where hivex mapped the file (shared and read-only), when it did.
+    std::vector<std::pair<void*, size_t>> m_mapped;
 };
 
 } // namespace win32sim
