@@ -191,17 +191,25 @@ RegFormat FormatOf(const std::string& hostPath) {
 
 // The whole registry in `format`, or in UTF-16 when 8-bit text cannot hold
 // a name (or REGEDIT4 a string) of it: nothing is saved as '?'.
-bool ExportRegistry(RegFormat format, std::vector<uint8_t>* bytes, std::string* error) {
+bool ExportRegistry(RegFormat format, std::string* bytes, std::string* error) {
     PrivilegedScope privileged;
     const std::vector<std::string> roots = {"HKEY_LOCAL_MACHINE", "HKEY_USERS"};
     LONG status = ERROR_SUCCESS;
     bool lossy = false;
-    *bytes = regfile::Export(roots, format.encoding, &status, &lossy, format.header);
+    *bytes = regfile::ExportBytes(roots, format.encoding, &status, &lossy, format.header);
     if (status == ERROR_SUCCESS && lossy)
-        *bytes = regfile::Export(roots, regfile::Encoding::Utf16le, &status);
+        *bytes = regfile::ExportBytes(roots, regfile::Encoding::Utf16le, &status);
     if (status != ERROR_SUCCESS)
         return Fail(error, "the registry could not be read whole (error " +
                                std::to_string(status) + ")");
+    return true;
+}
+
+bool ExportRegistry(RegFormat format, std::vector<uint8_t>* bytes, std::string* error) {
+    std::string text;
+    if (!ExportRegistry(format, &text, error))
+        return false;
+    bytes->assign(text.begin(), text.end());
     return true;
 }
 
@@ -233,7 +241,7 @@ bool KeepModeAndOwner(int fd, const std::string& target, std::string* error) {
 }
 
 // New file first, then a rename, so a crash never leaves half a file.
-bool WriteFileAtomically(const std::string& hostPath, const std::vector<uint8_t>& bytes,
+bool WriteFileAtomically(const std::string& hostPath, std::string_view bytes,
                          std::string* error) {
     // RemoveAbandonedSaves knows this name.
     const std::string temporary = hostPath + kNewFileInfix + std::to_string(::getpid());
@@ -344,7 +352,7 @@ void RemoveAbandonedSaves(const std::string& folder) {
 }
 
 bool SaveRegistry(const std::string& hostPath, std::string* error) {
-    std::vector<uint8_t> bytes;
+    std::string bytes;
     return ExportRegistry(FormatOf(hostPath), &bytes, error) &&
            WriteFileAtomically(hostPath, bytes, error);
 }
@@ -356,8 +364,7 @@ bool SaveMachineFolder(const std::string& folder, std::string* error) {
         return Fail(error, folder + ": " + made.message());
     const std::string ini = MachineIniText(CurrentConfig());
     return SaveRegistry((fs::path(folder) / "machine.reg").string(), error) &&
-           WriteFileAtomically((fs::path(folder) / "machine.ini").string(),
-                               std::vector<uint8_t>(ini.begin(), ini.end()), error);
+           WriteFileAtomically((fs::path(folder) / "machine.ini").string(), ini, error);
 }
 
 } // namespace win32sim

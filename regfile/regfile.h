@@ -111,5 +111,10 @@ enum class Header { Version5, Regedit4 };
 std::vector<uint8_t> Export(const std::vector<std::string>& keyPaths, Encoding encoding,
                             LONG* status = nullptr, bool* lossy = nullptr,
                             Header header = Header::Version5);
+// The same bytes in a string, for a caller that only writes them out: a
+// whole machine's export is not copied once more.
+std::string ExportBytes(const std::vector<std::string>& keyPaths, Encoding encoding,
+                        LONG* status = nullptr, bool* lossy = nullptr,
+                        Header header = Header::Version5);
 
 } // namespace regfile

@@ -109,4 +109,19 @@ TEST_F(WorkerFailureTest, AWorkerWhoseWorkThrowsStillReports) {
     }
 }
 
+// Start lowers the stop flag for a scan alone: a fix started after a Stop
+// repairs nothing (the fix's side: tests/fix/fix_engine_test.cpp).
+TEST_F(WorkerFailureTest, AFixStartedAfterAStopRepairsNothing) {
+    g_reports.clear();
+    auto* engine = new CHivemender;
+    engine->m_pfnResult = RecordReport;
+    engine->m_problems.push_back(Finding("HKEY_CURRENT_USER\\Software\\HmNeverThere"));
+    engine->m_bStop = 1;
+    ASSERT_EQ(S_OK, engine->Start(1, Wide("{\"0\": \"fix\"}").data()));
+    for (int waited = 0; engine->m_hWorkerThread.IsRunning() && waited < 10000; waited += 5)
+        Sleep(5);
+    EXPECT_EQ(std::vector<std::string>{"{\"fixes\": [], \"finished\": \"fix\"}\n"}, g_reports);
+    engine->Destroy();
+}
+
 } // namespace

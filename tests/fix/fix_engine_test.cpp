@@ -1,6 +1,5 @@
-// A fix driven through Start(1, request) as a host drives it: which
-// problems it selects, the report it sends, the status call, stopping.
-#include "fix/fix_engine.h"
+// A fix as the engine's worker runs it for Start(1, request): which problems
+// it selects, the report it returns, the status call, stopping.
 #include "scan/exclusion_list.h"
 #include "support/conformance.h"
 #include "support/machine_builder.h"
@@ -9,8 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <atomic>
-#include <memory>
 #include <thread>
 
 #ifndef _WIN32
@@ -25,8 +22,6 @@ using hmtest::PellwatchProbe;
 constexpr char kHeader[] = "Windows Registry Editor Version 5.00\r\n\r\n";
 constexpr char kEmptyFix[] = "{\"fixes\": [], \"finished\": \"fix\"}\n";
 
-using hmtest::EnginePtr;
-using hmtest::NewEngine;
 using hmtest::Occurrences;
 
 bool HasValue(const std::string& keyPath, const std::string& name) {
@@ -52,7 +47,7 @@ class FixEngineTest : public FixTest {
 protected:
     // Values v0 .. v(n-1) below Root(), one deletion problem each; false
     // when the build failed or skipped the test.
-    bool BuildValues(hmtest::MachineBuilder& machine, CHivemender& engine, int count) {
+    bool BuildValues(hmtest::MachineBuilder& machine, CEngineState& engine, int count) {
         for (int i = 0; i < count; ++i) {
             machine.String(Root(), "v" + std::to_string(i), "C:\\gone.exe");
             engine.m_problems.push_back(hmtest::ValueProblem(Root(), "v" + std::to_string(i)));
@@ -82,25 +77,25 @@ TEST_F(FixEngineTest, NothingSelectedStillMakesAnUndoFileAndCallsTheStatusLibrar
         SCOPED_TRACE(c.what);
         PellwatchProbe::Reset();
         hmtest::MachineBuilder machine;
-        EnginePtr engine = NewEngine();
-        if (!BuildValues(machine, *engine, c.values))
+        CEngineState engine;
+        if (!BuildValues(machine, engine, c.values))
             return;
-        engine->m_bStop = c.afterStop ? 1 : 0;
-        const auto before = hmtest::UndoFileNames();
-        EXPECT_EQ(c.report, hmtest::StartFixAndWait(*engine, c.request));
-        EXPECT_EQ(kHeader, hmtest::ReadWholeFile(hmtest::NewUndoFile(before)));
-        EXPECT_EQ(c.values != 0, HasValue(Root(), "v0"));
+        engine.m_bStop = c.afterStop ? 1 : 0;
+        const hmtest::RoundTrip trip({Root()});
+        EXPECT_EQ(c.report, hmtest::Fix(engine, c.request));
+        EXPECT_EQ(kHeader, hmtest::ReadWholeFile(trip.UndoFile()));
+        trip.ExpectRestoredBy(""); // the list's values kept
         ExpectOneStatusCall(0);
     }
 }
 
 TEST_F(FixEngineTest, AProblemIsSelectedByItsDecimalIdWithFixInAnyLetterCase) {
     hmtest::MachineBuilder machine;
-    EnginePtr engine = NewEngine();
-    if (!BuildValues(machine, *engine, 5))
+    CEngineState engine;
+    if (!BuildValues(machine, engine, 5))
         return;
-    const std::string report = hmtest::StartFixAndWait(
-        *engine, "{\"0\": \"FIX\", \"1\": \"fix \", \"03\": \"fix\", \"2\": \"fixed\", "
+    const std::string report = hmtest::Fix(
+        engine, "{\"0\": \"FIX\", \"1\": \"fix \", \"03\": \"fix\", \"2\": \"fixed\", "
                  "\"4\": \"Fix\", \"+3\": \"fix\", \"9\": \"fix\"}");
     for (const char* id : {"0", "1", "4"})
         EXPECT_NE(std::string::npos, report.find(std::string("\"id\": \"") + id + "\""))
@@ -119,14 +114,14 @@ TEST_F(FixEngineTest, TheReportListsTheSelectedProblemsInListOrderByteForByte) {
     machine.String(Root("Run"), "Demo", "C:\\gone.exe")
         .String(Root("Paths"), "List", "C:\\a;*;C:\\b");
     RETURN_UNLESS_BUILT(machine);
-    EnginePtr engine = NewEngine();
+    CEngineState engine;
     ProblemRecord unknownKind = hmtest::KeyProblem(Root("Uninstall\\Demo"), SectionUninstall);
     unknownKind.kind = 7;
-    engine->m_problems = {hmtest::ValueProblem(Root("Run"), "Demo"), unknownKind,
+    engine.m_problems = {hmtest::ValueProblem(Root("Run"), "Demo"), unknownKind,
                           hmtest::ValueProblem(Root("Paths"), "List", "C:\\a;C:\\b", 8),
                           hmtest::KeyProblem(Root("Missing"), SectionUninstall)};
-    const std::string report = hmtest::StartFixAndWait(
-        *engine, "{\"0\": \"fix\", \"1\": \"fix\", \"2\": \"fix\", \"3\": \"fix\"}");
+    const std::string report = hmtest::Fix(
+        engine, "{\"0\": \"fix\", \"1\": \"fix\", \"2\": \"fix\", \"3\": \"fix\"}");
     const std::string expected =
         "{\"fixes\": [{\"value name\": \"Demo\", \"key path\": \"" + Root("Run") +
         "\", \"id\": \"0\", \"fixed\": \"true\", \"section\": \"4\"},"
@@ -155,17 +150,17 @@ TEST_F(FixEngineTest, AProblemOnAKeyTheUserMayNotChangeOrExcludedIsReportedNotFi
         .String(MachineRoot("Holder\\Kept"), "v", "x")
         .Key(classes + "\\Kept");
     RETURN_UNLESS_BUILT(machine);
-    EnginePtr engine = NewEngine();
-    AddExclusionLine(*engine, MachineRoot("Holder\\Kept"));
-    AddExclusionLine(*engine, "HKEY_CLASSES_ROOT\\HmFixExcluded\\Kept");
-    engine->m_problems = {hmtest::ValueProblem(Root("Locked"), "v"),
+    CEngineState engine;
+    AddExclusionLine(engine, MachineRoot("Holder\\Kept"));
+    AddExclusionLine(engine, "HKEY_CLASSES_ROOT\\HmFixExcluded\\Kept");
+    engine.m_problems = {hmtest::ValueProblem(Root("Locked"), "v"),
                           hmtest::KeyProblem(Root("Locked\\Sub")),
                           hmtest::KeyProblem(MachineRoot("Holder")),
                           hmtest::ValueProblem(MachineRoot("Holder\\Kept"), "v"),
                           hmtest::KeyProblem(classes)};
     const std::string before = hmtest::SnapshotTree(Root()) + hmtest::SnapshotTree(MachineRoot()) +
                                hmtest::SnapshotTree(classes);
-    const std::string report = hmtest::StartFixAndWait(*engine, hmtest::SelectAllRequest(5));
+    const std::string report = hmtest::Fix(engine, hmtest::SelectAllRequest(5));
     EXPECT_EQ(5u, hmtest::Refusals(report)) << report;
     EXPECT_EQ(before, hmtest::SnapshotTree(Root()) + hmtest::SnapshotTree(MachineRoot()) +
                           hmtest::SnapshotTree(classes));
@@ -175,19 +170,17 @@ TEST_F(FixEngineTest, AProblemOnAKeyTheUserMayNotChangeOrExcludedIsReportedNotFi
 TEST_F(FixEngineTest, AStopFinishesTheProblemUnderRepairAndReportsNothingAfterIt) {
     constexpr int kCount = 400;
     hmtest::MachineBuilder machine;
-    EnginePtr engine = NewEngine();
-    if (!BuildValues(machine, *engine, kCount))
+    CEngineState engine;
+    if (!BuildValues(machine, engine, kCount))
         return;
     const std::string request = hmtest::SelectAllRequest(kCount);
     // The first repair is seen to be done; the stop lands somewhere after it.
-    std::atomic<bool> stopped{false};
     std::thread stopper([&] {
         for (int waited = 0; HasValue(Root(), "v0") && waited < 10000000; ++waited)
             Sleep(0);
-        engine->Stop();
-        stopped = true;
+        engine.m_bStop = 1;
     });
-    const std::string report = hmtest::StartFixAndWait(*engine, request);
+    const std::string report = hmtest::Fix(engine, request);
     stopper.join();
     const size_t reported = Occurrences(report, "\"fixed\": \"true\"");
     EXPECT_GE(reported, 1u);
@@ -213,15 +206,15 @@ TEST_F(FixEngineTest, OneKeyReachedByTwoNamesIsRepairedOnceAndRestoredAsItWas) {
     machine.String(top + "\\ShellNew", "Commmand", "C:\\Gone\\maker.exe;C:\\Windows\\notepad.exe")
         .String(top + "\\ShellNew\\Sub", "", "x");
     RETURN_UNLESS_BUILT(machine);
-    EnginePtr engine = NewEngine();
-    engine->m_problems = {
+    CEngineState engine;
+    engine.m_problems = {
         hmtest::ValueProblem(top + "\\ShellNew", "Commmand", "C:\\Windows\\notepad.exe", SectionClasses),
         hmtest::ValueProblem(alias, "COMMMAND", "C:\\Windows\\other.exe"),
         hmtest::KeyProblem(alias + "\\Sub"),
         hmtest::KeyProblem(top + "\\ShellNew\\sub", SectionClasses),
     };
     const hmtest::RoundTrip trip({top});
-    const std::string report = trip.FixAll(*engine);
+    const std::string report = trip.FixAll(engine);
     EXPECT_EQ(4u, Occurrences(report, "\"fixed\": \"true\"")) << report;
     DWORD type = 0;
     std::vector<BYTE> data;
@@ -258,13 +251,13 @@ TEST_F(FixEngineTest, AWriteFailingAtAnyStepLeavesAnUndoFileThatRestoresEverythi
         for (unsigned long nth = 0; nth <= steps; ++nth) {
             SCOPED_TRACE((everyAfter ? "from write " : "write ") + std::to_string(nth));
             hmtest::MachineBuilder machine;
-            EnginePtr engine = NewEngine();
-            engine->m_problems = build(machine);
+            CEngineState engine;
+            engine.m_problems = build(machine);
             if (HasFatalFailure() || IsSkipped())
                 return;
             const hmtest::RoundTrip trip({Root()});
             win32sim::SetFileWriteFault({nth, everyAfter, 112});
-            const std::string report = trip.FixAll(*engine);
+            const std::string report = trip.FixAll(engine);
             if (nth == 0)
                 steps = win32sim::FileWritesCounted();
             win32sim::SetFileWriteFault({});

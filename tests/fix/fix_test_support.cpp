@@ -1,40 +1,16 @@
 #include "tests/fix/fix_test_support.h"
 
 #include "base/common_library.h"
+#include "fix/fix_engine.h"
 #include "regfile/regfile.h"
+#include "report/json_reader.h"
 #include "support/conformance.h"
 #include "support/machine_builder.h"
-#include "support/text.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <mutex>
-
 namespace hmtest {
 namespace {
-
-std::mutex g_reportLock;
-std::string g_report;
-std::atomic<bool> g_reported{false};
-
-void __stdcall ReceiveReport(const WCHAR* report) {
-    std::string text;
-    for (const WCHAR* p = report; p != nullptr && *p != 0; ++p)
-        text.push_back(*p < 0x100 ? static_cast<char>(*p) : '?');
-    std::lock_guard<std::mutex> hold(g_reportLock);
-    g_report = text;
-    g_reported = true;
-}
-
-bool WaitFor(const std::atomic<bool>& flag) {
-    for (int waited = 0; !flag; waited += 5) {
-        if (waited > 10000)
-            return false;
-        Sleep(5);
-    }
-    return true;
-}
 
 HMODULE PellwatchModule() {
     static HMODULE kept = LoadLibraryA("Pellwatch.dll");
@@ -46,6 +22,19 @@ template <class Fn> Fn PellwatchExport(const char* name) {
     if (module == nullptr)
         return nullptr;
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+std::set<std::string> UndoFileNames() {
+    std::set<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((UndoFolder() + "\\*.reg").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        names.insert(data.cFileName);
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    return names;
 }
 
 } // namespace
@@ -71,46 +60,14 @@ ProblemRecord ValueProblem(const std::string& keyPath, const std::string& valueN
     return record;
 }
 
-std::string StartFixAndWait(CHivemender& engine, const std::string& request) {
-    g_reported = false;
-    engine.m_pfnResult = ReceiveReport;
-    HRESULT started = engine.Start(1, Wide(request).c_str());
-    EXPECT_EQ(S_OK, started);
-    if (started != S_OK)
-        return "";
-    const bool reported = WaitFor(g_reported);
-    EXPECT_TRUE(reported) << "no fix report within 10 s";
-    for (int waited = 0; engine.m_hWorkerThread.IsRunning() && waited < 10000; waited += 5)
-        Sleep(5);
-    std::lock_guard<std::mutex> hold(g_reportLock);
-    return reported ? g_report : "";
+std::string Fix(CEngineState& engine, const std::string& request) {
+    engine.m_request.RemoveAll();
+    ParseRequest(request, engine.m_request);
+    return RunFix(engine);
 }
 
 std::string UndoFolder() {
     return Orvel::GetModulePathNameA(EngineModule()) + "\\Undo\\Hivemender";
-}
-
-std::set<std::string> UndoFileNames() {
-    std::set<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((UndoFolder() + "\\*.reg").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        names.insert(data.cFileName);
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-    return names;
-}
-
-std::string NewUndoFile(const std::set<std::string>& before) {
-    std::vector<std::string> fresh;
-    for (const auto& name : UndoFileNames()) {
-        if (before.count(name) == 0)
-            fresh.push_back(name);
-    }
-    EXPECT_EQ(1u, fresh.size()) << "new undo files in " << UndoFolder();
-    return fresh.size() == 1 ? UndoFolder() + "\\" + fresh[0] : "";
 }
 
 std::string ImportRegFile(const std::string& path) {
@@ -145,10 +102,6 @@ std::vector<PellwatchCall> PellwatchProbe::Calls() {
     return calls;
 }
 
-EnginePtr NewEngine() {
-    return EnginePtr(new CHivemender, [](CHivemender* engine) { engine->Destroy(); });
-}
-
 size_t Occurrences(const std::string& text, const std::string& what) {
     size_t count = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
@@ -161,8 +114,8 @@ RoundTrip::RoundTrip(const std::vector<std::string>& trees) : m_undoFilesBefore(
         m_before.emplace_back(tree, SnapshotTree(tree));
 }
 
-std::string RoundTrip::FixAll(CHivemender& engine) const {
-    return StartFixAndWait(engine, SelectAllRequest(engine.m_problems.size()));
+std::string RoundTrip::FixAll(CEngineState& engine) const {
+    return Fix(engine, SelectAllRequest(engine.m_problems.size()));
 }
 
 std::set<std::string> RoundTrip::NewUndoFiles() const {
@@ -172,6 +125,12 @@ std::set<std::string> RoundTrip::NewUndoFiles() const {
             fresh.insert(UndoFolder() + "\\" + name);
     }
     return fresh;
+}
+
+std::string RoundTrip::UndoFile() const {
+    const std::set<std::string> fresh = NewUndoFiles();
+    EXPECT_EQ(1u, fresh.size()) << "new undo files in " << UndoFolder();
+    return fresh.size() == 1 ? *fresh.begin() : "";
 }
 
 void RoundTrip::ExpectRestoredBy(const std::string& undoFile) const {

@@ -1,9 +1,10 @@
-// Shared ground of the fix tests: running a fix through the engine's Start
-// as a host does, finding the undo files it wrote, reading what the status
-// library double recorded, and snapshots of registry subtrees to compare.
+// Shared ground of the fix tests (and the engine's scan, fix and undo round
+// trips): running a fix on a state as the engine's worker does, finding the
+// undo files it wrote, reading what the status library double recorded, and
+// snapshots of registry subtrees to compare.
 #pragma once
 
-#include "engine/hivemender.h"
+#include "scan/engine_state.h"
 #include "support/conformance.h"
 #include "tests/fix/pellwatch_double.h"
 
@@ -12,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,23 +24,15 @@ ProblemRecord KeyProblem(const std::string& keyPath, int section = SectionMachin
 ProblemRecord ValueProblem(const std::string& keyPath, const std::string& valueName,
                            const std::string& newValue = "", int section = SectionStartup);
 
-// A fresh engine, let go of through Destroy as a host does.
-using EnginePtr = std::unique_ptr<CHivemender, void (*)(CHivemender*)>;
-EnginePtr NewEngine();
-
-// Start(1, request) and the report the callback received; "" after 10 s
-// without one. Returns once the worker has let go of its thread handle.
-std::string StartFixAndWait(CHivemender& engine, const std::string& request);
+// The fix the engine's worker runs for Start(1, request): the request read
+// into the state, then RunFix; returns its report.
+std::string Fix(CEngineState& engine, const std::string& request);
 
 // A fix request selecting problems 0 to count - 1.
 std::string SelectAllRequest(size_t count);
 
 // Where the engine writes undo files, as a Windows path.
 std::string UndoFolder();
-std::set<std::string> UndoFileNames();
-// The one undo file that appeared since `before` (full path); "" and a test
-// failure otherwise.
-std::string NewUndoFile(const std::set<std::string>& before);
 
 // Parses and applies a .reg file's bytes; "" on success, else the error.
 std::string ImportRegFile(const std::string& path);
@@ -63,16 +55,17 @@ inline size_t Refusals(const std::string& report) {
 
 // The proof of an undo file, shared by the round-trip tests: snapshots of
 // the trees a fix will change, taken at construction; FixAll fixes every
-// problem of the engine's list through Start and returns the report;
+// problem of the state's list and returns the report;
 // ExpectRestoredBy imports the undo file ("" for none: nothing may have
 // changed) and expects every tree byte for byte as it was.
 class RoundTrip {
 public:
     explicit RoundTrip(const std::vector<std::string>& trees);
-    std::string FixAll(CHivemender& engine) const;
-    // The undo files written since construction; UndoFile() expects one.
+    std::string FixAll(CEngineState& engine) const;
+    // The undo files written since construction (full paths); UndoFile()
+    // expects one and gives "" otherwise.
     std::set<std::string> NewUndoFiles() const;
-    std::string UndoFile() const { return NewUndoFile(m_undoFilesBefore); }
+    std::string UndoFile() const;
     void ExpectRestoredBy(const std::string& undoFile) const;
     const std::string& Before(size_t tree) const { return m_before[tree].second; }
 

@@ -1,7 +1,6 @@
 // The proof of an undo file: fix a machine, import the file the fix wrote,
 // and the registry is what it was before the fix, value by value and byte
 // for byte.
-#include "fix/fix_engine.h"
 #include "support/conformance.h"
 #include "support/machine_builder.h"
 #include "tests/fix/fix_test_support.h"
@@ -99,9 +98,9 @@ protected:
         if (HasFatalFailure() || IsSkipped())
             return false;
         trip = std::make_unique<hmtest::RoundTrip>(std::vector<std::string>{Root(), MachineRoot()});
-        hmtest::EnginePtr engine = hmtest::NewEngine();
-        engine->m_problems = Problems();
-        const std::string report = trip->FixAll(*engine);
+        CEngineState engine;
+        engine.m_problems = Problems();
+        const std::string report = trip->FixAll(engine);
         EXPECT_EQ(0u, hmtest::Refusals(report)) << report;
         return !HasFailure();
     }

@@ -179,13 +179,13 @@ protected:
             return 0;
         const hmtest::RoundTrip trip({root, excluded});
 
-        hmtest::EnginePtr engine = hmtest::NewEngine();
-        engine->m_problems = std::move(problems);
-        AddExclusionLine(*engine, excluded);
+        CEngineState engine;
+        engine.m_problems = std::move(problems);
+        AddExclusionLine(engine, excluded);
 #ifndef _WIN32
         win32sim::SetFileWriteFault({faultAt, everyAfter, 112});
 #endif
-        const std::string report = trip.FixAll(*engine);
+        const std::string report = trip.FixAll(engine);
 #ifndef _WIN32
         const unsigned long writes = win32sim::FileWritesCounted();
         win32sim::SetFileWriteFault({});

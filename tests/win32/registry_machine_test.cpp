@@ -3,8 +3,6 @@
 // machine's control surface, so the Windows build has only a skipped marker.
 #include "support/conformance.h"
 
-#include "regfile/regfile.h"
-
 #ifndef _WIN32
 #include <win32sim/machine.h>
 #endif
@@ -182,26 +180,6 @@ TEST_F(RegistryMachine, KeyHandlesNeverLookLikeRoots) {
 TEST_F(RegistryMachine, StandardRootsCannotBeDeleted) {
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(HKEY_CLASSES_ROOT, ""));
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(HKEY_LOCAL_MACHINE, ""));
-}
-
-TEST_F(RegistryMachine, ApplyStopsAtADeniedKeyAndNamesIt) {
-    RegCloseKey(MakeKey("frozen"));
-    Deny("frozen", win32sim::Denial::Write);
-    const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[" + FullPath("frozen") +
-                             "]\r\n\"v\"=\"1\"\r\n[" + FullPath("after") + "]\r\n";
-    regfile::Script script;
-    std::string error;
-    ASSERT_TRUE(
-        regfile::Parse(std::vector<uint8_t>(text.begin(), text.end()), "deny.reg", &script, &error))
-        << error;
-    EXPECT_EQ(ERROR_ACCESS_DENIED, regfile::Apply(script, &error));
-    EXPECT_NE(std::string::npos, error.find("frozen")) << error;
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Open("after", KEY_READ)) << "nothing after the failure";
-    {
-        win32sim::PrivilegedScope privileged;
-        EXPECT_EQ(ERROR_SUCCESS, regfile::Apply(script, &error)) << error;
-    }
-    EXPECT_EQ(ERROR_SUCCESS, Open("after", KEY_READ));
 }
 
 #else

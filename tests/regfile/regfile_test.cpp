@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <win32sim/machine.h>
+#endif
+
 namespace {
 
 std::vector<uint8_t> Bytes(const std::string& text) {
     return std::vector<uint8_t>(text.begin(), text.end());
-}
-
-std::vector<BYTE> Data(const std::string& text) {
-    return std::vector<BYTE>(text.begin(), text.end());
 }
 
 // UTF-16LE with BOM of text whose characters are given as code units.
@@ -90,7 +90,7 @@ TEST(RegFileParse, EveryConstruct) {
         EXPECT_EQ(expected[i].remove, value.remove);
         if (!value.remove) {
             EXPECT_EQ(expected[i].type, value.type);
-            EXPECT_EQ(Data(expected[i].data), value.data);
+            EXPECT_EQ(Bytes(expected[i].data), value.data);
         }
     }
     EXPECT_TRUE(script.keys[1].remove);
@@ -106,9 +106,9 @@ TEST(RegFileParse, LfLineEndingsAndRegedit4Strings) {
                                              "\"multi\"=hex(7):61,00,62,00,00\n");
     ASSERT_EQ(1u, script.keys.size());
     ASSERT_EQ(2u, script.keys[0].values.size());
-    EXPECT_EQ(Data(std::string("%a%\0", 4)), script.keys[0].values[0].data)
+    EXPECT_EQ(Bytes(std::string("%a%\0", 4)), script.keys[0].values[0].data)
         << "REGEDIT4 holds string types as ANSI bytes";
-    EXPECT_EQ(Data(std::string("a\0b\0\0", 5)), script.keys[0].values[1].data);
+    EXPECT_EQ(Bytes(std::string("a\0b\0\0", 5)), script.keys[0].values[1].data);
 }
 
 // A UTF-16 file gives a wide script: names in UTF-8, string data as the
@@ -126,8 +126,8 @@ TEST(RegFileParse, Utf16FileIsReadExactly) {
     EXPECT_EQ("HKEY_CURRENT_USER\\caf\xc3\xa9", script.keys[0].keyPath);
     ASSERT_EQ(2u, script.keys[0].values.size());
     EXPECT_EQ("\xe2\x82\xac", script.keys[0].values[0].name);
-    EXPECT_EQ(Data(std::string("\x2d\x4e\xe9\0\0\0", 6)), script.keys[0].values[0].data);
-    EXPECT_EQ(Data(std::string("\xac\x20\x2d\x4e\0", 5)), script.keys[0].values[1].data);
+    EXPECT_EQ(Bytes(std::string("\x2d\x4e\xe9\0\0\0", 6)), script.keys[0].values[0].data);
+    EXPECT_EQ(Bytes(std::string("\xac\x20\x2d\x4e\0", 5)), script.keys[0].values[1].data);
 }
 
 // "\k" `levels` times.
@@ -297,6 +297,9 @@ TEST_F(RegFile, ExportLooksLikeRegedit) {
     Set(key, "bin", REG_BINARY, "\x01\xab");
     Set(key, "exp", REG_EXPAND_SZ, std::string("%a%\0", 4));
     Set(key, "long", REG_BINARY, std::string(100, '\x11'));
+    // Saves keep their bytes: a list wraps by the column of the line in
+    // UTF-8 (9 bytes of name here, 6 in 1252), in both encodings.
+    Set(key, "\xe9\xe9\xe9", REG_BINARY, std::string(30, '\x22'));
     RegCloseKey(key);
     const std::vector<uint8_t> bytes =
         regfile::Export({FullPath() + "\\look"}, regfile::Encoding::Ansi);
@@ -304,7 +307,9 @@ TEST_F(RegFile, ExportLooksLikeRegedit) {
     const std::string head = std::string(kHeader) + "[" + FullPath() + "\\look]\r\n";
     EXPECT_EQ(head, text.substr(0, head.size()));
     for (const char* line : {"@=\"d\"\r\n", "\"dw\"=dword:0000000a\r\n", "\"bin\"=hex:01,ab\r\n",
-                             "\"exp\"=hex(2):25,00,61,00,25,00,00,00\r\n"})
+                             "\"exp\"=hex(2):25,00,61,00,25,00,00,00\r\n",
+                             "\"\xe9\xe9\xe9\"=hex:22,22,22,22,22,22,22,22,22,22,22,22,22,22,22,22,22,22,22,22,"
+                             "22,22,\\\r\n  22,"})
         EXPECT_NE(std::string::npos, text.find(line)) << line << "\nin\n" << text;
     size_t start = 0;
     while (start < text.size()) {
@@ -357,5 +362,25 @@ TEST_F(RegFile, ApplyCreatesMissingKeysOnTheWay) {
     EXPECT_EQ(FullPath() + "\n" + x + "\n" + x + "\\y\n" + z + z + "  \"\" = type 4: 01 00 00 00\n",
               hmtest::SnapshotTree(FullPath()));
 }
+
+#ifndef _WIN32
+// A key the user may not write is staged through the simulated machine.
+TEST_F(RegFile, ApplyStopsAtADeniedKeyAndNamesIt) {
+    RegCloseKey(Sub("frozen"));
+    win32sim::DenyKey(win32sim::DeniedKey{FullPath() + "\\frozen", win32sim::Denial::Write});
+    const regfile::Script script = MustParse(std::string(kHeader) + "[" + FullPath() +
+                                             "\\frozen]\r\n\"v\"=\"1\"\r\n[" + FullPath() +
+                                             "\\after]\r\n");
+    std::string error;
+    EXPECT_EQ(ERROR_ACCESS_DENIED, regfile::Apply(script, &error));
+    EXPECT_NE(std::string::npos, error.find("frozen")) << error;
+    EXPECT_FALSE(hmtest::KeyExists(FullPath() + "\\after")) << "nothing after the failure";
+    {
+        win32sim::PrivilegedScope privileged;
+        EXPECT_EQ(ERROR_SUCCESS, regfile::Apply(script, &error)) << error;
+    }
+    EXPECT_TRUE(hmtest::KeyExists(FullPath() + "\\after"));
+}
+#endif
 
 } // namespace

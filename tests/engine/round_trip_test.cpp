@@ -1,13 +1,15 @@
-// Fixing the classes root and undoing the fix: on a classes root of a few
-// hundred healthy registrations with a dozen broken ones (some under names
-// that .reg and profile text treat specially), a classes scan finds exactly
-// the broken ones, fixing all of them leaves a second scan nothing, and
-// importing the undo file gives back the classes root byte for byte.
+// Scan, fix and undo together: a scan finds what a machine holds broken,
+// fixing all of it leaves a second scan none of it, and importing the undo
+// file gives the registry back byte for byte. On two machines: the seven
+// smaller sections' tables of cases (tests/scanners/section_cases.h), and a
+// classes root of a few hundred healthy registrations with a dozen broken
+// ones (some under names that .reg and profile text treat specially).
+#include "fileref/file_probe.h"
 #include "scan/scan_driver.h"
 #include "scanners/section_table.h"
-#include "support/conformance.h"
 #include "support/machine_builder.h"
 #include "tests/fix/fix_test_support.h"
+#include "tests/scanners/section_cases.h"
 
 #include <gtest/gtest.h>
 
@@ -77,40 +79,64 @@ void PlantBrokenClasses(hmtest::MachineBuilder& m) {
         .String(kRoot + "HmClasses.Doc0\\ShellNew", "FileName", "hm-nowhere.doc");
 }
 
-hmtest::EnginePtr ClassesEngine() {
-    hmtest::EnginePtr engine = hmtest::NewEngine();
-    engine->m_dwSectionMask = 1u << SectionClasses;
-    return engine;
+class ScanFixUndoTest : public FixTest {
+protected:
+    // Scans, expecting `found` problems; fixes them all, none refused; scans
+    // again, leaving that scan's list in `engine`; imports the undo file and
+    // expects `trees` as they were. Returns the first scan's list.
+    ProblemList FixAllFound(CEngineState& engine, size_t found,
+                            const std::vector<std::string>& trees) {
+        RunScan(engine, engine.m_sectionScanners);
+        EXPECT_EQ(found, engine.m_problems.size());
+        const ProblemList fixed = engine.m_problems;
+        const hmtest::RoundTrip trip(trees);
+        const std::string report = trip.FixAll(engine);
+        EXPECT_EQ(0u, hmtest::Refusals(report)) << report;
+        const std::string undoFile = trip.UndoFile();
+        RunScan(engine, engine.m_sectionScanners);
+        trip.ExpectRestoredBy(undoFile);
+        return fixed;
+    }
+};
+
+TEST_F(ScanFixUndoTest, EverySmallerSectionIsFoundFixedAndRestored) {
+    hmtest::MachineBuilder machine;
+    const auto tables = hmtest::SectionTables("HKEY_USERS\\" + machine.CurrentUserSid() +
+                                              "\\AppEvents\\Schemes\\Apps\\HmApp");
+    hmtest::PlantSectionGround(machine);
+    size_t broken = 0;
+    for (const hmtest::SectionTable& table : tables) {
+        hmtest::PlantSectionTable(machine, table);
+        broken += hmtest::ExpectedFindings(table).size();
+    }
+    machine.Build();
+    ForgetFileSearchTables();
+    ASSERT_FALSE(HasFatalFailure());
+    CEngineState engine(SectionScanTable());
+    engine.m_dwSectionMask |= 1u << SectionServices;
+    // Which ones: tests/scanners/sections_test.cpp.
+    FixAllFound(engine, broken, {"HKEY_LOCAL_MACHINE", "HKEY_USERS"});
+    EXPECT_EQ(std::vector<hmtest::SectionFinding>{}, hmtest::SortedFindings(engine));
 }
 
-class ClassesRoundTripTest : public FixTest {};
-
-TEST_F(ClassesRoundTripTest, FixingEveryClassProblemIsUndoneByTheUndoFile) {
-    SKIP_ON_WINE("the classes scan of a Wine prefix also finds the prefix's own findings");
+TEST_F(ScanFixUndoTest, EveryClassProblemIsFoundFixedAndRestored) {
     hmtest::MachineBuilder machine;
     PlantHealthyClasses(machine);
     PlantBrokenClasses(machine);
     RETURN_UNLESS_BUILT(machine);
-    const hmtest::RoundTrip trip({"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes"});
-    auto engine = ClassesEngine();
-    RunScan(*engine, SectionScanTable());
+    CEngineState engine(SectionScanTable());
+    engine.m_dwSectionMask = 1u << SectionClasses;
     // .hmodd's DefaultIcon, verb and ShellNew; two empty extensions; four
     // classes (no content, a missing library, an empty server, an unknown
     // AppID); two libraries (a missing file, no usable version); two
     // interfaces; a missing template.
-    ASSERT_EQ(14u, engine->m_problems.size());
-    const std::string report = trip.FixAll(*engine);
-    EXPECT_EQ(0u, hmtest::Refusals(report)) << report;
-
+    const ProblemList fixed = FixAllFound(engine, 14, {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes"});
     // A repair may uncover the next level (a class whose only server was
     // deleted is now empty), but none of the repaired problems remains.
-    auto rescan = ClassesEngine();
-    RunScan(*rescan, SectionScanTable());
-    for (const ProblemRecord& again : rescan->m_problems) {
-        for (const ProblemRecord& fixed : engine->m_problems)
-            EXPECT_NE(fixed.id, again.id);
+    for (const ProblemRecord& again : engine.m_problems) {
+        for (const ProblemRecord& first : fixed)
+            EXPECT_NE(first.id, again.id);
     }
-    trip.ExpectRestoredBy(trip.UndoFile());
 }
 
 } // namespace
