@@ -95,6 +95,17 @@ TEST_F(FilesTest, GetFileAttributesFollowsWindowsPathRules) {
     }
 }
 
+// A folder found missing is looked for again: the answer follows the disk.
+TEST_F(FilesTest, AFolderFoundMissingIsSeenOnceMade) {
+    const std::string path = At("later\\a.txt");
+    SetLastError(kMarker);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
+    MakeFolder("later");
+    MakeFile("later\\a.txt");
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str()));
+}
+
 char UnmappedDriveLetter() {
     const DWORD drives = GetLogicalDrives();
     for (char letter = 'Q'; letter <= 'Y'; ++letter) {
