@@ -69,6 +69,8 @@ LONG CreateKey(HKEY root, const std::string& subkey, bool wide, HKEY* created) {
                            KEY_SET_VALUE | kView, nullptr, created, nullptr);
 }
 
+} // namespace
+
 // The keys applied last, outermost first, still open. A .reg file lists a
 // key's subkeys right after it, so most keys are created below their
 // parent's handle by one name instead of from the root by a path of five
@@ -102,6 +104,8 @@ private:
     };
     std::vector<Entry> m_keys;
 };
+
+namespace {
 
 LONG ApplyValues(const KeyOp& op, bool wide, KeyTrail& trail, std::string* error) {
     HKEY root;
@@ -316,14 +320,21 @@ LONG Apply(const Script& script, std::string* error) {
 }
 
 LONG ApplyReleasing(Script& script, std::string* error) {
-    KeyTrail trail;
+    KeyApplier applier;
     for (auto& op : script.keys) {
-        if (const LONG status = ApplyKey(op, script.wide, trail, error))
+        if (const LONG status = applier.Apply(op, script.wide, error))
             return status;
         op = KeyOp();
     }
     script.keys.clear();
     return ERROR_SUCCESS;
+}
+
+KeyApplier::KeyApplier() : m_trail(std::make_unique<KeyTrail>()) {}
+KeyApplier::~KeyApplier() = default;
+
+LONG KeyApplier::Apply(const KeyOp& key, bool wide, std::string* error) {
+    return ApplyKey(key, wide, *m_trail, error);
 }
 
 std::string ExportBytes(const std::vector<std::string>& keyPaths, Encoding encoding, LONG* status,

@@ -368,9 +368,12 @@ TEST_F(MachineTest, ABadRegistryFileKeepsTheMachine) {
     const fs::path bad = MachineFolder("badreg", "[machine]\nadministrator=no\n");
     std::ofstream(bad / "machine.reg", std::ios::binary)
         << "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\r\n"
+           "\"applied\"=\"before the fault\"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Y]\r\n"
            "\"broken\"=dword:not-a-number\r\n";
     EXPECT_FALSE(win32sim::LoadMachine(bad.string(), &error));
-    EXPECT_EQ(0u, error.find((bad / "machine.reg").string() + ":4:")) << error;
+    EXPECT_EQ(0u, error.find((bad / "machine.reg").string() + ":6:")) << error;
+    // The file is applied as it is read: the key before the fault goes too.
+    EXPECT_EQ("(none)", ReadValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\X", "applied"));
     EXPECT_TRUE(win32sim::CurrentConfig().administrator);
     EXPECT_EQ("C:\\Program Files\\Vendor\\app.exe",
               hmtest::ReadText("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor", "Path"));
