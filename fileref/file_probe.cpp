@@ -183,6 +183,19 @@ DWORD AttributesPastLostCharacter(const std::string& path, size_t lost) {
     return PresumedAttributes(path);
 }
 
+// GetFileAttributes answers ERROR_PATH_NOT_FOUND when the folder that would
+// hold the last name is missing (or a file, or on a drive that is not
+// there), ERROR_FILE_NOT_FOUND when only the last name is. "path.*" is
+// searched for in that same folder, or below it where the last name is "."
+// or "..", so after the first answer the search can find nothing. Only a full
+// drive path is taken at its word: an empty or relative text is resolved
+// against the current folder, which the search of "".* would list.
+bool FolderIsMissing(const std::string& path, DWORD error) {
+    const char drive = static_cast<char>(path.empty() ? 0 : path[0] | 0x20);
+    return error == ERROR_PATH_NOT_FOUND && path.size() >= 3 && drive >= 'a' && drive <= 'z' &&
+           path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+}
+
 DWORD ProbeUncached(const std::string& path) {
     const size_t lost = LostCharacterAt(path);
     if (lost != std::string::npos)
@@ -190,23 +203,33 @@ DWORD ProbeUncached(const std::string& path) {
     DWORD attributes = CountedAttributes(path);
     if (Found(attributes))
         return attributes;
+    // Read before any other call sets it; the redirection and folder
+    // retries below ask other paths, the search asks in this one's folder
+    // with redirection as it was.
+    const bool folderMissing = FolderIsMissing(path, GetLastError());
     if (RedirectionCanChange(path)) {
         attributes = AttributesWithoutRedirection(path);
         if (Found(attributes))
             return attributes;
     }
-    const std::string folded = WithoutX86Folder(path);
     // Only the folder rewrite can change the answer: on a case-insensitive
     // file system the lower-cased copy alone names what the first look asked
-    // for, so it is probed only when the rewrite changed something.
-    if (!base::EqualNoCase(folded, path)) {
-        attributes = CountedAttributes(folded);
+    // for, so it is probed only when the rewrite changed something. Lower-
+    // casing changes letters only: without "86)" there is no such folder in
+    // any case.
+    if (path.find("86)") != std::string::npos) {
+        const std::string folded = WithoutX86Folder(path);
+        if (!base::EqualNoCase(folded, path)) {
+            attributes = CountedAttributes(folded);
+            if (Found(attributes))
+                return attributes;
+        }
+    }
+    if (!folderMissing) {
+        attributes = AttributesOfAnyExtension(path);
         if (Found(attributes))
             return attributes;
     }
-    attributes = AttributesOfAnyExtension(path);
-    if (Found(attributes))
-        return attributes;
     return AttributesThroughShortName(path);
 }
 

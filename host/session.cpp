@@ -49,9 +49,21 @@ std::string StartRefusal(HRESULT started) {
 }
 
 // Both as Windows converts: a lone surrogate, or bytes that are no UTF-8,
-// become U+FFFD.
+// become U+FFFD. ASCII, nearly all of a report of many problems, is the
+// same in UTF-8 and is copied as it stands; each run of other characters is
+// converted on its own, which changes nothing, as no surrogate is ASCII.
 std::string Utf8FromWide(const WCHAR* text) {
-    return text == nullptr ? std::string() : base::FromWide(CP_UTF8, base::WideView(text));
+    std::string utf8;
+    for (const WCHAR* at = text; at != nullptr && *at != 0;) {
+        for (; *at != 0 && *at < 0x80; ++at)
+            utf8 += static_cast<char>(*at);
+        const WCHAR* other = at;
+        while (*at >= 0x80)
+            ++at;
+        if (at != other)
+            utf8 += base::FromWide(CP_UTF8, base::WideView(other, static_cast<size_t>(at - other)));
+    }
+    return utf8;
 }
 
 base::WideText WideFromUtf8(const std::string& text) {

@@ -16,6 +16,9 @@
 #include <fstream>
 #include <string_view>
 
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace win32sim {
@@ -101,6 +104,8 @@ std::string OpenFailure(int code, const fs::path& path) {
 
 // Windows refuses to load a key nested deeper than this below the hive's root.
 constexpr size_t kMaxKeyDepth = 512;
+// How often a walk drops the hive's mapped pages (HiveReader::FindMappedFile).
+constexpr size_t kKeysBetweenDrops = 8192;
 
 // hivex reports damage in the key tree as an errno; what it means for the hive.
 std::string KeyDataDamage(int code) {
@@ -267,7 +272,13 @@ bool HiveReader::ReadNode(hive_node_h node, const std::string& nodePath, const s
         walk.mount->leftOutNodes.push_back(nodePath);
         return true;
     }
-    walk.script->keys.push_back(std::move(key));
+    std::string refused;
+    if (!walk.receiver.Take(key, true, &refused)) {
+        walk.refused = std::move(refused);
+        return false;
+    }
+    if (++walk.keys % kKeysBetweenDrops == 0)
+        DropMappedPages();
     Malloced<hive_node_h> children(hivex_node_children(m_handle.get(), node));
     if (!children)
         return false;
@@ -287,18 +298,20 @@ bool HiveReader::ReadNode(hive_node_h node, const std::string& nodePath, const s
     return true;
 }
 
-bool HiveReader::ReadMount(HiveMount* mount, regfile::Script* script, std::string* error) const {
+bool HiveReader::ReadMount(HiveMount* mount, regfile::KeyReceiver& receiver,
+                           std::string* error) const {
     errno = 0;
     const hive_node_h top = NodeAt(mount->hiveNodePath);
     if (!top)
         return Fail(error, m_path + ": no key " + mount->hiveNodePath);
-    script->wide = true;
-    Walk walk{mount, script, {}, {}};
+    Walk walk{mount, receiver, {}, {}, {}};
     if (!ReadNode(top, mount->hiveNodePath, mount->keyPath, DepthOf(mount->hiveNodePath), walk))
-        return Fail(error, m_path + ": " +
-                               (walk.problem.empty()
-                                    ? "damaged hive: " + KeyDataDamage(errno ? errno : EIO)
-                                    : walk.problem));
+        return Fail(error, walk.refused
+                               ? *walk.refused
+                               : m_path + ": " +
+                                     (walk.problem.empty()
+                                          ? "damaged hive: " + KeyDataDamage(errno ? errno : EIO)
+                                          : walk.problem));
     return true;
 }
 
@@ -324,6 +337,40 @@ HiveHandle OpenAsWindowsLoads(const std::string& path, int flags, HiveRecovery* 
     std::remove(scratch);
     errno = saved;
     return handle;
+}
+
+// hivex reads a hive through a shared, read-only mapping of its file, whose
+// pages count as the process's memory once touched: by the end of a
+// SOFTWARE hive, the whole hive next to the registry built from it (a
+// volume's load peaked at 2 times its hives for it). Such pages can be
+// dropped at any time, the file gives them back when touched again, so the
+// walk drops them every few thousand keys. hivex does not say where it
+// mapped the file: the mapping is found by the file's device and inode.
+void HiveReader::FindMappedFile() {
+    struct stat file {};
+    if (::stat(m_path.c_str(), &file) != 0)
+        return;
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        unsigned long long start = 0, end = 0, offset = 0, inode = 0;
+        unsigned devMajor = 0, devMinor = 0;
+        char perms[5] = {};
+        if (std::sscanf(line.c_str(), "%llx-%llx %4s %llx %x:%x %llu", &start, &end, perms, &offset,
+                        &devMajor, &devMinor, &inode) != 7)
+            continue;
+        // Only a shared mapping that cannot be written: dropping the pages
+        // of a private one would lose what was written into them.
+        const bool sharedReadOnly = perms[1] == '-' && perms[3] == 's';
+        if (sharedReadOnly && inode == file.st_ino && devMajor == major(file.st_dev) &&
+            devMinor == minor(file.st_dev) && end > start)
+            m_mapped.emplace_back(reinterpret_cast<void*>(start), static_cast<size_t>(end - start));
+    }
+}
+
+void HiveReader::DropMappedPages() const {
+    for (const auto& [start, size] : m_mapped)
+        ::madvise(start, size, MADV_DONTNEED);
 }
 
 std::unique_ptr<HiveReader> HiveReader::Open(const std::string& path, std::string* error) {

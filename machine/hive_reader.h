@@ -63,7 +63,9 @@ public:
     static std::unique_ptr<HiveReader> Open(const std::string& path, std::string* error);
 
     HiveReader(HiveHandle handle, std::string path, std::string note)
-        : m_handle(std::move(handle)), m_path(std::move(path)), m_note(std::move(note)) {}
+        : m_handle(std::move(handle)), m_path(std::move(path)), m_note(std::move(note)) {
+        FindMappedFile();
+    }
 
     const std::string& Path() const { return m_path; }
     // One line on a dirty hive's recovery from its logs; empty when clean.
@@ -81,17 +83,24 @@ public:
     std::vector<std::string> SubkeyNames(const std::string& nodePath) const;
     std::vector<std::pair<std::string, std::string>> TextValues(const std::string& nodePath) const;
 
-    // Appends the keys `mount` places to `script` (a wide script), parents
-    // first; keys left out for their names join the mount's leftOutNodes.
-    bool ReadMount(HiveMount* mount, regfile::Script* script, std::string* error) const;
+    // Hands the keys `mount` places to `receiver` (as a wide script's),
+    // parents first, each as soon as it is read; keys left out for their
+    // names join the mount's leftOutNodes. A fault of the hive reads
+    // "<path>: <what>"; one of the receiver's is passed on as it gave it.
+    bool ReadMount(HiveMount* mount, regfile::KeyReceiver& receiver, std::string* error) const;
 
 private:
     struct Walk {
         HiveMount* mount;
-        regfile::Script* script;
-        std::set<hive_node_h> seen; // a damaged hive's lists can lead back to a key
-        std::string problem;        // why the walk stopped, when the hive is at fault
+        regfile::KeyReceiver& receiver;
+        std::set<hive_node_h> seen;         // a damaged hive's lists can lead back to a key
+        std::string problem;                // why the walk stopped, when the hive is at fault
+        std::optional<std::string> refused; // why the receiver stopped it
+        size_t keys = 0;                    // handed over
     };
+
+    void FindMappedFile();
+    void DropMappedPages() const;
 
     hive_node_h NodeAt(const std::string& nodePath) const;
     bool RawData(hive_value_h value, DWORD* type, std::vector<BYTE>* data) const;
@@ -105,6 +114,8 @@ private:
     HiveHandle m_handle;
     std::string m_path;
     std::string m_note;
+    // Where hivex mapped the file (shared and read-only), when it did.
+    std::vector<std::pair<void*, size_t>> m_mapped;
 };
 
 } // namespace win32sim

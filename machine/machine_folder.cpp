@@ -18,6 +18,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,11 +34,16 @@ bool HasDrive(const MachineConfig& config, char letter) {
                        [letter](const DriveSpec& drive) { return drive.letter == letter; });
 }
 
-bool ReadWholeFile(const fs::path& path, std::vector<uint8_t>* bytes, std::string* error) {
+bool IsPlainFile(const fs::path& path, std::string* error) {
     std::error_code ec;
-    if (!fs::is_regular_file(path, ec))
-        return Fail(error, path.string() + ": not a file (" +
-                               (ec ? ec.message() : std::string("a folder or device")) + ")");
+    return fs::is_regular_file(path, ec) ||
+           Fail(error, path.string() + ": not a file (" +
+                           (ec ? ec.message() : std::string("a folder or device")) + ")");
+}
+
+bool ReadWholeFile(const fs::path& path, std::vector<uint8_t>* bytes, std::string* error) {
+    if (!IsPlainFile(path, error))
+        return false;
     return base::ReadHostFile(path.string(), bytes) ||
            Fail(error, path.string() + ": cannot be read");
 }
@@ -62,10 +69,96 @@ bool DiscoverDrives(const fs::path& folder, std::vector<DriveSpec>* drives, std:
     return true;
 }
 
+// A machine.reg's bytes, in pages of their own that are given back as the
+// parse leaves them behind: a machine's file is hundreds of megabytes, and
+// held whole next to the registry built from it, it alone would make the
+// load's peak half as large again. (Read, not mapped: a file changed or cut
+// short by another program while it loads must not fault.)
+class RegFileBytes {
+public:
+    RegFileBytes() = default;
+    RegFileBytes(const RegFileBytes&) = delete;
+    RegFileBytes& operator=(const RegFileBytes&) = delete;
+    ~RegFileBytes() {
+        if (m_pages != MAP_FAILED)
+            ::munmap(m_pages, m_capacity);
+    }
+
+    const uint8_t* Data() const { return static_cast<const uint8_t*>(m_pages); }
+    size_t Size() const { return m_size; }
+
+    bool Read(const fs::path& path, std::string* error) {
+        if (!IsPlainFile(path, error))
+            return false;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const bool read = fd >= 0 && ReadAll(fd);
+        if (fd >= 0)
+            ::close(fd);
+        return read || Fail(error, path.string() + ": cannot be read");
+    }
+
+    // The first `count` bytes are not needed any more. They go back a
+    // megabyte at a time: a call for each page was a twentieth of the load.
+    void Release(size_t count) {
+        constexpr size_t kStep = size_t{1} << 20; // a multiple of any page size
+        const size_t end = std::min(count, m_size) / kStep * kStep;
+        if (end > m_released) {
+            ::madvise(static_cast<char*>(m_pages) + m_released, end - m_released, MADV_DONTNEED);
+            m_released = end;
+        }
+    }
+
+private:
+    // The file as it is when read, however its size changes meanwhile.
+    bool ReadAll(int fd) {
+        struct stat info {};
+        if (::fstat(fd, &info) != 0)
+            return false;
+        m_capacity = static_cast<size_t>(info.st_size) + 1;
+        // Populated at once: faulting in each page as read() fills it cost
+        // more than the read.
+        m_pages = ::mmap(nullptr, m_capacity, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        if (m_pages == MAP_FAILED)
+            return false;
+        auto* at = static_cast<char*>(m_pages);
+        while (m_size < m_capacity) {
+            const ssize_t got = ::read(fd, at + m_size, m_capacity - m_size);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                return false;
+            if (got == 0)
+                return true;
+            m_size += static_cast<size_t>(got);
+        }
+        return false; // it grew while read: not one file's bytes
+    }
+
+    void* m_pages = MAP_FAILED;
+    size_t m_capacity = 0;
+    size_t m_size = 0;
+    size_t m_released = 0;
+};
+
+// A machine.reg's keys applied as they are read, its bytes given back
+// behind them: neither the script nor the file is held whole next to the
+// registry.
+class RegFileBuilder : public RegistryBuilder {
+public:
+    RegFileBuilder(RegFileBytes& bytes, std::string sourceName)
+        : RegistryBuilder(std::move(sourceName)), m_bytes(bytes) {}
+    void Behind(size_t count) override { m_bytes.Release(count); }
+
+private:
+    RegFileBytes& m_bytes;
+};
+
 // Everything a machine folder holds, read and checked before anything of
-// the current machine changes.
-bool ReadMachineFolder(const fs::path& folder, MachineConfig* config, regfile::Script* registry,
-                       std::string* error) {
+// the current machine changes; the registry's text is parsed as it is
+// applied (ReplaceMachine puts the previous machine back on a fault).
+bool ReadMachineFolder(const fs::path& folder, MachineConfig* config, RegFileBytes* registry,
+                       bool* hasRegistry, std::string* error) {
     std::error_code ignored;
     if (!fs::is_directory(folder, ignored))
         return Fail(error, folder.string() + ": not a folder");
@@ -74,15 +167,8 @@ bool ReadMachineFolder(const fs::path& folder, MachineConfig* config, regfile::S
         !ApplyMachineIniFile(folder.string(), config, error))
         return false;
     const fs::path reg = folder / "machine.reg";
-    std::vector<uint8_t> bytes;
-    if (fs::exists(reg, ignored)) {
-        if (!ReadWholeFile(reg, &bytes, error))
-            return false;
-        std::string parseError;
-        if (!regfile::Parse(bytes, reg.string(), registry, &parseError))
-            return Fail(error, parseError);
-    }
-    return true;
+    *hasRegistry = fs::exists(reg, ignored);
+    return !*hasRegistry || registry->Read(reg, error);
 }
 
 // How a machine.reg holds its text: a save keeps the file's own form.
@@ -105,17 +191,25 @@ RegFormat FormatOf(const std::string& hostPath) {
 
 // The whole registry in `format`, or in UTF-16 when 8-bit text cannot hold
 // a name (or REGEDIT4 a string) of it: nothing is saved as '?'.
-bool ExportRegistry(RegFormat format, std::vector<uint8_t>* bytes, std::string* error) {
+bool ExportRegistry(RegFormat format, std::string* bytes, std::string* error) {
     PrivilegedScope privileged;
     const std::vector<std::string> roots = {"HKEY_LOCAL_MACHINE", "HKEY_USERS"};
     LONG status = ERROR_SUCCESS;
     bool lossy = false;
-    *bytes = regfile::Export(roots, format.encoding, &status, &lossy, format.header);
+    *bytes = regfile::ExportBytes(roots, format.encoding, &status, &lossy, format.header);
     if (status == ERROR_SUCCESS && lossy)
-        *bytes = regfile::Export(roots, regfile::Encoding::Utf16le, &status);
+        *bytes = regfile::ExportBytes(roots, regfile::Encoding::Utf16le, &status);
     if (status != ERROR_SUCCESS)
         return Fail(error, "the registry could not be read whole (error " +
                                std::to_string(status) + ")");
+    return true;
+}
+
+bool ExportRegistry(RegFormat format, std::vector<uint8_t>* bytes, std::string* error) {
+    std::string text;
+    if (!ExportRegistry(format, &text, error))
+        return false;
+    bytes->assign(text.begin(), text.end());
     return true;
 }
 
@@ -147,7 +241,7 @@ bool KeepModeAndOwner(int fd, const std::string& target, std::string* error) {
 }
 
 // New file first, then a rename, so a crash never leaves half a file.
-bool WriteFileAtomically(const std::string& hostPath, const std::vector<uint8_t>& bytes,
+bool WriteFileAtomically(const std::string& hostPath, std::string_view bytes,
                          std::string* error) {
     // RemoveAbandonedSaves knows this name.
     const std::string temporary = hostPath + kNewFileInfix + std::to_string(::getpid());
@@ -192,17 +286,30 @@ bool ApplyMachineIniFile(const std::string& folder, MachineConfig* config, std::
     return true;
 }
 
-bool ReplaceMachine(const MachineConfig& config, regfile::Script& registry,
-                    const std::string& sourceName, std::string* error) {
+bool RegistryBuilder::Take(regfile::KeyOp& key, bool wide, std::string* error) {
+    std::string applyError;
+    if (m_applier.Apply(key, wide, &applyError) != ERROR_SUCCESS)
+        return Fail(error, m_sourceName + ": " + applyError);
+    key = regfile::KeyOp();
+    return true;
+}
+
+bool ReplaceMachine(const MachineConfig& config,
+                    const std::function<bool(std::string* error)>& fillRegistry,
+                    std::string* error) {
     const bool hadMachine = IsMachineLoaded();
     const MachineConfig previous = CurrentConfig();
     std::vector<uint8_t> previousRegistry;
     std::string ignored;
-    if (hadMachine) // 8-bit unless a name needs UTF-16: it is held through the load
-        ExportRegistry(RegFormat{}, &previousRegistry, &ignored);
+    // In UTF-16, which gives back every name and string exactly: a fault
+    // found halfway through the new registry's text or hives puts this back.
+    // (8-bit text applies string data outside 1252 with '?'.)
+    if (hadMachine)
+        ExportRegistry(RegFormat{regfile::Encoding::Utf16le, regfile::Header::Version5},
+                       &previousRegistry, &ignored);
     ResetMachine(config, "");
-    std::string applyError;
-    if (registry.keys.empty() || ApplyRegistry(registry, &applyError) == ERROR_SUCCESS)
+    std::string fillError;
+    if (fillRegistry(&fillError))
         return true;
     // Put the previous machine back, registry included.
     if (hadMachine) {
@@ -211,15 +318,26 @@ bool ReplaceMachine(const MachineConfig& config, regfile::Script& registry,
         if (regfile::Parse(previousRegistry, "previous registry", &old, &ignored))
             ApplyRegistry(old, &ignored);
     }
-    return Fail(error, sourceName + ": " + applyError);
+    return Fail(error, fillError);
 }
 
 bool LoadMachine(const std::string& folder, std::string* error) {
     MachineConfig config;
-    regfile::Script registry;
-    if (!ReadMachineFolder(fs::absolute(folder), &config, &registry, error))
+    RegFileBytes bytes;
+    bool hasRegistry = false;
+    if (!ReadMachineFolder(fs::absolute(folder), &config, &bytes, &hasRegistry, error))
         return false;
-    return ReplaceMachine(config, registry, (fs::absolute(folder) / "machine.reg").string(), error);
+    const std::string sourceName = (fs::absolute(folder) / "machine.reg").string();
+    return ReplaceMachine(
+        config,
+        [&](std::string* fillError) {
+            if (!hasRegistry)
+                return true;
+            PrivilegedScope privileged;
+            RegFileBuilder builder(bytes, sourceName);
+            return regfile::ParseEach(bytes.Data(), bytes.Size(), sourceName, builder, fillError);
+        },
+        error);
 }
 
 void RemoveAbandonedSaves(const std::string& folder) {
@@ -234,7 +352,7 @@ void RemoveAbandonedSaves(const std::string& folder) {
 }
 
 bool SaveRegistry(const std::string& hostPath, std::string* error) {
-    std::vector<uint8_t> bytes;
+    std::string bytes;
     return ExportRegistry(FormatOf(hostPath), &bytes, error) &&
            WriteFileAtomically(hostPath, bytes, error);
 }
@@ -246,8 +364,7 @@ bool SaveMachineFolder(const std::string& folder, std::string* error) {
         return Fail(error, folder + ": " + made.message());
     const std::string ini = MachineIniText(CurrentConfig());
     return SaveRegistry((fs::path(folder) / "machine.reg").string(), error) &&
-           WriteFileAtomically((fs::path(folder) / "machine.ini").string(),
-                               std::vector<uint8_t>(ini.begin(), ini.end()), error);
+           WriteFileAtomically((fs::path(folder) / "machine.ini").string(), ini, error);
 }
 
 } // namespace win32sim

@@ -146,7 +146,6 @@ private:
     std::vector<std::unique_ptr<HiveReader>> m_open; // parallel to m_volume.hives
     const HiveReader* m_system = nullptr;
     std::string m_controlSet; // the hive node loaded as CurrentControlSet
-    regfile::Script m_script;
 };
 
 // Windows loads the control set Select\Current names as CurrentControlSet;
@@ -262,17 +261,28 @@ bool VolumeReader::Read(std::string* error) {
         return false;
     if (!AddProfiles(*software, error))
         return false;
-    for (size_t i = 0; i < m_open.size(); ++i) {
-        for (HiveMount& mount : m_volume.hives[i].mounts) {
-            if (!m_open[i]->ReadMount(&mount, &m_script, error))
-                return false;
-        }
-    }
     return ApplyMachineIniFile(m_root.string(), &m_config, error);
 }
 
+// The hives' keys go into the new machine as they are read, and each hive
+// is closed once read: neither a script of the whole registry nor every
+// hive is held next to it. A damaged hive found on the way puts the
+// previous machine back.
 bool VolumeReader::Replace(WindowsVolume* volume, std::string* error) {
-    if (!ReplaceMachine(m_config, m_script, m_root.string(), error))
+    const auto readHives = [this](std::string* readError) {
+        PrivilegedScope privileged;
+        RegistryBuilder builder(m_root.string());
+        m_system = nullptr;
+        for (size_t i = 0; i < m_open.size(); ++i) {
+            for (HiveMount& mount : m_volume.hives[i].mounts) {
+                if (!m_open[i]->ReadMount(&mount, builder, readError))
+                    return false;
+            }
+            m_open[i].reset();
+        }
+        return true;
+    };
+    if (!ReplaceMachine(m_config, readHives, error))
         return false;
     m_volume.root = m_root.string();
     *volume = std::move(m_volume);

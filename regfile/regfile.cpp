@@ -14,12 +14,12 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace regfile {
 namespace {
 
 using detail::Utf16Of;
-using detail::Utf8Of;
 using detail::WideText;
 
 // Every key a .reg file names is in the 64-bit view, as regedit's are.
@@ -69,6 +69,8 @@ LONG CreateKey(HKEY root, const std::string& subkey, bool wide, HKEY* created) {
                            KEY_SET_VALUE | kView, nullptr, created, nullptr);
 }
 
+} // namespace
+
 // The keys applied last, outermost first, still open. A .reg file lists a
 // key's subkeys right after it, so most keys are created below their
 // parent's handle by one name instead of from the root by a path of five
@@ -102,6 +104,8 @@ private:
     };
     std::vector<Entry> m_keys;
 };
+
+namespace {
 
 LONG ApplyValues(const KeyOp& op, bool wide, KeyTrail& trail, std::string* error) {
     HKEY root;
@@ -175,15 +179,17 @@ bool IsOneLineUtf16String(const BYTE* data, DWORD size) {
     return true;
 }
 
-WideText UnitsOf(const BYTE* data, DWORD size) {
-    WideText units(size / 2, WCHAR{});
-    for (size_t i = 0; i < units.size(); ++i)
-        units[i] = static_cast<WCHAR>(data[2 * i] | data[2 * i + 1] << 8);
-    return units;
+void UnitsOf(const BYTE* data, DWORD size, WideText* units) {
+    units->resize(size / 2);
+    for (size_t i = 0; i < units->size(); ++i)
+        (*units)[i] = static_cast<WCHAR>(data[2 * i] | data[2 * i + 1] << 8);
 }
 
-// Writes each key as a section of .reg text (UTF-8 until encoded): the
-// header named by the key's path, then one line per value.
+// Writes each key as a section of .reg text: the header named by the key's
+// path, then one line per value. An 8-bit export is written in 1252 as it
+// goes, a UTF-16 one in UTF-8 until encoded. A whole machine goes through
+// here on every save: each line is appended to the one text, and the
+// pieces of a value are built in buffers kept from value to value.
 class KeyExporter : public WideKeyVisitor {
 public:
     KeyExporter(std::string& text, Encoding encoding, Header header)
@@ -192,61 +198,93 @@ public:
     bool Lossy() const { return m_lossy; }
 
     LONG EnterKey(const std::string& path, const std::string&) override {
-        m_text += "[" + path + "]\r\n";
+        m_text.push_back('[');
+        AppendText(path);
+        m_text.append("]\r\n");
         return ERROR_SUCCESS;
     }
     LONG Value(const std::string& name, DWORD type, const BYTE* data, DWORD size) override;
     LONG ValuesDone() override {
-        m_text += "\r\n";
+        m_text.append("\r\n");
         return ERROR_SUCCESS;
     }
 
 private:
+    // UTF-8 text in the export's own form; 8-bit text spells only 1252.
+    void AppendText(std::string_view utf8) {
+        if (m_ansi)
+            m_lossy |= !detail::AppendAnsi(utf8, &m_text);
+        else
+            m_text.append(utf8);
+    }
+    bool AppendOneLineString(const BYTE* data, DWORD size);
+    void AppendHexData(DWORD type, const BYTE* data, DWORD size, size_t column);
+
     std::string& m_text;
     bool m_ansi;
     Header m_header;
     bool m_lossy = false;
+    std::string m_head;
+    std::string m_string;
+    WideText m_units;
 };
 
+// REG_SZ data as "text"; false, with nothing written, when it is not one
+// line or (8-bit) 1252 cannot spell it: it then goes out as exact hex(1).
+bool KeyExporter::AppendOneLineString(const BYTE* data, DWORD size) {
+    if (!IsOneLineUtf16String(data, size))
+        return false;
+    UnitsOf(data, size - 2, &m_units);
+    m_string.clear();
+    if (!m_ansi)
+        detail::AppendUtf8(m_units.data(), m_units.size(), &m_string);
+    else if (!detail::AppendAnsiOfUnits(m_units.data(), m_units.size(), &m_string))
+        return false;
+    AppendRegString(&m_text, m_string);
+    return true;
+}
+
 LONG KeyExporter::Value(const std::string& name, DWORD type, const BYTE* data, DWORD size) {
-    const std::string head = FormatRegValueName(name) + "=";
-    std::string text;
-    std::string ansi;
-    if (type == REG_SZ && IsOneLineUtf16String(data, size)) {
-        const WideText units = UnitsOf(data, size - 2);
-        text = Utf8Of(units.data(), units.size());
-        // 8-bit text spells only 1252; the rest goes out as exact hex(1).
-        if (m_ansi && !detail::Utf8ToAnsi(text, &ansi))
-            text.clear();
-        else
-            text = FormatRegString(text);
-    }
-    if (text.empty() && m_header == Header::Regedit4 && IsAnsiTextType(type)) {
-        const WideText units = UnitsOf(data, size);
-        m_lossy |= !detail::Utf8ToAnsi(Utf8Of(units.data(), units.size()), &ansi) || size % 2;
-        text = FormatRegValueData(type, reinterpret_cast<const BYTE*>(ansi.data()),
-                                  static_cast<DWORD>(ansi.size()),
-                                  {true, TextWidening::KeepBytes}, head.size());
-    } else if (text.empty()) {
-        text = FormatRegValueData(type, data, size, {true, TextWidening::KeepBytes}, head.size());
-    }
-    m_text += head + text + "\r\n";
+    m_head.clear();
+    if (name.empty())
+        m_head.push_back('@');
+    else
+        AppendRegString(&m_head, name);
+    m_head.push_back('=');
+    AppendText(m_head);
+    // Hex lists wrap by the columns of the UTF-8 line, in every form.
+    const size_t column = m_head.size();
+    if (type != REG_SZ || !AppendOneLineString(data, size))
+        AppendHexData(type, data, size, column);
+    m_text.append("\r\n");
     return ERROR_SUCCESS;
 }
 
-// UTF-8 text as the file's bytes; false when 8-bit text lost a character.
-bool Encode(const std::string& text, Encoding encoding, std::vector<uint8_t>* bytes) {
-    if (encoding == Encoding::Ansi) {
-        std::string ansi;
-        const bool exact = detail::Utf8ToAnsi(text, &ansi);
-        bytes->assign(ansi.begin(), ansi.end());
-        return exact;
+// REGEDIT4 holds string data as 1252 bytes, every other form as it is.
+void KeyExporter::AppendHexData(DWORD type, const BYTE* data, DWORD size, size_t column) {
+    constexpr RegTextStyle kStyle{true, TextWidening::KeepBytes};
+    if (m_header != Header::Regedit4 || !IsAnsiTextType(type))
+        return AppendRegValueData(&m_text, type, data, size, kStyle, column);
+    UnitsOf(data, size, &m_units);
+    m_string.clear();
+    m_lossy |= !detail::AppendAnsiOfUnits(m_units.data(), m_units.size(), &m_string) || size % 2;
+    AppendRegValueData(&m_text, type, reinterpret_cast<const BYTE*>(m_string.data()),
+                       static_cast<DWORD>(m_string.size()), kStyle, column);
+}
+
+// The exported text as the file's bytes: 8-bit text is 1252 already.
+std::string Encoded(std::string text, Encoding encoding) {
+    if (encoding == Encoding::Ansi)
+        return text;
+    const WideText units = Utf16Of(text);
+    std::string bytes(2 + 2 * units.size(), '\0');
+    bytes[0] = '\xFF';
+    bytes[1] = '\xFE';
+    for (size_t i = 0; i < units.size(); ++i) {
+        bytes[2 + 2 * i] = static_cast<char>(units[i] & 0xFF);
+        bytes[3 + 2 * i] = static_cast<char>((units[i] >> 8) & 0xFF);
     }
-    const std::vector<BYTE> utf16 = detail::Utf16BytesOf(text);
-    bytes->reserve(utf16.size() + 2);
-    bytes->assign({0xFF, 0xFE});
-    bytes->insert(bytes->end(), utf16.begin(), utf16.end());
-    return true;
+    return bytes;
 }
 
 } // namespace
@@ -282,9 +320,9 @@ LONG Apply(const Script& script, std::string* error) {
 }
 
 LONG ApplyReleasing(Script& script, std::string* error) {
-    KeyTrail trail;
+    KeyApplier applier;
     for (auto& op : script.keys) {
-        if (const LONG status = ApplyKey(op, script.wide, trail, error))
+        if (const LONG status = applier.Apply(op, script.wide, error))
             return status;
         op = KeyOp();
     }
@@ -292,8 +330,15 @@ LONG ApplyReleasing(Script& script, std::string* error) {
     return ERROR_SUCCESS;
 }
 
-std::vector<uint8_t> Export(const std::vector<std::string>& keyPaths, Encoding encoding,
-                            LONG* status, bool* lossy, Header header) {
+KeyApplier::KeyApplier() : m_trail(std::make_unique<KeyTrail>()) {}
+KeyApplier::~KeyApplier() = default;
+
+LONG KeyApplier::Apply(const KeyOp& key, bool wide, std::string* error) {
+    return ApplyKey(key, wide, *m_trail, error);
+}
+
+std::string ExportBytes(const std::vector<std::string>& keyPaths, Encoding encoding, LONG* status,
+                        bool* lossy, Header header) {
     std::string text = header == Header::Regedit4 ? "REGEDIT4\r\n\r\n"
                                                   : "Windows Registry Editor Version 5.00\r\n\r\n";
     KeyExporter exporter(text, encoding, header);
@@ -314,11 +359,15 @@ std::vector<uint8_t> Export(const std::vector<std::string>& keyPaths, Encoding e
     }
     if (status)
         *status = result;
-    std::vector<uint8_t> bytes;
-    const bool exact = Encode(text, encoding, &bytes);
     if (lossy)
-        *lossy = exporter.Lossy() || !exact;
-    return bytes;
+        *lossy = exporter.Lossy();
+    return Encoded(std::move(text), encoding);
+}
+
+std::vector<uint8_t> Export(const std::vector<std::string>& keyPaths, Encoding encoding,
+                            LONG* status, bool* lossy, Header header) {
+    const std::string bytes = ExportBytes(keyPaths, encoding, status, lossy, header);
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 } // namespace regfile

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,41 @@ struct Script {
 bool Parse(const std::vector<uint8_t>& bytes, const std::string& sourceName, Script* out,
            std::string* error);
 
+// Takes a file's keys one at a time from ParseEach.
+class KeyReceiver {
+public:
+    virtual ~KeyReceiver() = default;
+    // One key with all its values, in the form a script of that file holds
+    // (`wide` as Script::wide). False stops the parse, `error` set to what
+    // the parse then reports.
+    virtual bool Take(KeyOp& key, bool wide, std::string* error) = 0;
+    // The file's first `count` bytes will not be read again (8-bit files
+    // only, which are read where they lie).
+    virtual void Behind(size_t /*count*/) {}
+};
+
+// Parse without holding the script: each key goes to `receiver` as soon as
+// its last value is read, so a machine's file is applied as it is read and
+// no script as large as the registry is ever held. Unlike Parse, the keys
+// before a fault in the file have been handed over when it is found.
+bool ParseEach(const uint8_t* bytes, size_t size, const std::string& sourceName,
+               KeyReceiver& receiver, std::string* error);
+
+class KeyTrail;
+
+// Apply's steps one key at a time, for keys that arrive one at a time.
+class KeyApplier {
+public:
+    KeyApplier();
+    ~KeyApplier();
+    KeyApplier(const KeyApplier&) = delete;
+    KeyApplier& operator=(const KeyApplier&) = delete;
+    LONG Apply(const KeyOp& key, bool wide, std::string* error);
+
+private:
+    std::unique_ptr<KeyTrail> m_trail;
+};
+
 // Applies a parsed script with RegCreateKeyExA / RegSetValueExA /
 // RegDeleteValueA and a recursive key delete. Stops at the first failure and
 // returns its Win32 code with `error` naming the key.
@@ -75,5 +111,10 @@ enum class Header { Version5, Regedit4 };
 std::vector<uint8_t> Export(const std::vector<std::string>& keyPaths, Encoding encoding,
                             LONG* status = nullptr, bool* lossy = nullptr,
                             Header header = Header::Version5);
+// The same bytes in a string, for a caller that only writes them out: a
+// whole machine's export is not copied once more.
+std::string ExportBytes(const std::vector<std::string>& keyPaths, Encoding encoding,
+                        LONG* status = nullptr, bool* lossy = nullptr,
+                        Header header = Header::Version5);
 
 } // namespace regfile

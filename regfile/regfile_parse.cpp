@@ -12,7 +12,6 @@
 #include "registry/value_types.h"
 
 #include <algorithm>
-#include <cctype>
 #include <optional>
 #include <string_view>
 
@@ -35,6 +34,8 @@ public:
     bool OnLine() const { return m_onLine; }
     std::string_view Text() const { return m_line; }
     int Number() const { return m_number > 0 ? m_number : 1; }
+    // Where the current line starts in the text.
+    size_t LineStart() const { return static_cast<size_t>(m_line.data() - m_text.data()); }
 
     // Moves to the next line; false at the end of the text.
     bool Advance() {
@@ -68,24 +69,24 @@ private:
 // BOM as UTF-8 (`wide`), 8-bit text as the 1252 it is. Only text that needs
 // converting is copied: a machine's 8-bit file is read where it lies, and
 // is hundreds of megabytes.
-std::string_view DecodeFile(const std::vector<uint8_t>& bytes, std::string* decoded, bool* wide) {
+std::string_view DecodeFile(const uint8_t* bytes, size_t size, std::string* decoded, bool* wide) {
     *wide = true;
-    if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
-        detail::WideText units((bytes.size() - 2) / 2, WCHAR{});
+    if (size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+        detail::WideText units((size - 2) / 2, WCHAR{});
         for (size_t i = 0; i < units.size(); ++i)
             units[i] = static_cast<WCHAR>(bytes[2 + 2 * i] | (bytes[3 + 2 * i] << 8));
         *decoded = detail::Utf8Of(units.data(), units.size());
         return *decoded;
     }
-    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+    if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
         // Checked and made whole: what is not UTF-8 becomes U+FFFD.
-        const detail::WideText units = detail::Utf16Of(
-            std::string_view(reinterpret_cast<const char*>(bytes.data()) + 3, bytes.size() - 3));
+        const detail::WideText units =
+            detail::Utf16Of(std::string_view(reinterpret_cast<const char*>(bytes) + 3, size - 3));
         *decoded = detail::Utf8Of(units.data(), units.size());
         return *decoded;
     }
     *wide = false;
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+    return {reinterpret_cast<const char*>(bytes), size};
 }
 
 // Characters of UTF-8 text: the bytes that start one.
@@ -101,8 +102,13 @@ constexpr size_t kMaxKeyNameLength = 255;
 constexpr size_t kMaxKeyDepth = 512;
 
 // Blanks are spaces and tabs; a line's end may also keep the CR of a CR LF.
+// (Tested a character at a time: asked between every two bytes of hex
+// data, a search of the set of blanks was a twentieth of a machine's load.)
 std::string_view TrimLeft(std::string_view text) {
-    return base::TrimLeft(text, " \t");
+    size_t start = 0;
+    while (start < text.size() && (text[start] == ' ' || text[start] == '\t'))
+        ++start;
+    return text.substr(start);
 }
 
 std::string_view Trim(std::string_view text) {
@@ -119,7 +125,8 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size())
         return false;
     for (size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
+        const char c = text[i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != prefix[i])
             return false;
     }
     return true;
@@ -128,18 +135,23 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 int HexDigit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
 }
 
 // --- the reader ----------------------------------------------------------------------
 
 class Reader {
 public:
-    Reader(std::string_view text, std::string sourceName, bool wide)
-        : m_lines(text), m_sourceName(std::move(sourceName)), m_wide(wide) {}
+    // `textOffset`: where the text starts in the file's bytes when it is
+    // those bytes (an 8-bit file, read where it lies), else npos.
+    Reader(std::string_view text, std::string sourceName, bool wide, KeyReceiver& receiver,
+           size_t textOffset)
+        : m_lines(text), m_sourceName(std::move(sourceName)), m_wide(wide), m_receiver(receiver),
+          m_textOffset(textOffset) {}
 
-    bool Read(Script* out, std::string* error, size_t keyLines);
+    bool Read(std::string* error);
 
 private:
     bool ReadHeader();
@@ -152,13 +164,17 @@ private:
     bool ReadHex(std::string_view text, ValueOp* value);
     bool ReadHexBytes(std::string_view text, std::vector<BYTE>* bytes);
     bool CheckKeyNames(std::string_view path);
+    bool HandOver();
     bool Fail(const std::string& what);
 
     LineCursor m_lines;
     std::string m_sourceName;
     Version m_version = Version::Regedit5;
     bool m_wide; // the text is UTF-8 and the script wide
-    Script m_script;
+    KeyReceiver& m_receiver;
+    size_t m_textOffset;
+    // The key being read, until the next [key] line or the end hands it over.
+    std::optional<KeyOp> m_key;
     std::string m_error;
 };
 
@@ -192,8 +208,20 @@ bool Reader::Fail(const std::string& what) {
     return false;
 }
 
-bool Reader::Read(Script* out, std::string* error, size_t keyLines) {
-    m_script.keys.reserve(keyLines);
+// Hands the key read so far to the receiver. The text before the current
+// line is not read again; the receiver may give it back.
+bool Reader::HandOver() {
+    if (!m_key)
+        return true;
+    if (!m_receiver.Take(*m_key, m_wide, &m_error))
+        return false;
+    m_key.reset();
+    if (m_textOffset != std::string_view::npos && m_lines.OnLine())
+        m_receiver.Behind(m_textOffset + m_lines.LineStart());
+    return true;
+}
+
+bool Reader::Read(std::string* error) {
     bool ok = ReadHeader();
     while (ok && m_lines.Advance()) {
         const std::string_view text = TrimLeft(m_lines.Text());
@@ -206,14 +234,11 @@ bool Reader::Read(Script* out, std::string* error, size_t keyLines) {
         else
             ok = Fail("expected a [key] line, a value line or a comment");
     }
-    if (!ok) {
-        if (error)
-            *error = m_error;
-        return false;
-    }
-    m_script.wide = m_wide;
-    *out = std::move(m_script);
-    return true;
+    if (ok)
+        ok = HandOver();
+    if (!ok && error)
+        *error = m_error;
+    return ok;
 }
 
 bool Reader::ReadHeader() {
@@ -248,16 +273,14 @@ bool Reader::ReadKeyLine(std::string_view text) {
         return Fail("unknown root key in [" + std::string(path) + "]");
     if (key.remove && subkey.find_first_not_of('\\') == std::string::npos)
         return Fail("a root key cannot be deleted");
-    // A machine's script is held whole next to its file: no key keeps room
-    // for values it will not get.
-    if (!m_script.keys.empty())
-        m_script.keys.back().values.shrink_to_fit();
-    m_script.keys.push_back(std::move(key));
+    if (!HandOver())
+        return false;
+    m_key = std::move(key);
     return true;
 }
 
 bool Reader::ReadValueLine(std::string_view text) {
-    if (m_script.keys.empty())
+    if (!m_key)
         return Fail("value line before the first [key] line");
     ValueOp value;
     if (text.front() == '@') {
@@ -273,8 +296,8 @@ bool Reader::ReadValueLine(std::string_view text) {
     if (!ReadData(text, &value))
         return false;
     // regedit ignores the values listed under a key it is told to delete.
-    if (!m_script.keys.back().remove)
-        m_script.keys.back().values.push_back(std::move(value));
+    if (!m_key->remove)
+        m_key->values.push_back(std::move(value));
     return true;
 }
 
@@ -284,7 +307,9 @@ bool Reader::ReadQuoted(std::string_view* text, std::string* out) {
     std::string_view rest = text->substr(1);
     for (size_t i = 0; i < rest.size(); ++i) {
         // Plain text up to the next quote or backslash goes in at once.
-        const size_t special = std::min(rest.find_first_of("\"\\", i), rest.size());
+        size_t special = i;
+        while (special < rest.size() && rest[special] != '"' && rest[special] != '\\')
+            ++special;
         out->append(rest.data() + i, special - i);
         if ((i = special) == rest.size())
             break;
@@ -396,13 +421,13 @@ bool Reader::ReadHex(std::string_view text, ValueOp* value) {
     if (text.empty() || text.front() != ':')
         return Fail("missing ':' after hex");
     std::vector<BYTE> bytes;
+    bytes.reserve(text.size() / 3 + 1); // "xx," a byte: this line's, at least
     if (!ReadHexBytes(text.substr(1), &bytes))
         return false;
     // Version 5 files hold string types as UTF-16LE, REGEDIT4 as ANSI; the A
     // functions take ANSI, the W functions (a wide script) UTF-16LE.
     value->type = type;
     const bool utf16 = m_version == Version::Regedit5;
-    bytes.shrink_to_fit(); // read a byte at a time
     if (!IsAnsiTextType(type) || utf16 == m_wide)
         value->data = std::move(bytes);
     else
@@ -413,6 +438,14 @@ bool Reader::ReadHex(std::string_view text, ValueOp* value) {
 // Reads "xx,xx,..." up to the end of the value, following continuation lines.
 bool Reader::ReadHexBytes(std::string_view text, std::vector<BYTE>* bytes) {
     for (;;) {
+        // Almost every byte is "xx," with nothing around it: one step each.
+        while (text.size() >= 3 && text[2] == ',') {
+            const int high = HexDigit(text[0]), low = HexDigit(text[1]);
+            if (high < 0 || low < 0)
+                break;
+            bytes->push_back(static_cast<BYTE>(high * 16 + low));
+            text.remove_prefix(3);
+        }
         text = TrimLeft(text);
         if (text.empty() || text.front() == ';')
             return true;
@@ -444,15 +477,57 @@ size_t CountKeyLines(std::string_view text) {
     return count;
 }
 
+// Keeps every key: the whole script.
+class ScriptBuilder : public KeyReceiver {
+public:
+    ScriptBuilder(Script& script, size_t keyLines) : m_script(script) {
+        m_script.keys.reserve(keyLines);
+    }
+    bool Take(KeyOp& key, bool, std::string*) override {
+        // A script is held whole: no key keeps room for values, nor hex data
+        // (read a byte at a time) for bytes, it will not get.
+        key.values.shrink_to_fit();
+        for (ValueOp& value : key.values)
+            value.data.shrink_to_fit();
+        m_script.keys.push_back(std::move(key));
+        return true;
+    }
+
+private:
+    Script& m_script;
+};
+
+bool ReadText(const uint8_t* bytes, size_t size, const std::string& sourceName,
+              KeyReceiver* receiver, Script* script, std::string* error) {
+    std::string decoded;
+    bool wide = false;
+    const std::string_view text = DecodeFile(bytes, size, &decoded, &wide);
+    std::optional<ScriptBuilder> builder;
+    if (!receiver)
+        receiver = &builder.emplace(*script, CountKeyLines(text));
+    // 8-bit text is the file's bytes themselves; the rest was decoded.
+    Reader reader(text, sourceName, wide, *receiver, wide ? std::string_view::npos : 0);
+    if (!reader.Read(error))
+        return false;
+    if (script)
+        script->wide = wide;
+    return true;
+}
+
 } // namespace
 
 bool Parse(const std::vector<uint8_t>& bytes, const std::string& sourceName, Script* out,
            std::string* error) {
-    std::string decoded;
-    bool wide = false;
-    const std::string_view text = DecodeFile(bytes, &decoded, &wide);
-    Reader reader(text, sourceName, wide);
-    return reader.Read(out, error, CountKeyLines(text));
+    Script script;
+    if (!ReadText(bytes.data(), bytes.size(), sourceName, nullptr, &script, error))
+        return false;
+    *out = std::move(script);
+    return true;
+}
+
+bool ParseEach(const uint8_t* bytes, size_t size, const std::string& sourceName,
+               KeyReceiver& receiver, std::string* error) {
+    return ReadText(bytes, size, sourceName, &receiver, nullptr, error);
 }
 
 } // namespace regfile

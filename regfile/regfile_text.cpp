@@ -62,6 +62,12 @@ std::vector<BYTE> Utf16BytesToAnsi(const std::vector<BYTE>& utf16) {
 std::string Utf8Of(const WCHAR* units, size_t count) {
     std::string text;
     text.reserve(count);
+    AppendUtf8(units, count, &text);
+    return text;
+}
+
+void AppendUtf8(const WCHAR* units, size_t count, std::string* out) {
+    std::string& text = *out;
     for (size_t i = 0; i < count; ++i) {
         uint32_t code = static_cast<uint16_t>(units[i]);
         const bool pair = code >= 0xD800 && code <= 0xDBFF && i + 1 < count &&
@@ -85,7 +91,16 @@ std::string Utf8Of(const WCHAR* units, size_t count) {
             text.push_back(static_cast<char>(0x80 | (code & 0x3F)));
         }
     }
-    return text;
+}
+
+bool AppendAnsiOfUnits(const WCHAR* units, size_t count, std::string* ansi) {
+    bool exact = true;
+    for (size_t i = 0; i < count; ++i) {
+        const char c = UnitToAnsi(static_cast<char16_t>(units[i]));
+        exact = exact && c != '?';
+        ansi->push_back(c);
+    }
+    return exact;
 }
 
 // A byte that is no UTF-8 lead or a cut sequence becomes U+FFFD.
@@ -134,6 +149,10 @@ std::vector<BYTE> Utf16BytesOf(std::string_view utf8) {
 bool Utf8ToAnsi(std::string_view utf8, std::string* ansi) {
     ansi->clear();
     ansi->reserve(utf8.size());
+    return AppendAnsi(utf8, ansi);
+}
+
+bool AppendAnsi(std::string_view utf8, std::string* ansi) {
     bool exact = true;
     for (size_t i = 0; i < utf8.size();) {
         size_t plain = i;

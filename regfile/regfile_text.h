@@ -31,12 +31,17 @@ std::vector<BYTE> Utf16BytesToAnsi(const std::vector<BYTE>& utf16);
 // own three bytes, so any name Windows holds survives the trip.
 using base::WideText;
 std::string Utf8Of(const WCHAR* units, size_t count);
+void AppendUtf8(const WCHAR* units, size_t count, std::string* out);
 WideText Utf16Of(std::string_view utf8);
 // UTF-16LE bytes of UTF-8 text.
 std::vector<BYTE> Utf16BytesOf(std::string_view utf8);
 // UTF-8 text in 1252; false when 1252 lacks one of its characters (each
 // becomes '?').
 bool Utf8ToAnsi(std::string_view utf8, std::string* ansi);
+// The same appended to `ansi`, and UTF-16 units in 1252 (each unit of a
+// surrogate pair a '?', as the units of its UTF-8 would give).
+bool AppendAnsi(std::string_view utf8, std::string* ansi);
+bool AppendAnsiOfUnits(const WCHAR* units, size_t count, std::string* ansi);
 
 // A key path as a message shows it: "[path]", whole when short, else its
 // two ends, with a NUL made visible.

@@ -4,7 +4,6 @@
 #include "regfile/regfile_text.h"
 #include "registry/value_types.h"
 
-#include <cstdio>
 #include <vector>
 
 namespace regfile {
@@ -37,53 +36,66 @@ std::vector<BYTE> CodePageUtf16(const BYTE* data, DWORD size) {
     return bytes;
 }
 
-std::vector<BYTE> Utf16Of(const BYTE* data, DWORD size, TextWidening widening) {
-    if (widening == TextWidening::KeepBytes)
-        return std::vector<BYTE>(data, data + size);
+std::vector<BYTE> WidenedText(const BYTE* data, DWORD size, TextWidening widening) {
     if (widening == TextWidening::AnsiCodePage)
         return CodePageUtf16(data, size);
     return detail::AnsiToUtf16Bytes(std::vector<BYTE>(data, data + size));
 }
 
-// Comma-separated lower-case hex bytes after `prefix`; wrapped, each
-// continued line ends in a backslash and the next is indented by two.
-std::string HexList(const std::string& prefix, const std::vector<BYTE>& bytes, bool wrap,
-                    size_t column) {
-    std::string text = prefix;
-    text.reserve(prefix.size() + bytes.size() * 3);
-    column += prefix.size();
-    char digits[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(digits, sizeof(digits), "%02x", bytes[i]);
-        text += digits;
+// Comma-separated lower-case hex bytes; wrapped, each continued line ends in
+// a backslash and the next is indented by two. `column` is where the list
+// starts on its line. A whole machine's binary data goes through here on
+// every save: digits come from a table, not from a formatter.
+void AppendHexList(std::string* out, const BYTE* bytes, size_t size, bool wrap, size_t column) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    for (size_t i = 0; i < size; ++i) {
+        const char pair[2] = {kDigits[bytes[i] >> 4], kDigits[bytes[i] & 0x0F]};
+        out->append(pair, 2);
         column += 2;
-        if (i + 1 == bytes.size())
+        if (i + 1 == size)
             break;
-        text += ',';
+        out->push_back(',');
         ++column;
         if (wrap && column > kWrapColumn) {
-            text += "\\\r\n  ";
+            out->append("\\\r\n  ");
             column = 2;
         }
     }
-    return text;
+}
+
+void AppendHex(std::string* out, unsigned long value, int digits) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    char text[16];
+    int count = 0;
+    do {
+        text[count++] = kDigits[value & 0x0F];
+        value >>= 4;
+    } while (value != 0 || count < digits);
+    while (count > 0)
+        out->push_back(text[--count]);
 }
 
 } // namespace
 
-std::string FormatRegString(std::string_view text) {
-    std::string quoted = "\"";
+void AppendRegString(std::string* out, std::string_view text) {
+    out->push_back('"');
     for (char c : text) {
         if (c == '\\' || c == '"')
-            quoted += '\\';
+            out->push_back('\\');
         if (c == '\n')
-            quoted += "\\n";
+            out->append("\\n");
         else if (c == '\r')
-            quoted += "\\r";
+            out->append("\\r");
         else
-            quoted += c;
+            out->push_back(c);
     }
-    return quoted + "\"";
+    out->push_back('"');
+}
+
+std::string FormatRegString(std::string_view text) {
+    std::string quoted;
+    AppendRegString(&quoted, text);
+    return quoted;
 }
 
 std::string FormatRegValueName(std::string_view name) {
@@ -91,26 +103,42 @@ std::string FormatRegValueName(std::string_view name) {
 }
 
 std::string FormatRegDword(const BYTE* data) {
-    const DWORD value = static_cast<DWORD>(data[0]) | static_cast<DWORD>(data[1]) << 8 |
-                        static_cast<DWORD>(data[2]) << 16 | static_cast<DWORD>(data[3]) << 24;
-    char text[16];
-    std::snprintf(text, sizeof(text), "dword:%08lx", static_cast<unsigned long>(value));
+    std::string text;
+    AppendRegValueData(&text, REG_DWORD, data, 4, {false, TextWidening::KeepBytes});
     return text;
+}
+
+void AppendRegValueData(std::string* out, DWORD type, const BYTE* data, DWORD size,
+                        const RegTextStyle& style, size_t column) {
+    if (type == REG_SZ && style.widening != TextWidening::KeepBytes && IsOneLineString(data, size))
+        return AppendRegString(out, std::string_view(base::Chars(data), size - 1));
+    if (type == REG_DWORD && size == 4) {
+        const DWORD value = static_cast<DWORD>(data[0]) | static_cast<DWORD>(data[1]) << 8 |
+                            static_cast<DWORD>(data[2]) << 16 | static_cast<DWORD>(data[3]) << 24;
+        out->append("dword:");
+        return AppendHex(out, value, 8);
+    }
+    const size_t start = out->size();
+    if (type == REG_BINARY) {
+        out->append("hex:");
+    } else {
+        out->append("hex(");
+        AppendHex(out, type, 1);
+        out->append("):");
+    }
+    column += out->size() - start;
+    if (IsAnsiTextType(type) && style.widening != TextWidening::KeepBytes) {
+        const std::vector<BYTE> bytes = WidenedText(data, size, style.widening);
+        return AppendHexList(out, bytes.data(), bytes.size(), style.wrapHexLists, column);
+    }
+    AppendHexList(out, data, size, style.wrapHexLists, column);
 }
 
 std::string FormatRegValueData(DWORD type, const BYTE* data, DWORD size, const RegTextStyle& style,
                                size_t column) {
-    if (type == REG_SZ && style.widening != TextWidening::KeepBytes && IsOneLineString(data, size))
-        return FormatRegString(std::string_view(base::Chars(data), size - 1));
-    if (type == REG_DWORD && size == 4)
-        return FormatRegDword(data);
-    if (type == REG_BINARY)
-        return HexList("hex:", std::vector<BYTE>(data, data + size), style.wrapHexLists, column);
-    char prefix[24];
-    std::snprintf(prefix, sizeof(prefix), "hex(%lx):", static_cast<unsigned long>(type));
-    const std::vector<BYTE> bytes = IsAnsiTextType(type) ? Utf16Of(data, size, style.widening)
-                                                         : std::vector<BYTE>(data, data + size);
-    return HexList(prefix, bytes, style.wrapHexLists, column);
+    std::string text;
+    AppendRegValueData(&text, type, data, size, style, column);
+    return text;
 }
 
 } // namespace regfile

@@ -47,4 +47,10 @@ std::string FormatRegDword(const BYTE* data);
 std::string FormatRegValueData(DWORD type, const BYTE* data, DWORD size, const RegTextStyle& style,
                                size_t column = 0);
 
+// The same texts appended to `out`: a whole machine's export writes them
+// into one buffer instead of a new string for each value.
+void AppendRegString(std::string* out, std::string_view text);
+void AppendRegValueData(std::string* out, DWORD type, const BYTE* data, DWORD size,
+                        const RegTextStyle& style, size_t column = 0);
+
 } // namespace regfile

@@ -17,21 +17,20 @@ void AppendEscapingQuotes(std::string& out, std::string_view value) {
     out.append(value);
 }
 
-void AppendMember(std::string& out, const JsonMember& member) {
+} // namespace
+
+void AppendMemberText(std::string& out, std::string_view name, std::string_view value) {
     out += '"';
-    out += member.name;
+    out += name;
     out += "\": ";
-    if (!member.value.empty() && member.value.front() == '[') {
-        out += member.value;
+    if (!value.empty() && value.front() == '[') {
+        out += value;
     } else {
         out += '"';
-        AppendEscapingQuotes(out, member.value);
+        AppendEscapingQuotes(out, value);
         out += '"';
     }
-    out += ", ";
 }
-
-} // namespace
 
 void SetString(JsonObject& object, std::string_view name, std::string_view value) {
     object.Set(name, base::Trim(value, base::kSpaces));
@@ -56,8 +55,12 @@ void AppendObject(std::string& out, const JsonObject& object) {
     if (size > out.capacity())
         out.reserve(std::max(size, out.capacity() * 2));
     out += '{';
-    object.ForEach([&out](const JsonMember& member) { AppendMember(out, member); });
-    out.resize(out.size() - 2); // the last ", "
+    const char* separator = "";
+    object.ForEach([&](const JsonMember& member) {
+        out += separator;
+        AppendMemberText(out, member.name, member.value);
+        separator = ", ";
+    });
     out += '}';
 }
 

@@ -24,6 +24,10 @@ void SetInt64(JsonObject& object, std::string_view name, LONGLONG number);
 // Stores the elements' texts joined by bare commas inside "[" and "]".
 void SetArray(JsonObject& object, std::string_view name, const JsonObjectArray& array);
 
+// One member as the object's text holds it, `"name": "value"`, after `out`;
+// members are parted by ", ".
+void AppendMemberText(std::string& out, std::string_view name, std::string_view value);
+
 // The object's JSON text ending in one line feed; the empty text (not "{}")
 // for an object without members.
 std::string Serialize(const JsonObject& object);

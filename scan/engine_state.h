@@ -58,6 +58,10 @@ struct CEngineState {
     // scan at once without a lock.
     std::string m_mediaDirectory;
     ProblemList m_problems;
+    // The key of the finding recorded last, and its lower-cased identity
+    // part (problem_list.cpp).
+    std::string m_lastFindingKey;
+    std::string m_lastFindingKeyId;
     JsonObject m_request;
     // Per engine rather than per process, so that two engines may scan at once.
     CExclusionList m_exclusions;

@@ -44,14 +44,28 @@ std::string BackingEntry(const std::string& entry) {
     return "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES\\" + entry.substr(classesRoot.size());
 }
 
+// Whether `text` may begin with the ASCII `prefix` in some letter case:
+// folding changes letters only, so every other byte must be there as it is.
+// Most key paths fail at once, before the code page's comparison is asked.
+bool MayStartWithNoCase(const std::string& text, std::string_view prefix) {
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        const char folded = static_cast<char>(prefix[i] | 0x20);
+        if ((folded < 'a' || folded > 'z') && text[i] != prefix[i])
+            return false;
+    }
+    return true;
+}
+
 // The same key through the classes root's other name; "" for a key outside
 // the classes.
 std::string OtherClassesName(const std::string& keyPathText) {
     static const char kRoot[] = "HKEY_CLASSES_ROOT\\";
     static const char kMachine[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\";
-    if (StartsWithNoCase(keyPathText, kRoot))
+    if (MayStartWithNoCase(keyPathText, kRoot) && StartsWithNoCase(keyPathText, kRoot))
         return kMachine + keyPathText.substr(std::strlen(kRoot));
-    if (StartsWithNoCase(keyPathText, kMachine))
+    if (MayStartWithNoCase(keyPathText, kMachine) && StartsWithNoCase(keyPathText, kMachine))
         return kRoot + keyPathText.substr(std::strlen(kMachine));
     return {};
 }
@@ -61,11 +75,13 @@ std::string OtherClassesName(const std::string& keyPathText) {
 void CExclusionList::Clear() {
     m_entries.clear();
     m_lengths.clear();
+    m_hasLastTested = false;
 }
 
 void CExclusionList::Insert(std::string entry) {
     m_lengths.insert(entry.size());
     m_entries.insert(std::move(entry));
+    m_hasLastTested = false;
 }
 
 bool CExclusionList::Load(const std::string& filePath) {
@@ -109,10 +125,15 @@ void CExclusionList::AddForEveryUserHive(const std::string& entry) {
 bool CExclusionList::IsExcluded(const std::string& keyPathText, const std::string& filePath) {
     if (m_entries.empty())
         Load(filePath);
+    if (m_hasLastTested && m_lastTested == keyPathText)
+        return m_lastExcluded;
     // An entry keeps its key out by either name: a problem found through
     // one name is repaired through that name, and the key is the same.
     const std::string other = OtherClassesName(keyPathText);
-    return Covers(keyPathText) || (!other.empty() && Covers(other));
+    m_lastExcluded = Covers(keyPathText) || (!other.empty() && Covers(other));
+    m_lastTested.assign(keyPathText); // into the room of the last one
+    m_hasLastTested = true;
+    return m_lastExcluded;
 }
 
 bool CExclusionList::Covers(const std::string& keyPathText) const {

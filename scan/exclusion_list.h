@@ -54,6 +54,11 @@ private:
     // prefix of one of these lengths can be an entry, and the walks test
     // every key they meet.
     std::set<size_t> m_lengths;
+    // The text tested last and its answer, until the entries change: every
+    // finding on a key of many values tests that key again.
+    std::string m_lastTested;
+    bool m_lastExcluded = false;
+    bool m_hasLastTested = false;
 };
 
 // Where the engine reads its exclusions: "regkeys.txt" in the plug-in's

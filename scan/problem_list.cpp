@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <mbstring.h>
+
 #include <vector>
 
 namespace {
@@ -63,8 +65,28 @@ bool RewriteStoredText(const RegKey& key, const std::string& valueName, const st
     return !record.newValue.empty();
 }
 
+// The lower-cased identity of a finding: the key's path, a backslash and
+// the value's name. Lower-casing goes a character at a time, so the key's
+// part is kept from the finding before on the same key (a key of many
+// broken values), where the key's text ends in a whole character: a last
+// byte that may lead a character would take the backslash as its second
+// half.
+std::string LowerCasedId(CEngineState& engine, const std::string& keyPath,
+                         const std::string& valueName) {
+    const bool wholeCharacters = !keyPath.empty() &&
+                                 _ismbblead(static_cast<unsigned char>(keyPath.back())) == 0 &&
+                                 keyPath.find('\0') == std::string::npos;
+    if (!wholeCharacters)
+        return base::ToLowerMb(keyPath + "\\" + valueName);
+    if (keyPath != engine.m_lastFindingKey) {
+        engine.m_lastFindingKeyId = base::ToLowerMb(keyPath + "\\");
+        engine.m_lastFindingKey = keyPath;
+    }
+    return engine.m_lastFindingKeyId + base::ToLowerMb(valueName);
+}
+
 void Append(CEngineState& engine, ProblemRecord record) {
-    record.id = base::ToLowerMb(std::move(record.id));
+    record.id = LowerCasedId(engine, record.keyPath, record.valueName);
     engine.m_problems.push_back(std::move(record));
 }
 
@@ -77,9 +99,9 @@ bool PassesAdmissionGate(const RegKey& key, const CEngineState& engine) {
 namespace {
 
 // Whatever rule found it, nothing on a key the user excluded, or below one,
-// is shown.
-bool Admitted(const RegKey& key, CEngineState& engine) {
-    return !IsExcluded(engine, key.KeyPathText()) && PassesAdmissionGate(key, engine);
+// is shown. `keyPath` is the key's KeyPathText.
+bool Admitted(const RegKey& key, const std::string& keyPath, CEngineState& engine) {
+    return !IsExcluded(engine, keyPath) && PassesAdmissionGate(key, engine);
 }
 
 } // namespace
@@ -101,11 +123,10 @@ std::string NewValueFromMarkedData(const std::string& data) {
 }
 
 void AddKeyProblem(const RegKey& key, CEngineState& engine, int section) {
-    if (!Admitted(key, engine))
-        return;
     ProblemRecord record;
     record.keyPath = key.KeyPathText();
-    record.id = record.keyPath + "\\";
+    if (!Admitted(key, record.keyPath, engine))
+        return;
     record.section = section;
     record.kind = ProblemDeleteKey;
     Append(engine, std::move(record));
@@ -113,16 +134,15 @@ void AddKeyProblem(const RegKey& key, CEngineState& engine, int section) {
 
 void AddValueProblem(const std::string& data, CEngineState& engine, int section, const RegKey& key,
                      const std::string& valueName) {
-    if (!Admitted(key, engine))
-        return;
     ProblemRecord record;
+    record.keyPath = key.KeyPathText();
+    if (!Admitted(key, record.keyPath, engine))
+        return;
     record.newValue = NewValueFromMarkedData(data);
     record.kind = record.newValue.empty() ? ProblemDeleteValue : ProblemReplaceValue;
     if (record.kind == ProblemReplaceValue && !RewriteStoredText(key, valueName, data, record))
         return;
     record.section = section;
-    record.keyPath = key.KeyPathText();
     record.valueName = valueName;
-    record.id = record.keyPath + "\\" + valueName;
     Append(engine, std::move(record));
 }

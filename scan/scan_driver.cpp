@@ -22,6 +22,8 @@ void ResetScanState(CEngineState& engine) {
     engine.m_bPause = 0;
     engine.m_nServiceProblems = 0;
     engine.m_problems.clear();
+    // Lower-casing follows the code page, which may change between scans.
+    engine.m_lastFindingKey.clear();
 }
 
 // Byte order of the lower-cased identities. Among equal identities (a key
@@ -32,6 +34,33 @@ bool ComesBefore(const ProblemRecord& a, const ProblemRecord& b) {
     if (order != 0)
         return order < 0;
     return a.kind == ProblemDeleteKey && b.kind != ProblemDeleteKey;
+}
+
+// A stable merge sort that merges the runs already in order: each section
+// records its findings in the order of its walk, mostly that of the
+// identities, so a scan's list is a few long runs and sorts in a few passes.
+template <class Before> void SortStably(std::vector<size_t>& items, Before before) {
+    std::vector<size_t> runEnds;
+    for (size_t i = 1; i < items.size(); ++i) {
+        if (before(items[i], items[i - 1]))
+            runEnds.push_back(i);
+    }
+    runEnds.push_back(items.size());
+    while (runEnds.size() > 1) {
+        std::vector<size_t> merged;
+        size_t start = 0;
+        for (size_t run = 0; run < runEnds.size(); run += 2) {
+            if (run + 1 < runEnds.size()) {
+                std::inplace_merge(items.begin() + static_cast<std::ptrdiff_t>(start),
+                                   items.begin() + static_cast<std::ptrdiff_t>(runEnds[run]),
+                                   items.begin() + static_cast<std::ptrdiff_t>(runEnds[run + 1]),
+                                   before);
+            }
+            start = runEnds[std::min(run + 1, runEnds.size() - 1)];
+            merged.push_back(start);
+        }
+        runEnds.swap(merged);
+    }
 }
 
 bool LiesInside(const ProblemRecord& record, const std::string& keyId) {
@@ -83,7 +112,7 @@ void OrderProblems(CEngineState& engine) {
     std::vector<size_t> order(problems.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&problems](size_t a, size_t b) {
+    SortStably(order, [&problems](size_t a, size_t b) {
         return ComesBefore(problems[a], problems[b]);
     });
     ProblemList sorted;

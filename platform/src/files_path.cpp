@@ -259,6 +259,35 @@ std::string FindHostEntry(const std::string& folder, const std::string& name) {
     return FindListedEntry(ListHostFolder(folder), name);
 }
 
+namespace {
+
+// The folder a walk of this thread last found a name missing from, past
+// which it went on: a scan asks about thousands of files in one removed
+// folder. `path` is the missing name's host spelling below `folder`.
+struct MissingFolder {
+    std::string folder;
+    std::string name;
+    std::string path;
+};
+thread_local MissingFolder t_missingFolder;
+
+// Whether `exact` lies below the folder found missing last, and that folder
+// is still missing: the listing of the folder above it, as trusted as any
+// (unchanged since read), still lacks the name. Then nothing below it can
+// be there, whatever the case of the rest, and the looks at the path and the
+// folders on it would only find that again.
+bool BelowMissingFolder(const std::string& exact) {
+    const MissingFolder& missing = t_missingFolder;
+    if (missing.path.empty() || exact.size() <= missing.path.size() ||
+        exact[missing.path.size()] != '/' || exact.compare(0, missing.path.size(), missing.path) != 0)
+        return false;
+    struct stat info {};
+    return ::stat(missing.folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           FindListedEntry(Listings().List(missing.folder, info), missing.name).empty();
+}
+
+} // namespace
+
 DWORD WalkHostPath(const std::string& hostRoot, const std::vector<std::string>& names, size_t count,
                    std::string* hostPath) {
     // Most paths are spelled as the host holds them: one look at the whole
@@ -266,6 +295,10 @@ DWORD WalkHostPath(const std::string& hostRoot, const std::vector<std::string>& 
     std::string exact = hostRoot;
     for (size_t i = 0; i < count; ++i)
         exact += "/" + AnsiToHostName(names[i]);
+    if (BelowMissingFolder(exact)) {
+        *hostPath = t_missingFolder.path;
+        return ERROR_PATH_NOT_FOUND;
+    }
     if (count > 0 && KindOf(exact) != HostKind::Missing) {
         *hostPath = std::move(exact);
         return ERROR_SUCCESS;
@@ -299,7 +332,10 @@ DWORD WalkHostPath(const std::string& hostRoot, const std::vector<std::string>& 
                                       : FindHostEntry(host, names[i]);
         if (entry.empty()) {
             *hostPath = host + "/" + AnsiToHostName(names[i]);
-            return last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+            if (last)
+                return ERROR_FILE_NOT_FOUND;
+            t_missingFolder = MissingFolder{host, names[i], *hostPath};
+            return ERROR_PATH_NOT_FOUND;
         }
         host += "/" + entry;
         if (!last && KindOf(host) != HostKind::Folder)

@@ -280,14 +280,14 @@ LONG CopyValueData(const RegValue& value, LPDWORD type, LPBYTE data, LPDWORD cou
     std::vector<BYTE> narrowed;
     if (value.utf16)
         narrowed = NarrowData(value.data.data(), value.data.size());
-    const std::vector<BYTE>& bytes = value.utf16 ? narrowed : value.data;
-    const auto size = static_cast<DWORD>(bytes.size());
+    const BYTE* bytes = value.utf16 ? narrowed.data() : value.data.data();
+    const auto size = static_cast<DWORD>(value.utf16 ? narrowed.size() : value.data.size());
     LONG status = ERROR_SUCCESS;
     if (data && size > 0) {
         if (size > *count) {
             status = ERROR_MORE_DATA;
         } else {
-            std::memcpy(data, bytes.data(), size);
+            std::memcpy(data, bytes, size);
             if (IsStringType(value.type) && size < *count && data[size - 1] != 0)
                 data[size] = 0;
         }
@@ -305,15 +305,15 @@ LONG CopyWideValueData(const RegValue& value, LPDWORD type, LPBYTE data, LPDWORD
     std::vector<BYTE> widened;
     const bool widen = IsStringType(value.type) && !value.utf16;
     if (widen)
-        widened = WidenData(value.data);
-    const std::vector<BYTE>& bytes = widen ? widened : value.data;
-    const auto size = static_cast<DWORD>(bytes.size());
+        widened = WidenData(value.data.data(), value.data.size());
+    const BYTE* bytes = widen ? widened.data() : value.data.data();
+    const auto size = static_cast<DWORD>(widen ? widened.size() : value.data.size());
     LONG status = ERROR_SUCCESS;
     if (data && size > 0) {
         if (size > *count)
             status = ERROR_MORE_DATA;
         else
-            std::memcpy(data, bytes.data(), size);
+            std::memcpy(data, bytes, size);
     }
     if (type)
         *type = value.type;
@@ -722,16 +722,13 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DW
     const LONG status = ResolveWithAccess(hKey, KEY_SET_VALUE, State(), &base);
     if (status != ERROR_SUCCESS)
         return status;
-    std::vector<BYTE> stored;
     if (IsStringType(dwType)) {
         // Windows looks one byte past the count: a caller that counted the
         // text but not its terminator gets the terminator stored as well.
         if (cbData > 0 && lpData[cbData - 1] != 0 && lpData[cbData] == 0)
             ++cbData;
     }
-    if (cbData > 0)
-        stored.assign(lpData, lpData + cbData);
-    base.key->SetValue(ValueName(lpValueName), dwType, std::move(stored), false);
+    base.key->SetValue(ValueName(lpValueName), dwType, lpData, cbData, false);
     return ERROR_SUCCESS;
 }
 
@@ -753,13 +750,12 @@ LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD /*Reserved*/, D
     if (IsStringType(dwType) && cbData >= 2 && unitAt(cbData / 2 - 1) != 0 &&
         unitAt(cbData / 2) == 0)
         cbData += 2;
-    std::vector<BYTE> stored;
-    bool utf16 = false;
-    if (IsStringType(dwType) && cbData > 0 && !ExactAnsiData(lpData, cbData, &stored))
-        utf16 = true;
-    if (cbData > 0 && (utf16 || !IsStringType(dwType)))
-        stored.assign(lpData, lpData + cbData);
-    base.key->SetValue(ValueName(lpValueName), dwType, std::move(stored), utf16);
+    std::vector<BYTE> ansi;
+    const bool text = IsStringType(dwType) && cbData > 0;
+    if (text && ExactAnsiData(lpData, cbData, &ansi))
+        base.key->SetValue(ValueName(lpValueName), dwType, ansi.data(), ansi.size(), false);
+    else
+        base.key->SetValue(ValueName(lpValueName), dwType, lpData, cbData, text);
     return ERROR_SUCCESS;
 }
 

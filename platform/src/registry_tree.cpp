@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstring>
 
 namespace win32sim::detail {
 namespace {
@@ -79,9 +80,14 @@ std::u16string RegName::Utf16() const {
 int CompareKeyNames(const RegName& a, const RegName& b) {
     const size_t common = std::min(a.Length(), b.Length());
     if (!a.wide && !b.wide) {
-        // Almost every name: a table answers at once.
+        // Almost every name: equal bytes are equal characters (a binary
+        // search among CLSID's 40,000 GUIDs meets long common starts), and
+        // a table answers for the rest at once.
+        size_t i = 0;
+        while (i < common && a.ansi[i] == b.ansi[i])
+            ++i;
         const UnitTable& upper = UpperUnits();
-        for (size_t i = 0; i < common; ++i) {
+        for (; i < common; ++i) {
             const char16_t ua = upper[static_cast<unsigned char>(a.ansi[i])];
             const char16_t ub = upper[static_cast<unsigned char>(b.ansi[i])];
             if (ua != ub)
@@ -108,11 +114,11 @@ bool IsStringType(DWORD type) {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-std::vector<BYTE> WidenData(const std::vector<BYTE>& ansi) {
+std::vector<BYTE> WidenData(const BYTE* ansi, size_t size) {
     std::vector<BYTE> utf16;
-    utf16.reserve(2 * ansi.size());
-    for (BYTE c : ansi) {
-        const char16_t u = AnsiCharToUtf16(c);
+    utf16.reserve(2 * size);
+    for (size_t i = 0; i < size; ++i) {
+        const char16_t u = AnsiCharToUtf16(ansi[i]);
         utf16.push_back(static_cast<BYTE>(u & 0xFF));
         utf16.push_back(static_cast<BYTE>(u >> 8));
     }
@@ -140,6 +146,43 @@ bool ExactAnsiData(const BYTE* utf16, size_t size, std::vector<BYTE>* ansi) {
         (*ansi)[i] = c;
     }
     return true;
+}
+
+ValueBytes::ValueBytes(const BYTE* data, size_t size) : m_size(static_cast<uint32_t>(size)) {
+    if (InPlace()) {
+        std::copy(data, data + size, m_bytes);
+        return;
+    }
+    BYTE* block = new BYTE[size];
+    std::copy(data, data + size, block);
+    std::memcpy(m_bytes, &block, sizeof(block));
+}
+
+ValueBytes::ValueBytes(ValueBytes&& other) noexcept : m_size(other.m_size) {
+    std::memcpy(m_bytes, other.m_bytes, kInPlace);
+    other.m_size = 0;
+}
+
+ValueBytes& ValueBytes::operator=(ValueBytes&& other) noexcept {
+    if (this != &other) {
+        if (!InPlace())
+            delete[] Block();
+        m_size = other.m_size;
+        std::memcpy(m_bytes, other.m_bytes, kInPlace);
+        other.m_size = 0;
+    }
+    return *this;
+}
+
+ValueBytes::~ValueBytes() {
+    if (!InPlace())
+        delete[] Block();
+}
+
+BYTE* ValueBytes::Block() const {
+    BYTE* block;
+    std::memcpy(&block, m_bytes, sizeof(block));
+    return block;
 }
 
 namespace {
@@ -247,6 +290,7 @@ namespace {
 // shared DLL counters hold thousands, and a search of the list for each one
 // made loading or changing such a key quadratic.
 constexpr size_t kIndexedValueCount = 64;
+constexpr size_t kExactValueRoom = 8;
 } // namespace
 
 // A key of many values finds a value by name through a hash of its
@@ -354,16 +398,20 @@ const RegValue* RegKey::FindValue(const RegName& name) const {
     return position == std::string::npos ? nullptr : &m_values[position];
 }
 
-void RegKey::SetValue(const RegName& name, DWORD type, std::vector<BYTE> data, bool utf16) {
+void RegKey::SetValue(const RegName& name, DWORD type, const BYTE* data, size_t size, bool utf16) {
     Touch();
     const size_t position = ValuePosition(name);
     if (position != std::string::npos) {
         m_values[position].type = type;
-        m_values[position].data = std::move(data);
+        m_values[position].data = ValueBytes(data, size);
         m_values[position].utf16 = utf16;
         return;
     }
-    m_values.push_back(RegValue{name, type, std::move(data), utf16});
+    // Most keys hold one to three values and are never written again: up to
+    // a few, the list grows by one instead of doubling into room it keeps.
+    if (m_values.size() == m_values.capacity() && m_values.size() < kExactValueRoom)
+        m_values.reserve(m_values.size() + 1);
+    m_values.push_back(RegValue{name, ValueBytes(data, size), type, utf16});
     if (m_index) {
         m_index->slots.emplace(FoldedName(name), m_values.size() - 1);
         m_index->Append();

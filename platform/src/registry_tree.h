@@ -50,12 +50,39 @@ struct RegName {
     size_t Length() const { return ansi.size(); }
 };
 
+// A value's data in 16 bytes: up to 12 of them in place (a DWORD, a QWORD,
+// a short string: a quarter of a machine's values), more in one block of
+// exactly their size. A machine holds millions of values, and a vector's
+// 24 bytes plus a heap block for four bytes of DWORD were a third of each.
+class ValueBytes {
+public:
+    ValueBytes() = default;
+    ValueBytes(const BYTE* data, size_t size);
+    ValueBytes(ValueBytes&& other) noexcept;
+    ValueBytes& operator=(ValueBytes&& other) noexcept;
+    ValueBytes(const ValueBytes&) = delete;
+    ValueBytes& operator=(const ValueBytes&) = delete;
+    ~ValueBytes();
+
+    const BYTE* data() const { return InPlace() ? m_bytes : Block(); }
+    size_t size() const { return m_size; }
+
+private:
+    static constexpr size_t kInPlace = 12;
+    bool InPlace() const { return m_size <= kInPlace; }
+    // The block's address is kept in the first bytes of m_bytes.
+    BYTE* Block() const;
+
+    uint32_t m_size = 0;
+    BYTE m_bytes[kInPlace] = {};
+};
+
 struct RegValue {
     RegName name; // empty for the default value
-    DWORD type = REG_NONE;
     // String data 1252 can spell is kept as its 1252 bytes; any other as
     // the UTF-16LE bytes it was given (`utf16`). Other types: as given.
-    std::vector<BYTE> data;
+    ValueBytes data;
+    DWORD type = REG_NONE;
     bool utf16 = false;
     bool deleted = false; // a hole left in a key of many values (RegKey says why)
 };
@@ -92,7 +119,7 @@ public:
     }
     const RegValue* FindValue(const RegName& name) const;
     // A replaced value keeps its first spelling and its place in the order.
-    void SetValue(const RegName& name, DWORD type, std::vector<BYTE> data, bool utf16);
+    void SetValue(const RegName& name, DWORD type, const BYTE* data, size_t size, bool utf16);
     bool DeleteValue(const RegName& name);
 
     // Full key path text, e.g. HKEY_LOCAL_MACHINE\SOFTWARE\Classes.
@@ -143,7 +170,7 @@ bool IsStringType(DWORD type);
 // String data between its two forms: 1252 bytes to UTF-16LE, and UTF-16LE
 // to 1252 ('?' for what it lacks; an odd last byte is dropped). The exact
 // form of UTF-16LE data: its 1252 bytes when 1252 spells every unit.
-std::vector<BYTE> WidenData(const std::vector<BYTE>& ansi);
+std::vector<BYTE> WidenData(const BYTE* ansi, size_t size);
 std::vector<BYTE> NarrowData(const BYTE* utf16, size_t size);
 bool ExactAnsiData(const BYTE* utf16, size_t size, std::vector<BYTE>* ansi);
 

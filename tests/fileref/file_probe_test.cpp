@@ -54,6 +54,8 @@ TEST(ProbeFileTest, FallbacksAndWhatCannotBeJudged) {
         {"C:\\HmTools\\setup", true, kFile},
         {"C:\\HmTools\\data", true, kFolder},
         {"C:\\HmTools\\gone", false, kNothing},
+        // The folder on the path, not the path's text, says what is missing.
+        {"C:\\HmGone\\..\\HmTools\\setup", true, kFile},
         // A short name that does not resolve cannot be judged; one that
         // resolves is judged as any path; a tilde alone makes no short name.
         {"C:\\HMNONE~1\\HmApp\\app.exe", true, kFile},

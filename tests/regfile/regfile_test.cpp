@@ -297,6 +297,9 @@ TEST_F(RegFile, ExportLooksLikeRegedit) {
     Set(key, "bin", REG_BINARY, "\x01\xab");
     Set(key, "exp", REG_EXPAND_SZ, std::string("%a%\0", 4));
     Set(key, "long", REG_BINARY, std::string(100, '\x11'));
+    // Saves keep their bytes: a list wraps by the column of the line in
+    // UTF-8 (9 bytes of name here, 6 in 1252), in both encodings.
+    Set(key, "\xe9\xe9\xe9", REG_BINARY, std::string(30, '\x22'));
     RegCloseKey(key);
     const std::vector<uint8_t> bytes =
         regfile::Export({FullPath() + "\\look"}, regfile::Encoding::Ansi);
@@ -304,7 +307,9 @@ TEST_F(RegFile, ExportLooksLikeRegedit) {
     const std::string head = std::string(kHeader) + "[" + FullPath() + "\\look]\r\n";
     EXPECT_EQ(head, text.substr(0, head.size()));
     for (const char* line : {"@=\"d\"\r\n", "\"dw\"=dword:0000000a\r\n", "\"bin\"=hex:01,ab\r\n",
-                             "\"exp\"=hex(2):25,00,61,00,25,00,00,00\r\n"})
+                             "\"exp\"=hex(2):25,00,61,00,25,00,00,00\r\n",
+                             "\"\xe9\xe9\xe9\"=hex:22,22,22,22,22,22,22,22,22,22,22,22,22,22,22,22,22,22,22,22,"
+                             "22,22,\\\r\n  22,"})
         EXPECT_NE(std::string::npos, text.find(line)) << line << "\nin\n" << text;
     size_t start = 0;
     while (start < text.size()) {

@@ -1,9 +1,8 @@
 #include "support/conformance.h"
 
 #ifndef _WIN32
+#include "support/host_files.h"
 #include <win32sim/machine.h>
-#include <filesystem>
-#include <unistd.h>
 #endif
 
 #include <atomic>
@@ -67,6 +66,14 @@ std::vector<std::string> SubkeyList(HKEY key) {
     return names;
 }
 
+HKEY CreateSubkey(HKEY parent, const std::string& subkey, DWORD* disposition) {
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(parent, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, disposition))
+        << subkey;
+    return key;
+}
+
 LONG DeleteTree(HKEY parent, const std::string& subkey) {
     HKEY key;
     if (RegOpenKeyExA(parent, subkey.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
@@ -99,12 +106,7 @@ void RemoveFolderTree(const std::string& windowsPath) {
 void ConformanceTest::SetUp() {
 #ifndef _WIN32
     // A whole new machine per test: nothing can leak from one test to the next.
-    static const std::string scratchRoot = [] {
-        auto root = std::filesystem::temp_directory_path() /
-                    ("hm-conformance-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(root);
-        return root.string();
-    }();
+    static const std::string scratchRoot = FreshHostFolder("hm-conformance").string();
     win32sim::MachineConfig config;
     win32sim::ResetMachine(config, scratchRoot + "/" + UniqueSuffix());
 #endif
