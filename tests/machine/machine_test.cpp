@@ -373,7 +373,7 @@ TEST_F(MachineTest, ABadRegistryFileKeepsTheMachine) {
     EXPECT_FALSE(win32sim::LoadMachine(bad.string(), &error));
     EXPECT_EQ(0u, error.find((bad / "machine.reg").string() + ":6:")) << error;
     // The file is applied as it is read: the key before the fault goes too.
-    EXPECT_EQ("(none)", ReadValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\X", "applied"));
+    EXPECT_EQ("(none)", hmtest::ReadText("HKEY_LOCAL_MACHINE\\SOFTWARE\\X", "applied"));
     EXPECT_TRUE(win32sim::CurrentConfig().administrator);
     EXPECT_EQ("C:\\Program Files\\Vendor\\app.exe",
               hmtest::ReadText("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor", "Path"));
