@@ -10,53 +10,47 @@
 
 namespace {
 
-struct ExtractRow {
-    const char* input;
-    bool result;
-    const char* output;
-};
-
-class ExtractCommandPathTest : public ::testing::TestWithParam<ExtractRow> {};
-
 // Each row needs at most notepad in the Windows folder and no "cmd" in it.
-TEST_P(ExtractCommandPathTest, ReducesToTheNamedFile) {
+TEST(ExtractCommandPathTest, ReducesToTheNamedFile) {
     hmtest::MachineBuilder machine;
     hmtest::SystemFile(machine, "C:\\Windows\\notepad.exe");
     BUILD_OR_RETURN(machine);
-    const ExtractRow& row = GetParam();
-    std::string text = row.input;
-    EXPECT_EQ(row.result, ExtractCommandPath(text)) << row.input;
-    EXPECT_EQ(row.output, text) << row.input;
+    const struct {
+        const char* input;
+        bool result;
+        const char* output;
+    } rows[] = {
+        // The dot four places before the blank ends the path.
+        {"C:\\Program Files\\App\\app.exe -min", true, "C:\\Program Files\\App\\app.exe"},
+        // A dot among the last four characters: taken whole.
+        {"C:\\Program Files\\My App\\app.exe", true, "C:\\Program Files\\My App\\app.exe"},
+        {"rundll32.exe shell32.dll,Control_RunDLL", true, "rundll32.exe"},
+        {"shell32.dll,Control_RunDLL", true, "shell32.dll"},
+        // No extension before the blank: the search finds notepad.exe by name.*.
+        {"notepad readme.txt", true, "notepad"},
+        // A list element that is not rooted does not cut.
+        {"C:\\a\\b.dll;d.dll", true, "C:\\a\\b.dll"},
+        // The double quote ends the directory part.
+        {"C:\\App\\app.exe \"C:\\data\\x.txt\"", true, "C:\\App\\app.exe"},
+        {"C:\\x\\ab c", false, "C:\\x\\ab c"},
+        // No dot; the probe fails; the slash cuts with the blank kept.
+        {"C:\\Windows\\cmd /c dir", true, "C:\\Windows\\cmd "},
+        // Callers strip quotes: a leading one is name-breaking and cuts to nothing.
+        {"\"C:\\a b\\x.exe\" /s", true, ""},
+        // Wider extensions are found by widening the window.
+        {"C:\\x\\page.html -x", true, "C:\\x\\page.html"},
+        // Fallback: a hyphen after a blank keeps the blank; a comma after a blank drops it.
+        {"C:\\x\\tool -q", true, "C:\\x\\tool "},
+        {"C:\\x\\tool ,q", true, "C:\\x\\tool"},
+        {"C:\\x\\toolname", false, "C:\\x\\toolname"},
+        {"abc", false, "abc"},
+    };
+    for (const auto& row : rows) {
+        std::string text = row.input;
+        EXPECT_EQ(row.result, ExtractCommandPath(text)) << row.input;
+        EXPECT_EQ(row.output, text) << row.input;
+    }
 }
-
-const ExtractRow kExtractRows[] = {
-    // The dot four places before the blank ends the path.
-    {"C:\\Program Files\\App\\app.exe -min", true, "C:\\Program Files\\App\\app.exe"},
-    // A dot among the last four characters: taken whole.
-    {"C:\\Program Files\\My App\\app.exe", true, "C:\\Program Files\\My App\\app.exe"},
-    {"rundll32.exe shell32.dll,Control_RunDLL", true, "rundll32.exe"},
-    {"shell32.dll,Control_RunDLL", true, "shell32.dll"},
-    // No extension before the blank: the search finds notepad.exe by name.*.
-    {"notepad readme.txt", true, "notepad"},
-    // A list element that is not rooted does not cut.
-    {"C:\\a\\b.dll;d.dll", true, "C:\\a\\b.dll"},
-    // The double quote ends the directory part.
-    {"C:\\App\\app.exe \"C:\\data\\x.txt\"", true, "C:\\App\\app.exe"},
-    {"C:\\x\\ab c", false, "C:\\x\\ab c"},
-    // No dot; the probe fails; the slash cuts with the blank kept.
-    {"C:\\Windows\\cmd /c dir", true, "C:\\Windows\\cmd "},
-    // Callers strip quotes: a leading one is name-breaking and cuts to nothing.
-    {"\"C:\\a b\\x.exe\" /s", true, ""},
-    // Wider extensions are found by widening the window.
-    {"C:\\x\\page.html -x", true, "C:\\x\\page.html"},
-    // Fallback: a hyphen after a blank keeps the blank; a comma after a blank drops it.
-    {"C:\\x\\tool -q", true, "C:\\x\\tool "},
-    {"C:\\x\\tool ,q", true, "C:\\x\\tool"},
-    {"C:\\x\\toolname", false, "C:\\x\\toolname"},
-    {"abc", false, "abc"},
-};
-
-INSTANTIATE_TEST_SUITE_P(Rows, ExtractCommandPathTest, ::testing::ValuesIn(kExtractRows));
 
 TEST(IsRootedPathTest, DriveAndUncShapes) {
     struct Row {

@@ -41,73 +41,72 @@ void ExpectRow(const CheckRow& row, bool (*check)(std::string&, std::string&)) {
     EXPECT_EQ(row.fileAfter ? row.fileAfter : kUntouched, file) << row.input;
 }
 
-class CheckFileReferenceTest : public ::testing::TestWithParam<CheckRow> {};
-
-TEST_P(CheckFileReferenceTest, OnAFixedDiskMachine) {
+TEST(CheckFileReferenceTest, OnAFixedDiskMachine) {
     hmtest::MachineBuilder machine;
     BuildCommonMachine(machine);
     BUILD_OR_RETURN(machine);
-    ExpectRow(GetParam(), CheckFileReference);
-    // The scan's memory of file-system answers changes no answer.
-    CScanFileCache scan;
-    ExpectRow(GetParam(), CheckFileReference);
-    ExpectRow(GetParam(), CheckFileReference);
+    const CheckRow rows[] = {
+        {"", false, "*", nullptr},
+        {"ab", true, nullptr, nullptr},
+        {"\\\\server\\share\\x.exe", true, nullptr, nullptr},
+        {"%HMUNDEFINEDVAR%\\x.exe", true, nullptr, nullptr},
+        {"C:\\Program Files\\HmApp\\app.exe -min", true, nullptr,
+         "C:\\Program Files\\HmApp\\app.exe"},
+        {"C:\\Program Files\\HmApp\\gone.exe -min", false, "* -min",
+         "C:\\Program Files\\HmApp\\gone.exe"},
+        {"\"C:\\Gone\\a.exe\" /x", false, "\"*\" /x", "C:\\Gone\\a.exe"},
+        {"C:\\HmLib;C:\\Gone\\b.dll", false, "C:\\HmLib;*", "C:\\Gone\\b.dll"},
+        {"C:\\Gone\\a.dll;C:\\HmLib\\good.dll", false, "*;C:\\HmLib\\good.dll", "C:\\Gone\\a.dll"},
+        {"rundll32.exe gone.dll,Entry", false, "rundll32.exe *,Entry", "gone.dll"},
+        {"rundll32.exe shell32.dll,Control_RunDLL", true, nullptr, "shell32.dll"},
+        {"rundll32.exe \"shell32.dll\",Control_RunDLL", true, nullptr, "shell32.dll"},
+        {"rundll32.exe", true, nullptr, "rundll32.exe"},
+        {"gone.exe /s", false, "* /s", "gone.exe"},
+        {"\"hmgone.exe\" /s", false, "\"*\" /s", "hmgone.exe"},
+        {"notepad.exe %1", true, nullptr, "notepad.exe"},
+        // A folder met before the end stops the check: the arguments are not paths.
+        // (the last folder met is the one the hyphen ended, blank included).
+        {"C:\\Program Files\\HmApp\\Data -x C:\\Gone", true, nullptr,
+         "C:\\Program Files\\HmApp\\Data "},
+        // A blank inside a folder name followed by a backslash goes on.
+        {"C:\\Program Files\\HmApp\\helper.dll,Run", true, nullptr,
+         "C:\\Program Files\\HmApp\\helper.dll"},
+        // A file followed by a backslash ends the path: the file is present.
+        {"C:\\HmLib\\good.dll\\x.exe", true, nullptr, "C:\\HmLib\\good.dll"},
+        // Variables expand before the check; the expanded text is what is marked.
+        {"%HMAPPDIR%\\gone.exe", false, "*", "C:\\Program Files\\HmApp\\gone.exe"},
+        {"%HMAPPDIR%\\app.exe", true, "C:\\Program Files\\HmApp\\app.exe",
+         "C:\\Program Files\\HmApp\\app.exe"},
+        // A rundll host named by full path: its library argument is tested too.
+        {"C:\\Windows\\System32\\rundll32.exe C:\\Gone\\x.dll,Entry", false,
+         "C:\\Windows\\System32\\rundll32.exe *,Entry", "C:\\Gone\\x.dll"},
+        {"C:\\Windows\\System32\\rundll32.exe C:\\HmLib\\good.dll,Entry", true, nullptr,
+         "C:\\HmLib\\good.dll"},
+        // ... but a bare library name after it cannot be tested as a drive path.
+        {"C:\\Windows\\System32\\rundll32.exe gone.dll,Entry", true, nullptr,
+         "C:\\Windows\\System32\\rundll32.exe"},
+        // "@" before a drive path: an indirect resource string, not probed.
+        {"@C:\\Gone\\res.dll,-101", true, nullptr, nullptr},
+        // "@" before a bare name is searched.
+        {"@hmgone.dll,-5", false, "@*,-5", "hmgone.dll"},
+        // A packaged app's resource, resolved by the package manager.
+        {"@{Hm.App_1.0_x64__8wekyb3d8bbwe?ms-resource://Hm.App/Files/a.png}", true, nullptr,
+         nullptr},
+        // rundll32 serving a registered class names no library.
+        {"rundll32.exe -sta {C90250F3-4D7D-4991-9B69-A5C5BC1C2AE6}", true, nullptr, "rundll32.exe"},
+        {"rundll32.exe -localserver 22d8c27b-47a1-48d1-ad08-7da7abd79617", true, nullptr,
+         "rundll32.exe"},
+        // '?' stands for a character the code page lacks: a name cut there cannot be searched.
+        {"Hm?Tool.exe /s", true, nullptr, "Hm"},
+    };
+    for (const CheckRow& row : rows) {
+        ExpectRow(row, CheckFileReference);
+        // The scan's memory of file-system answers changes no answer.
+        CScanFileCache scan;
+        ExpectRow(row, CheckFileReference);
+        ExpectRow(row, CheckFileReference);
+    }
 }
-
-const CheckRow kFixedDiskRows[] = {
-    {"", false, "*", nullptr},
-    {"ab", true, nullptr, nullptr},
-    {"\\\\server\\share\\x.exe", true, nullptr, nullptr},
-    {"%HMUNDEFINEDVAR%\\x.exe", true, nullptr, nullptr},
-    {"C:\\Program Files\\HmApp\\app.exe -min", true, nullptr, "C:\\Program Files\\HmApp\\app.exe"},
-    {"C:\\Program Files\\HmApp\\gone.exe -min", false, "* -min",
-     "C:\\Program Files\\HmApp\\gone.exe"},
-    {"\"C:\\Gone\\a.exe\" /x", false, "\"*\" /x", "C:\\Gone\\a.exe"},
-    {"C:\\HmLib;C:\\Gone\\b.dll", false, "C:\\HmLib;*", "C:\\Gone\\b.dll"},
-    {"C:\\Gone\\a.dll;C:\\HmLib\\good.dll", false, "*;C:\\HmLib\\good.dll", "C:\\Gone\\a.dll"},
-    {"rundll32.exe gone.dll,Entry", false, "rundll32.exe *,Entry", "gone.dll"},
-    {"rundll32.exe shell32.dll,Control_RunDLL", true, nullptr, "shell32.dll"},
-    {"rundll32.exe \"shell32.dll\",Control_RunDLL", true, nullptr, "shell32.dll"},
-    {"rundll32.exe", true, nullptr, "rundll32.exe"},
-    {"gone.exe /s", false, "* /s", "gone.exe"},
-    {"\"hmgone.exe\" /s", false, "\"*\" /s", "hmgone.exe"},
-    {"notepad.exe %1", true, nullptr, "notepad.exe"},
-    // A folder met before the end stops the check: the arguments are not paths.
-    // (the last folder met is the one the hyphen ended, blank included).
-    {"C:\\Program Files\\HmApp\\Data -x C:\\Gone", true, nullptr,
-     "C:\\Program Files\\HmApp\\Data "},
-    // A blank inside a folder name followed by a backslash goes on.
-    {"C:\\Program Files\\HmApp\\helper.dll,Run", true, nullptr,
-     "C:\\Program Files\\HmApp\\helper.dll"},
-    // A file followed by a backslash ends the path: the file is present.
-    {"C:\\HmLib\\good.dll\\x.exe", true, nullptr, "C:\\HmLib\\good.dll"},
-    // Variables expand before the check; the expanded text is what is marked.
-    {"%HMAPPDIR%\\gone.exe", false, "*", "C:\\Program Files\\HmApp\\gone.exe"},
-    {"%HMAPPDIR%\\app.exe", true, "C:\\Program Files\\HmApp\\app.exe",
-     "C:\\Program Files\\HmApp\\app.exe"},
-    // A rundll host named by full path: its library argument is tested too.
-    {"C:\\Windows\\System32\\rundll32.exe C:\\Gone\\x.dll,Entry", false,
-     "C:\\Windows\\System32\\rundll32.exe *,Entry", "C:\\Gone\\x.dll"},
-    {"C:\\Windows\\System32\\rundll32.exe C:\\HmLib\\good.dll,Entry", true, nullptr,
-     "C:\\HmLib\\good.dll"},
-    // ... but a bare library name after it cannot be tested as a drive path.
-    {"C:\\Windows\\System32\\rundll32.exe gone.dll,Entry", true, nullptr,
-     "C:\\Windows\\System32\\rundll32.exe"},
-    // "@" before a drive path: an indirect resource string, not probed.
-    {"@C:\\Gone\\res.dll,-101", true, nullptr, nullptr},
-    // "@" before a bare name is searched.
-    {"@hmgone.dll,-5", false, "@*,-5", "hmgone.dll"},
-    // A packaged app's resource, resolved by the package manager.
-    {"@{Hm.App_1.0_x64__8wekyb3d8bbwe?ms-resource://Hm.App/Files/a.png}", true, nullptr, nullptr},
-    // rundll32 serving a registered class names no library.
-    {"rundll32.exe -sta {C90250F3-4D7D-4991-9B69-A5C5BC1C2AE6}", true, nullptr, "rundll32.exe"},
-    {"rundll32.exe -localserver 22d8c27b-47a1-48d1-ad08-7da7abd79617", true, nullptr,
-     "rundll32.exe"},
-    // '?' stands for a character the code page lacks: a name cut there cannot be searched.
-    {"Hm?Tool.exe /s", true, nullptr, "Hm"},
-};
-
-INSTANTIATE_TEST_SUITE_P(Rows, CheckFileReferenceTest, ::testing::ValuesIn(kFixedDiskRows));
 
 TEST(CheckFileReferenceLimitsTest, OverLongPathsCountAsPresent) {
     hmtest::MachineBuilder machine;
@@ -125,28 +124,24 @@ TEST(CheckFileReferenceLimitsTest, OverLongPathsCountAsPresent) {
     EXPECT_EQ("*", text);
 }
 
-class OtherDrivesTest : public ::testing::TestWithParam<CheckRow> {};
-
-TEST_P(OtherDrivesTest, AreNeverTested) {
+TEST(OtherDrivesTest, AreNeverTested) {
     hmtest::MachineBuilder machine;
     machine.Drive('D', DRIVE_REMOVABLE).Drive('E', DRIVE_CDROM).Drive('F', DRIVE_REMOTE);
     BuildCommonMachine(machine);
     BUILD_OR_RETURN(machine);
-    ExpectRow(GetParam(), CheckFileReference);
+    const CheckRow rows[] = {
+        {"D:\\x\\y.exe", true, nullptr, nullptr},
+        {"\"F:\\x\\y.exe\" /q", true, nullptr, nullptr},
+        {"Q:\\x\\y.exe", true, nullptr, nullptr}, // no such drive
+        // List elements on other drives and shares are passed over untested ...
+        {"C:\\HmLib;E:\\gone;\\\\srv\\gone;C:\\Gone\\c.dll", false,
+         "C:\\HmLib;E:\\gone;\\\\srv\\gone;*", "C:\\Gone\\c.dll"},
+        // ... and when no fixed-drive element follows, the list is present.
+        {"C:\\HmLib;E:\\gone;\\\\srv\\gone", true, nullptr, nullptr},
+    };
+    for (const CheckRow& row : rows)
+        ExpectRow(row, CheckFileReference);
 }
-
-const CheckRow kOtherDriveRows[] = {
-    {"D:\\x\\y.exe", true, nullptr, nullptr},
-    {"\"F:\\x\\y.exe\" /q", true, nullptr, nullptr},
-    {"Q:\\x\\y.exe", true, nullptr, nullptr}, // no such drive
-    // List elements on other drives and shares are passed over untested ...
-    {"C:\\HmLib;E:\\gone;\\\\srv\\gone;C:\\Gone\\c.dll", false,
-     "C:\\HmLib;E:\\gone;\\\\srv\\gone;*", "C:\\Gone\\c.dll"},
-    // ... and when no fixed-drive element follows, the list is present.
-    {"C:\\HmLib;E:\\gone;\\\\srv\\gone", true, nullptr, nullptr},
-};
-
-INSTANTIATE_TEST_SUITE_P(Rows, OtherDrivesTest, ::testing::ValuesIn(kOtherDriveRows));
 
 TEST(CheckDrivePathReferenceTest, OnlyDrivePathsAreTested) {
     hmtest::MachineBuilder machine;

@@ -1,17 +1,13 @@
 #include "host/exclusion_file.h"
+#include "support/text.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-const char kKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Fabrikam\\Sync";
+using hmtest::Utf16WithBom;
 
-std::string Utf16(const std::string& latin1, bool bigEndian = false) {
-    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-    for (char c : latin1)
-        bytes += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
-    return bytes;
-}
+const char kKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Fabrikam\\Sync";
 
 // Adding a key keeps every byte of the file and the editor's line ends and
 // encoding, writing the key as the engine will read it; removing it again
@@ -29,8 +25,9 @@ TEST(ExclusionFile, AddAndRemoveKeepTheFilesOwnEncodingAndLineEnds) {
         {key, "", key + "\r\n", ""},
         {cafe, "", cafe + "\r\n", ""},
         {cafe, "\xEF\xBB\xBF" "A\n", "\xEF\xBB\xBF" "A\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xC3\xA9\n", ""},
-        {cafe, Utf16("A\n"), Utf16("A\n" + cafe + "\n"), ""},
-        {cafe, Utf16("A\r\n", true), Utf16("A\r\n" + cafe + "\r\n", true), ""},
+        {cafe, Utf16WithBom("A\n"), Utf16WithBom("A\n" + cafe + "\n"), ""},
+        {cafe, Utf16WithBom("A\r\n", u"", true),
+         Utf16WithBom("A\r\n" + cafe + "\r\n", u"", true), ""},
     };
     for (const Case& c : cases) {
         ExclusionFile file = ParseExclusionFile(c.before);

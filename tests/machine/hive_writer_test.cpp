@@ -1,10 +1,12 @@
 // Fixes written back into the hive files of an offline Windows volume: real
 // regf files built from .reg text, changed through the stand-in, and read
 // back with hivexregedit (Linux builds only).
+#include "hive_bytes.h"
 #include "machine/hive_writer.h"
 #include "machine/volume_checks.h"
 #include "machine/windows_volume.h"
 #include "regfile/regfile.h"
+#include "support/host_files.h"
 #include <win32sim/machine.h>
 
 #include <gtest/gtest.h>
@@ -15,18 +17,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 
 namespace {
 
 namespace fs = std::filesystem;
+using hmtest::KeyRecord;
+using hmtest::Le32;
+using hmtest::MakeHive;
+using hmtest::ReadHostFile;
+using hmtest::RunCommand;
+using hmtest::WriteHostFile;
 using win32sim::WindowsVolume;
 
 const char kSoftwarePrefix[] = "HKEY_LOCAL_MACHINE\\SOFTWARE";
@@ -107,37 +110,6 @@ std::string Replace(std::string text, const std::string& from, const std::string
     return text;
 }
 
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-std::string RunCommand(const std::string& command) {
-    std::string out;
-    if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
-            out.append(buffer, n);
-        EXPECT_EQ(0, ::pclose(pipe)) << command;
-    }
-    return out;
-}
-
-void MakeHive(const fs::path& hive, const std::string& prefix, const std::string& text,
-              int minor = 3) {
-    const fs::path source = hive.string() + ".source.reg";
-    WriteBytes(source, text);
-    ASSERT_EQ(0, std::system(("'" HM_SOURCE_DIR "/tests/support/make-hive' --minor " +
-                              std::to_string(minor) + " --prefix '" + prefix + "' '" +
-                              hive.string() + "' '" + source.string() + "'")
-                                 .c_str()));
-    fs::remove(source);
-}
-
 std::string ExportHive(const fs::path& hive, const std::string& prefix) {
     return RunCommand("hivexregedit --export --prefix '" + prefix + "' '" + hive.string() +
                       "' '\\'");
@@ -164,41 +136,24 @@ void AddOmegas(const fs::path& path) {
 
 // Parsed as UTF-8 (the BOM says so), as the hives were built.
 void ApplyToStandIn(const std::string& text) {
-    const std::string bom = "\xEF\xBB\xBF" + text;
-    regfile::Script script;
-    std::string error;
-    ASSERT_TRUE(
-        regfile::Parse(std::vector<uint8_t>(bom.begin(), bom.end()), "test", &script, &error))
-        << error;
-    win32sim::PrivilegedScope privileged;
-    ASSERT_EQ(ERROR_SUCCESS, regfile::Apply(script, &error)) << error;
+    hmtest::ApplyRegText("\xEF\xBB\xBF" + text);
 }
 
 void PatchFirstSequenceNumber(const fs::path& hive) {
-    std::string bytes = ReadBytes(hive);
-    bytes[4] = static_cast<char>(bytes[4] + 1);
-    uint32_t checksum = 0;
-    for (size_t at = 0; at < 0x1FC; at += 4) {
-        uint32_t word;
-        std::memcpy(&word, &bytes[at], 4);
-        checksum ^= word;
-    }
-    std::memcpy(&bytes[0x1FC], &checksum, 4);
-    WriteBytes(hive, bytes);
+    std::string bytes = ReadHostFile(hive);
+    hmtest::SetBaseBlockField(&bytes, 4, Le32(bytes, 4) + 1);
+    WriteHostFile(hive, bytes);
 }
 
 bool SequenceNumbersAgree(const fs::path& hive) {
-    const std::string bytes = ReadBytes(hive);
+    const std::string bytes = ReadHostFile(hive);
     return bytes.size() > 12 && bytes.compare(4, 4, bytes, 8, 4) == 0;
 }
 
 class HiveWriterTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        static std::atomic<int> sequence{0};
-        m_root = fs::temp_directory_path() /
-                 ("hm-hives-" + std::to_string(::getpid()) + "-" + std::to_string(++sequence));
-        fs::remove_all(m_root);
+        m_root = hmtest::FreshHostFolder("hm-hives");
         m_config = m_root / "Windows" / "System32" / "config";
         fs::create_directories(m_config);
         m_software = m_config / "SOFTWARE";
@@ -237,7 +192,7 @@ protected:
         if (prefix == std::string(kSoftwarePrefix))
             AddOmegas(expected);
         const fs::path merged = m_root / "fix.reg";
-        WriteBytes(merged, fix);
+        WriteHostFile(merged, fix);
         RunCommand("hivexregedit --merge --prefix '" + std::string(prefix) + "' '" +
                    expected.string() + "' '" + merged.string() + "'");
         return ExportHive(expected, prefix);
@@ -293,19 +248,19 @@ struct HeldLock {
 
 // Hand-made headers: only the signature at the start tells.
 void Hibernate(const fs::path& root, const fs::path&, HeldLock*) {
-    WriteBytes(root / "HIBERFIL.SYS", std::string("hibr\0\0\0\0", 8));
+    WriteHostFile(root / "HIBERFIL.SYS", std::string("hibr\0\0\0\0", 8));
 }
 void FastStart(const fs::path& root, const fs::path&, HeldLock*) {
-    WriteBytes(root / "HIBERFIL.SYS", std::string("HIBR\0\0\0\0", 8));
+    WriteHostFile(root / "HIBERFIL.SYS", std::string("HIBR\0\0\0\0", 8));
 }
 void ResumeStarted(const fs::path& root, const fs::path&, HeldLock*) {
-    WriteBytes(root / "HIBERFIL.SYS", "wake");
+    WriteHostFile(root / "HIBERFIL.SYS", "wake");
 }
 void ResumedAndZeroed(const fs::path& root, const fs::path&, HeldLock*) {
-    WriteBytes(root / "HIBERFIL.SYS", std::string(4096, '\0'));
+    WriteHostFile(root / "HIBERFIL.SYS", std::string(4096, '\0'));
 }
 void EmptyHibernationFile(const fs::path& root, const fs::path&, HeldLock*) {
-    WriteBytes(root / "HIBERFIL.SYS", "");
+    WriteHostFile(root / "HIBERFIL.SYS", "");
 }
 void MakeDirty(const fs::path&, const fs::path& hive, HeldLock*) {
     PatchFirstSequenceNumber(hive);
@@ -314,9 +269,9 @@ void Truncate(const fs::path&, const fs::path& hive, HeldLock*) {
     fs::resize_file(hive, fs::file_size(hive) - 0x800);
 }
 void BreakChecksum(const fs::path&, const fs::path& hive, HeldLock*) {
-    std::string bytes = ReadBytes(hive);
+    std::string bytes = ReadHostFile(hive);
     bytes[0x1FC] = static_cast<char>(bytes[0x1FC] ^ 0x5A);
-    WriteBytes(hive, bytes);
+    WriteHostFile(hive, bytes);
 }
 void LockElsewhere(const fs::path&, const fs::path& hive, HeldLock* lock) {
     lock->fd = ::open(hive.c_str(), O_RDONLY);
@@ -347,7 +302,7 @@ TEST_F(HiveWriterTest, AVolumeInUseOrAnUnsoundHiveIsRefusedAndNothingIsWritten) 
         {"read-only folder", ReadOnlyFolder, true, "cannot be written"},
     };
     const std::string fixed = ExpectedExport("fixed", kSoftwarePrefix, kSoftware, kSoftwareFix);
-    const std::string pristine = ReadBytes(m_software);
+    const std::string pristine = ReadHostFile(m_software);
     m_volume.hives.resize(1);
     ApplyToStandIn(kSoftwareFix);
     for (const auto& test : cases) {
@@ -356,10 +311,10 @@ TEST_F(HiveWriterTest, AVolumeInUseOrAnUnsoundHiveIsRefusedAndNothingIsWritten) 
             continue; // root writes anywhere: access() cannot refuse it
         fs::remove(m_root / "HIBERFIL.SYS");
         fs::permissions(m_config, fs::perms::owner_all);
-        WriteBytes(m_software, pristine);
+        WriteHostFile(m_software, pristine);
         HeldLock lock;
         test.damage(m_root, m_software, &lock);
-        const std::string before = ReadBytes(m_software);
+        const std::string before = ReadHostFile(m_software);
         std::string checkError, saveError;
         const bool accepted =
             machine::CheckVolumeWritable(m_volume, test.force, {kRemovedKey}, &checkError);
@@ -378,7 +333,7 @@ TEST_F(HiveWriterTest, AVolumeInUseOrAnUnsoundHiveIsRefusedAndNothingIsWritten) 
         EXPECT_EQ(0u, saveError.rfind(checkError, 0)) << saveError;
         EXPECT_NE(std::string::npos, saveError.find(test.reason)) << saveError;
         EXPECT_EQ(!test.force, saveError.find("use --force") != std::string::npos) << saveError;
-        EXPECT_TRUE(before == ReadBytes(m_software)) << "the refused hive changed";
+        EXPECT_TRUE(before == ReadHostFile(m_software)) << "the refused hive changed";
         EXPECT_FALSE(fs::exists(m_software.string() + ".hivemender-new"));
     }
 }
@@ -397,29 +352,12 @@ const char kApps[] = "Windows Registry Editor Version 5.00\r\n\r\n"
                      "\"Small\"=dword:00000001\r\n\"Path\"=\"C:\\\\a.exe\"\r\n\"Big\"=hex:";
 constexpr size_t kBigSize = 40000;
 
-uint32_t Le32(const std::string& bytes, size_t at) {
-    uint32_t word = 0;
-    std::memcpy(&word, &bytes[at], 4);
-    return word;
-}
-
 size_t CellOf(uint32_t offset) {
     return 0x1000 + size_t{offset};
 }
 
 std::string CellBytes(const std::string& bytes, size_t cell) {
     return bytes.substr(cell, -static_cast<int32_t>(Le32(bytes, cell)));
-}
-
-// The key record (nk) in use of a key named in Latin-1, as hivex stores it.
-size_t KeyRecord(const std::string& bytes, const std::string& name) {
-    for (size_t at = bytes.find(name); at != std::string::npos; at = bytes.find(name, at + 1)) {
-        if (at >= 0x50 && bytes.compare(at - 0x4C, 2, "nk") == 0 &&
-            Le32(bytes, at - 4) % 0x10000 == name.size() && Le32(bytes, at - 0x50) >> 31)
-            return at - 0x50;
-    }
-    ADD_FAILURE() << "no key " << name;
-    return 0;
 }
 
 // A key's subkeys as its lh list holds them: Latin-1 name and hash.
@@ -521,7 +459,7 @@ TEST_F(HiveWriterTest, BigValuesStayBigDataAndSubkeyListsKeepWindowsOrder) {
     ASSERT_TRUE(machine::SaveWindowsVolume(m_volume, false, &error)) << error;
     ApplyToStandIn(apps);
     ASSERT_TRUE(machine::SaveWindowsVolume(m_volume, false, &error)) << error;
-    const std::string restored = ReadBytes(m_software);
+    const std::string restored = ReadHostFile(m_software);
     EXPECT_EQ("True 40000\n", RunCommand(kLibregfCheck + m_software.string()));
 
     auto hash = [](std::u16string upper) {
@@ -550,7 +488,7 @@ TEST_F(HiveWriterTest, BigValuesStayBigDataAndSubkeyListsKeepWindowsOrder) {
                    "a.exe]\r\n"
                    "\"Path\"=\"C:\\\\b.exe\"\r\n");
     ASSERT_TRUE(machine::SaveWindowsVolume(m_volume, false, &error)) << error;
-    const std::string changed = ReadBytes(m_software);
+    const std::string changed = ReadHostFile(m_software);
     const auto after = ValueCells(changed, KeyRecord(changed, "\xE9"
                                                               "a.exe"));
     size_t untouched = 0;

@@ -6,26 +6,26 @@
 #include <win32sim/machine.h>
 
 #include "regfile/regfile.h"
+#include "support/host_files.h"
 #include "support/machine_builder.h"
+#include "support/text.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 using namespace std::string_literals;
 
 namespace fs = std::filesystem;
+using hmtest::ReadHostFile;
+using hmtest::WriteHostFile;
 using win32sim::MachineConfig;
 
 std::string Variable(const char* name) {
@@ -34,33 +34,13 @@ std::string Variable(const char* name) {
     return length > 0 && length < sizeof(value) ? value : "(unset)";
 }
 
-std::string Lookup(const std::vector<std::pair<std::string, std::string>>& variables,
-                   const std::string& name) {
-    for (const auto& [key, value] : variables) {
-        if (key == name)
-            return value;
-    }
-    return "(unset)";
-}
-
 class MachineTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        static std::atomic<int> sequence{0};
-        m_root = fs::temp_directory_path() /
-                 ("hm-machine-" + std::to_string(::getpid()) + "-" + std::to_string(++sequence));
-        fs::remove_all(m_root);
-        fs::create_directories(m_root);
-    }
+    void SetUp() override { m_root = hmtest::FreshHostFolder("hm-machine"); }
     void TearDown() override { fs::remove_all(m_root); }
 
     void Reset(const MachineConfig& config, const std::string& name = "scratch") {
         win32sim::ResetMachine(config, (m_root / name).string());
-    }
-
-    static void WriteHostFile(const std::string& hostPath, const std::string& bytes = "") {
-        fs::create_directories(fs::path(hostPath).parent_path());
-        std::ofstream(hostPath, std::ios::binary) << bytes;
     }
 
     // A machine folder below the test's root with a drives/C folder.
@@ -77,7 +57,7 @@ protected:
 
 TEST_F(MachineTest, DefaultEnvironmentOfA32BitProcess) {
     MachineConfig config;
-    const auto variables = win32sim::DefaultEnvironment(config);
+    Reset(config);
     const struct {
         const char* name;
         const char* value;
@@ -91,16 +71,16 @@ TEST_F(MachineTest, DefaultEnvironmentOfA32BitProcess) {
         {"PROCESSOR_ARCHITEW6432", "AMD64"},
     };
     for (const auto& test : expected)
-        EXPECT_EQ(test.value, Lookup(variables, test.name)) << test.name;
-    const std::string path = Lookup(variables, "Path");
+        EXPECT_EQ(test.value, Variable(test.name)) << test.name;
+    const std::string path = Variable("Path");
     EXPECT_EQ(0u, path.find("C:\\Windows\\system32;C:\\Windows;C:\\Windows\\System32\\Wbem"))
         << path;
 
     config.wow64Process = false;
-    const auto native = win32sim::DefaultEnvironment(config);
-    EXPECT_EQ("C:\\Program Files", Lookup(native, "ProgramFiles"));
-    EXPECT_EQ("AMD64", Lookup(native, "PROCESSOR_ARCHITECTURE"));
-    EXPECT_EQ("(unset)", Lookup(native, "PROCESSOR_ARCHITEW6432"));
+    Reset(config);
+    EXPECT_EQ("C:\\Program Files", Variable("ProgramFiles"));
+    EXPECT_EQ("AMD64", Variable("PROCESSOR_ARCHITECTURE"));
+    EXPECT_EQ("(unset)", Variable("PROCESSOR_ARCHITEW6432"));
 }
 
 TEST_F(MachineTest, ConfiguredVariablesReplaceDefaultsAndMoveTheProfile) {
@@ -173,7 +153,7 @@ protected:
     }
 };
 
-TEST_F(RedirectionTest, A32BitProcessSeesSysWow64UnlessSwitchedOff) {
+TEST_F(RedirectionTest, A32BitProcessSeesSysWow64UnlessSwitchedOffUntilAReset) {
     Stage(true);
     EXPECT_FALSE(Exists("C:\\Windows\\System32\\only64.dll"));
     EXPECT_TRUE(Exists("C:\\windows\\system32\\only32.dll"));
@@ -201,14 +181,10 @@ TEST_F(RedirectionTest, A32BitProcessSeesSysWow64UnlessSwitchedOff) {
     ASSERT_NE(INVALID_HANDLE_VALUE, find);
     EXPECT_STREQ("only32.dll", data.cFileName);
     FindClose(find);
-}
 
-TEST_F(RedirectionTest, ResetTurnsRedirectionBackOn) {
-    Stage(true);
-    PVOID old = nullptr;
     ASSERT_TRUE(Wow64DisableWow64FsRedirection(&old));
     Stage(true);
-    EXPECT_FALSE(Exists("C:\\Windows\\System32\\only64.dll"));
+    EXPECT_FALSE(Exists("C:\\Windows\\System32\\only64.dll")) << "a reset turns it back on";
 }
 
 TEST_F(RedirectionTest, A64BitProcessHasNoRedirection) {
@@ -384,18 +360,9 @@ const char kMachineReg[] = "Windows Registry Editor Version 5.00\r\n"
                            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor]\r\n"
                            "\"Path\"=\"C:\\\\Program Files\\\\Vendor\\\\app.exe\"\r\n";
 
-// A string value's text, or "(none)".
-std::string ReadValue(const std::string& keyPath, const std::string& name) {
-    DWORD type = 0;
-    std::vector<BYTE> data;
-    if (!hmtest::ReadValue(keyPath, name, &type, &data))
-        return "(none)";
-    return std::string(data.begin(), data.end()).c_str();
-}
-
 TEST_F(MachineTest, ABadRegistryFileKeepsTheMachine) {
     const fs::path good = MachineFolder("goodreg", "");
-    std::ofstream(good / "machine.reg", std::ios::binary) << kMachineReg;
+    WriteHostFile(good / "machine.reg", kMachineReg);
     std::string error;
     ASSERT_TRUE(win32sim::LoadMachine(good.string(), &error)) << error;
     const fs::path bad = MachineFolder("badreg", "[machine]\nadministrator=no\n");
@@ -406,10 +373,10 @@ TEST_F(MachineTest, ABadRegistryFileKeepsTheMachine) {
     EXPECT_FALSE(win32sim::LoadMachine(bad.string(), &error));
     EXPECT_EQ(0u, error.find((bad / "machine.reg").string() + ":6:")) << error;
     // The file is applied as it is read: the key before the fault goes too.
-    EXPECT_EQ("(none)", ReadValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\X", "applied"));
+    EXPECT_EQ("(none)", hmtest::ReadText("HKEY_LOCAL_MACHINE\\SOFTWARE\\X", "applied"));
     EXPECT_TRUE(win32sim::CurrentConfig().administrator);
     EXPECT_EQ("C:\\Program Files\\Vendor\\app.exe",
-              ReadValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor", "Path"));
+              hmtest::ReadText("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor", "Path"));
 }
 
 TEST_F(MachineTest, SaveRegistryReportsAnUnwritablePlace) {
@@ -439,21 +406,6 @@ const char kRegeditExport[] =
     "[HKEY_USERS\\S-1-5-18\\Software\\Run]\r\n"
     "\"Tool\"=\"C:\\\\Tools\\\\tool.exe /quiet\"\r\n";
 
-std::string Utf16WithBom(const std::string& ansi, const std::u16string& more = u"") {
-    std::string bytes = "\xFF\xFE";
-    std::u16string units;
-    for (unsigned char c : ansi) {
-        WCHAR unit = 0;
-        MultiByteToWideChar(1252, 0, reinterpret_cast<const char*>(&c), 1, &unit, 1);
-        units.push_back(static_cast<char16_t>(unit));
-    }
-    for (char16_t unit : units + more) {
-        bytes.push_back(static_cast<char>(unit & 0xFF));
-        bytes.push_back(static_cast<char>(unit >> 8));
-    }
-    return bytes;
-}
-
 // Names and data 1252 cannot spell, which only a UTF-16 file holds: two
 // value names the A functions both show as "??", and string data of an odd
 // length.
@@ -474,18 +426,18 @@ TEST_F(MachineTest, RegeditFilesRoundTripThroughLoadAndSave) {
         std::string bytes;
         std::string start;
     } kFiles[] = {
-        {"UTF-16LE", Utf16WithBom(kRegeditExport, kOutside1252), "\xFF\xFEW\0"s},
+        {"UTF-16LE", hmtest::Utf16WithBom(kRegeditExport, kOutside1252), "\xFF\xFEW\0"s},
         {"8-bit", kRegeditExport, "Windows Registry Editor Version 5.00\r\n"},
         {"REGEDIT4", regedit4, "REGEDIT4\r\n"},
     };
     for (const auto& file : kFiles) {
         SCOPED_TRACE(file.form);
         const fs::path folder = MachineFolder(file.form, "");
-        std::ofstream(folder / "machine.reg", std::ios::binary) << file.bytes;
+        WriteHostFile(folder / "machine.reg", file.bytes);
         std::string error;
         ASSERT_TRUE(win32sim::LoadMachine(folder.string(), &error)) << error;
         EXPECT_EQ("C:\\Program Files\\Caf\xE9\\app.exe",
-                  ReadValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\App", "Path"));
+                  hmtest::ReadText("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\App", "Path"));
         HKEY key;
         ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\App", 0,
                                                KEY_ALL_ACCESS, &key));
@@ -494,10 +446,7 @@ TEST_F(MachineTest, RegeditFilesRoundTripThroughLoadAndSave) {
         const std::vector<uint8_t> changed = WholeRegistry(regfile::Encoding::Utf16le);
 
         ASSERT_TRUE(win32sim::SaveRegistry((folder / "machine.reg").string(), &error)) << error;
-        std::ifstream saved(folder / "machine.reg", std::ios::binary);
-        std::string start(file.start.size(), '\0');
-        saved.read(start.data(), static_cast<std::streamsize>(start.size()));
-        EXPECT_EQ(file.start, start);
+        EXPECT_EQ(file.start, ReadHostFile(folder / "machine.reg").substr(0, file.start.size()));
         ASSERT_TRUE(win32sim::LoadMachine(folder.string(), &error)) << error;
         EXPECT_EQ(changed, WholeRegistry(regfile::Encoding::Utf16le));
         // Nothing but the file itself is left behind.
@@ -545,10 +494,7 @@ TEST_F(MachineTest, GeneratedMachineLoadsAndDependsOnItsSeedAlone) {
 
     const fs::path again = m_root / "again";
     ASSERT_TRUE(Generate(again, 10000, 7));
-    std::ifstream first(generated / "machine.reg", std::ios::binary);
-    std::ifstream repeat(again / "machine.reg", std::ios::binary);
-    EXPECT_TRUE(std::equal(std::istreambuf_iterator<char>(first), {},
-                           std::istreambuf_iterator<char>(repeat), {}));
+    EXPECT_TRUE(ReadHostFile(generated / "machine.reg") == ReadHostFile(again / "machine.reg"));
 }
 
 } // namespace

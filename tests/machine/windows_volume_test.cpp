@@ -1,11 +1,15 @@
 // Offline Windows volumes read from real regf hive files, built from the
 // .reg text in volume/ by make-volume (hivex's own hivexregedit).
+#include "hive_bytes.h"
 #include "machine/hive_log.h"
 #include "machine/hive_writer.h"
 #include "machine/machine_folder.h"
 #include "machine/volume_checks.h"
 #include "machine/windows_volume.h"
 #include "regfile/regfile.h"
+#include "registry/key_walk.h"
+#include "support/conformance.h"
+#include "support/host_files.h"
 #include "support/machine_builder.h"
 
 #include <win32sim/machine.h>
@@ -13,27 +17,25 @@
 #include <gtest/gtest.h>
 #include <hivex.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
-#include <unistd.h>
 
 namespace {
 
 namespace fs = std::filesystem;
+using hmtest::ApplyRegText;
+using hmtest::KeyRecord;
+using hmtest::Le32;
+using hmtest::ReadHostFile;
+using hmtest::RunCommand;
+using hmtest::SetBaseBlockField;
+using hmtest::WriteHostFile;
 
 const fs::path kTools = fs::path(HM_SOURCE_DIR) / "tests";
 constexpr char kSid[] = "S-1-5-21-111-222-333-1001";
 constexpr char kSoftware[] = "windows/System32/CONFIG/software";
 constexpr char kNtuser[] = "Users/ann/ntuser.dat";
 constexpr char kUsrClass[] = "Users/ann/AppData/Local/Microsoft/Windows/UsrClass.dat";
-
-void RunTool(const std::string& command) {
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-}
 
 std::string Quoted(const fs::path& path) {
     return "'" + path.string() + "'";
@@ -44,25 +46,14 @@ std::vector<uint8_t> RegistryText() {
     return regfile::Export({"HKEY_LOCAL_MACHINE", "HKEY_USERS"}, regfile::Encoding::Utf16le);
 }
 
-// The offset of the key record (nk) named `name` in a hive's bytes.
-size_t KeyRecord(const std::string& bytes, const std::string& name) {
-    for (size_t at = bytes.find(name); at != std::string::npos; at = bytes.find(name, at + 1)) {
-        if (at >= 0x4C && bytes.compare(at - 0x4C, 2, "nk") == 0)
-            return at - 0x4C;
-    }
-    ADD_FAILURE() << "no key " << name;
-    return 0;
-}
-
 // One volume and its machine folder twin for the whole suite: building the
 // hives runs hivexregedit four times.
 class WindowsVolumeTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_root = fs::temp_directory_path() / ("hm-volume-" + std::to_string(::getpid()));
-        fs::remove_all(s_root);
-        RunTool(Quoted(kTools / "machine" / "make-volume") + " " + Quoted(s_root / "volume") + " " +
-                Quoted(s_root / "machine"));
+        s_root = hmtest::FreshHostFolder("hm-volume");
+        RunCommand(Quoted(kTools / "machine" / "make-volume") + " " + Quoted(s_root / "volume") +
+                   " " + Quoted(s_root / "machine"));
     }
     static void TearDownTestSuite() { fs::remove_all(s_root); }
 
@@ -72,11 +63,9 @@ protected:
         const fs::path copy = s_root / name;
         fs::remove_all(copy);
         fs::copy(s_root / "volume", copy, fs::copy_options::recursive);
-        std::ifstream in(copy / file, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        in.close();
+        std::string bytes = ReadHostFile(copy / file);
         damage(&bytes);
-        std::ofstream(copy / file, std::ios::binary | std::ios::trunc) << bytes;
+        WriteHostFile(copy / file, bytes);
         return copy;
     }
 
@@ -86,11 +75,8 @@ protected:
         std::string path = "HKEY_LOCAL_MACHINE\\SOFTWARE";
         for (int level = 2; level <= 513; ++level)
             path += "\\d";
-        std::ofstream(s_root / "deep.reg")
-            << "Windows Registry Editor Version 5.00\r\n\r\n[" << path << "]\r\n";
-        RunTool(Quoted(kTools / "support" / "make-hive") +
-                " --prefix 'HKEY_LOCAL_MACHINE\\SOFTWARE' " + Quoted(copy / kSoftware) + " " +
-                Quoted(s_root / "deep.reg"));
+        hmtest::MakeHive(copy / kSoftware, "HKEY_LOCAL_MACHINE\\SOFTWARE",
+                         "Windows Registry Editor Version 5.00\r\n\r\n[" + path + "]\r\n");
         return copy;
     }
 
@@ -167,10 +153,10 @@ TEST_F(WindowsVolumeTest, RefusesADamagedHiveAndKeepsThePreviousMachine) {
     const auto headerOnly = [](std::string* bytes) { bytes->resize(100); };
     const auto loop = [](std::string* bytes) { // ProfileList's subkeys become Windows NT's
         const size_t parent = KeyRecord(*bytes, "Windows NT");
-        bytes->replace(KeyRecord(*bytes, "ProfileList") + 0x14, 0x10, *bytes, parent + 0x14, 0x10);
+        bytes->replace(KeyRecord(*bytes, "ProfileList") + 0x18, 0x10, *bytes, parent + 0x18, 0x10);
     };
     const auto badAddress = [](std::string* bytes) {
-        bytes->replace(KeyRecord(*bytes, "Types") + 0x28, 4, "\xF0\xFF\xFF\x7F");
+        bytes->replace(KeyRecord(*bytes, "Types") + 0x2C, 4, "\xF0\xFF\xFF\x7F");
     };
     const struct {
         const char* name;
@@ -206,59 +192,40 @@ TEST_F(WindowsVolumeTest, RefusesADamagedHiveAndKeepsThePreviousMachine) {
     }
 }
 
-std::string SubkeyNames(const char* path) {
-    HKEY key = nullptr;
-    std::string names;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return "(none)";
-    char name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD size = sizeof(name);
-        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        names += (i ? "," : "") + std::string(name, size);
-    }
-    RegCloseKey(key);
-    return names;
-}
-
 // A name Windows-1252 cannot spell is loaded as Windows holds it: the A
 // functions list it as '?' and cannot open it, so its parent is not empty
 // and nothing the engine does reaches it; a save after a change elsewhere
 // keeps it byte for byte. A key the stand-in could not hold at all is never
 // deleted with its parent.
 TEST_F(WindowsVolumeTest, KeepsNamesOutside1252AndNeverDeletesWhatItLeftOut) {
-    const fs::path copy = s_root / "greek";
-    fs::remove_all(copy);
-    fs::copy(s_root / "volume", copy, fs::copy_options::recursive);
-    const fs::path reg = s_root / "greek.reg";
-    std::ofstream(reg, std::ios::binary)
-        << "Windows Registry Editor Version 5.00\r\n\r\n"
-           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\\xCE\xA9mega\\Sub]\r\n\"A\"=\"1\"\r\n\r\n"
-           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Values]\r\n\"\xCE\xB1\"=\"\xCE\xB2\"\r\n"
-           "\"\xCE\xB3\"=\"2\"\r\n\r\n"
-           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Caf\xC3\xA9]\r\n\"B\"=\"3\"\r\n";
-    RunTool(Quoted(kTools / "support" / "make-hive") + " --prefix 'HKEY_LOCAL_MACHINE\\SOFTWARE' " +
-            Quoted(copy / kSoftware) + " " + Quoted(reg));
+    const fs::path copy = DamagedVolume("greek", kSoftware, [](std::string*) {});
+    hmtest::MakeHive(
+        copy / kSoftware, "HKEY_LOCAL_MACHINE\\SOFTWARE",
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\\xCE\xA9mega\\Sub]\r\n\"A\"=\"1\"\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Values]\r\n\"\xCE\xB1\"=\"\xCE\xB2\"\r\n"
+        "\"\xCE\xB3\"=\"2\"\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Caf\xC3\xA9]\r\n\"B\"=\"3\"\r\n");
     win32sim::WindowsVolume volume;
     std::string error;
     ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
     EXPECT_TRUE(volume.hives[0].mounts[0].leftOutNodes.empty());
+    hmtest::OwnedKey key;
+    std::vector<std::string> names;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0, KEY_READ, key.out()));
+    EXPECT_EQ(ERROR_SUCCESS, ReadSubkeyNames(key.get(), names));
     // Ordered by the upper-cased UTF-16 name, where the omega comes after 'V'.
-    EXPECT_EQ("Caf\xE9,Values,?mega", SubkeyNames("SOFTWARE\\Vendor"));
+    EXPECT_EQ((std::vector<std::string>{"Caf\xE9", "Values", "?mega"}), names);
     EXPECT_FALSE(hmtest::KeyExists("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\?mega"));
-    HKEY key = nullptr;
-    DWORD values = 0;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Caf\xE9", 0, KEY_ALL_ACCESS, &key));
-    EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(key, "B"));
-    RegCloseKey(key);
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Values", 0, KEY_READ, &key));
-    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
-                     nullptr, nullptr, nullptr);
-    RegCloseKey(key);
-    EXPECT_EQ(2u, values);
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Caf\xE9", 0,
+                                           KEY_ALL_ACCESS, key.out()));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(key.get(), "B"));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Values", 0,
+                                           KEY_READ, key.out()));
+    names.clear();
+    EXPECT_EQ(ERROR_SUCCESS, ReadValueNames(key.get(), names));
+    EXPECT_EQ(2u, names.size());
     const std::vector<uint8_t> changed = RegistryText();
     ASSERT_TRUE(machine::SaveWindowsVolume(volume, false, &error)) << error;
     ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
@@ -272,41 +239,14 @@ TEST_F(WindowsVolumeTest, KeepsNamesOutside1252AndNeverDeletesWhatItLeftOut) {
     EXPECT_TRUE(hmtest::KeyExists("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Values"));
 }
 
-uint32_t Le32(const std::string& bytes, size_t at) {
-    uint32_t word = 0;
-    std::memcpy(&word, &bytes[at], 4);
-    return word;
-}
-
-void SetLe32(std::string* bytes, size_t at, uint32_t word) {
-    std::memcpy(&(*bytes)[at], &word, 4);
-    uint32_t sum = 0;
-    for (size_t offset = 0; offset < 0x1FC; offset += 4)
-        sum ^= Le32(*bytes, offset);
-    std::memcpy(&(*bytes)[0x1FC], &sum, 4); // the base block's checksum
-}
-
-void Apply(const std::vector<uint8_t>& text) {
-    regfile::Script script;
-    std::string error;
-    ASSERT_TRUE(regfile::Parse(text, "test", &script, &error)) << error;
-    win32sim::PrivilegedScope privileged;
-    ASSERT_EQ(ERROR_SUCCESS, regfile::Apply(script, &error)) << error;
-}
-
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // A real user classes hive that was not shut down cleanly, with the two
 // logs Windows left beside it: read with the logs' changes, fixed and
 // written clean above every log's sequence number, then undone.
 TEST_F(WindowsVolumeTest, ReadsADirtyHiveThroughItsLogsAndWritesItClean) {
     const fs::path copy = DamagedVolume("dirty", kUsrClass, [](std::string*) {});
     for (const char* suffix : {"", ".LOG1", ".LOG2"})
-        RunTool("xz -dc " + Quoted(kTools / "machine" / "real-hives" / "UsrClass.dat") + suffix +
-                ".xz >" + Quoted(copy / kUsrClass) + suffix);
+        RunCommand("xz -dc " + Quoted(kTools / "machine" / "real-hives" / "UsrClass.dat") + suffix +
+                   ".xz >" + Quoted(copy / kUsrClass) + suffix);
     const std::string classes = std::string(kSid) + "_Classes";
     const std::string bag =
         classes + "\\Local Settings\\Software\\Microsoft\\Windows\\Shell\\Bags\\26";
@@ -320,15 +260,15 @@ TEST_F(WindowsVolumeTest, ReadsADirtyHiveThroughItsLogsAndWritesItClean) {
     EXPECT_TRUE(hmtest::KeyExists("HKEY_USERS\\" + bag)) << "a key only the logs hold";
     { // a damaged byte in the third entry of .LOG2 (sequence 293) stops recovery there
         const fs::path log2 = copy / (std::string(kUsrClass) + ".LOG2");
-        const std::string sound = ReadBytes(log2);
+        const std::string sound = ReadHostFile(log2);
         std::string damaged = sound;
         damaged[151552 + 4096] ^= 1;
-        std::ofstream(log2, std::ios::binary | std::ios::trunc) << damaged;
+        WriteHostFile(log2, damaged);
         win32sim::HiveRecovery partial;
         ASSERT_TRUE(win32sim::RecoverHive((copy / kUsrClass).string(), &partial, &error));
         EXPECT_EQ(6u, partial.entries);
         EXPECT_EQ(8u, partial.leftOut);
-        std::ofstream(log2, std::ios::binary | std::ios::trunc) << sound;
+        WriteHostFile(log2, sound);
     }
     const std::vector<uint8_t> recovered = RegistryText();
     std::vector<uint8_t> bagText; // what the undo file holds
@@ -337,17 +277,17 @@ TEST_F(WindowsVolumeTest, ReadsADirtyHiveThroughItsLogsAndWritesItClean) {
         bagText = regfile::Export({"HKEY_USERS\\" + bag}, regfile::Encoding::Ansi);
     }
     const std::string deletion = "REGEDIT4\r\n\r\n[-HKEY_USERS\\" + bag + "]\r\n";
-    Apply(std::vector<uint8_t>(deletion.begin(), deletion.end()));
+    ApplyRegText(deletion);
     ASSERT_TRUE(machine::CheckVolumeWritable(volume, false, {"HKEY_USERS\\" + bag}, &error))
         << error;
     ASSERT_TRUE(machine::SaveWindowsVolume(volume, false, &error)) << error;
-    const std::string fixed = ReadBytes(copy / kUsrClass);
+    const std::string fixed = ReadHostFile(copy / kUsrClass);
     EXPECT_EQ(Le32(fixed, 4), Le32(fixed, 8));
     EXPECT_GT(Le32(fixed, 4), 300u) << "the highest sequence number in the logs is 300";
-    RunTool("/usr/bin/python3 -c 'import pyregf, sys; f = pyregf.file(); f.open(sys.argv[1])\n"
-            "def walk(k): [v.data for v in k.values]; [walk(s) for s in k.sub_keys]\n"
-            "walk(f.get_root_key())' " +
-            Quoted(copy / kUsrClass)); // libregf reads it whole
+    RunCommand("/usr/bin/python3 -c 'import pyregf, sys; f = pyregf.file(); f.open(sys.argv[1])\n"
+               "def walk(k): [v.data for v in k.values]; [walk(s) for s in k.sub_keys]\n"
+               "walk(f.get_root_key())' " +
+               Quoted(copy / kUsrClass)); // libregf reads it whole
     EXPECT_TRUE(fs::exists(copy / (std::string(kUsrClass) + ".LOG1")));
     win32sim::HiveRecovery again;
     ASSERT_TRUE(win32sim::RecoverHive((copy / kUsrClass).string(), &again, &error));
@@ -355,7 +295,7 @@ TEST_F(WindowsVolumeTest, ReadsADirtyHiveThroughItsLogsAndWritesItClean) {
     ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
     EXPECT_FALSE(hmtest::KeyExists("HKEY_USERS\\" + bag));
 
-    Apply(bagText); // the undo file brings the key back
+    ApplyRegText(std::string(bagText.begin(), bagText.end())); // the undo file brings the key back
     ASSERT_TRUE(machine::SaveWindowsVolume(volume, false, &error)) << error;
     ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
     EXPECT_TRUE(RegistryText() == recovered);
@@ -367,7 +307,7 @@ TEST_F(WindowsVolumeTest, ReadsADirtyHiveThroughItsLogsAndWritesItClean) {
 TEST_F(WindowsVolumeTest, AppliesOldLogsAndRefusesToWriteAHiveWhoseLogsFailed) {
     const fs::path copy = DamagedVolume("old-log", kNtuser, [](std::string*) {});
     const fs::path ntuser = copy / kNtuser;
-    const std::string before = ReadBytes(ntuser);
+    const std::string before = ReadHostFile(ntuser);
     {
         hive_h* hive = hivex_open(ntuser.c_str(), HIVEX_OPEN_WRITE);
         ASSERT_TRUE(hive);
@@ -377,11 +317,11 @@ TEST_F(WindowsVolumeTest, AppliesOldLogsAndRefusesToWriteAHiveWhoseLogsFailed) {
         EXPECT_EQ(0, hivex_commit(hive, nullptr, 0));
         hivex_close(hive);
     }
-    const std::string after = ReadBytes(ntuser);
+    const std::string after = ReadHostFile(ntuser);
     std::string log = after.substr(0, 512);
     log.replace(12, 8, before, 12, 8); // the timestamp of the hive it belongs to
-    SetLe32(&log, 0x1C, 1);
-    SetLe32(&log, 8, Le32(log, 4));
+    SetBaseBlockField(&log, 0x1C, 1);
+    SetBaseBlockField(&log, 8, Le32(log, 4));
     std::string bitmap(Le32(after, 0x28) / 512 / 8, '\0'), pages;
     for (size_t page = 0; page * 512 + 0x1000 < after.size(); ++page) {
         if (before.size() <= 0x1000 + page * 512 ||
@@ -392,10 +332,10 @@ TEST_F(WindowsVolumeTest, AppliesOldLogsAndRefusesToWriteAHiveWhoseLogsFailed) {
     }
     log += "DIRT" + bitmap;
     log.resize((log.size() + 511) / 512 * 512, '\0');
-    std::ofstream(copy / (std::string(kNtuser) + ".LOG"), std::ios::binary) << log + pages;
+    WriteHostFile(copy / (std::string(kNtuser) + ".LOG"), log + pages);
     std::string dirty = before;
-    SetLe32(&dirty, 4, Le32(dirty, 4) + 1);
-    std::ofstream(ntuser, std::ios::binary | std::ios::trunc) << dirty;
+    SetBaseBlockField(&dirty, 4, Le32(dirty, 4) + 1);
+    WriteHostFile(ntuser, dirty);
 
     const std::string userKey = std::string("HKEY_USERS\\") + kSid;
     win32sim::WindowsVolume volume;
@@ -403,13 +343,7 @@ TEST_F(WindowsVolumeTest, AppliesOldLogsAndRefusesToWriteAHiveWhoseLogsFailed) {
     ASSERT_TRUE(win32sim::LoadWindowsVolume(copy.string(), &volume, &error)) << error;
     ASSERT_EQ(1u, volume.notes.size());
     EXPECT_NE(std::string::npos, volume.notes[0].find("(log entries applied: 1, pages: "));
-    HKEY user = nullptr;
-    BYTE text[16] = "";
-    DWORD size = sizeof text;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_USERS, kSid, 0, KEY_READ, &user));
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(user, "FromOldLog", nullptr, nullptr, text, &size));
-    RegCloseKey(user);
-    EXPECT_STREQ("log", reinterpret_cast<char*>(text));
+    EXPECT_EQ("log", hmtest::ReadText(userKey, "FromOldLog"));
     EXPECT_TRUE(machine::CheckVolumeWritable(volume, false, {userKey}, &error)) << error;
 
     const struct {

@@ -23,20 +23,18 @@ public:
 
 // HmWalk\A, HmWalk\Denied (denied as given), HmWalk\Zed: the denied key
 // comes between the other two in index order.
-void BuildTreeWith(hmtest::MachineBuilder& machine, hmtest::KeyDenial denial) {
+void PlantTree(hmtest::MachineBuilder& machine, hmtest::KeyDenial denial) {
     const std::string tree = kTree;
     machine.String(tree + "\\A", "v", "x")
         .String(tree + "\\Denied", "v", "y")
         .Key(tree + "\\Zed")
         .Deny(tree + "\\Denied", denial);
-    machine.Build();
 }
 
 TEST(KeyWalk, ASubkeyThatCannotBeReadEndsTheWalkWithItsStatus) {
     hmtest::MachineBuilder machine;
-    BuildTreeWith(machine, hmtest::KeyDenial::Read);
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    PlantTree(machine, hmtest::KeyDenial::Read);
+    RETURN_UNLESS_BUILT(machine);
     RegKey key;
     ASSERT_EQ(ERROR_SUCCESS, key.OpenByText(kTree, KEY_READ));
     CountingVisitor visitor;
@@ -46,18 +44,13 @@ TEST(KeyWalk, ASubkeyThatCannotBeReadEndsTheWalkWithItsStatus) {
 
 TEST(KeyWalk, ADeleteStopsAtASubkeyTheUserMayNotChangeAndKeepsItsParent) {
     hmtest::MachineBuilder machine;
-    BuildTreeWith(machine, hmtest::KeyDenial::Write);
-    if (HasFatalFailure() || IsSkipped())
-        return;
+    PlantTree(machine, hmtest::KeyDenial::Write);
+    RETURN_UNLESS_BUILT(machine);
     EXPECT_EQ(ERROR_ACCESS_DENIED, DeleteKeyTree(HKEY_CURRENT_USER, "Software\\HmWalk", 0));
     EXPECT_FALSE(hmtest::KeyExists(std::string(kTree) + "\\A")) << "deleted before the failure";
     EXPECT_TRUE(hmtest::KeyExists(std::string(kTree) + "\\Denied"));
     EXPECT_TRUE(hmtest::KeyExists(std::string(kTree) + "\\Zed"));
 }
-
-} // namespace
-
-namespace {
 
 // Every alias of a classes key leads to the key that holds it. The user's
 // classes hive is linked only on Windows, so its rows use a made-up machine:

@@ -10,30 +10,16 @@
 #include <vector>
 
 #ifndef _WIN32
+#include "support/host_files.h"
 #include <win32sim/machine.h>
-
-#include <filesystem>
-#include <unistd.h>
 #endif
 
 namespace {
 
-#ifndef _WIN32
-std::string ScratchRootForNewMachine() {
-    auto root = std::filesystem::temp_directory_path() /
-                ("hm-registry-admin-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(root);
-    return root.string();
-}
-#endif
-
 class RegKeyTest : public hmtest::ConformanceTest {
 protected:
     void CreateKey(const std::string& relative) {
-        HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(TestKey(), relative.c_str(), 0, nullptr, 0,
-                                                 KEY_ALL_ACCESS, nullptr, &key, nullptr));
-        RegCloseKey(key);
+        RegCloseKey(hmtest::CreateSubkey(TestKey(), relative));
     }
     void SetValue(const std::string& name, DWORD type, const void* data, DWORD size) {
         ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(TestKey(), name.c_str(), 0, type,
@@ -147,12 +133,11 @@ TEST_F(RegKeyTest, UnreadableChildIsSkipped) {
 
 TEST_F(RegKeyTest, StringValuesAreListedAsStoredAndOtherTypesSkipped) {
     const DWORD number = 7;
-    const BYTE bytes[] = {1, 2, 3};
     // Names in creation order are also in name order: Wine 8.0 sorts values.
     SetString("a_sz", "%SystemRoot%\\a.exe");
     SetValue("b_dword", REG_DWORD, &number, sizeof(number));
     SetString("c_expand", "%TEMP%\\c", REG_EXPAND_SZ);
-    SetValue("d_binary", REG_BINARY, bytes, sizeof(bytes));
+    SetValue("d_binary", REG_BINARY, "\1\2\3", 3);
     SetValue("e_unterminated", REG_SZ, "xyz", 3);
     SetValue("f_multi", REG_MULTI_SZ, "m\0n\0", 5);
     RegKey key = OpenTestKey();
@@ -253,7 +238,7 @@ TEST_F(RegKeyTest, AdministratorFollowsTheCallersToken) {
     EXPECT_TRUE(IsAdministrator());
     win32sim::MachineConfig user;
     user.administrator = false;
-    win32sim::ResetMachine(user, ScratchRootForNewMachine());
+    win32sim::ResetMachine(user, hmtest::FreshHostFolder("hm-registry-admin").string());
     EXPECT_FALSE(IsAdministrator());
 #else
     std::printf("IsAdministrator under this Win32: %d\n", IsAdministrator() ? 1 : 0);

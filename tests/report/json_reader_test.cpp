@@ -80,18 +80,10 @@ TEST(ParseRequest, StopsAtTheEndOfTheGivenText) {
     EXPECT_EQ("fix", request.Lookup("0")->value);
 }
 
-bool PlatformConvertsText() {
-    char probe[2] = {};
-    const WCHAR a[] = {'a', 0};
-    return WideCharToMultiByte(CP_THREAD_ACP, 0, a, -1, probe, 2, nullptr, nullptr) == 2;
-}
-
 TEST(RequestTextFromWide, ConvertsWithTheThreadCodePage) {
     EXPECT_EQ("", RequestTextFromWide(nullptr));
     const WCHAR empty[] = {0};
     EXPECT_EQ("", RequestTextFromWide(empty));
-    if (!PlatformConvertsText())
-        GTEST_SKIP() << "WideCharToMultiByte does not convert on this platform yet";
     const WCHAR request[] = {'{', '"', '0', '"', ':', ' ', '"', 'f', 'i', 'x', '"', '}', 0};
     EXPECT_EQ(R"({"0": "fix"})", RequestTextFromWide(request));
     if (GetACP() == 1252) {

@@ -1,4 +1,5 @@
 #include "report/json_writer.h"
+#include "support/text.h"
 
 #include <gtest/gtest.h>
 
@@ -66,18 +67,10 @@ TEST(JsonWriter, NamesAreWrittenAsTheyAre) {
 
 TEST(ReportToWide, ConvertsWithTheThreadCodePageKeepingTheLineFeed) {
     EXPECT_TRUE(ReportToWide("").empty());
-    const WideText wide = ReportToWide("{\"v\": \"a\\b\"}\n");
-    const char expected[] = "{\"v\": \"a\\b\"}\n";
-    ASSERT_EQ(sizeof expected - 1, wide.size());
-    for (size_t i = 0; i < wide.size(); ++i)
-        EXPECT_EQ(static_cast<WCHAR>(expected[i]), wide[i]) << "at " << i;
-
+    const std::string report = "{\"v\": \"a\\b\"}\n";
+    EXPECT_EQ(hmtest::Wide(report), ReportToWide(report));
     if (GetACP() == 1252) {
-        const WideText high = ReportToWide("\x80\xE9\n");
-        ASSERT_EQ(3u, high.size());
-        EXPECT_EQ(0x20AC, high[0]);
-        EXPECT_EQ(0x00E9, high[1]);
-        EXPECT_EQ(0x000A, high[2]);
+        EXPECT_EQ((WideText{0x20AC, 0x00E9, 0x000A}), ReportToWide("\x80\xE9\n"));
     }
 }
 

@@ -1,5 +1,6 @@
 // Which user a hive belongs to, as the reports name him.
 #include "report/user_profiles.h"
+#include "support/conformance.h"
 #include "support/machine_builder.h"
 #include "support/text.h"
 
@@ -68,19 +69,15 @@ TEST_F(UserNameTest, AFoundNameIsKeptAndAMissingProfileIsAskedForAgain) {
     EXPECT_EQ("", NameOf("HKEY_USERS\\" + kLaterSid));
     EXPECT_EQ("systemprofile", NameOf("HKEY_USERS\\" + kSystemSid));
 
-    HKEY key = nullptr;
     const std::string later = kProfileList.substr(kProfileList.find('\\') + 1) + kLaterSid;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, later.c_str(), 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    hmtest::OwnedKey key(hmtest::CreateSubkey(HKEY_LOCAL_MACHINE, later));
     const char path[] = "C:\\Users\\Late";
-    RegSetValueExA(key, "ProfileImagePath", 0, REG_SZ, reinterpret_cast<const BYTE*>(path),
+    RegSetValueExA(key.get(), "ProfileImagePath", 0, REG_SZ, reinterpret_cast<const BYTE*>(path),
                    sizeof(path));
-    RegCloseKey(key);
     const std::string system = kProfileList.substr(kProfileList.find('\\') + 1) + kSystemSid;
     ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExA(HKEY_LOCAL_MACHINE, system.c_str(), 0, KEY_ALL_ACCESS, &key));
-    RegDeleteValueA(key, "ProfileImagePath");
-    RegCloseKey(key);
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, system.c_str(), 0, KEY_ALL_ACCESS, key.out()));
+    RegDeleteValueA(key.get(), "ProfileImagePath");
 
     EXPECT_EQ("Late", NameOf("HKEY_USERS\\" + kLaterSid));
     EXPECT_EQ("systemprofile", NameOf("HKEY_USERS\\" + kSystemSid)) << "found once, kept";

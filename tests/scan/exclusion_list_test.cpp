@@ -103,15 +103,6 @@ TEST_F(ExclusionListTest, AnOverlongLineIsCutAndTheLinesAfterItStillCount) {
 
 // The same three entries (one with an e-acute) in every encoding and with
 // every line end a Windows editor saves. Notepad's "Unicode" is UTF-16LE.
-std::string Utf16(const std::string& latin1, bool bigEndian) {
-    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-    for (char c : latin1) {
-        const char units[2] = {bigEndian ? '\0' : c, bigEndian ? c : '\0'};
-        bytes.append(units, 2);
-    }
-    return bytes;
-}
-
 TEST_F(ExclusionListTest, EveryEncodingAndLineEndExcludesWhatItLists) {
     if (!BuildWithFile(""))
         return;
@@ -139,9 +130,9 @@ TEST_F(ExclusionListTest, EveryEncodingAndLineEndExcludesWhatItLists) {
          "; mine\nHKEY_LOCAL_MACHINE\\SOFTWARE\\First=LOCKED\r"
          "HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xE9\r\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Last\n"},
         {"UTF-8 with BOM", utf8},
-        {"UTF-16LE with BOM, CR LF", Utf16(crlf, false)},
-        {"UTF-16LE with BOM, CR", Utf16(withLineEnd("\r"), false)},
-        {"UTF-16BE with BOM", Utf16(crlf, true)},
+        {"UTF-16LE with BOM, CR LF", hmtest::Utf16WithBom(crlf)},
+        {"UTF-16LE with BOM, CR", hmtest::Utf16WithBom(withLineEnd("\r"))},
+        {"UTF-16BE with BOM", hmtest::Utf16WithBom(crlf, u"", true)},
     };
     for (const auto& file : files) {
         ASSERT_TRUE(hmtest::WriteWholeFile(ExclusionFilePath(), file.bytes));
@@ -234,15 +225,9 @@ TEST_F(ExclusionListTest, EachScanReadsTheFileAfresh) {
 // user SID below HKEY_USERS stands in.
 std::string UserHive(const hmtest::MachineBuilder& machine) {
     std::string sid = machine.CurrentUserSid();
-    char name[256];
-    for (DWORD i = 0; sid.empty(); ++i) {
-        DWORD length = sizeof(name);
-        if (RegEnumKeyExA(HKEY_USERS, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            break;
-        if (std::string(name).rfind("S-1-5-21-", 0) == 0)
+    for (const auto& name : hmtest::SubkeyList(HKEY_USERS))
+        if (sid.empty() && name.rfind("S-1-5-21-", 0) == 0)
             sid = name;
-    }
     return sid;
 }
 
@@ -267,18 +252,16 @@ TEST_F(ExclusionListTest, TheUserWildcardGivesOneEntryPerHiveHoldingTheKey) {
     EXPECT_TRUE(IsExcluded(m_engine, "HKEY_USERS\\" + sid + "\\Software\\HmWild"));
 }
 
-struct WalkCase {
-    HKEY root;
-    const char* path;
-    int mode;
-    bool walk;
-};
-
 TEST_F(ExclusionListTest, ShouldWalkKeyKeepsEachWalkInItsArea) {
     if (!BuildWithFile("HKEY_LOCAL_MACHINE\\SOFTWARE\\Excluded\r\n"
                        "HKEY_USERS\\S-1-5-18\\Software\\Excluded\r\n"))
         return;
-    const WalkCase cases[] = {
+    const struct {
+        HKEY root;
+        const char* path;
+        int mode;
+        bool walk;
+    } cases[] = {
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts", 1, false},
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", 1, true},
         // The area paths are prefixes: a sibling whose name starts alike goes too.
@@ -302,7 +285,7 @@ TEST_F(ExclusionListTest, ShouldWalkKeyKeepsEachWalkInItsArea) {
         {HKEY_USERS, "S-1-5-18\\Software\\Vendor", 2, false},
         {HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 2, false},
     };
-    for (const WalkCase& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(c.walk, ShouldWalkKey(c.root, c.path, m_engine, c.mode))
             << KeyPathText(c.root, c.path) << " in mode " << c.mode;
     }

@@ -106,38 +106,32 @@ protected:
     CEngineState m_engine;
 };
 
-struct DriverCase {
-    bool administrator;
-    std::vector<int> ran;
-};
-
-class ScanDriverMachineTest : public ScanDriverTest,
-                              public ::testing::WithParamInterface<DriverCase> {};
-
-TEST_P(ScanDriverMachineTest, RunsTheEnabledSectionsInOrder) {
-    hmtest::MachineBuilder machine;
-    machine.Administrator(GetParam().administrator);
-    RETURN_UNLESS_BUILT(machine);
-    m_engine.m_nServiceProblems = 5;
-    m_engine.m_bPause = 1;
-    m_engine.m_problems.push_back(Record("left over from the last scan"));
-    RunScan(m_engine, kFakeTable);
-    EXPECT_EQ(GetParam().ran, g_ran);
-    EXPECT_EQ(0, m_engine.m_nServiceProblems);
-    EXPECT_EQ(0, m_engine.m_bPause);
-    // Ordered: the scanners added in reverse order.
-    ASSERT_EQ(GetParam().ran.size(), m_engine.m_problems.size());
-    EXPECT_TRUE(std::is_sorted(m_engine.m_problems.begin(), m_engine.m_problems.end(),
-                               [](const auto& a, const auto& b) { return a.id < b.id; }));
-    EXPECT_EQ(GetParam().ran.back(), m_engine.m_problems.front().section);
+TEST_F(ScanDriverTest, RunsTheEnabledSectionsInOrder) {
+    const struct {
+        bool administrator;
+        std::vector<int> ran;
+    } machines[] = {{true, {0, 1, 2, 3, 5, 6, 8, 9, 10}}, {false, {0, 1, 3, 5, 6, 8, 9, 10}}};
+    for (const auto& m : machines) {
+        SCOPED_TRACE(m.administrator ? "administrator" : "user");
+        hmtest::MachineBuilder machine;
+        machine.Administrator(m.administrator);
+        RETURN_UNLESS_BUILT(machine);
+        g_ran.clear();
+        CEngineState engine;
+        engine.m_nServiceProblems = 5;
+        engine.m_bPause = 1;
+        engine.m_problems.push_back(Record("left over from the last scan"));
+        RunScan(engine, kFakeTable);
+        EXPECT_EQ(m.ran, g_ran);
+        EXPECT_EQ(0, engine.m_nServiceProblems);
+        EXPECT_EQ(0, engine.m_bPause);
+        // Ordered: the scanners added in reverse order.
+        ASSERT_EQ(m.ran.size(), engine.m_problems.size());
+        EXPECT_TRUE(std::is_sorted(engine.m_problems.begin(), engine.m_problems.end(),
+                                   [](const auto& a, const auto& b) { return a.id < b.id; }));
+        EXPECT_EQ(m.ran.back(), engine.m_problems.front().section);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Machines, ScanDriverMachineTest,
-                         ::testing::Values(DriverCase{true, {0, 1, 2, 3, 5, 6, 8, 9, 10}},
-                                           DriverCase{false, {0, 1, 3, 5, 6, 8, 9, 10}}),
-                         [](const auto& info) {
-                             return info.param.administrator ? "Administrator" : "User";
-                         });
 
 TEST_F(ScanDriverTest, AStopEndsTheScanBetweenScannersAndLeavesTheListUnordered) {
     const SectionScan table[] = {

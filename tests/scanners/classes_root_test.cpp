@@ -2,6 +2,7 @@
 // registrations it reports, as which key or value, and which it leaves.
 #include "scanners/classes_root.h"
 
+#include "base/text.h"
 #include "scan/exclusion_list.h"
 #include "scanner_machine.h"
 #include "scanners/section_table.h"
@@ -54,10 +55,8 @@ std::vector<ClassFinding> ScanClasses(CEngineState& engine) {
     std::vector<ClassFinding> ours;
     for (const ProblemRecord& r : engine.m_problems) {
         EXPECT_EQ(SectionClasses, r.section) << r.keyPath;
-        std::string lower = r.keyPath;
-        for (char& c : lower)
-            c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-        if (lower.find("hm") != std::string::npos && r.keyPath.rfind(kRoot, 0) == 0)
+        if (base::ToLowerMb(r.keyPath).find("hm") != std::string::npos &&
+            r.keyPath.rfind(kRoot, 0) == 0)
             ours.push_back({r.keyPath.substr(kRoot.size()), r.valueName});
     }
     return ours;

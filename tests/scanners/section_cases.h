@@ -1,8 +1,8 @@
 // The healthy and the broken cases of the seven smaller sections (fonts,
 // sounds, uninstall, services, App Paths, shared DLLs, help files), one table
 // each. tests/scanners/sections_test.cpp scans each table on a machine of its
-// own; the fix tests plant them all on one machine, fix every finding and
-// undo the fix.
+// own; tests/engine/round_trip_test.cpp plants them all on one machine, fixes
+// every finding and undoes the fix.
 #pragma once
 
 #include "scan/engine_state.h"

@@ -1,11 +1,8 @@
 #include "support/conformance.h"
 
-#include "registry/key_walk.h"
-
 #ifndef _WIN32
+#include "support/host_files.h"
 #include <win32sim/machine.h>
-#include <filesystem>
-#include <unistd.h>
 #endif
 
 #include <atomic>
@@ -28,9 +25,7 @@ void RemoveStaleTestKeys() {
     HKEY software;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_ALL_ACCESS, &software) != ERROR_SUCCESS)
         return;
-    std::vector<std::string> names;
-    (void)ReadSubkeyNames(software, names);
-    for (const auto& name : names) {
+    for (const auto& name : SubkeyList(software)) {
         if (name.rfind("HivemenderTest-", 0) == 0)
             DeleteTree(software, name);
     }
@@ -60,8 +55,33 @@ void NoteWineDifference(const char* file, int line, const char* what) {
                 what);
 }
 
+std::vector<std::string> SubkeyList(HKEY key) {
+    std::vector<std::string> names;
+    char name[256]; // a key name has at most 255 characters
+    for (DWORD length = sizeof(name);
+         RegEnumKeyExA(key, static_cast<DWORD>(names.size()), name, &length, nullptr, nullptr,
+                       nullptr, nullptr) == ERROR_SUCCESS;
+         length = sizeof(name))
+        names.emplace_back(name, length);
+    return names;
+}
+
+HKEY CreateSubkey(HKEY parent, const std::string& subkey, DWORD* disposition) {
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(parent, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, disposition))
+        << subkey;
+    return key;
+}
+
 LONG DeleteTree(HKEY parent, const std::string& subkey) {
-    return DeleteKeyTree(parent, subkey, 0);
+    HKEY key;
+    if (RegOpenKeyExA(parent, subkey.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        for (const auto& name : SubkeyList(key))
+            DeleteTree(key, name);
+        RegCloseKey(key);
+    }
+    return RegDeleteKeyA(parent, subkey.c_str());
 }
 
 void RemoveFolderTree(const std::string& windowsPath) {
@@ -86,12 +106,7 @@ void RemoveFolderTree(const std::string& windowsPath) {
 void ConformanceTest::SetUp() {
 #ifndef _WIN32
     // A whole new machine per test: nothing can leak from one test to the next.
-    static const std::string scratchRoot = [] {
-        auto root = std::filesystem::temp_directory_path() /
-                    ("hm-conformance-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(root);
-        return root.string();
-    }();
+    static const std::string scratchRoot = FreshHostFolder("hm-conformance").string();
     win32sim::MachineConfig config;
     win32sim::ResetMachine(config, scratchRoot + "/" + UniqueSuffix());
 #endif

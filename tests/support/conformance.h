@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace hmtest {
 
@@ -65,8 +66,37 @@ private:
     std::string m_scratchDir;
 };
 
-// Deletes a key and everything below it (the registry layer's delete). Used
-// to clean up after tests on real registries.
+// Closes the key it holds, before it takes another through out(); predefined
+// roots are never stored here.
+class OwnedKey {
+public:
+    OwnedKey() = default;
+    explicit OwnedKey(HKEY key) : m_hKey(key) {}
+    OwnedKey(const OwnedKey&) = delete;
+    OwnedKey& operator=(const OwnedKey&) = delete;
+    ~OwnedKey() { Close(); }
+    HKEY get() const { return m_hKey; }
+    HKEY* out() {
+        Close();
+        return &m_hKey;
+    }
+
+private:
+    void Close() {
+        if (m_hKey)
+            RegCloseKey(m_hKey);
+        m_hKey = nullptr;
+    }
+    HKEY m_hKey = nullptr;
+};
+
+// Creates or opens `subkey` below `parent` with every right, failing the test
+// when it cannot; the caller closes the key.
+HKEY CreateSubkey(HKEY parent, const std::string& subkey, DWORD* disposition = nullptr);
+
+// A key's subkey names, and deleting a key with all below it, through the
+// API alone (the conformance suite links nothing of ours).
+std::vector<std::string> SubkeyList(HKEY key);
 LONG DeleteTree(HKEY parent, const std::string& subkey);
 
 // Deletes a folder and everything in it through the API.

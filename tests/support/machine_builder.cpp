@@ -6,15 +6,13 @@
 #include "registry/root_names.h"
 
 #ifndef _WIN32
+#include "support/host_files.h"
 #include <win32sim/machine.h>
-#include <filesystem>
-#include <unistd.h>
 #endif
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <map>
 
@@ -30,31 +28,10 @@ bool PathExists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The machine a fresh builder describes: the world the test binary runs in.
-bool DefaultWow64Process() {
-    return RunningOnStandIn();
-}
-
 #ifndef _WIN32
-win32sim::Denial ToDenial(KeyDenial denial) {
-    switch (denial) {
-    case KeyDenial::Open:
-        return win32sim::Denial::Open;
-    case KeyDenial::Read:
-        return win32sim::Denial::Read;
-    case KeyDenial::Write:
-        return win32sim::Denial::Write;
-    }
-    return win32sim::Denial::Open;
-}
-
-std::string FreshScratchRoot() {
-    static std::atomic<int> sequence{0};
-    auto root = std::filesystem::temp_directory_path() /
-                ("hm-machine-" + std::to_string(::getpid()) + "-" + std::to_string(++sequence));
-    std::filesystem::remove_all(root);
-    return root.string();
-}
+// KeyDenial names the stand-in's denials in their order.
+static_assert(int(KeyDenial::Read) == int(win32sim::Denial::Read) &&
+              int(KeyDenial::Write) == int(win32sim::Denial::Write));
 #endif
 
 // One line per key and per value, the key named by the path it was asked
@@ -86,18 +63,23 @@ private:
     std::map<std::string, std::string>& m_lines;
 };
 
-} // namespace
-
 bool SplitKeyPath(const std::string& keyPath, HKEY* root, std::string* subkey) {
     return ::SplitKeyPath(keyPath, RootNames::EngineLongNames, root, subkey);
 }
 
-bool KeyExists(const std::string& keyPath) {
-    HKEY root, key;
+// Opens a key named by its full path text; false for an unknown root too.
+bool OpenKeyPath(const std::string& keyPath, REGSAM access, HKEY* key) {
+    HKEY root;
     std::string subkey;
-    if (!SplitKeyPath(keyPath, &root, &subkey))
-        return false;
-    if (RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return SplitKeyPath(keyPath, &root, &subkey) &&
+           RegOpenKeyExA(root, subkey.c_str(), 0, access, key) == ERROR_SUCCESS;
+}
+
+} // namespace
+
+bool KeyExists(const std::string& keyPath) {
+    HKEY key;
+    if (!OpenKeyPath(keyPath, KEY_READ, &key))
         return false;
     RegCloseKey(key);
     return true;
@@ -105,10 +87,8 @@ bool KeyExists(const std::string& keyPath) {
 
 bool ReadValue(const std::string& keyPath, const std::string& name, DWORD* type,
                std::vector<BYTE>* data) {
-    HKEY root, key;
-    std::string subkey;
-    if (!SplitKeyPath(keyPath, &root, &subkey) ||
-        RegOpenKeyExA(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    HKEY key;
+    if (!OpenKeyPath(keyPath, KEY_READ, &key))
         return false;
     DWORD size = 0;
     LONG status = RegQueryValueExA(key, name.c_str(), nullptr, type, nullptr, &size);
@@ -119,6 +99,14 @@ bool ReadValue(const std::string& keyPath, const std::string& name, DWORD* type,
     }
     RegCloseKey(key);
     return status == ERROR_SUCCESS;
+}
+
+std::string ReadText(const std::string& keyPath, const std::string& name) {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!ReadValue(keyPath, name, &type, &data))
+        return "(none)";
+    return std::string(data.begin(), data.end()).c_str();
 }
 
 std::string SnapshotTree(const std::string& keyPath) {
@@ -136,7 +124,9 @@ std::string SnapshotTree(const std::string& keyPath) {
     return text;
 }
 
-MachineBuilder::MachineBuilder() : m_wow64Process(DefaultWow64Process()) {}
+// A fresh builder describes the world the test binary runs in: the stand-in
+// is a 32-bit process on 64-bit Windows.
+MachineBuilder::MachineBuilder() : m_wow64Process(RunningOnStandIn()) {}
 
 MachineBuilder::~MachineBuilder() {
     if (m_built)
@@ -225,7 +215,7 @@ bool MachineBuilder::CheckStageable() {
         return true;
     if (!m_administrator)
         m_unstageable.push_back("a non-administrator user");
-    if (m_wow64Process != DefaultWow64Process())
+    if (m_wow64Process != RunningOnStandIn())
         m_unstageable.push_back("a 32-bit process on 64-bit Windows");
     for (const auto& [letter, type] : m_drives) {
         if (letter != 'C' || type != DRIVE_FIXED)
@@ -265,7 +255,7 @@ void MachineBuilder::Build() {
     config.environment = m_environment;
     if (!m_pluginPath.empty())
         config.pluginPath = m_pluginPath;
-    win32sim::ResetMachine(config, FreshScratchRoot());
+    win32sim::ResetMachine(config, FreshHostFolder("hm-machine").string());
     win32sim::PrivilegedScope privileged;
 #else
     for (const auto& [name, value] : m_environment) {
@@ -285,7 +275,7 @@ void MachineBuilder::Build() {
         StageFile(path, bytes);
 #ifndef _WIN32
     for (const auto& [keyPath, denial] : m_denied)
-        win32sim::DenyKey({keyPath, ToDenial(denial)});
+        win32sim::DenyKey({keyPath, static_cast<win32sim::Denial>(denial)});
 #endif
 }
 
@@ -316,10 +306,8 @@ void MachineBuilder::StageValue(const ValueSpec& value) {
         saved.existed = ReadValue(value.keyPath, value.name, &saved.type, &saved.data);
         m_savedValues.push_back(saved);
     }
-    HKEY root, key;
-    std::string subkey;
-    ASSERT_TRUE(SplitKeyPath(value.keyPath, &root, &subkey));
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root, subkey.c_str(), 0, KEY_ALL_ACCESS, &key));
+    HKEY key;
+    ASSERT_TRUE(OpenKeyPath(value.keyPath, KEY_ALL_ACCESS, &key)) << value.keyPath;
     // RegSetValueExA looks one byte past string data; a non-zero guard keeps
     // text without a terminator exactly as given.
     std::vector<BYTE> guarded = value.data;
@@ -361,10 +349,8 @@ void MachineBuilder::RemoveStaged() {
             DeleteFileA(it->c_str());
     }
     for (auto it = m_savedValues.rbegin(); it != m_savedValues.rend(); ++it) {
-        HKEY root, key;
-        std::string subkey;
-        if (!SplitKeyPath(it->keyPath, &root, &subkey) ||
-            RegOpenKeyExA(root, subkey.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        HKEY key;
+        if (!OpenKeyPath(it->keyPath, KEY_ALL_ACCESS, &key))
             continue;
         if (it->existed)
             RegSetValueExA(key, it->name.c_str(), 0, it->type, it->data.data(),

@@ -100,14 +100,12 @@ private:
     bool m_built = false;
 };
 
-// Splits "HKEY_LOCAL_MACHINE\SOFTWARE\X" into its predefined root and the
-// subkey path. False for an unknown root name.
-bool SplitKeyPath(const std::string& keyPath, HKEY* root, std::string* subkey);
-
 // Reads a value as stored: type and raw bytes. False when it does not exist.
 bool ReadValue(const std::string& keyPath, const std::string& name, DWORD* type,
                std::vector<BYTE>* data);
 bool KeyExists(const std::string& keyPath);
+// A value's data up to its first zero byte; "(none)" when it does not exist.
+std::string ReadText(const std::string& keyPath, const std::string& name);
 
 // Every key and value below (and including) a key, as text with one line per
 // key and per value (type and bytes), sorted, so two states compare whole.

@@ -14,6 +14,18 @@ std::basic_string<WCHAR> Wide(const std::string& text) {
     return wide;
 }
 
+std::string Utf16WithBom(const std::string& latin1, const std::u16string& more, bool bigEndian) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    std::u16string units;
+    for (unsigned char c : latin1)
+        units.push_back(c);
+    for (char16_t unit : units + more) {
+        const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+        bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+    }
+    return bytes;
+}
+
 bool EqualNoCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size())
         return false;

@@ -12,6 +12,11 @@ namespace hmtest {
 // Each byte becomes one UTF-16 unit (test texts are ASCII or Latin-1).
 std::basic_string<WCHAR> Wide(const std::string& text);
 
+// Latin-1 text, then `more`, as UTF-16 after a byte-order mark: what Notepad
+// saves as "Unicode" (little-endian unless asked).
+std::string Utf16WithBom(const std::string& latin1, const std::u16string& more = u"",
+                         bool bigEndian = false);
+
 // Letter case ignored for ASCII letters only.
 bool EqualNoCase(const std::string& a, const std::string& b);
 bool EndsWithNoCase(const std::string& text, const std::string& tail);

@@ -107,20 +107,13 @@ TEST_F(EnvironmentTest, GetVariableReturnRules) {
     }
 }
 
-using FolderCall = UINT (*)(LPSTR, UINT);
-
-UINT WindowsDirectory(LPSTR buffer, UINT size) {
-    return GetWindowsDirectoryA(buffer, size);
-}
-UINT SystemDirectory(LPSTR buffer, UINT size) {
-    return GetSystemDirectoryA(buffer, size);
-}
 TEST_F(EnvironmentTest, DirectoryBuffersExactTooSmallAndLarge) {
     const struct {
         const char* what;
-        FolderCall call;
-    } calls[] = {{"GetWindowsDirectoryA", WindowsDirectory},
-                 {"GetSystemDirectoryA", SystemDirectory}};
+        UINT (*call)(LPSTR, UINT);
+    } calls[] = {
+        {"GetWindowsDirectoryA", [](LPSTR b, UINT size) { return GetWindowsDirectoryA(b, size); }},
+        {"GetSystemDirectoryA", [](LPSTR b, UINT size) { return GetSystemDirectoryA(b, size); }}};
     for (const auto& test : calls) {
         char full[MAX_PATH];
         SetLastError(kMarker);

@@ -126,10 +126,10 @@ TEST_F(FilesTest, UnmappedDriveIsAMissingPath) {
     EXPECT_TRUE(error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) << error;
 }
 
-// Every name a search returns, "." and ".." left out, in lower case and sorted.
-std::vector<std::string> Search(const std::string& pattern, DWORD* error,
-                                std::vector<DWORD>* attributes = nullptr) {
-    std::vector<std::pair<std::string, DWORD>> found;
+// Every name a search returns, "." and ".." left out, sorted and joined with
+// blanks; a folder's name ends in '\\'.
+std::string Search(const std::string& pattern, DWORD* error) {
+    std::vector<std::pair<std::string, bool>> found; // name, folder
     WIN32_FIND_DATAA data;
     SetLastError(kMarker);
     HANDLE find = FindFirstFileA(pattern.c_str(), &data);
@@ -140,24 +140,14 @@ std::vector<std::string> Search(const std::string& pattern, DWORD* error,
     do {
         std::string name = data.cFileName;
         if (name != "." && name != "..")
-            found.emplace_back(name, data.dwFileAttributes);
+            found.emplace_back(name, data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     } while (FindNextFileA(find, &data));
     *error = GetLastError();
     FindClose(find);
     std::sort(found.begin(), found.end());
-    std::vector<std::string> names;
-    for (const auto& [name, attribute] : found) {
-        names.push_back(name);
-        if (attributes)
-            attributes->push_back(attribute);
-    }
-    return names;
-}
-
-std::string Join(const std::vector<std::string>& names) {
     std::string text;
-    for (const auto& name : names)
-        text += (text.empty() ? "" : " ") + name;
+    for (const auto& [name, folder] : found)
+        text += (text.empty() ? "" : " ") + name + (folder ? "\\" : "");
     return text;
 }
 
@@ -173,24 +163,24 @@ TEST_F(FilesTest, FindFirstFileMatchesDosWildcards) {
     MakeFolder("name");
     MakeFolder("dir");
     const PatternCase cases[] = {
-        {"name.*", "name name.exe"},
-        {"name", "name"},
+        {"name.*", "name\\ name.exe"},
+        {"name", "name\\"},
         {"NAME.EXE", "name.exe"},
         {"noext.*", "noext"},
         {"a.txt ", "a.txt"},
         {"*.txt", "a.b.txt a.txt ab.txt"},
         {"*.bak", "abc.txt.bak"},
         {"a*", "a a.b.txt a.txt ab.txt abc.txt.bak"},
-        {"*", "a a.b.txt a.txt ab.txt abc.txt.bak dir name name.exe noext"},
-        {"*.*", "a a.b.txt a.txt ab.txt abc.txt.bak dir name name.exe noext"},
-        {"*.", "a dir name noext", "Wine lists every name for *."},
+        {"*", "a a.b.txt a.txt ab.txt abc.txt.bak dir\\ name\\ name.exe noext"},
+        {"*.*", "a a.b.txt a.txt ab.txt abc.txt.bak dir\\ name\\ name.exe noext"},
+        {"*.", "a dir\\ name\\ noext", "Wine lists every name for *."},
         {"a?.txt", "a.txt ab.txt", "Wine's ? never matches nothing before a dot"},
         {"a?", "a", "Wine's ? never matches nothing at the end"},
         {"??.txt", "a.txt ab.txt", "Wine's ? never matches nothing before a dot"},
     };
     for (const auto& test : cases) {
         DWORD error = 0;
-        const std::string names = Join(Search(At(test.pattern), &error));
+        const std::string names = Search(At(test.pattern), &error);
         if (test.wineDifference) {
             EXPECT_WINDOWS(names == test.expected, test.wineDifference);
             continue;
@@ -201,17 +191,8 @@ TEST_F(FilesTest, FindFirstFileMatchesDosWildcards) {
     }
 }
 
-TEST_F(FilesTest, FindFirstFileReportsFoldersWithTheirBit) {
-    MakeFolder("name");
+TEST_F(FilesTest, FindFirstFileReportsTheSize) {
     MakeFile("name.exe", "12345");
-    DWORD error = 0;
-    std::vector<DWORD> attributes;
-    EXPECT_EQ("name name.exe", Join(Search(At("name.*"), &error, &attributes)));
-    ASSERT_EQ(2u, attributes.size());
-    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY),
-              attributes[0] & FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(0u, attributes[1] & FILE_ATTRIBUTE_DIRECTORY);
-
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA(At("NAME.EXE").c_str(), &data);
     ASSERT_NE(INVALID_HANDLE_VALUE, find);
@@ -307,12 +288,7 @@ TEST_F(FilesTest, CreateFileDispositions) {
         if (file != INVALID_HANDLE_VALUE)
             CloseHandle(file);
     }
-    // CREATE_ALWAYS emptied the old file.
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA(At("old.txt").c_str(), &data);
-    ASSERT_NE(INVALID_HANDLE_VALUE, find);
-    EXPECT_EQ(0u, data.nFileSizeLow);
-    FindClose(find);
+    EXPECT_EQ("", hmtest::ReadWholeFile(At("old.txt"))) << "CREATE_ALWAYS empties the old file";
 }
 
 TEST_F(FilesTest, WrittenBytesReadBackAndAccessIsChecked) {
@@ -374,7 +350,7 @@ TEST_F(FilesTest, FolderCallsKeepTheCaseGivenAndFindNamesIgnoringIt) {
     EXPECT_TRUE(DeleteFileA(At("B.TXT").c_str()));
     EXPECT_TRUE(CreateDirectoryA(At("Sub\\").c_str(), nullptr));
     DWORD error = 0;
-    EXPECT_EQ("MiXed.TXT Sub a.txt dir", Join(Search(At("*"), &error)));
+    EXPECT_EQ("MiXed.TXT Sub\\ a.txt dir\\", Search(At("*"), &error));
 }
 
 TEST_F(FilesTest, FolderAndDeleteErrorCodes) {

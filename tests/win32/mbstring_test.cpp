@@ -1,4 +1,5 @@
 #include "support/conformance.h"
+#include "support/text.h"
 
 #include <mbctype.h>
 #include <mbstring.h>
@@ -20,31 +21,6 @@ int Sign(int v) {
     return v < 0 ? -1 : (v > 0 ? 1 : 0);
 }
 
-#ifdef _WIN32
-// The secure functions report bad sizes through the invalid-parameter
-// handler; the default one may end the process.
-void IgnoreInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t) {}
-#endif
-
-class MbString : public ::testing::Test {
-protected:
-    void SetUp() override {
-#ifdef _WIN32
-        m_previous = _set_invalid_parameter_handler(IgnoreInvalidParameter);
-#endif
-    }
-    void TearDown() override {
-#ifdef _WIN32
-        _set_invalid_parameter_handler(m_previous);
-#endif
-    }
-
-private:
-#ifdef _WIN32
-    _invalid_parameter_handler m_previous = nullptr;
-#endif
-};
-
 // Non-ASCII letters: the stand-in folds them by code page 1252. The runtime
 // under Wine runs in the C locale and leaves them alone; print what it did.
 void NoteNonAsciiFold(bool folded, const char* what) {
@@ -56,7 +32,7 @@ void NoteNonAsciiFold(bool folded, const char* what) {
 
 } // namespace
 
-TEST_F(MbString, CaseInsensitiveComparisons) {
+TEST(MbString, CaseInsensitiveComparisons) {
     struct Case {
         const char* a;
         const char* b;
@@ -75,7 +51,7 @@ TEST_F(MbString, CaseInsensitiveComparisons) {
     NoteNonAsciiFold(_mbsicmp(U("caf\xE9"), U("CAF\xC9")) == 0, "e-acute in _mbsicmp");
 }
 
-TEST_F(MbString, CaseInsensitiveComparisonOfAPrefix) {
+TEST(MbString, CaseInsensitiveComparisonOfAPrefix) {
     struct Case {
         const char* a;
         const char* b;
@@ -90,14 +66,14 @@ TEST_F(MbString, CaseInsensitiveComparisonOfAPrefix) {
             << c.a << " vs " << c.b << " over " << c.count;
 }
 
-TEST_F(MbString, ByteWiseComparisonKeepsCase) {
+TEST(MbString, ByteWiseComparisonKeepsCase) {
     EXPECT_EQ(1, Sign(_mbscmp(U("a"), U("B"))));
     EXPECT_EQ(-1, Sign(_mbscmp(U("B"), U("b"))));
     EXPECT_EQ(0, Sign(_mbscmp(U("same"), U("same"))));
     EXPECT_EQ(1, Sign(_mbscmp(U("\xE9"), U("z")))); // bytes compare unsigned
 }
 
-TEST_F(MbString, Searches) {
+TEST(MbString, Searches) {
     const unsigned char* text = U("C:\\Program Files\\App\\app.exe");
     EXPECT_EQ(text + 2, _mbschr(text, '\\'));
     EXPECT_EQ(text + 20, _mbsrchr(text, '\\'));
@@ -108,7 +84,7 @@ TEST_F(MbString, Searches) {
     EXPECT_EQ(text + length, _mbsrchr(text, 0));
 }
 
-TEST_F(MbString, CaseMappingInPlace) {
+TEST(MbString, CaseMappingInPlace) {
     unsigned char text[] = "C:\\Program Files (x86)\\App";
     EXPECT_EQ(0, _mbslwr_s(text, sizeof(text)));
     EXPECT_STREQ("c:\\program files (x86)\\app", reinterpret_cast<char*>(text));
@@ -123,7 +99,13 @@ TEST_F(MbString, CaseMappingInPlace) {
     EXPECT_STREQ("D", reinterpret_cast<char*>(letter));
 }
 
-TEST_F(MbString, CaseMappingRejectsABufferWithoutTheTerminator) {
+TEST(MbString, CaseMappingRejectsABufferWithoutTheTerminator) {
+#ifdef _WIN32
+    // The secure functions report bad sizes through the invalid-parameter
+    // handler; the default one may end the process.
+    const _invalid_parameter_handler previous = _set_invalid_parameter_handler(
+        [](const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t) {});
+#endif
     unsigned char text[] = "abc";
     errno = 0;
     EXPECT_EQ(EINVAL, _mbsupr_s(text, 3));
@@ -137,9 +119,12 @@ TEST_F(MbString, CaseMappingRejectsABufferWithoutTheTerminator) {
     EXPECT_EQ('X', other[0]);
 
     EXPECT_EQ(0, _mbslwr_s(nullptr, 0));
+#ifdef _WIN32
+    _set_invalid_parameter_handler(previous);
+#endif
 }
 
-TEST_F(MbString, SpacesAndCharacterSteps) {
+TEST(MbString, SpacesAndCharacterSteps) {
     for (unsigned c : {0x20u, 0x09u, 0x0Au, 0x0Bu, 0x0Cu, 0x0Du})
         EXPECT_NE(0, _ismbcspace(c)) << c;
     for (unsigned c : {0x00u, 0x41u, 0x5Cu, 0x22u, 0x85u})
@@ -155,30 +140,16 @@ TEST_F(MbString, SpacesAndCharacterSteps) {
 // A double-byte code page, switched on as a Japanese system runs: a lead
 // byte and the byte after it are one character, and that trail byte may be
 // '\\' (0x5C) or an ASCII letter. 0x95 0x5C is one kanji.
-class MbStringDoubleByte : public MbString {
-protected:
-    void SetUp() override {
-        MbString::SetUp();
-        m_saved = _getmbcp();
-        ASSERT_EQ(0, _setmbcp(932));
-    }
-    void TearDown() override {
-        _setmbcp(m_saved);
-        MbString::TearDown();
-    }
-
-private:
-    int m_saved = 0;
-};
-
-TEST_F(MbStringDoubleByte, LeadBytesOfCodePage932) {
+TEST(MbString, LeadBytesOfCodePage932) {
+    hmtest::MultibyteCodePage japanese(932);
     for (unsigned c : {0x81u, 0x95u, 0x9Fu, 0xE0u, 0xFCu})
         EXPECT_NE(0, _ismbblead(c)) << c;
     for (unsigned c : {0x41u, 0x5Cu, 0x80u, 0xA0u, 0xDFu, 0xFDu})
         EXPECT_EQ(0, _ismbblead(c)) << c;
 }
 
-TEST_F(MbStringDoubleByte, SearchesStepOverTrailBytes) {
+TEST(MbString, SearchesStepOverTrailBytes) {
+    hmtest::MultibyteCodePage japanese(932);
     const unsigned char* text = U("C:\\\x95\x5C\\x\x95\x5C");
     EXPECT_EQ(text + 5, _mbsrchr(text, '\\')) << "the kanji's trail byte is no backslash";
     EXPECT_EQ(text + 5, _mbschr(text + 3, '\\'));
@@ -186,7 +157,8 @@ TEST_F(MbStringDoubleByte, SearchesStepOverTrailBytes) {
     EXPECT_EQ(7u, _mbslen(text));
 }
 
-TEST_F(MbStringDoubleByte, CaseMappingLeavesDoubleByteCharactersAlone) {
+TEST(MbString, CaseMappingLeavesDoubleByteCharactersAlone) {
+    hmtest::MultibyteCodePage japanese(932);
     unsigned char text[] = "a\x83\x61z"; // 0x83 0x61 is a katakana, not an 'a'
     EXPECT_EQ(0, _mbsupr_s(text, sizeof(text)));
     EXPECT_STREQ("A\x83\x61Z", reinterpret_cast<char*>(text));
@@ -194,7 +166,8 @@ TEST_F(MbStringDoubleByte, CaseMappingLeavesDoubleByteCharactersAlone) {
     EXPECT_EQ(0, _mbsicmp(U("x\x83\x61"), U("X\x83\x61")));
 }
 
-TEST_F(MbStringDoubleByte, BackInTheAnsiCodePageEveryByteIsACharacter) {
+TEST(MbString, BackInTheAnsiCodePageEveryByteIsACharacter) {
+    hmtest::MultibyteCodePage japanese(932);
     ASSERT_EQ(0, _setmbcp(_MB_CP_ANSI));
     EXPECT_EQ(0, _ismbblead(0x95));
     const unsigned char* text = U("\x95\x5C");

@@ -2,16 +2,15 @@
 #include "support/text.h"
 
 #ifndef _WIN32
+#include "support/host_files.h"
 #include <win32sim/machine.h>
-#include <filesystem>
 #include <cstdlib>
-#include <unistd.h>
 #endif
 
 #include <atomic>
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 // Modules: the engine loads its optional sibling libraries by name, looks up
@@ -21,8 +20,6 @@ namespace {
 using hmtest::EndsWithNoCase;
 
 constexpr char kTestModule[] = "hmtestmod.dll";
-
-typedef int (*AnswerFunction)(void);
 
 std::string ModuleFileName(HMODULE module) {
     char path[MAX_PATH + 1] = {0};
@@ -71,9 +68,7 @@ std::string TestModuleBytes() {
     const std::string file = TestModuleHostFile().string();
 #endif
     std::ifstream in(file, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 class ModuleSearch : public hmtest::ConformanceTest {};
@@ -130,7 +125,7 @@ TEST(Modules, LoadFindAndFree) {
     EXPECT_EQ(module, GetModuleHandleA("HMTESTMOD.DLL")) << "names ignore case";
     EXPECT_EQ(module, GetModuleHandleA("hmtestmod")) << ".dll is implied";
 
-    auto answer = reinterpret_cast<AnswerFunction>(
+    auto answer = reinterpret_cast<int (*)()>(
         reinterpret_cast<void*>(GetProcAddress(module, "HmTestModAnswer")));
     ASSERT_NE(nullptr, answer);
     EXPECT_EQ(42, answer());
@@ -273,9 +268,7 @@ TEST(Modules, FileNameOfALoadedLibrary) {
 // Where the stand-in looks: HIVEMENDER_LIBRARY_PATH first, "X.so" as well as
 // "libX.so", and host paths as they are.
 TEST(Modules, StandInSearchPathAndNaming) {
-    const auto folder =
-        std::filesystem::temp_directory_path() / ("hm-modules-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
+    const auto folder = hmtest::FreshHostFolder("hm-modules");
     std::filesystem::copy_file(TestModuleHostFile(), folder / "hmaltmod.so",
                                std::filesystem::copy_options::overwrite_existing);
     std::filesystem::copy_file(TestModuleHostFile(), folder / "libhivemender.so",

@@ -11,15 +11,11 @@
 
 namespace {
 
+using hmtest::OwnedKey;
+
 class RegistryMachine : public hmtest::ConformanceTest {
 protected:
-    HKEY MakeKey(const std::string& relative) {
-        HKEY key = nullptr;
-        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(TestKey(), relative.c_str(), 0, nullptr, 0,
-                                                 KEY_ALL_ACCESS, nullptr, &key, nullptr))
-            << relative;
-        return key;
-    }
+    HKEY MakeKey(const std::string& relative) { return hmtest::CreateSubkey(TestKey(), relative); }
     std::string FullPath(const std::string& relative) const {
         return "HKEY_CURRENT_USER\\" + TestKeyPath() + "\\" + relative;
     }
@@ -103,12 +99,11 @@ TEST_F(RegistryMachine, PrivilegeLiftsDenialsAndNests) {
 }
 
 TEST_F(RegistryMachine, HandleOpenedWithPrivilegeKeepsItsRights) {
-    HKEY key = MakeKey("frozen");
+    const OwnedKey key(MakeKey("frozen"));
     Deny("frozen", win32sim::Denial::Write);
     const BYTE data[] = "1";
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "v", 0, REG_SZ, data, 2))
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "v", 0, REG_SZ, data, 2))
         << "access is decided when a key is opened";
-    RegCloseKey(key);
 }
 
 TEST_F(RegistryMachine, DenialPathsIgnoreCaseAndRootSpelling) {
@@ -123,57 +118,48 @@ TEST_F(RegistryMachine, ResetClearsKeysAndDenials) {
     RegCloseKey(MakeKey("locked"));
     Deny("locked", win32sim::Denial::Open);
     win32sim::ResetMachine(win32sim::MachineConfig{}, ::testing::TempDir() + "hm-reset");
-    HKEY key = nullptr;
-    EXPECT_EQ(ERROR_INVALID_HANDLE, RegOpenKeyExA(TestKey(), "", 0, KEY_READ, &key))
+    OwnedKey key;
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegOpenKeyExA(TestKey(), "", 0, KEY_READ, key.out()))
         << "handles of the old machine are gone";
     for (const char* standard : {"SOFTWARE", "SOFTWARE\\Classes", "SYSTEM"}) {
-        EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, standard, 0, KEY_READ, &key))
+        EXPECT_EQ(ERROR_SUCCESS,
+                  RegOpenKeyExA(HKEY_LOCAL_MACHINE, standard, 0, KEY_READ, key.out()))
             << standard;
-        RegCloseKey(key);
     }
-    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_USERS, ".DEFAULT", 0, KEY_READ, &key));
-    RegCloseKey(key);
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_USERS, ".DEFAULT", 0, KEY_READ, key.out()));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND,
-              RegOpenKeyExA(HKEY_CURRENT_USER, TestKeyPath().c_str(), 0, KEY_READ, &key));
+              RegOpenKeyExA(HKEY_CURRENT_USER, TestKeyPath().c_str(), 0, KEY_READ, key.out()));
     // Put the fixture's key back so that TearDown finds what it expects.
-    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, TestKeyPath().c_str(), 0, nullptr,
-                                             0, KEY_READ, nullptr, &key, nullptr));
-    RegCloseKey(key);
+    RegCloseKey(hmtest::CreateSubkey(HKEY_CURRENT_USER, TestKeyPath()));
 }
 
 TEST_F(RegistryMachine, CurrentUserIsAViewOfTheUsersHive) {
-    HKEY key = MakeKey("viewed");
+    OwnedKey key(MakeKey("viewed"));
     const BYTE data[] = "seen";
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "v", 0, REG_SZ, data, 5));
-    RegCloseKey(key);
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "v", 0, REG_SZ, data, 5));
     const std::string viaUsers =
         win32sim::CurrentConfig().currentUserSid + "\\" + TestKeyPath() + "\\viewed";
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_USERS, viaUsers.c_str(), 0, KEY_READ, &key));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_USERS, viaUsers.c_str(), 0, KEY_READ, key.out()));
     char text[8] = {};
     DWORD size = sizeof(text);
-    EXPECT_EQ(ERROR_SUCCESS,
-              RegQueryValueExA(key, "v", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size));
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key.get(), "v", nullptr, nullptr,
+                                              reinterpret_cast<BYTE*>(text), &size));
     EXPECT_STREQ("seen", text);
-    RegCloseKey(key);
 }
 
 TEST_F(RegistryMachine, ClassesRootIsAViewOfMachineClasses) {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, ".hmtest", 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegCloseKey(key);
-    EXPECT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.HMTEST", 0, KEY_READ, &key));
-    RegCloseKey(key);
+    RegCloseKey(hmtest::CreateSubkey(HKEY_CLASSES_ROOT, ".hmtest"));
+    OwnedKey key;
+    EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.HMTEST", 0,
+                                           KEY_READ, key.out()));
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\classes\\.hmtest"));
 }
 
 TEST_F(RegistryMachine, KeyHandlesNeverLookLikeRoots) {
     for (int i = 0; i < 16; ++i) {
-        HKEY key = MakeKey("k" + std::to_string(i));
-        const auto value = reinterpret_cast<uintptr_t>(key);
+        const OwnedKey key(MakeKey("k" + std::to_string(i)));
+        const auto value = reinterpret_cast<uintptr_t>(key.get());
         EXPECT_TRUE(value < 0x80000000u || value > 0x80000006u) << std::hex << value;
-        RegCloseKey(key);
     }
 }
 

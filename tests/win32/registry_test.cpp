@@ -4,6 +4,7 @@
 #include "support/conformance.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -15,34 +16,11 @@ namespace {
 constexpr DWORD kMarker = 0xdeadbeef;
 const HKEY kMarkerKey = reinterpret_cast<HKEY>(static_cast<uintptr_t>(kMarker));
 
-// Closes the key it holds; predefined roots are never stored here.
-class Key {
-public:
-    Key() = default;
-    explicit Key(HKEY key) : m_hKey(key) {}
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-    ~Key() {
-        if (m_hKey)
-            RegCloseKey(m_hKey);
-    }
-    HKEY get() const { return m_hKey; }
-    HKEY* out() { return &m_hKey; }
+using hmtest::CreateSubkey;
+using Key = hmtest::OwnedKey;
 
-private:
-    HKEY m_hKey = nullptr;
-};
-
-HKEY CreateSub(HKEY parent, const char* name, DWORD* disposition = nullptr) {
-    HKEY key = nullptr;
-    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(parent, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                             &key, disposition))
-        << name;
-    return key;
-}
-
-void MakeSub(HKEY parent, const char* name) {
-    RegCloseKey(CreateSub(parent, name));
+void MakeSub(HKEY parent, const std::string& name) {
+    RegCloseKey(CreateSubkey(parent, name));
 }
 
 // `size` bytes of `bytes`: a count shorter than the text stores no terminator.
@@ -94,7 +72,7 @@ TEST_F(Registry, EnumerationOrder) {
         MakeSub(TestKey(), name);
     EXPECT_EQ("A,b,B2,c", SubkeyNames(TestKey()));
 
-    Key punctuation(CreateSub(TestKey(), "punctuation"));
+    Key punctuation(CreateSubkey(TestKey(), "punctuation"));
     for (const char* name : {"_tail", "Zed", "apple", "[x"})
         MakeSub(punctuation.get(), name);
     const std::string order = SubkeyNames(punctuation.get());
@@ -121,7 +99,7 @@ std::string ValueName(char letter, int number) {
 // deletion in the middle and a replacement under another spelling keep every
 // other value found, and the order.
 TEST_F(Registry, ManyValuesStayFoundAfterDeletionAndReplacement) {
-    Key many(CreateSub(TestKey(), "many"));
+    Key many(CreateSubkey(TestKey(), "many"));
     for (int i = 0; i < 100; ++i) {
         const std::string name = ValueName('v', i);
         SetString(many.get(), name.c_str(), name);
@@ -185,14 +163,14 @@ TEST_F(Registry, ManyValuesStayFoundAfterDeletionAndReplacement) {
 // Subkeys created out of order, more than a key sorts in place one by one,
 // still enumerate sorted, whether listed while being added or after.
 TEST_F(Registry, ManySubkeysEnumerateSorted) {
-    Key many(CreateSub(TestKey(), "subkeys"));
+    Key many(CreateSubkey(TestKey(), "subkeys"));
     std::string expected;
     for (int i = 0; i < 1000; ++i) {
         if (i)
             expected += ',';
         expected += ValueName('k', 1000 + i);
         const std::string name = ValueName('k', 1000 + (i * 7919) % 1000);
-        MakeSub(many.get(), name.c_str());
+        MakeSub(many.get(), name);
         if (i == 500) {
             EXPECT_EQ(501u, Count(SubkeyNames(many.get())));
         }
@@ -203,15 +181,15 @@ TEST_F(Registry, ManySubkeysEnumerateSorted) {
 
 TEST_F(Registry, NamesMatchIgnoringCaseAndKeepTheFirstSpelling) {
     DWORD disposition = kMarker;
-    Key first(CreateSub(TestKey(), "MixedCase", &disposition));
+    Key first(CreateSubkey(TestKey(), "MixedCase", &disposition));
     EXPECT_EQ(static_cast<DWORD>(REG_CREATED_NEW_KEY), disposition);
     disposition = kMarker;
-    Key second(CreateSub(TestKey(), "MIXEDcase", &disposition));
+    Key second(CreateSubkey(TestKey(), "MIXEDcase", &disposition));
     EXPECT_EQ(static_cast<DWORD>(REG_OPENED_EXISTING_KEY), disposition);
     EXPECT_EQ("MixedCase", SubkeyNames(TestKey()));
 
     // 1252: e9 is é, c9 is É.
-    Key created(CreateSub(first.get(), "caf\xe9"));
+    Key created(CreateSubkey(first.get(), "caf\xe9"));
     Key opened;
     EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(first.get(), "CAF\xc9", 0, KEY_READ, opened.out()));
     EXPECT_EQ("caf\xe9", SubkeyNames(first.get()));
@@ -278,7 +256,7 @@ TEST_F(Registry, NamesOutsideTheCodePageListAsQuestionMarksAndDoNotOpen) {
 
 TEST_F(Registry, KeyNamesUpTo255Characters) {
     const std::string longest(255, 'k');
-    MakeSub(TestKey(), longest.c_str());
+    MakeSub(TestKey(), longest);
     EXPECT_EQ(longest, SubkeyNames(TestKey()));
     HKEY key = kMarkerKey;
     const std::string tooLong(256, 'k');
@@ -295,16 +273,14 @@ TEST_F(Registry, KeyNamesUpTo255Characters) {
 // --- RegQueryInfoKeyA --------------------------------------------------------------
 
 TEST_F(Registry, QueryInfoCountsAndLongestLengths) {
-    struct Info {
-        DWORD subkeys, maxSubkey, values, maxName, maxData;
-    };
+    // Subkeys, longest subkey name, values, longest value name, longest data.
+    using Info = std::array<DWORD, 5>;
     auto query = [this] {
         Info info{kMarker, kMarker, kMarker, kMarker, kMarker};
         DWORD maxClass = kMarker;
         EXPECT_EQ(ERROR_SUCCESS,
-                  RegQueryInfoKeyA(TestKey(), nullptr, nullptr, nullptr, &info.subkeys,
-                                   &info.maxSubkey, &maxClass, &info.values, &info.maxName,
-                                   &info.maxData, nullptr, nullptr));
+                  RegQueryInfoKeyA(TestKey(), nullptr, nullptr, nullptr, &info[0], &info[1],
+                                   &maxClass, &info[2], &info[3], &info[4], nullptr, nullptr));
         EXPECT_EQ(0u, maxClass);
         return info;
     };
@@ -330,12 +306,7 @@ TEST_F(Registry, QueryInfoCountsAndLongestLengths) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         c.stage(TestKey());
-        const Info info = query();
-        EXPECT_EQ(c.expected.subkeys, info.subkeys);
-        EXPECT_EQ(c.expected.maxSubkey, info.maxSubkey);
-        EXPECT_EQ(c.expected.values, info.values);
-        EXPECT_EQ(c.expected.maxName, info.maxName);
-        EXPECT_EQ(c.expected.maxData, info.maxData);
+        EXPECT_EQ(c.expected, query());
     }
 }
 
@@ -441,7 +412,7 @@ TEST_F(Registry, EnumBuffers) {
 // --- paths and handles ------------------------------------------------------------------
 
 TEST_F(Registry, OpenPathForms) {
-    Key child(CreateSub(TestKey(), "child"));
+    Key child(CreateSubkey(TestKey(), "child"));
     MakeSub(child.get(), "grand");
     struct Case {
         const char* subkey;
@@ -487,7 +458,7 @@ TEST_F(Registry, OpenPathForms) {
 
 TEST_F(Registry, LeadingBackslashBelowClassesRoot) {
     const std::string name = "HivemenderTest-" + TestKeyPath().substr(TestKeyPath().find('-') + 1);
-    Key created(CreateSub(HKEY_CLASSES_ROOT, name.c_str()));
+    Key created(CreateSubkey(HKEY_CLASSES_ROOT, name.c_str()));
     Key opened;
     EXPECT_EQ(ERROR_SUCCESS,
               RegOpenKeyExA(HKEY_CLASSES_ROOT, ("\\" + name).c_str(), 0, KEY_READ, opened.out()));
@@ -501,7 +472,7 @@ TEST_F(Registry, HandleRightsAreCheckedOnUse) {
     EXPECT_EQ(ERROR_ACCESS_DENIED, SetBytes(readOnly.get(), "v", REG_SZ, data, 2));
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteValueA(readOnly.get(), "v"));
     // Creating ignores the rights of the handle the path starts from.
-    Key sub(CreateSub(readOnly.get(), "sub"));
+    Key sub(CreateSubkey(readOnly.get(), "sub"));
 
     Key writeOnly;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(TestKey(), "", 0, KEY_SET_VALUE, writeOnly.out()));
@@ -518,7 +489,7 @@ TEST_F(Registry, HandleRightsAreCheckedOnUse) {
 // --- deletion ----------------------------------------------------------------------------
 
 TEST_F(Registry, DeleteKeyWithSubkeysIsRefused) {
-    Key parent(CreateSub(TestKey(), "parent"));
+    Key parent(CreateSubkey(TestKey(), "parent"));
     MakeSub(parent.get(), "kid");
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(TestKey(), "parent"));
     EXPECT_EQ("kid", SubkeyNames(parent.get()));
@@ -529,7 +500,7 @@ TEST_F(Registry, DeleteKeyWithSubkeysIsRefused) {
 }
 
 TEST_F(Registry, HandlesOfADeletedKeyReportItDeleted) {
-    Key doomed(CreateSub(TestKey(), "doomed"));
+    Key doomed(CreateSubkey(TestKey(), "doomed"));
     SetString(doomed.get(), "v", "1");
     ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(TestKey(), "doomed"));
     DWORD size = 0;
@@ -552,7 +523,7 @@ TEST_F(Registry, ConcurrentWritersAndReaders) {
     auto writer = [this](char tag) {
         for (int i = 0; i < kPerThread; ++i) {
             const std::string name = tag + std::to_string(i);
-            MakeSub(TestKey(), name.c_str());
+            MakeSub(TestKey(), name);
             SetString(TestKey(), name.c_str(), name);
         }
     };

@@ -72,6 +72,7 @@ TEST(CodePage, MinusOneCountsTheTerminatorAndSizesFollowTheRules) {
         {3, 0, ERROR_INSUFFICIENT_BUFFER}, // one too small
         {64, 4, 0xdeadbeef},               // large
     };
+    const auto abc = Wide({'a', 'b', 'c', 0});
     for (const auto& c : cases) {
         WCHAR wide[64];
         SetLastError(0xdeadbeef);
@@ -82,13 +83,10 @@ TEST(CodePage, MinusOneCountsTheTerminatorAndSizesFollowTheRules) {
         if (c.expected == 4 && c.outSize > 0) {
             EXPECT_EQ(0, wide[3]);
         }
-    }
-    const auto wide = Wide({'a', 'b', 'c', 0});
-    for (const auto& c : cases) {
         char narrow[64];
         SetLastError(0xdeadbeef);
         EXPECT_EQ(c.expected,
-                  WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, c.outSize ? narrow : nullptr,
+                  WideCharToMultiByte(CP_ACP, 0, abc.data(), -1, c.outSize ? narrow : nullptr,
                                       c.outSize, nullptr, nullptr))
             << "narrow size " << c.outSize;
         EXPECT_EQ(c.error, GetLastError()) << "narrow size " << c.outSize;

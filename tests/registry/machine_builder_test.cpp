@@ -13,22 +13,20 @@ const char kFile[] = "C:\\HivemenderBuilderTest\\App\\app.exe";
 // value it replaced in an existing key comes back.
 TEST(MachineBuilder, LeavesNothingItStagedBehind) {
     const char existing[] = "HKEY_CURRENT_USER\\Software";
-    DWORD type;
-    std::vector<BYTE> data;
-    ASSERT_FALSE(hmtest::ReadValue(existing, "HivemenderBuilderProbe", &type, &data));
+    ASSERT_EQ("(none)", hmtest::ReadText(existing, "HivemenderBuilderProbe"));
     {
         hmtest::MachineBuilder machine;
         machine.String(kKey, "Path", kFile).File(kFile, "MZ");
         machine.String(existing, "HivemenderBuilderProbe", "x");
         machine.Build();
         ASSERT_FALSE(HasFatalFailure());
-        EXPECT_TRUE(hmtest::ReadValue(kKey, "Path", &type, &data));
+        EXPECT_EQ(kFile, hmtest::ReadText(kKey, "Path"));
         EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(kFile));
     }
     if (hmtest::RunningOnWine()) {
         EXPECT_FALSE(hmtest::KeyExists("HKEY_LOCAL_MACHINE\\SOFTWARE\\HivemenderBuilderTest"));
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\HivemenderBuilderTest"));
-        EXPECT_FALSE(hmtest::ReadValue(existing, "HivemenderBuilderProbe", &type, &data));
+        EXPECT_EQ("(none)", hmtest::ReadText(existing, "HivemenderBuilderProbe"));
     }
 }
 

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <mutex>
+#include <chrono>
+#include <future>
 #include <regex>
 #include <string>
 #include <vector>
@@ -17,33 +17,14 @@ namespace {
 
 using hmtest::Wide;
 
-std::mutex g_lock;
-std::string g_report;
-bool g_delivered = false;
-DWORD g_deliveringThread = 0;
+// The report, and the thread that delivered it.
+std::promise<std::pair<std::string, DWORD>> g_delivered;
 
 void __stdcall ReceiveReport(const WCHAR* report) {
     std::string text;
     for (const WCHAR* unit = report; *unit != 0; ++unit)
         text.push_back(*unit < 0x80 ? static_cast<char>(*unit) : '?');
-    std::lock_guard<std::mutex> hold(g_lock);
-    g_report = text;
-    g_delivered = true;
-    g_deliveringThread = GetCurrentThreadId();
-}
-
-bool WaitForReport(std::string& report) {
-    for (int waited = 0; waited < 20000; waited += 10) {
-        {
-            std::lock_guard<std::mutex> hold(g_lock);
-            if (g_delivered) {
-                report = g_report;
-                return true;
-            }
-        }
-        Sleep(10);
-    }
-    return false;
+    g_delivered.set_value({text, GetCurrentThreadId()});
 }
 
 const char kRun[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -108,10 +89,11 @@ TEST(ScannersPluginTest, BrokenStartupAndSoftwareValuesMakeTheExpectedReport) {
     ICloudPlugin* plugin = GetPluginEngine();
     ASSERT_NE(nullptr, plugin);
     plugin->m_pfnResult = ReceiveReport;
+    std::future<std::pair<std::string, DWORD>> delivered = g_delivered.get_future();
     ASSERT_EQ(S_OK, plugin->Start(0, Wide("{}").c_str()));
-    std::string report;
-    ASSERT_TRUE(WaitForReport(report));
-    EXPECT_NE(GetCurrentThreadId(), g_deliveringThread) << "reported on the engine's worker";
+    ASSERT_EQ(std::future_status::ready, delivered.wait_for(std::chrono::seconds(20)));
+    const auto [report, deliveringThread] = delivered.get();
+    EXPECT_NE(GetCurrentThreadId(), deliveringThread) << "reported on the engine's worker";
     for (int i = 0; i < 200 && plugin->Stop() != S_FALSE; ++i)
         Sleep(10);
     plugin->Destroy();

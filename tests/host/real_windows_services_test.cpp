@@ -3,7 +3,7 @@
 // programs there write is found, and only the two broken twins count.
 #include "machine/machine_folder.h"
 #include "scanners/services.h"
-#include "scanner_machine.h"
+#include "tests/scanners/scanner_machine.h"
 
 #include <gtest/gtest.h>
 
