@@ -366,14 +366,19 @@ void RegKey::IndexValues() {
 }
 
 // Once holes are as many as the values, the values move together: each move
-// pays for a deletion that came before it.
+// pays for a deletion that came before it. A value before the first hole
+// stays where it is: moving it onto itself would leave it empty (a vector's
+// move assignment to itself does), and a save would write its data as none.
 void RegKey::CloseHoles() {
     std::vector<size_t> moved(m_values.size());
     size_t kept = 0;
     for (size_t i = 0; i < m_values.size(); ++i) {
         moved[i] = kept;
-        if (!m_values[i].deleted)
-            m_values[kept++] = std::move(m_values[i]);
+        if (m_values[i].deleted)
+            continue;
+        if (kept != i)
+            m_values[kept] = std::move(m_values[i]);
+        ++kept;
     }
     m_values.resize(kept);
     if (kept == 0) {

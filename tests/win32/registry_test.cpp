@@ -158,6 +158,18 @@ TEST_F(Registry, ManyValuesStayFoundAfterDeletionAndReplacement) {
     EXPECT_EQ(51u, Count(left));
     odd += "v10";
     EXPECT_WINDOWS(left == odd, ("creation order after deletions; got " + left).c_str());
+
+    // Every value but the first deleted: the first keeps its data whole.
+    SetString(many.get(), "v1", "kept whole, past twelve bytes");
+    for (int i = 3; i < 100; i += 2)
+        EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(many.get(), ValueName('v', i).c_str()));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(many.get(), "v10"));
+    char data[40] = {};
+    DWORD size = sizeof(data);
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(many.get(), "v1", nullptr, nullptr,
+                                              reinterpret_cast<BYTE*>(data), &size));
+    EXPECT_STREQ("kept whole, past twelve bytes", data);
+    EXPECT_EQ("v1", ValueNames(many.get()));
 }
 
 // Subkeys created out of order, more than a key sorts in place one by one,
