@@ -300,23 +300,28 @@ bool ReplaceMachine(const MachineConfig& config,
     const bool hadMachine = IsMachineLoaded();
     const MachineConfig previous = CurrentConfig();
     std::vector<uint8_t> previousRegistry;
-    std::string ignored;
     // In UTF-16, which gives back every name and string exactly: a fault
     // found halfway through the new registry's text or hives puts this back.
-    // (8-bit text applies string data outside 1252 with '?'.)
-    if (hadMachine)
-        ExportRegistry(RegFormat{regfile::Encoding::Utf16le, regfile::Header::Version5},
-                       &previousRegistry, &ignored);
+    // (8-bit text applies string data outside 1252 with '?'.) A machine that
+    // could not be put back is not given up for the new one.
+    std::string keepError;
+    if (hadMachine &&
+        !ExportRegistry(RegFormat{regfile::Encoding::Utf16le, regfile::Header::Version5},
+                        &previousRegistry, &keepError))
+        return Fail(error, "the current machine could not be kept to put back on a fault: " +
+                               keepError);
     ResetMachine(config, "");
     std::string fillError;
     if (fillRegistry(&fillError))
         return true;
-    // Put the previous machine back, registry included.
     if (hadMachine) {
         ResetMachine(previous, "");
         regfile::Script old;
-        if (regfile::Parse(previousRegistry, "previous registry", &old, &ignored))
-            ApplyRegistry(old, &ignored);
+        std::string backError;
+        if (!regfile::Parse(previousRegistry, "previous registry", &old, &backError) ||
+            ApplyRegistry(old, &backError) != ERROR_SUCCESS)
+            fillError += "; the previous machine's registry could not be put back whole: " +
+                         backError;
     }
     return Fail(error, fillError);
 }
