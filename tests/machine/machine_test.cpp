@@ -6,6 +6,7 @@
 #include <win32sim/machine.h>
 
 #include "regfile/regfile.h"
+#include "support/conformance.h"
 #include "support/host_files.h"
 #include "support/machine_builder.h"
 #include "support/text.h"
@@ -362,7 +363,7 @@ const char kMachineReg[] = "Windows Registry Editor Version 5.00\r\n"
 
 TEST_F(MachineTest, ABadRegistryFileKeepsTheMachine) {
     const fs::path good = MachineFolder("goodreg", "");
-    WriteHostFile(good / "machine.reg", kMachineReg);
+    WriteHostFile(good / "machine.reg", hmtest::Utf16WithBom(kMachineReg, u"\"Greek\"=\"\u03A9\"\r\n"));
     std::string error;
     ASSERT_TRUE(win32sim::LoadMachine(good.string(), &error)) << error;
     const fs::path bad = MachineFolder("badreg", "[machine]\nadministrator=no\n");
@@ -377,6 +378,15 @@ TEST_F(MachineTest, ABadRegistryFileKeepsTheMachine) {
     EXPECT_TRUE(win32sim::CurrentConfig().administrator);
     EXPECT_EQ("C:\\Program Files\\Vendor\\app.exe",
               hmtest::ReadText("HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor", "Path"));
+    // Text outside Windows-1252 comes back as it was, not as '?'.
+    hmtest::OwnedKey vendor;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor", 0, KEY_READ,
+                                           vendor.out()));
+    WCHAR greek[4] = {};
+    DWORD size = sizeof(greek);
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(vendor.get(), hmtest::Wide("Greek").c_str(), nullptr,
+                                              nullptr, reinterpret_cast<BYTE*>(greek), &size));
+    EXPECT_EQ(0x03A9, greek[0]);
 }
 
 TEST_F(MachineTest, SaveRegistryReportsAnUnwritablePlace) {
